@@ -1,0 +1,138 @@
+// Banner, data-type menu and the set-up of the four files.
+#include <sys/stat.h>
+
+#include <cstring>
+#include <string_view>
+
+#include "app/dialogue.hpp"
+#include "app/settings.hpp"
+#include "app/terminal_ops.hpp"
+#include "textio/read.hpp"
+#include "textio/terminal.hpp"
+#include "util/blank.hpp"
+
+namespace app {
+namespace {
+
+using textio::format_list;
+using textio::parse_format;
+
+const format_list banner_lines[] = {
+    parse_format("(/1x,'Program Varnex_v15 **************************')"),
+    parse_format("(1x,'Serves up Valmora data')"),
+    parse_format("(/1x,'Required input files:')"),
+    parse_format("(/4x,'1] site_summary.txt')"),
+    parse_format("(4x,'2] data.txt')"),
+};
+
+const format_list menu_lines[] = {
+    parse_format("(/1x,'Pray tell which data type are you trying to extract')"),
+    parse_format("(1x,'data from?')"),
+    parse_format("(/4x,'[1] TAVE-Quality Controlled')"),
+    parse_format("(4x,'[2] TMAX-Quality Controlled')"),
+    parse_format("(4x,'[3] TMIN-Quality Controlled')"),
+    parse_format("(4x,'[4] TAVE-NO-quality Control')"),
+    parse_format("(/4x,'Enter Selection ==> ',$)"),
+};
+const format_list menu_out_of_range = parse_format("(/1x,'You must enter a number between 1 and 4')");
+
+const format_list opening_file = parse_format("(//1x,'Opening File : ',a)");
+const format_list header_read = parse_format("(a)");
+const format_list header_echo = parse_format("(1x,a)");
+const format_list file_missing = parse_format("(/1x,'The file: ',a,' Does not exist. ')");
+const format_list terminating = parse_format("(1x,'Find that File! Program Terminating')");
+const format_list coordinates_header = parse_format("('#Lon',a,'Lat',a,'Station ID#')");
+
+constexpr const char* type_tags[] = {"TAVEq", "TMAXq", "TMINq", "_TAVE"};
+
+constexpr int catalogue_header_lines = 60;
+constexpr int observations_header_lines = 111;
+constexpr int echoed_header_lines = 5;
+constexpr int header_line_width = 88;
+
+template <std::size_t N>
+std::string_view field(const char (&text)[N]) { return {text, N}; }
+
+// File names are the fields without their trailing blanks.
+std::string_view trimmed(std::string_view name) {
+    while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
+    return name;
+}
+
+template <std::size_t N>
+void set_field(char (&target)[N], std::string_view text) {
+    util::blank(target, N);
+    std::memcpy(target, text.data(), text.size() < N ? text.size() : N);
+}
+
+bool file_exists(std::string_view name) {
+    struct stat info;
+    return ::stat(std::string(name).c_str(), &info) == 0;
+}
+
+// Writes the missing-file lines, waits for Return, and stops the run.
+[[noreturn]] void give_up_on(std::string_view name_field) {
+    say(file_missing, {textio::item_text(name_field)});
+    say(terminating);
+    pause(" Hit RETURN to continue");
+    if (files().catalogue.fd >= 0) textio::close_input(files().catalogue);
+    stop();
+}
+
+// Opens an input file, shows its name and first header lines, and passes over the rest of
+// its header. `line_counter` is the cell that counts the header lines.
+void open_archive_file(textio::in_unit& unit, int unit_number, std::string_view name_field,
+                       int header_lines, std::int32_t& line_counter) {
+    settings().confirm_answer = file_exists(trimmed(name_field));
+    if (!settings().confirm_answer) give_up_on(name_field);
+    textio::open_input(unit, unit_number, trimmed(name_field));
+    say(opening_file, {textio::item_text(name_field)});
+    char header_line[header_line_width];
+    const textio::in_item target = textio::target_text(header_line, sizeof header_line);
+    for (line_counter = 1; line_counter <= header_lines; ++line_counter) {
+        textio::read_formatted(unit, header_read, {&target, 1});
+        if (line_counter <= echoed_header_lines) say(header_echo, {textio::item_text(field(header_line))});
+    }
+}
+
+}  // namespace
+
+void show_banner() {
+    for (const format_list& line : banner_lines) say(line);
+}
+
+void choose_data_type() {
+    run_settings& run = settings();
+    for (;;) {
+        for (const format_list& line : menu_lines) say(line);
+        answer(run.data_type);
+        if (run.data_type >= 1 && run.data_type <= 4) break;
+        say(menu_out_of_range);
+        pause(" Hit Return to try again");
+    }
+    std::memcpy(run.type_tag, type_tags[run.data_type - 1], sizeof run.type_tag);
+}
+
+void open_input_files() {
+    run_settings& run = settings();
+    set_field(run.catalogue_name, "site_summary.txt");
+    set_field(run.observations_name, "data.txt");
+    open_archive_file(files().catalogue, catalogue_unit, field(run.catalogue_name), catalogue_header_lines,
+                      run.reject_answer);
+    std::int32_t observations_counter = 0;
+    open_archive_file(files().observations, observations_unit, field(run.observations_name),
+                      observations_header_lines, observations_counter);
+}
+
+void open_output_files() {
+    run_settings& run = settings();
+    const std::string_view tag(run.type_tag, sizeof run.type_tag);
+    set_field(run.output_name, std::string("QORN_").append(tag).append(".TSF"));
+    textio::open_output(files().series, series_unit, trimmed(field(run.output_name)));
+    set_field(run.output_name, std::string("QORN").append(tag).append(".YX"));
+    textio::open_output(files().coordinates, coordinates_unit, trimmed(field(run.output_name)));
+    const std::string_view tab(&run.separator, 1);
+    textio::write_formatted(files().coordinates, coordinates_header, {textio::item_text(tab), textio::item_text(tab)});
+}
+
+}  // namespace app

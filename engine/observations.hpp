@@ -1,0 +1,52 @@
+// The observation reader: finds one station's block of records in data.txt at a time, by
+// a forward scan with a rewind to the top when the station is not met before the end.
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include "app/settings.hpp"
+#include "engine/stations.hpp"
+
+namespace engine {
+
+enum class block_outcome {
+    ended_by_record,  // the record that ended the block was read and must be stepped back over
+    ended_by_eof,     // the block ran to the end of the file
+    no_block,         // the station's records were not found
+};
+
+struct observation_reader {
+    std::vector<float> block_dates;   // the current station's decimal dates, in file order
+    std::vector<float> block_values;  // its monthly values, index for index
+    std::int32_t block_count = 0;
+    bool block_found = false;
+    std::int32_t found_count = 0;
+    std::int32_t rewind_count = 0;
+};
+
+inline constexpr std::size_t max_block_records = 3600;
+inline constexpr int observations_header_lines = 111;
+
+observation_reader& reader();
+
+// Clears the counts kept across stations; called when the station pass starts.
+void start_observation_search();
+
+block_outcome collect_station_block(station_table& table, std::int32_t row, app::run_files& files);
+
+// Steps data.txt back over the record that ended the last block.
+void release_block(app::run_files& files);
+
+// Year and month (1 to 12) of a decimal date; month 0 when the fraction of the year is
+// not one of the twelve month mid-points at three decimals.
+struct year_month {
+    std::int32_t year;
+    int month;
+};
+year_month date_to_year_month(float date);
+
+// One observation record: identifier, second number, date and value. Returns false at the
+// end of the file. Values left empty keep those of the previous record.
+bool read_observation(textio::in_unit& unit, float values[4]);
+
+}  // namespace engine

@@ -1,0 +1,124 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "app/settings.hpp"
+#include "engine/observations.hpp"
+#include "engine/stations.hpp"
+#include "textio/read.hpp"
+#include "textio/units.hpp"
+
+namespace {
+
+app::run_settings box(float max_lat, float min_lat, float max_lon, float min_lon) {
+    app::run_settings run;
+    run.max_lat = max_lat;
+    run.min_lat = min_lat;
+    run.max_lon = max_lon;
+    run.min_lon = min_lon;
+    run.crosses_dateline = min_lon > max_lon ? 1 : 0;
+    return run;
+}
+
+TEST(RegionFilter, EdgesDatelineAndNaN) {
+    const app::run_settings plain = box(50, 40, 10, -10);
+    const app::run_settings dateline = box(10, -10, -170, 170);
+    const app::run_settings meridian = box(90, -90, 10, 10);
+    struct {
+        const app::run_settings& run;
+        float lat, lon;
+        bool inside;
+    } cases[] = {
+        {plain, 50, 0, true},      {plain, 40, 0, true},        {plain, 45, -10, true},
+        {plain, 45, 10, true},     {plain, 50.001f, 0, false},  {plain, 45, 10.001f, false},
+        {plain, NAN, 0, false},    {plain, 45, NAN, false},     {dateline, 0, 175, true},
+        {dateline, 0, 180, true},  {dateline, 0, -180, true},   {dateline, 0, -175, true},
+        {dateline, 0, 0, false},   {dateline, 0, -169.9f, false}, {dateline, 0, 170, true},
+        {dateline, 11, 175, false}, {meridian, 0, 10, true},    {meridian, 0, 10.0001f, false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(engine::inside_box(c.run, c.lat, c.lon), c.inside) << c.lat << " " << c.lon;
+}
+
+TEST(MonthAssignment, ByTheThreeDecimalText) {
+    struct {
+        float date;
+        std::int32_t year;
+        int month;
+    } cases[] = {
+        {1950.042f, 1950, 1}, {1950.125f, 1950, 2},  {1950.958f, 1950, 12}, {1950.5f, 1950, 0},
+        {1950.0f, 1950, 0},   {1950.0416f, 1950, 1}, {1950.0424f, 1950, 1}, {1950.375f, 1950, 5},
+        {1950.792f, 1950, 10}, {1.042f, 1, 1},       {2020.958f, 2020, 12}, {-1950.042f, -1950, 0},
+        {NAN, INT32_MIN, 0},  {1e30f, INT32_MIN, 0},
+    };
+    for (const auto& c : cases) {
+        const engine::year_month got = engine::date_to_year_month(c.date);
+        EXPECT_EQ(got.year, c.year) << c.date;
+        EXPECT_EQ(got.month, c.month) << c.date;
+    }
+}
+
+std::string temp_file(const std::string& content) {
+    char path[] = "/tmp/varnex_obs_XXXXXX";
+    const int fd = ::mkstemp(path);
+    EXPECT_EQ(::write(fd, content.data(), content.size()), static_cast<ssize_t>(content.size()));
+    ::close(fd);
+    return path;
+}
+
+// The reader's quick path for plain numbers must give, value for value and bit for bit,
+// what the general free-form reader gives for the same records.
+TEST(ObservationRecords, QuickPathAgreesWithFreeFormRules) {
+    std::string text =
+        "10160355\t1\t1950.042\t12.34\t0\t0\t0\n"
+        "  10160355 1 1950.125 -3.5\r\n"
+        "10160355,1,1950.208,4.25\n"
+        "\n"
+        "   \n"
+        "10160355 1 1950.292 1.5e1 extra words\n"
+        "10160355 1 1950.375 /\n"
+        "10160355 1\n1950.458 7.75\n"
+        "+10160355 -0 .5 5.\n"
+        "16777217 2 1950.5416666666666666 0.1000000000000000055511151231257827\n"
+        "99999999999999999999 3 2020.958 -0.0\n"
+        "12 3 1950.042 3*7\n"
+        "12 3 1950.0 25\r\n";
+    std::mt19937_64 random(7);
+    for (int i = 0; i < 20000; ++i) {
+        const auto id = static_cast<long>(random() % 100000000);
+        const auto date = static_cast<double>(random() % 2020000) / 1000.0 + 1.0;
+        const auto value = static_cast<double>(static_cast<long>(random() % 2000001) - 1000000) / 1000.0;
+        char line[128];
+        std::snprintf(line, sizeof line, "%ld\t%d\t%.3f\t%.*f\t1\t2\t3\n", id, static_cast<int>(random() % 9), date,
+                      static_cast<int>(random() % 6), value);
+        text += line;
+    }
+    const std::string path = temp_file(text);
+    textio::in_unit quick, general;
+    textio::open_input(quick, 13, path);
+    textio::open_input(general, 13, path);
+    float a[4] = {0, 0, 0, 0}, b[4] = {0, 0, 0, 0};
+    const textio::in_item targets[] = {textio::target_real(b[0]), textio::target_real(b[1]), textio::target_real(b[2]),
+                                       textio::target_real(b[3])};
+    long records = 0;
+    for (;;) {
+        const bool more_quick = engine::read_observation(quick, a);
+        const bool more_general = textio::read_free_form(general, targets, true) == textio::read_outcome::ok;
+        ASSERT_EQ(more_quick, more_general) << records;
+        if (!more_quick) break;
+        ++records;
+        for (int i = 0; i < 4; ++i) ASSERT_EQ(std::memcmp(&a[i], &b[i], sizeof(float)), 0) << "record " << records;
+        ASSERT_EQ(quick.line, general.line);
+    }
+    EXPECT_EQ(records, 20000 + 11);
+    textio::close_input(quick);
+    textio::close_input(general);
+    std::remove(path.c_str());
+}
+
+}  // namespace

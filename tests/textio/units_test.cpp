@@ -1,0 +1,482 @@
+#include "textio/units.hpp"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "textio/failure.hpp"
+
+namespace {
+
+using textio::failure_kind;
+
+struct unit_failure {
+    failure_kind kind;
+    std::string operation;
+    int unit;
+    int error_number;
+    std::string file_name;
+    long line;
+};
+
+void throw_unit_failure(const textio::io_failure& f) {
+    throw unit_failure{f.kind, f.operation, f.unit, f.error_number, f.file_name ? f.file_name : "", f.line};
+}
+
+std::string scratch_path(const std::string& stem) {
+    static int counter = 0;
+    return ::testing::TempDir() + "units_test_" + std::to_string(::getpid()) + "_" + std::to_string(++counter) + "_" +
+           stem;
+}
+
+std::string make_file(const std::string& stem, const std::string& bytes) {
+    const std::string path = scratch_path(stem);
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
+}
+
+std::string file_bytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+class UnitsTest : public ::testing::Test {
+protected:
+    void SetUp() override { textio::set_failure_handler(throw_unit_failure); }
+    void TearDown() override {
+        textio::close_all_units();
+        textio::set_failure_handler(nullptr);
+        for (const std::string& path : created) ::unlink(path.c_str());
+    }
+    std::string file(const std::string& stem, const std::string& bytes) {
+        created.push_back(make_file(stem, bytes));
+        return created.back();
+    }
+    std::string fresh(const std::string& stem) {
+        created.push_back(scratch_path(stem));
+        return created.back();
+    }
+
+    textio::in_unit in;
+    textio::out_unit out;
+    std::vector<std::string> created;
+};
+
+std::vector<std::string> raw_records(textio::in_unit& u) {
+    std::vector<std::string> records;
+    std::string_view record;
+    while (textio::next_raw_record(u, record)) records.emplace_back(record);
+    return records;
+}
+
+std::string read_one(textio::in_unit& u) {
+    std::string record;
+    EXPECT_TRUE(textio::read_record(u, record));
+    return record;
+}
+
+// Lines "record 1", "record 2", ... padded to different lengths so that records straddle
+// the buffer's refills at varying places.
+std::string numbered_lines(int count) {
+    std::string text;
+    for (int i = 1; i <= count; ++i) {
+        text += "record " + std::to_string(i) + std::string(static_cast<std::size_t>(i % 37), '.') + "\n";
+    }
+    return text;
+}
+
+std::string numbered_line(int i) { return "record " + std::to_string(i) + std::string(static_cast<std::size_t>(i % 37), '.'); }
+
+// ---------------------------------------------------------------------------------------
+// Raw records and cleaning
+
+TEST_F(UnitsTest, RawRecordsDropOnlyTheLineFeed) {
+    textio::open_input(in, 12, file("raw", "a\nb\r\n\nlast"));
+    EXPECT_EQ(raw_records(in), (std::vector<std::string>{"a", "b\r", "", "last"}));
+    EXPECT_EQ(in.line, 4);
+}
+
+TEST_F(UnitsTest, EmptyFileHasNoRecord) {
+    textio::open_input(in, 12, file("empty", ""));
+    std::string_view record;
+    EXPECT_FALSE(textio::next_raw_record(in, record));
+    EXPECT_EQ(in.line, 0);
+}
+
+TEST_F(UnitsTest, EndOfFileLeavesLineCount) {
+    textio::open_input(in, 12, file("two", "x\ny\n"));
+    EXPECT_EQ(raw_records(in).size(), 2u);
+    std::string_view record;
+    EXPECT_FALSE(textio::next_raw_record(in, record));
+    EXPECT_EQ(in.line, 2);
+}
+
+struct clean_case {
+    const char* raw;
+    const char* cleaned;
+};
+
+class CleanRecordTest : public ::testing::TestWithParam<clean_case> {};
+
+TEST_P(CleanRecordTest, DropsCarriageReturnsAndExpandsTabs) {
+    std::string record = "previous content";
+    textio::clean_record(GetParam().raw, record);
+    EXPECT_EQ(record, GetParam().cleaned);
+}
+
+INSTANTIATE_TEST_SUITE_P(Records, CleanRecordTest,
+                         ::testing::Values(clean_case{"plain text", "plain text"}, clean_case{"", ""},
+                                           clean_case{"abc\r", "abc"}, clean_case{"a\rb\r\rc", "abc"},
+                                           clean_case{"\tx", "        x"}, clean_case{"abcde\tx", "abcde   x"},
+                                           clean_case{"abcdefgh\tx", "abcdefgh        x"},
+                                           clean_case{"a\r\tb", "a       b"}, clean_case{"\t\t", "                "},
+                                           clean_case{"1234567\t8", "1234567 8"}));
+
+TEST_F(UnitsTest, CrLfFileReadsLikeLfFile) {
+    textio::open_input(in, 12, file("crlf", "first line\r\nsecond\tcol\r\nlast\r"));
+    EXPECT_EQ(read_one(in), "first line");
+    EXPECT_EQ(read_one(in), "second  col");
+    EXPECT_EQ(read_one(in), "last");
+    std::string record;
+    EXPECT_FALSE(textio::read_record(in, record));
+}
+
+TEST_F(UnitsTest, LongRecordGrowsTheBuffer) {
+    const std::string long_line(1000000, 'x');
+    textio::open_input(in, 12, file("long", "head\n" + long_line + "\ntail\n"));
+    EXPECT_EQ(read_one(in), "head");
+    EXPECT_EQ(read_one(in), long_line);
+    EXPECT_EQ(read_one(in), "tail");
+    EXPECT_EQ(in.line, 3);
+    EXPECT_GE(in.capacity, long_line.size());
+}
+
+TEST_F(UnitsTest, ManyRecordsAcrossRefills) {
+    const int count = 60000;  // about a megabyte: several refills of the buffer
+    textio::open_input(in, 12, file("many", numbered_lines(count)));
+    for (int i = 1; i <= count; ++i) {
+        ASSERT_EQ(read_one(in), numbered_line(i));
+        ASSERT_EQ(in.line, i);
+    }
+    std::string record;
+    EXPECT_FALSE(textio::read_record(in, record));
+    EXPECT_GT(in.buffer_offset, 0);
+}
+
+// ---------------------------------------------------------------------------------------
+// Rewind and step back
+
+TEST_F(UnitsTest, StepBackRereadsTheLastRecord) {
+    textio::open_input(in, 13, file("back", "one\ntwo\nthree\n"));
+    EXPECT_EQ(read_one(in), "one");
+    EXPECT_EQ(read_one(in), "two");
+    textio::step_back_record(in);
+    EXPECT_EQ(in.line, 1);
+    EXPECT_EQ(read_one(in), "two");
+    EXPECT_EQ(in.line, 2);
+    EXPECT_EQ(read_one(in), "three");
+}
+
+TEST_F(UnitsTest, StepBackTwiceGoesTwoRecordsBack) {
+    textio::open_input(in, 13, file("back2", "one\n\nthree\nfour\n"));
+    for (int i = 0; i < 4; ++i) read_one(in);
+    textio::step_back_record(in);
+    textio::step_back_record(in);
+    textio::step_back_record(in);
+    EXPECT_EQ(in.line, 1);
+    EXPECT_EQ(read_one(in), "");
+    EXPECT_EQ(read_one(in), "three");
+}
+
+TEST_F(UnitsTest, StepBackBeforeAnyRecordDoesNothing) {
+    textio::open_input(in, 13, file("back0", "one\n"));
+    textio::step_back_record(in);
+    EXPECT_EQ(in.line, 0);
+    EXPECT_EQ(read_one(in), "one");
+    textio::step_back_record(in);
+    textio::step_back_record(in);
+    EXPECT_EQ(in.line, 0);
+    EXPECT_EQ(read_one(in), "one");
+}
+
+TEST_F(UnitsTest, StepBackOverLastLineWithoutLineFeed) {
+    textio::open_input(in, 13, file("backlast", "a\nb"));
+    EXPECT_EQ(read_one(in), "a");
+    EXPECT_EQ(read_one(in), "b");
+    textio::step_back_record(in);
+    EXPECT_EQ(read_one(in), "b");
+    textio::step_back_record(in);
+    textio::step_back_record(in);
+    EXPECT_EQ(read_one(in), "a");
+}
+
+TEST_F(UnitsTest, StepBackAcrossEveryRefill) {
+    const int count = 60000;
+    textio::open_input(in, 13, file("backmany", numbered_lines(count)));
+    std::int64_t seen_offset = 0;
+    int refills = 0;
+    for (int i = 1; i <= count; ++i) {
+        ASSERT_EQ(read_one(in), numbered_line(i));
+        if (in.buffer_offset != seen_offset) {
+            // The record just read caused a refill: it is now at the front of the buffer.
+            seen_offset = in.buffer_offset;
+            ++refills;
+            textio::step_back_record(in);
+            ASSERT_EQ(in.line, i - 1);
+            ASSERT_EQ(read_one(in), numbered_line(i));
+            // Two back: the record before now lies in front of the buffer.
+            textio::step_back_record(in);
+            textio::step_back_record(in);
+            ASSERT_EQ(in.line, i - 2);
+            ASSERT_EQ(read_one(in), numbered_line(i - 1));
+            ASSERT_EQ(read_one(in), numbered_line(i));
+            ASSERT_EQ(in.line, i);
+        }
+    }
+    EXPECT_GE(refills, 3);
+}
+
+TEST_F(UnitsTest, RewindStartsAgainAtTheFirstRecord) {
+    textio::open_input(in, 13, file("rewind", "h1\nh2\nd1\n"));
+    for (int i = 0; i < 3; ++i) read_one(in);
+    std::string record;
+    EXPECT_FALSE(textio::read_record(in, record));
+    textio::rewind_input(in);
+    EXPECT_EQ(in.line, 0);
+    EXPECT_EQ(read_one(in), "h1");
+    EXPECT_EQ(in.line, 1);
+    textio::rewind_input(in);
+    textio::step_back_record(in);
+    EXPECT_EQ(read_one(in), "h1");
+}
+
+TEST_F(UnitsTest, RewindAfterTheBufferMovedOn) {
+    const int count = 60000;
+    textio::open_input(in, 13, file("rewindmany", numbered_lines(count)));
+    for (int i = 1; i <= count; ++i) read_one(in);
+    ASSERT_GT(in.buffer_offset, 0);
+    textio::rewind_input(in);
+    for (int i = 1; i <= count; ++i) {
+        ASSERT_EQ(read_one(in), numbered_line(i));
+        ASSERT_EQ(in.line, i);
+    }
+}
+
+TEST_F(UnitsTest, MissingInputFileIsAnOpenFailure) {
+    const std::string path = fresh("absent.txt");
+    try {
+        textio::open_input(in, 12, path);
+        FAIL() << "open of a missing file succeeded";
+    } catch (const unit_failure& f) {
+        EXPECT_EQ(f.kind, failure_kind::system);
+        EXPECT_EQ(f.operation, "OPEN");
+        EXPECT_EQ(f.unit, 12);
+        EXPECT_EQ(f.error_number, ENOENT);
+        EXPECT_EQ(f.file_name, path);
+    }
+}
+
+TEST_F(UnitsTest, TrailingBlanksAreNotPartOfTheName) {
+    const std::string path = file("blanks", "content\n");
+    textio::open_input(in, 12, path + "        ");
+    EXPECT_EQ(read_one(in), "content");
+    EXPECT_EQ(in.name, path);
+}
+
+TEST_F(UnitsTest, UnreadableInputIsAReadFailure) {
+    textio::open_input(in, 13, ::testing::TempDir());  // a directory opens but cannot be read
+    std::string record;
+    try {
+        textio::read_record(in, record);
+        FAIL() << "reading a directory succeeded";
+    } catch (const unit_failure& f) {
+        EXPECT_EQ(f.kind, failure_kind::system);
+        EXPECT_EQ(f.operation, "READ");
+        EXPECT_EQ(f.unit, 13);
+        EXPECT_EQ(f.error_number, EISDIR);
+        EXPECT_EQ(f.line, 1);
+    }
+}
+
+TEST_F(UnitsTest, StandardInputGivesEachLineAsSoonAsItIsTyped) {
+    int pipe_ends[2];
+    ASSERT_EQ(::pipe(pipe_ends), 0);
+    const int saved_input = ::dup(0);
+    ASSERT_GE(saved_input, 0);
+    ASSERT_EQ(::dup2(pipe_ends[0], 0), 0);
+    ::close(pipe_ends[0]);
+    textio::in_unit terminal;
+    textio::attach_standard_input(terminal);
+    EXPECT_EQ(terminal.unit, textio::terminal_unit);
+    EXPECT_EQ(terminal.name, "standard input");
+    // The writing end stays open: a read that waited for more than one line would hang.
+    ASSERT_EQ(::write(pipe_ends[1], "first\n", 6), 6);
+    EXPECT_EQ(read_one(terminal), "first");
+    ASSERT_EQ(::write(pipe_ends[1], "second\n", 7), 7);
+    EXPECT_EQ(read_one(terminal), "second");
+    ::close(pipe_ends[1]);
+    std::string record;
+    EXPECT_FALSE(textio::read_record(terminal, record));
+    EXPECT_EQ(terminal.line, 2);
+    textio::close_input(terminal);
+    ::dup2(saved_input, 0);
+    ::close(saved_input);
+}
+
+// ---------------------------------------------------------------------------------------
+// Output
+
+TEST_F(UnitsTest, OutputHoldsExactlyWhatWasWritten) {
+    const std::string path = fresh("new.TSF");
+    textio::open_output(out, 14, path);
+    textio::write_bytes(out, "first\n");
+    textio::write_bytes(out, "");
+    textio::write_bytes(out, "second\n");
+    textio::close_output(out);
+    EXPECT_EQ(file_bytes(path), "first\nsecond\n");
+}
+
+TEST_F(UnitsTest, ExistingLongerFileIsCutByTheFirstWrite) {
+    const std::string path = file("old.TSF", std::string(5000, 'o') + "\n");
+    textio::open_output(out, 14, path);
+    textio::write_bytes(out, "new\n");
+    textio::close_output(out);
+    EXPECT_EQ(file_bytes(path), "new\n");
+}
+
+TEST_F(UnitsTest, FileNeverWrittenKeepsItsContent) {
+    const std::string path = file("keep.TSF", "older content\n");
+    textio::open_output(out, 14, path);
+    textio::close_output(out);
+    EXPECT_EQ(file_bytes(path), "older content\n");
+}
+
+TEST_F(UnitsTest, OpenOutputCreatesAnEmptyFile) {
+    const std::string path = fresh("created.YX");
+    textio::open_output(out, 15, path);
+    textio::close_output(out);
+    std::ifstream check(path, std::ios::binary);
+    EXPECT_TRUE(check.good());
+    EXPECT_EQ(file_bytes(path), "");
+}
+
+TEST_F(UnitsTest, LargeOutputPassesThroughSeveralFlushes) {
+    const std::string path = file("large.TSF", "stale bytes that must vanish\n");
+    std::string expected;
+    textio::open_output(out, 14, path);
+    for (int i = 0; i < 30000; ++i) {
+        const std::string row = "row " + std::to_string(i) + "\n";
+        expected += row;
+        textio::write_bytes(out, row);
+    }
+    textio::close_output(out);
+    EXPECT_EQ(file_bytes(path), expected);
+}
+
+TEST_F(UnitsTest, CloseAllUnitsWritesPendingOutput) {
+    const std::string series = file("all.TSF", "old old old old\n");
+    const std::string coordinates = fresh("all.YX");
+    const std::string catalogue = file("all.txt", "a\nb\n");
+    textio::out_unit second;
+    textio::open_output(out, 14, series);
+    textio::open_output(second, 15, coordinates);
+    textio::open_input(in, 12, catalogue);
+    textio::write_bytes(out, "s\n");
+    textio::write_bytes(second, "header\n");
+    textio::close_all_units();
+    EXPECT_EQ(file_bytes(series), "s\n");
+    EXPECT_EQ(file_bytes(coordinates), "header\n");
+    EXPECT_EQ(out.fd, -1);
+    EXPECT_EQ(second.fd, -1);
+    EXPECT_EQ(in.fd, -1);
+}
+
+TEST_F(UnitsTest, CloseAllUnitsIgnoresAFailingWrite) {
+    textio::open_output(out, 14, "/dev/full");
+    textio::write_bytes(out, "lost\n");
+    textio::close_all_units();
+    EXPECT_EQ(out.fd, -1);
+}
+
+TEST_F(UnitsTest, WriteToAFullDeviceFailsAtClose) {
+    textio::open_output(out, 14, "/dev/full");
+    textio::write_bytes(out, "some output\n");
+    try {
+        textio::close_output(out);
+        FAIL() << "writing to /dev/full succeeded";
+    } catch (const unit_failure& f) {
+        EXPECT_EQ(f.kind, failure_kind::system);
+        EXPECT_EQ(f.operation, "WRITE");
+        EXPECT_EQ(f.unit, 14);
+        EXPECT_EQ(f.error_number, ENOSPC);
+        EXPECT_EQ(f.file_name, "/dev/full");
+    }
+    EXPECT_EQ(out.fd, -1);
+}
+
+TEST_F(UnitsTest, WriteToAFullDeviceFailsAtFlush) {
+    textio::open_output(out, 15, "/dev/full");
+    textio::write_bytes(out, "x\n");
+    try {
+        textio::flush_output(out);
+        FAIL() << "writing to /dev/full succeeded";
+    } catch (const unit_failure& f) {
+        EXPECT_EQ(f.operation, "WRITE");
+        EXPECT_EQ(f.unit, 15);
+        EXPECT_EQ(f.error_number, ENOSPC);
+    }
+}
+
+TEST_F(UnitsTest, OutputInAMissingDirectoryIsAnOpenFailure) {
+    const std::string path = fresh("no_such_dir") + "/out.TSF";
+    try {
+        textio::open_output(out, 14, path);
+        FAIL() << "creating a file in a missing directory succeeded";
+    } catch (const unit_failure& f) {
+        EXPECT_EQ(f.kind, failure_kind::system);
+        EXPECT_EQ(f.operation, "OPEN");
+        EXPECT_EQ(f.unit, 14);
+        EXPECT_EQ(f.error_number, ENOENT);
+    }
+}
+
+TEST_F(UnitsTest, TerminalPassesBytesOnAtOnce) {
+    int pipe_ends[2];
+    ASSERT_EQ(::pipe(pipe_ends), 0);
+    textio::out_unit terminal;
+    textio::attach_standard_output(terminal);
+    EXPECT_EQ(terminal.unit, textio::terminal_unit);
+    EXPECT_TRUE(terminal.is_terminal);
+    terminal.fd = pipe_ends[1];  // stands in for standard output
+    textio::write_bytes(terminal, "  Enter Selection ==> ");
+    ::fcntl(pipe_ends[0], F_SETFL, O_NONBLOCK);
+    char seen[64] = {};
+    const ssize_t n = ::read(pipe_ends[0], seen, sizeof seen);
+    EXPECT_EQ(std::string(seen, n > 0 ? static_cast<std::size_t>(n) : 0), "  Enter Selection ==> ");
+    ::close(pipe_ends[0]);
+    ::close(pipe_ends[1]);
+}
+
+TEST_F(UnitsTest, TerminalWriteFailureNamesTheTerminal) {
+    textio::out_unit terminal;
+    textio::attach_standard_output(terminal);
+    terminal.fd = ::open("/dev/full", O_WRONLY);
+    ASSERT_GE(terminal.fd, 0);
+    try {
+        textio::write_bytes(terminal, "prompt");
+        FAIL() << "writing to /dev/full succeeded";
+    } catch (const unit_failure& f) {
+        EXPECT_EQ(f.operation, "WRITE");
+        EXPECT_EQ(f.unit, textio::terminal_unit);
+        EXPECT_EQ(f.error_number, ENOSPC);
+    }
+    ::close(terminal.fd);
+}
+
+}  // namespace

@@ -1,0 +1,427 @@
+#include "textio/units.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "textio/failure.hpp"
+
+namespace textio {
+namespace {
+
+constexpr std::size_t initial_input_capacity = 256 * 1024;
+constexpr std::size_t output_flush_size = 64 * 1024;
+constexpr std::size_t back_scan_chunk = 64 * 1024;
+constexpr int max_open_units = 64;
+constexpr int tab_stop = 8;
+
+// Units opened by name, so that the stop and the failure report can close them. The
+// terminal is never closed, so it is not listed.
+in_unit* open_inputs[max_open_units];
+out_unit* open_outputs[max_open_units];
+
+template <typename Unit>
+void register_unit(Unit** table, Unit* unit) {
+    for (int i = 0; i < max_open_units; ++i) {
+        if (table[i] == unit) return;
+    }
+    for (int i = 0; i < max_open_units; ++i) {
+        if (!table[i]) {
+            table[i] = unit;
+            return;
+        }
+    }
+}
+
+template <typename Unit>
+void unregister_unit(Unit** table, const Unit* unit) {
+    for (int i = 0; i < max_open_units; ++i) {
+        if (table[i] == unit) table[i] = nullptr;
+    }
+}
+
+[[noreturn]] void raise_system(int error, const char* operation, int unit, const std::string& name,
+                               long line = 0) {
+    raise_failure({failure_kind::system, operation, unit, error, name.c_str(), line});
+}
+
+// File names come from fixed-length fields: their trailing blanks are not part of the name.
+std::string_view without_trailing_blanks(std::string_view name) {
+    while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
+    return name;
+}
+
+int open_retrying(const std::string& path, int flags) {
+    int fd;
+    do {
+        fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+// Closing is not retried after EINTR: on Linux the descriptor is released either way.
+int close_descriptor(int fd) {
+    if (::close(fd) != 0 && errno != EINTR) return errno;
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------------
+// Input
+
+void start_input(in_unit& u, int unit, int fd, std::string_view name, std::int64_t offset) {
+    if (!u.buffer) {
+        u.buffer = static_cast<char*>(std::malloc(initial_input_capacity));
+        if (!u.buffer) raise_system(ENOMEM, "OPEN", unit, std::string(name));
+        u.capacity = initial_input_capacity;
+    }
+    u.unit = unit;
+    u.fd = fd;
+    u.name.assign(name);
+    u.begin = 0;
+    u.end = 0;
+    u.buffer_offset = offset;
+    u.last_record_start = -1;
+    u.line = 0;
+    u.at_end = false;
+}
+
+void release_input(in_unit& u) {
+    std::free(u.buffer);
+    u.buffer = nullptr;
+    u.capacity = 0;
+    u.begin = 0;
+    u.end = 0;
+    u.fd = -1;
+    u.at_end = true;
+}
+
+// Makes room at the end of the buffer for more bytes of the record that starts at `begin`:
+// bytes already consumed are dropped, and the buffer grows only when that record alone
+// fills it. Returns how far the kept bytes moved towards the front.
+std::size_t make_room(in_unit& u) {
+    if (u.end < u.capacity) return 0;
+    if (u.begin > 0) {
+        const std::size_t shift = u.begin;
+        std::memmove(u.buffer, u.buffer + shift, u.end - shift);
+        u.buffer_offset += static_cast<std::int64_t>(shift);
+        u.end -= shift;
+        u.begin = 0;
+        return shift;
+    }
+    const std::size_t grown = u.capacity * 2;
+    char* bigger = static_cast<char*>(std::realloc(u.buffer, grown));
+    if (!bigger) raise_system(ENOMEM, "READ", u.unit, u.name, u.line + 1);
+    u.buffer = bigger;
+    u.capacity = grown;
+    return 0;
+}
+
+// One read: a terminal gives what has been typed, so this never waits beyond one line.
+void fill_buffer(in_unit& u) {
+    ssize_t n;
+    do {
+        n = ::read(u.fd, u.buffer + u.end, u.capacity - u.end);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) raise_system(errno, "READ", u.unit, u.name, u.line + 1);
+    if (n == 0) {
+        u.at_end = true;
+        return;
+    }
+    u.end += static_cast<std::size_t>(n);
+}
+
+bool take_record(in_unit& u, std::size_t stop, std::size_t next, std::string_view& record) {
+    record = std::string_view(u.buffer + u.begin, stop - u.begin);
+    u.last_record_start = u.buffer_offset + static_cast<std::int64_t>(u.begin);
+    u.begin = next;
+    ++u.line;
+    return true;
+}
+
+std::int64_t current_offset(const in_unit& u) { return u.buffer_offset + static_cast<std::int64_t>(u.begin); }
+
+// Moves the reading position to file offset `target`: inside the buffer when the bytes
+// are still there, by seeking otherwise.
+void reposition(in_unit& u, std::int64_t target, const char* operation) {
+    const std::int64_t buffered_end = u.buffer_offset + static_cast<std::int64_t>(u.end);
+    if (target >= u.buffer_offset && target <= buffered_end) {
+        u.begin = static_cast<std::size_t>(target - u.buffer_offset);
+        return;
+    }
+    if (::lseek(u.fd, static_cast<off_t>(target), SEEK_SET) < 0) raise_system(errno, operation, u.unit, u.name, u.line);
+    u.buffer_offset = target;
+    u.begin = 0;
+    u.end = 0;
+    u.at_end = false;
+}
+
+void read_exactly_at(const in_unit& u, char* into, std::size_t count, std::int64_t offset) {
+    std::size_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::pread(u.fd, into + done, count - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) raise_system(n < 0 ? errno : EIO, "BACKSPACE", u.unit, u.name, u.line);
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+// Searches bytes [0, count) of `bytes`, which start at file offset `base`, for the line feed
+// that precedes the record ending at `count`. The first look skips the line feed that ends
+// that record itself.
+bool find_record_start(const char* bytes, std::size_t count, std::int64_t base, bool& skip_own_line_feed,
+                       std::int64_t& start) {
+    if (skip_own_line_feed && count > 0) {
+        if (bytes[count - 1] == '\n') --count;
+        skip_own_line_feed = false;
+    }
+    const void* found = count > 0 ? ::memrchr(bytes, '\n', count) : nullptr;
+    if (!found) return false;
+    start = base + (static_cast<const char*>(found) - bytes) + 1;
+    return true;
+}
+
+// File offset of the record that ends at the current position, found by scanning back:
+// first through the buffer, then through the file before it.
+std::int64_t previous_record_start(const in_unit& u) {
+    std::int64_t high = current_offset(u);
+    bool skip_own_line_feed = true;
+    std::int64_t start = 0;
+    if (high > u.buffer_offset) {
+        const std::size_t count = static_cast<std::size_t>(high - u.buffer_offset);
+        if (find_record_start(u.buffer, count, u.buffer_offset, skip_own_line_feed, start)) return start;
+        high = u.buffer_offset;
+    }
+    std::vector<char> chunk;
+    while (high > 0) {
+        const std::int64_t low = std::max<std::int64_t>(0, high - static_cast<std::int64_t>(back_scan_chunk));
+        const std::size_t count = static_cast<std::size_t>(high - low);
+        chunk.resize(count);
+        read_exactly_at(u, chunk.data(), count, low);
+        if (find_record_start(chunk.data(), count, low, skip_own_line_feed, start)) return start;
+        high = low;
+    }
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------------
+// Output
+
+int write_all(int fd, const char* bytes, std::size_t count) {
+    std::size_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::write(fd, bytes + done, count - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return errno;
+        if (n == 0) return EIO;
+        done += static_cast<std::size_t>(n);
+    }
+    return 0;
+}
+
+// The first bytes this run gives a regular file replace whatever it held before.
+int cut_before_first_write(out_unit& u) {
+    if (!u.cut_pending) return 0;
+    int result;
+    do {
+        result = ::ftruncate(u.fd, 0);
+    } while (result != 0 && errno == EINTR);
+    if (result != 0) return errno;
+    u.cut_pending = false;
+    return 0;
+}
+
+// Passes the pending bytes to the system; returns 0 or the error number. The pending
+// bytes are dropped either way, so a failing file is not tried again at the stop.
+int write_pending(out_unit& u) {
+    if (u.pending.empty()) return 0;
+    if (u.fd < 0) {
+        u.pending.clear();
+        return EBADF;
+    }
+    int error = cut_before_first_write(u);
+    if (error == 0) error = write_all(u.fd, u.pending.data(), u.pending.size());
+    u.pending.clear();
+    return error;
+}
+
+}  // namespace
+
+// -------------------------------------------------------------------------------------------
+// Input units
+
+void open_input(in_unit& u, int unit, std::string_view name) {
+    if (u.fd >= 0) close_input(u);
+    const std::string path(without_trailing_blanks(name));
+    const int fd = open_retrying(path, O_RDONLY);
+    if (fd < 0) raise_system(errno, "OPEN", unit, path);
+    start_input(u, unit, fd, path, 0);
+    register_unit(open_inputs, &u);
+}
+
+void attach_standard_input(in_unit& u) {
+    const off_t offset = ::lseek(0, 0, SEEK_CUR);
+    start_input(u, terminal_unit, 0, "standard input", offset < 0 ? 0 : offset);
+}
+
+void close_input(in_unit& u) {
+    if (u.fd < 0) return;
+    const bool own_descriptor = u.unit != terminal_unit;
+    const int error = own_descriptor ? close_descriptor(u.fd) : 0;
+    unregister_unit(open_inputs, &u);
+    release_input(u);
+    if (error != 0) raise_system(error, "CLOSE", u.unit, u.name);
+}
+
+bool next_raw_record(in_unit& u, std::string_view& record) {
+    if (u.fd < 0) return false;
+    std::size_t scan = u.begin;  // bytes before `scan` are known to hold no line feed
+    for (;;) {
+        if (scan < u.end) {
+            const void* found = std::memchr(u.buffer + scan, '\n', u.end - scan);
+            if (found) {
+                const std::size_t stop = static_cast<std::size_t>(static_cast<const char*>(found) - u.buffer);
+                return take_record(u, stop, stop + 1, record);
+            }
+            scan = u.end;
+        }
+        if (u.at_end) {
+            if (u.begin == u.end) return false;
+            return take_record(u, u.end, u.end, record);
+        }
+        scan -= make_room(u);
+        fill_buffer(u);
+    }
+}
+
+void clean_record(std::string_view raw, std::string& record) {
+    record.clear();
+    const bool plain = !std::memchr(raw.data(), '\r', raw.size()) && !std::memchr(raw.data(), '\t', raw.size());
+    if (plain) {
+        record.assign(raw);
+        return;
+    }
+    for (const char c : raw) {
+        if (c == '\r') continue;
+        if (c == '\t') {
+            record.append(tab_stop - record.size() % tab_stop, ' ');
+        } else {
+            record.push_back(c);
+        }
+    }
+}
+
+bool read_record(in_unit& u, std::string& record) {
+    std::string_view raw;
+    if (!next_raw_record(u, raw)) return false;
+    clean_record(raw, record);
+    return true;
+}
+
+void rewind_input(in_unit& u) {
+    if (u.fd < 0) return;
+    if (u.buffer_offset == 0) {
+        u.begin = 0;  // the start of the file is still in the buffer
+    } else {
+        reposition(u, 0, "REWIND");
+    }
+    u.line = 0;
+    u.last_record_start = -1;
+}
+
+void step_back_record(in_unit& u) {
+    if (u.fd < 0 || u.line <= 0) return;
+    const std::int64_t start = u.last_record_start >= 0 ? u.last_record_start : previous_record_start(u);
+    reposition(u, start, "BACKSPACE");
+    --u.line;
+    u.last_record_start = -1;
+}
+
+// -------------------------------------------------------------------------------------------
+// Output units
+
+void open_output(out_unit& u, int unit, std::string_view name) {
+    if (u.fd >= 0) close_output(u);
+    const std::string path(without_trailing_blanks(name));
+    const int fd = open_retrying(path, O_WRONLY | O_CREAT);
+    if (fd < 0) raise_system(errno, "OPEN", unit, path);
+    struct stat info;
+    const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    u.unit = unit;
+    u.fd = fd;
+    u.name = path;
+    u.pending.clear();
+    u.is_terminal = false;
+    u.cut_pending = regular;
+    register_unit(open_outputs, &u);
+}
+
+void attach_standard_output(out_unit& u) {
+    u.unit = terminal_unit;
+    u.fd = 1;
+    u.name = "standard output";
+    u.pending.clear();
+    u.is_terminal = true;
+    u.cut_pending = false;
+}
+
+void write_bytes(out_unit& u, std::string_view bytes) {
+    if (bytes.empty()) return;
+    if (u.is_terminal) {
+        const int error = write_all(u.fd, bytes.data(), bytes.size());
+        if (error != 0) raise_system(error, "WRITE", u.unit, u.name);
+        return;
+    }
+    u.pending.append(bytes);
+    if (u.pending.size() >= output_flush_size) flush_output(u);
+}
+
+void flush_output(out_unit& u) {
+    const int error = write_pending(u);
+    if (error != 0) raise_system(error, "WRITE", u.unit, u.name);
+}
+
+void close_output(out_unit& u) {
+    if (u.fd < 0) return;
+    int error = write_pending(u);
+    if (u.is_terminal) {
+        if (error != 0) raise_system(error, "WRITE", u.unit, u.name);
+        return;
+    }
+    const char* operation = "WRITE";
+    const int close_error = close_descriptor(u.fd);
+    if (error == 0 && close_error != 0) {
+        error = close_error;
+        operation = "CLOSE";
+    }
+    unregister_unit(open_outputs, &u);
+    u.fd = -1;
+    u.cut_pending = false;
+    if (error != 0) raise_system(error, operation, u.unit, u.name);
+}
+
+void close_all_units() {
+    for (out_unit*& slot : open_outputs) {
+        out_unit* u = slot;
+        if (!u) continue;
+        slot = nullptr;
+        write_pending(*u);
+        close_descriptor(u->fd);
+        u->fd = -1;
+        u->cut_pending = false;
+    }
+    for (in_unit*& slot : open_inputs) {
+        in_unit* u = slot;
+        if (!u) continue;
+        slot = nullptr;
+        close_descriptor(u->fd);
+        release_input(*u);
+    }
+}
+
+}  // namespace textio

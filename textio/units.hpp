@@ -1,0 +1,70 @@
+// Files known by unit number: input units read records through a buffer that supports
+// rewind and stepping back one record; output units collect records and write them.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace textio {
+
+// An input file (or standard input) read record by record.
+struct in_unit {
+    int unit = 0;           // terminal_unit for standard input
+    int fd = -1;
+    std::string name;       // file name for reports ("standard input" for the terminal)
+    char* buffer = nullptr;  // holds whole records: grows only for a record longer than it
+    std::size_t capacity = 0;
+    std::size_t begin = 0;   // next unread byte
+    std::size_t end = 0;     // end of valid bytes
+    std::int64_t buffer_offset = 0;   // file offset of buffer[0]
+    std::int64_t last_record_start = -1;  // file offset of the record last read
+    long line = 0;           // number of the record last read (1 for the first)
+    bool at_end = false;     // the source has no more bytes to give
+};
+
+// An output file or standard output.
+struct out_unit {
+    int unit = 0;            // terminal_unit for standard output
+    int fd = -1;
+    std::string name;
+    std::string pending;     // bytes written by the program, not yet passed to the system
+    bool is_terminal = false;
+    bool cut_pending = false;  // an existing file is cut at the end of this run's output
+};
+
+// Opens `name` for reading as `unit`; a refusal is a failure report OPEN(UNIT=unit).
+void open_input(in_unit& u, int unit, std::string_view name);
+void attach_standard_input(in_unit& u);
+void close_input(in_unit& u);
+
+// Next record as raw bytes (line feed removed, nothing else changed); the view stays
+// valid until the next call on the unit. Returns false when the source has no more
+// records. A last line without line feed is a record.
+bool next_raw_record(in_unit& u, std::string_view& record);
+
+// Next record with every carriage return dropped and each TAB expanded to the next
+// multiple of 8 columns. Returns false at the end of the source.
+bool read_record(in_unit& u, std::string& record);
+
+// Drops every CR and expands TABs of a raw record.
+void clean_record(std::string_view raw, std::string& record);
+
+// Position the unit before its first record, or before the record last read.
+void rewind_input(in_unit& u);
+void step_back_record(in_unit& u);
+
+// Create or open `name` for writing without emptying it; the first bytes this run writes
+// cut the file, so that it then holds exactly this run's output.
+void open_output(out_unit& u, int unit, std::string_view name);
+void attach_standard_output(out_unit& u);
+// Adds bytes; the terminal passes them on at once, files when enough have gathered.
+void write_bytes(out_unit& u, std::string_view bytes);
+void flush_output(out_unit& u);
+void close_output(out_unit& u);
+
+// Closes every open unit, writing pending output; used by the stop and by the failure
+// report. Never raises a failure itself.
+void close_all_units();
+
+}  // namespace textio
