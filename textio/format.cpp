@@ -230,7 +230,7 @@ int integer_text(std::int32_t value, char* text) {
 
 struct float_parts {
     bool sign;
-    bool special;  // NaN or infinity
+    bool not_finite;  // NaN or infinity
     bool zero;     // zero or subnormal
     bool nan;
     float magnitude;
@@ -241,8 +241,8 @@ float_parts split_float(float value) {
     const std::uint32_t biased = (bits >> 23) & 0xffu;
     float_parts p{};
     p.sign = (bits >> 31) != 0;
-    p.special = biased == 0xffu;
-    p.nan = p.special && (bits & 0x7fffffu) != 0;
+    p.not_finite = biased == 0xffu;
+    p.nan = p.not_finite && (bits & 0x7fffffu) != 0;
     p.zero = biased == 0;
     p.magnitude = std::bit_cast<float>(bits & 0x7fffffffu);
     return p;
@@ -303,7 +303,7 @@ void layout_fixed(std::string& out, rounded_digits r, bool negative, int width, 
 }
 
 // NaN or INF right-justified, with the sign bit shown; asterisks when they do not fit.
-void append_special_field(std::string& out, const float_parts& p, int width) {
+void append_not_finite_field(std::string& out, const float_parts& p, int width) {
     const int length = 3 + (p.sign ? 1 : 0);
     if (width < length) return append_stars(out, width);
     append_blanks(out, width - length);
@@ -359,7 +359,7 @@ void append_exponent_number(std::string& out, leading_digits v) {
 void append_free_real(std::string& out, float value) {
     const float_parts p = split_float(value);
     append_number_prefix(out, p.sign && !p.zero);
-    if (p.special) {
+    if (p.not_finite) {
         out.append(p.nan ? "NaN" : "INF");
         return;
     }
@@ -621,7 +621,7 @@ void append_integer_field(std::string& out, std::int32_t value, int width) {
 void append_fixed_field(std::string& out, float value, int width, int decimals) {
     if (width <= 0) return;
     const float_parts p = split_float(value);
-    if (p.special) return append_special_field(out, p, width);
+    if (p.not_finite) return append_not_finite_field(out, p, width);
     if (decimals < 0) decimals = 0;
     if (decimals >= width) return append_stars(out, width);  // not even the point and d digits fit
     const bool negative = p.sign && !p.zero;

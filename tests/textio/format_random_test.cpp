@@ -229,13 +229,13 @@ float free_form_boundary_value(std::mt19937_64& rng) {
     return offset_ulps(v, static_cast<int>(rng() % 129) - 64);
 }
 
-struct field_spec {
+struct field_shape {
     int width;
     int decimals;
 };
 
-constexpr field_spec program_fields[] = {{5, 3}, {6, 2}, {7, 2}, {8, 2}, {8, 3}};
-constexpr field_spec wide_fields[] = {{14, 5}, {22, 12}};  // reach the 8th significant digit
+constexpr field_shape program_fields[] = {{5, 3}, {6, 2}, {7, 2}, {8, 2}, {8, 3}};
+constexpr field_shape wide_fields[] = {{14, 5}, {22, 12}};  // reach the 8th significant digit
 
 struct mismatch_log {
     int count = 0;
@@ -258,7 +258,7 @@ std::string reference_fixed(float value, int w, int d) { return reference_fixed(
 
 std::string reference_free_real(float value) { return reference_free_real(value, expand_if_normal(value)); }
 
-void check_fixed(float v, const exact_decimal& x, field_spec f, mismatch_log& log) {
+void check_fixed(float v, const exact_decimal& x, field_shape f, mismatch_log& log) {
     std::string got;
     textio::append_fixed_field(got, v, f.width, f.decimals);
     const std::string want = reference_fixed(v, x, f.width, f.decimals);
@@ -267,8 +267,8 @@ void check_fixed(float v, const exact_decimal& x, field_spec f, mismatch_log& lo
 
 void check_value(float v, mismatch_log& log) {
     const exact_decimal x = expand_if_normal(v);
-    for (const field_spec& f : program_fields) check_fixed(v, x, f, log);
-    for (const field_spec& f : wide_fields) check_fixed(v, x, f, log);
+    for (const field_shape& f : program_fields) check_fixed(v, x, f, log);
+    for (const field_shape& f : wide_fields) check_fixed(v, x, f, log);
     std::string got;
     const textio::out_item item = textio::item_real(v);
     textio::append_free_form(got, std::span<const textio::out_item>(&item, 1));

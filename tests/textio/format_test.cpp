@@ -287,7 +287,7 @@ TEST(FreeForm, RealBoundariesOfTheFixedForm) {
     for (const free_real_case& c : cases) EXPECT_EQ(free_form({item_real(c.value)}), std::string(" ") + c.text + "\n") << c.value;
 }
 
-TEST(FreeForm, SpecialRealsAndZeros) {
+TEST(FreeForm, NotANumberInfinityAndZeros) {
     const free_real_case cases[] = {
         {nan_value, "  NaN"},
         {-nan_value, " -NaN"},
