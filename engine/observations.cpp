@@ -22,55 +22,69 @@ constexpr double exact_powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e
                                           1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
+bool is_digit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
 
-// A plain decimal number: optional sign, digits, optional point and digits. Anything else
-// (exponents, commas, slashes, repeat counts, quotes, inf/nan) is left to the general
-// free-form reader. The value is the nearest double rounded to float: with at most 15
-// significant digits and 22 decimals both the digits and the power of ten are exact
-// doubles, so one division rounds correctly.
-bool parse_plain_number(const char*& p, const char* end, float& out) {
-    const char* s = p;
-    bool negative = false;
-    if (s < end && (*s == '+' || *s == '-')) negative = (*s++ == '-');
+// A plain decimal number: optional sign, digits, optional point and digits, at most 15
+// digits in all (so the digits are an exact double). Anything else (exponents, commas,
+// slashes, repeat counts, quotes, inf/nan, longer digit strings) is left to the general
+// free-form reader.
+struct plain_number {
     std::uint64_t digits = 0;
-    int significant = 0, decimals = 0, count = 0;
-    bool after_point = false;
-    for (; s < end; ++s) {
-        const char c = *s;
-        if (c >= '0' && c <= '9') {
-            ++count;
-            if (significant > 0 || c != '0') {
-                if (++significant > 15) return false;
-                digits = digits * 10 + static_cast<unsigned>(c - '0');
-            }
-            if (after_point) ++decimals;
-        } else if (c == '.' && !after_point) {
-            after_point = true;
-        } else {
-            break;
-        }
+    int decimals = 0;
+    bool negative = false;
+    bool has_point = false;
+};
+
+constexpr int plain_digit_limit = 15;
+
+// Scans one plain number at p; on success p is left on the character after it.
+bool scan_plain_number(const char*& p, const char* end, plain_number& n) {
+    const char* s = p;
+    n.negative = false;
+    if (s < end && (*s == '+' || *s == '-')) n.negative = (*s++ == '-');
+    std::uint64_t digits = 0;
+    const char* first = s;
+    while (s < end && is_digit(*s)) digits = digits * 10 + static_cast<unsigned>(*s++ - '0');
+    long count = s - first;
+    n.has_point = s < end && *s == '.';
+    n.decimals = 0;
+    if (n.has_point) {
+        const char* after_point = ++s;
+        while (s < end && is_digit(*s)) digits = digits * 10 + static_cast<unsigned>(*s++ - '0');
+        n.decimals = static_cast<int>(s - after_point);
+        count += n.decimals;
     }
-    if (count == 0 || decimals > 22) return false;
-    if (s < end && !is_blank(*s) && *s != '\r') return false;
-    double value = static_cast<double>(digits) / exact_powers_of_ten[decimals];
-    out = static_cast<float>(negative ? -value : value);
+    if (count == 0 || count > plain_digit_limit) return false;
+    n.digits = digits;
     p = s;
     return true;
 }
 
-// The common record: four plain numbers separated by blanks or tabs, a carriage return
-// only at the very end, and anything after the fourth value.
-bool parse_plain_record(std::string_view record, float values[4]) {
+// Nearest double, then float: the digits and the power of ten are both exact doubles, so
+// the one division rounds correctly.
+float plain_value(const plain_number& n) {
+    const double value = static_cast<double>(n.digits) / exact_powers_of_ten[n.decimals];
+    return static_cast<float>(n.negative ? -value : value);
+}
+
+// The identifier as the program sees it: the value rounded to float, truncated.
+std::int32_t plain_identifier(const plain_number& n) {
+    if (!n.has_point && !n.negative && n.digits <= (1u << 24)) return static_cast<std::int32_t>(n.digits);
+    return util::truncate_to_int32(plain_value(n));
+}
+
+// The common record: four plain numbers separated by blanks or tabs, the fourth ended by a
+// blank, tab, comma, slash or the end of the record; a carriage return only at the very end.
+// Whatever follows the fourth value is discarded, as the free-form rules discard it.
+bool scan_plain_record(std::string_view record, plain_number fields[4]) {
     const char* p = record.data();
     const char* end = p + record.size();
     if (end > p && end[-1] == '\r') --end;
-    if (std::memchr(p, '\r', static_cast<std::size_t>(end - p))) return false;
-    float parsed[4];
-    for (float& v : parsed) {
+    for (int i = 0; i < 4; ++i) {
         while (p < end && is_blank(*p)) ++p;
-        if (p == end || !parse_plain_number(p, end, v)) return false;
+        if (p == end || !scan_plain_number(p, end, fields[i])) return false;
+        if (p < end && !is_blank(*p) && !(i == 3 && (*p == ',' || *p == '/'))) return false;
     }
-    std::memcpy(values, parsed, sizeof parsed);
     return true;
 }
 
@@ -92,6 +106,49 @@ void store_record(observation_reader& r, float date, float value) {
     ++r.block_count;
 }
 
+void read_general_record(textio::in_unit& unit, float values[4], bool& more) {
+    const textio::in_item targets[] = {textio::target_real(values[0]), textio::target_real(values[1]),
+                                       textio::target_real(values[2]), textio::target_real(values[3])};
+    more = textio::read_free_form(unit, targets, true) == textio::read_outcome::ok;
+}
+
+// A plain record of another station is only scanned, not converted, so the values kept
+// for the next record's empty fields may lag one record behind. Before they can matter
+// (a record read by the general rules, or a rewind) the last record is converted.
+void bring_values_up_to_date(textio::in_unit& unit, observation_reader& r) {
+    if (!r.values_stale) return;
+    std::string_view record;
+    plain_number fields[4];
+    textio::step_back_record(unit);
+    textio::next_raw_record(unit, record);
+    scan_plain_record(record, fields);
+    for (int i = 0; i < 4; ++i) r.record_values[i] = plain_value(fields[i]);
+    r.values_stale = false;
+}
+
+// The next record's identifier, with its date and value in the record values when the
+// record is the station's own. Returns false at the end of the file.
+bool next_record_for(textio::in_unit& unit, observation_reader& r, std::int32_t wanted, std::int32_t& id) {
+    std::string_view record;
+    if (!textio::next_raw_record(unit, record)) return false;
+    plain_number fields[4];
+    if (scan_plain_record(record, fields)) {
+        id = plain_identifier(fields[0]);
+        r.values_stale = true;
+        if (id == wanted) {
+            r.record_values[2] = plain_value(fields[2]);
+            r.record_values[3] = plain_value(fields[3]);
+        }
+        return true;
+    }
+    textio::step_back_record(unit);
+    bring_values_up_to_date(unit, r);
+    bool more = false;
+    read_general_record(unit, r.record_values, more);
+    id = util::truncate_to_int32(r.record_values[0]);
+    return more;
+}
+
 }  // namespace
 
 observation_reader& reader() {
@@ -106,33 +163,35 @@ void start_observation_search() {
 
 bool read_observation(textio::in_unit& unit, float values[4]) {
     std::string_view record;
-    for (;;) {
-        if (!textio::next_raw_record(unit, record)) return false;
-        if (parse_plain_record(record, values)) return true;
-        // Not the plain layout: read it again by the full free-form rules.
-        textio::step_back_record(unit);
-        const textio::in_item targets[] = {textio::target_real(values[0]), textio::target_real(values[1]),
-                                           textio::target_real(values[2]), textio::target_real(values[3])};
-        return textio::read_free_form(unit, targets, true) == textio::read_outcome::ok;
+    if (!textio::next_raw_record(unit, record)) return false;
+    plain_number fields[4];
+    if (scan_plain_record(record, fields)) {
+        for (int i = 0; i < 4; ++i) values[i] = plain_value(fields[i]);
+        return true;
     }
+    textio::step_back_record(unit);
+    bool more = false;
+    read_general_record(unit, values, more);
+    return more;
 }
 
 block_outcome collect_station_block(station_table& table, std::int32_t row, app::run_files& files) {
     observation_reader& r = reader();
     textio::in_unit& unit = files.observations;
-    static float values[4] = {0.0f, 0.0f, 0.0f, 0.0f};
     r.block_count = 0;
     r.block_found = false;
     r.block_dates.clear();
     r.block_values.clear();
     const std::int32_t wanted = table.station_id[row];
+    std::int32_t id = 0;
     for (;;) {
-        while (read_observation(unit, values)) {
-            if (util::truncate_to_int32(values[0]) != wanted) {
+        while (next_record_for(unit, r, wanted, id)) {
+            if (id != wanted) {
                 if (r.block_found) return block_outcome::ended_by_record;
                 continue;
             }
-            const std::int32_t year = util::truncate_to_int32(values[2]);
+            const float date = r.record_values[2];
+            const std::int32_t year = util::truncate_to_int32(date);
             if (!r.block_found) {
                 table.first_year[row] = year;
                 r.block_found = true;
@@ -140,11 +199,12 @@ block_outcome collect_station_block(station_table& table, std::int32_t row, app:
                 r.rewind_count = 0;
             }
             table.last_year[row] = year;
-            store_record(r, values[2], values[3]);
+            store_record(r, date, r.record_values[3]);
         }
         if (r.block_found) return block_outcome::ended_by_eof;
         if (r.found_count >= table.qualifying_count) return block_outcome::no_block;
         ++r.rewind_count;
+        bring_values_up_to_date(unit, r);
         textio::rewind_input(unit);
         skip_header(unit);
         if (r.rewind_count <= 1) continue;
@@ -156,15 +216,78 @@ block_outcome collect_station_block(station_table& table, std::int32_t row, app:
 
 void release_block(app::run_files& files) { textio::step_back_record(files.observations); }
 
-year_month date_to_year_month(float date) {
-    const std::int32_t year = util::truncate_to_int32(date);
-    const float fraction = date - static_cast<float>(year);
+namespace {
+
+// The month of a fraction of a year is decided by its "(f5.3)" text. That text is a
+// non-decreasing step function of the fraction, so the fractions that give one month's text
+// form one interval of floats; the bounds are found once by bisection on the text itself.
+struct month_intervals {
+    float low[12];   // smallest fraction whose text reads at least the month's text
+    float high[12];  // smallest fraction whose text reads above it
+};
+
+int thousandths_text_value(float fraction) {
+    char text[5];
+    const textio::out_item item = textio::item_real(fraction);
+    textio::format_to_string(text, sizeof text, fraction_text, {&item, 1});
+    int value = 0;
+    for (const char c : text)
+        if (is_digit(c)) value = value * 10 + (c - '0');
+    return value;
+}
+
+// Smallest float in [0, 1] whose text reads at least `target` thousandths.
+float first_fraction_reading(int target) {
+    std::uint32_t low = 0, high = 0x3F800000u;  // bit patterns of 0.0 and 1.0
+    while (low < high) {
+        const std::uint32_t middle = low + (high - low) / 2;
+        float f;
+        std::memcpy(&f, &middle, sizeof f);
+        if (thousandths_text_value(f) >= target) high = middle;
+        else low = middle + 1;
+    }
+    float f;
+    std::memcpy(&f, &low, sizeof f);
+    return f;
+}
+
+const month_intervals& month_table() {
+    static const month_intervals table = [] {
+        month_intervals t;
+        for (int m = 0; m < 12; ++m) {
+            const int thousandths = (month_texts[m][2] - '0') * 100 + (month_texts[m][3] - '0') * 10 +
+                                    (month_texts[m][4] - '0');
+            t.low[m] = first_fraction_reading(thousandths);
+            t.high[m] = first_fraction_reading(thousandths + 1);
+        }
+        return t;
+    }();
+    return table;
+}
+
+}  // namespace
+
+int month_of_fraction(float fraction) {
+    const month_intervals& t = month_table();
+    if (!(fraction >= t.low[0] && fraction < t.high[11])) return 0;  // NaN fails too
+    // Each interval lies within 0.001 of its mid-month point (m - 0.5)/12, so twelve times
+    // the fraction names the only month it can be.
+    const int m = static_cast<int>(fraction * 12.0f);
+    return (fraction >= t.low[m] && fraction < t.high[m]) ? m + 1 : 0;
+}
+
+int month_of_fraction_by_text(float fraction) {
     char text[5];
     const textio::out_item item = textio::item_real(fraction);
     textio::format_to_string(text, sizeof text, fraction_text, {&item, 1});
     for (int m = 0; m < 12; ++m)
-        if (std::memcmp(text, month_texts[m], 5) == 0) return {year, m + 1};
-    return {year, 0};
+        if (std::memcmp(text, month_texts[m], 5) == 0) return m + 1;
+    return 0;
+}
+
+year_month date_to_year_month(float date) {
+    const std::int32_t year = util::truncate_to_int32(date);
+    return {year, month_of_fraction(date - static_cast<float>(year))};
 }
 
 }  // namespace engine

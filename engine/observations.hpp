@@ -22,6 +22,10 @@ struct observation_reader {
     bool block_found = false;
     std::int32_t found_count = 0;
     std::int32_t rewind_count = 0;
+    // The four values of the last record read: an empty field of the next record keeps
+    // its value. Stale while the last record was only scanned, not converted.
+    float record_values[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+    bool values_stale = false;
 };
 
 inline constexpr std::size_t max_block_records = 3600;
@@ -44,6 +48,11 @@ struct year_month {
     int month;
 };
 year_month date_to_year_month(float date);
+
+// Month (1 to 12, or 0) of a fraction of a year: quickly, and by comparing its "(f5.3)"
+// text with the month texts. The two agree for every float.
+int month_of_fraction(float fraction);
+int month_of_fraction_by_text(float fraction);
 
 // One observation record: identifier, second number, date and value. Returns false at the
 // end of the file. Values left empty keep those of the previous record.

@@ -17,6 +17,19 @@ using textio::item_text;
 
 const textio::format_list skipped_line = textio::parse_format("(1x,'Record will be skipped ***************')");
 
+// Dates strictly increasing already stand in the one order any sort gives them, so the
+// sort is only needed when some date is not above the one before (equal dates, records
+// out of order, or a date that compares neither way).
+void order_block(observation_reader& r) {
+    const float* d = r.block_dates.data();
+    for (std::int32_t k = 1; k < r.block_count; ++k) {
+        if (!(d[k - 1] < d[k])) {
+            util::ssort(r.block_dates.data(), r.block_values.data(), r.block_count, 2);
+            return;
+        }
+    }
+}
+
 void reset_grid() {
     year_month_grid& g = grid();
     util::parallel_loop(last_grid_year, true, [&g](long i) {
@@ -98,7 +111,7 @@ std::int32_t run_station_pass(const app::run_settings& run, app::run_files& file
     for (std::int32_t row = 0; row < table.qualifying_count; ++row) {
         const block_outcome outcome = collect_station_block(table, row, files);
         if (outcome == block_outcome::no_block) continue;
-        util::ssort(r.block_dates.data(), r.block_values.data(), r.block_count, 2);
+        order_block(r);
         reset_grid();
         place_block(r);
         if (passes_screening(run, table, row)) {

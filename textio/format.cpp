@@ -5,6 +5,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 #include "textio/fixed_digits.hpp"
 
@@ -279,7 +280,31 @@ void append_zero_field(std::string& out, bool negative, int width, int decimals,
     out.append(static_cast<std::size_t>(decimals), '0');
 }
 
+// The common field: a rounded value without trailing zeros beyond its digits, in a width
+// of at most 32. Built right to left in one pass; the same bytes as the general layout.
+bool layout_fixed_quickly(std::string& out, rounded_digits r, bool negative, int width, int decimals) {
+    if (r.zeros != 0 || r.lead == 0 || width > 32) return false;
+    const int room = width - (negative ? 1 : 0) - decimals - 1;
+    const int k = decimal_length(r.lead) - decimals;
+    if (k > room || (k <= 0 && room < 0)) return false;
+    char field[32];
+    std::memset(field, ' ', static_cast<std::size_t>(width));
+    std::uint64_t lead = r.lead;
+    int at = width;
+    for (int i = 0; i < decimals; ++i, lead /= 10) field[--at] = static_cast<char>('0' + lead % 10);
+    field[--at] = '.';
+    if (k > 0) {
+        for (int i = 0; i < k; ++i, lead /= 10) field[--at] = static_cast<char>('0' + lead % 10);
+    } else if (room > 0) {
+        field[--at] = '0';
+    }
+    if (negative) field[--at] = '-';
+    out.append(field, static_cast<std::size_t>(width));
+    return true;
+}
+
 void layout_fixed(std::string& out, rounded_digits r, bool negative, int width, int decimals) {
+    if (layout_fixed_quickly(out, r, negative, width, decimals)) return;
     const int room = width - (negative ? 1 : 0) - decimals - 1;
     const int length = rounded_length(r);
     if (length == 0) return append_zero_field(out, negative, width, decimals, room);
@@ -527,7 +552,12 @@ bool round_fixed_fast(float magnitude, int decimals, rounded_digits& result) {
     const std::uint32_t biased = bits >> 23;
     if (biased == 0 || biased == 0xffu || decimals < 0 || decimals > largest_decimals) return false;
     const int exponent2 = static_cast<int>(biased) - 150;
-    if (exponent2 > 7 || exponent2 < smallest_exponent) return false;
+    if (exponent2 > 7) return false;
+    if (exponent2 < smallest_exponent) {
+        // Below 2^-76 even 18 places show nothing: the first dropped digit is a leading zero.
+        result = {0, 0};
+        return true;
+    }
     u128 scaled = static_cast<u128>((bits & 0x7fffffu) | 0x800000u) * power_of_ten(decimals);
     if (exponent2 >= 0) {
         scaled <<= exponent2;

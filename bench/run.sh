@@ -1,0 +1,263 @@
+#!/usr/bin/env bash
+# Times whole varnex runs on a large synthetic archive, hot cache, against `wc -l` of the
+# same data.txt, and prints one table row per case (see bench/README.md).
+#
+# Usage: bash bench/run.sh [BUILD_DIR]        (default: build; needs varnex and varnex_archive)
+# Environment:
+#   VARNEX_BENCH_DIR  where the archives and the run directories live (default /tmp/varnex-bench)
+#   BENCH_RUNS        timed runs per case (default 5)
+#   BENCH_QUICK=1     1,000 stations instead of 10,000, for a fast smoke run
+#   BENCH_COMPARE=DIR after the timed runs, copy each case's output files (and the terminal
+#                     output of one more, untimed run) into DIR/CASE/
+set -u
+export LC_ALL=C
+
+fail() {
+    echo "bench: $*" >&2
+    exit 1
+}
+
+# ---------------------------------------------------------------------------
+# Settings
+
+build=${1:-build}
+case $build in
+    /*) ;;
+    *) build=$(pwd)/$build ;;
+esac
+varnex=$build/varnex
+generator=$build/varnex_archive
+[ -x "$varnex" ] || fail "$varnex is not an executable program (run make build first)"
+[ -x "$generator" ] || fail "$generator is not an executable program (CMake target varnex_archive)"
+
+bench_dir=${VARNEX_BENCH_DIR:-/tmp/varnex-bench}
+runs=${BENCH_RUNS:-5}
+case $runs in
+    '' | *[!0-9]* | 0) fail "BENCH_RUNS must be a positive whole number, not '$runs'" ;;
+esac
+if [ "${BENCH_QUICK:-0}" = 1 ]; then stations=1000; else stations=10000; fi
+absent=10
+compare_dir=${BENCH_COMPARE:-}
+if [ -n "$compare_dir" ]; then
+    case $compare_dir in
+        /*) ;;
+        *) compare_dir=$(pwd)/$compare_dir ;;
+    esac
+fi
+
+# The generator's own defaults already give 1900-2010 and seed 1; they are spelled out so
+# that the cache key does not depend on them.
+common_options="--first-year 1900 --last-year 2010 --seed 1"
+main_options="--stations $stations $common_options"
+absent_options="--stations $((stations + absent)) $common_options --absent $absent"
+main_archive=$bench_dir/s$stations
+absent_archive=$bench_dir/s$stations-absent$absent
+
+series_name=QORN_TAVEq.TSF
+coords_name=QORNTAVEq.YX
+
+# ---------------------------------------------------------------------------
+# Tools
+
+if [ ! -x /usr/bin/time ]; then
+    if [ "$(id -u)" = 0 ]; then
+        echo "installing: time"
+        { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq time; } || fail "could not install time"
+    else
+        echo "missing: /usr/bin/time"
+        echo "run: sudo apt-get update && sudo apt-get install -y time"
+        exit 1
+    fi
+fi
+
+# Wall clock in seconds with microseconds; bash 5 has it built in.
+now() {
+    if [ -n "${EPOCHREALTIME:-}" ]; then
+        echo "$EPOCHREALTIME"
+    else
+        date +%s.%N
+    fi
+}
+
+file_size() {
+    stat -c %s "$1"
+}
+
+# Median of the numbers given as arguments.
+median() {
+    printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END {
+        if (NR % 2) print v[(NR + 1) / 2]; else printf "%.6f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+
+largest() {
+    printf '%s\n' "$@" | sort -g | tail -n 1
+}
+
+# ---------------------------------------------------------------------------
+# Archives, made once and kept while their options stay the same
+
+ensure_archive() {
+    local dir=$1 options=$2
+    if [ -f "$dir/.options" ] && [ "$(cat "$dir/.options")" = "$options" ] &&
+        [ -f "$dir/site_summary.txt" ] && [ -f "$dir/data.txt" ]; then
+        echo "archive $dir: re-used ($options)"
+        return
+    fi
+    echo "archive $dir: generating ($options)"
+    rm -rf "$dir.partial"
+    mkdir -p "$dir.partial" || fail "cannot create $dir.partial"
+    # shellcheck disable=SC2086  # the options are words on purpose
+    "$generator" --out "$dir.partial" $options || fail "the generator failed"
+    echo "$options" > "$dir.partial/.options"
+    rm -rf "$dir"
+    mv "$dir.partial" "$dir" || fail "cannot move $dir.partial to $dir"
+}
+
+# Stations of the catalogue inside a box (no box here crosses the 180 degree meridian).
+stations_in_box() {
+    local catalogue=$1 max_lat=$2 min_lat=$3 max_lon=$4 min_lon=$5
+    awk -v n="$max_lat" -v s="$min_lat" -v e="$max_lon" -v w="$min_lon" '
+        NR > 60 && NF >= 3 && $2 + 0 >= s + 0 && $2 + 0 <= n + 0 && $3 + 0 >= w + 0 && $3 + 0 <= e + 0 { k++ }
+        END { print k + 0 }' "$catalogue"
+}
+
+# ---------------------------------------------------------------------------
+# Cases: name, archive, then the box as typed (max lat, min lat, max lon, min lon)
+
+case_names=(full narrow absent dialogue-only)
+declare -A case_archive case_box
+case_archive[full]=$main_archive
+case_box[full]="90.00 -90.00 180.00 -180.00"
+case_archive[narrow]=$main_archive
+case_box[narrow]="50.00 40.00 26.00 0.00"
+case_archive[absent]=$absent_archive
+case_box[absent]="90.00 -90.00 180.00 -180.00"
+case_archive[dialogue-only]=$main_archive
+case_box[dialogue-only]="90.00 90.00 0.00 0.00"
+
+# The whole dialogue: data type 1, Return after the region help, the box, T, the span
+# 1950-2000, T, at most 10 % missing months, 1 (reject the others).
+write_answers() {
+    local file=$1 max_lat=$2 min_lat=$3 max_lon=$4 min_lon=$5
+    printf '%s\n' 1 '' "$max_lat" "$min_lat" "$max_lon" "$min_lon" T 1950 2000 T 0.1 1 > "$file"
+}
+
+# The run directory holds links to the archive's two files; varnex writes its output there.
+prepare_run_dir() {
+    local dir=$1 archive=$2 f
+    mkdir -p "$dir" || fail "cannot create $dir"
+    for f in site_summary.txt data.txt; do
+        rm -f "$dir/$f"
+        ln "$archive/$f" "$dir/$f" 2>/dev/null || ln -s "$archive/$f" "$dir/$f" || fail "cannot link $archive/$f"
+    done
+    rm -f "$dir/$series_name" "$dir/$coords_name"
+}
+
+# Runs a command under /usr/bin/time -v with standard output discarded; sets `elapsed`
+# (seconds), `cpu` (user plus system seconds) and `rss_kb`. A non-zero exit status ends
+# the benchmark.
+timed() {
+    local report=$1 input=$2
+    shift 2
+    local t0 t1 status
+    t0=$(now)
+    /usr/bin/time -v -o "$report" "$@" < "$input" > /dev/null
+    status=$?
+    t1=$(now)
+    [ "$status" = 0 ] || fail "'$*' exited with status $status in $(pwd)"
+    elapsed=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.6f", b - a }')
+    rss_kb=$(awk -F': ' '/Maximum resident set size/ { print $2 }' "$report")
+    cpu=$(awk -F': ' '/User time|System time/ { s += $2 } END { printf "%.2f", s }' "$report")
+}
+
+# ---------------------------------------------------------------------------
+# Main
+
+mkdir -p "$bench_dir" || fail "cannot create $bench_dir"
+load_before=$(cut -d ' ' -f 1-3 /proc/loadavg 2>/dev/null)
+ensure_archive "$main_archive" "$main_options"
+ensure_archive "$absent_archive" "$absent_options"
+
+echo
+echo "varnex:  $varnex"
+echo "cores:   $(nproc 2>/dev/null || echo '?')${OMP_NUM_THREADS:+, OMP_NUM_THREADS=$OMP_NUM_THREADS}"
+echo "runs:    $runs per case, each right after a timed wc -l"
+for archive in "$main_archive" "$absent_archive"; do
+    bytes=$(file_size "$archive/data.txt")
+    lines=$(wc -l < "$archive/data.txt")
+    catalogue=$(($(wc -l < "$archive/site_summary.txt") - 60))
+    awk -v d="$archive" -v b="$bytes" -v l="$lines" -v c="$catalogue" 'BEGIN {
+        printf "archive: %s: data.txt %d bytes (%.1f MB), %d lines (%d observations); %d catalogue stations\n",
+               d, b, b / 1e6, l, l - 111, c }'
+done
+echo
+
+declare -A med_time med_wc med_cpu rss_mb in_box saved data_bytes
+for name in "${case_names[@]}"; do
+    archive=${case_archive[$name]}
+    read -r max_lat min_lat max_lon min_lon <<< "${case_box[$name]}"
+    run_dir=$bench_dir/run/$name
+    prepare_run_dir "$run_dir" "$archive"
+    answers=$bench_dir/run/$name.answers
+    write_answers "$answers" "$max_lat" "$min_lat" "$max_lon" "$min_lon"
+    in_box[$name]=$(stations_in_box "$archive/site_summary.txt" "$max_lat" "$min_lat" "$max_lon" "$min_lon")
+    data_bytes[$name]=$(file_size "$archive/data.txt")
+    report=$bench_dir/run/$name.time
+
+    cd "$run_dir" || fail "cannot enter $run_dir"
+    cat site_summary.txt data.txt > /dev/null  # hot cache
+    timed "$report" /dev/null wc -l data.txt
+
+    echo "case $name: box lat $min_lat..$max_lat, lon $min_lon..$max_lon, ${in_box[$name]} stations in the box"
+    varnex_times=()
+    wc_times=()
+    rss_values=()
+    cpu_values=()
+    for ((run = 1; run <= runs; ++run)); do
+        timed "$report" /dev/null wc -l data.txt
+        wc_times+=("$elapsed")
+        rm -f "$series_name" "$coords_name"
+        timed "$report" "$answers" "$varnex"
+        varnex_times+=("$elapsed")
+        rss_values+=("$rss_kb")
+        cpu_values+=("$cpu")
+        awk -v r="$run" -v w="${wc_times[-1]}" -v v="$elapsed" -v c="$cpu" -v m="$rss_kb" \
+            'BEGIN { printf "  run %d: wc -l %.3f s, varnex %.3f s (cpu %.2f s), peak RSS %.1f MiB\n", r, w, v, c, m / 1024 }'
+    done
+    med_time[$name]=$(median "${varnex_times[@]}")
+    med_wc[$name]=$(median "${wc_times[@]}")
+    med_cpu[$name]=$(median "${cpu_values[@]}")
+    rss_mb[$name]=$(awk -v k="$(largest "${rss_values[@]}")" 'BEGIN { printf "%.1f", k / 1024 }')
+    saved[$name]=$(($(wc -l < "$coords_name") - 1))
+
+    if [ -n "$compare_dir" ]; then
+        mkdir -p "$compare_dir/$name" || fail "cannot create $compare_dir/$name"
+        rm -f "$series_name" "$coords_name"
+        "$varnex" < "$answers" > "$compare_dir/$name/stdout.txt" || fail "varnex failed in $run_dir"
+        cp "$series_name" "$coords_name" "$compare_dir/$name/" || fail "cannot copy the output of $name"
+    fi
+done
+
+expected_saved_full=${in_box[full]}
+expected_saved_absent=$((in_box[absent] - absent))
+[ "${saved[full]}" = "$expected_saved_full" ] || echo "warning: full case saved ${saved[full]} stations, expected $expected_saved_full"
+[ "${saved[absent]}" = "$expected_saved_absent" ] || echo "warning: absent case saved ${saved[absent]} stations, expected $expected_saved_absent"
+[ "${in_box[dialogue-only]}" = 0 ] || echo "warning: the dialogue-only box holds ${in_box[dialogue-only]} stations"
+
+echo
+printf '%-14s %7s %6s %9s %7s %8s %8s %8s %13s\n' case in-box saved "median s" "cpu s" "MB/s" "wc -l s" "/wc" "peak RSS MiB"
+for name in "${case_names[@]}"; do
+    awk -v n="$name" -v b="${in_box[$name]}" -v s="${saved[$name]}" -v t="${med_time[$name]}" \
+        -v c="${med_cpu[$name]}" -v w="${med_wc[$name]}" -v d="${data_bytes[$name]}" -v m="${rss_mb[$name]}" 'BEGIN {
+        rate = (n == "dialogue-only") ? "-" : sprintf("%.1f", d / 1e6 / t)
+        printf "%-14s %7d %6d %9.3f %7.2f %8s %8.3f %8.2f %13s\n", n, b, s, t, c, rate, w, t / w, m }'
+done
+echo
+passes=$((2 * absent))
+awk -v a="${med_time[absent]}" -v f="${med_time[full]}" -v p="$passes" -v k="$absent" -v w="${med_wc[absent]}" 'BEGIN {
+    per = (a - f) / p
+    printf "absent: %d stations missing from data.txt, %d extra full passes expected (two each)\n", k, p
+    printf "absent: (absent - full) / %d = %.3f s per extra pass = %.2f x wc -l\n", p, per, per / w }'
+echo "load average (1, 5, 15 min): ${load_before:-?} before, $(cut -d ' ' -f 1-3 /proc/loadavg 2>/dev/null) after"
+[ -n "$compare_dir" ] && echo "output files of the four cases saved in $compare_dir"
+awk -v f="${med_time[full]}" -v w="${med_wc[full]}" 'BEGIN { printf "full/wc ratio: %.2f\n", f / w }'
