@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "engine/record_skim.hpp"
 #include "textio/failure.hpp"
 #include "textio/read.hpp"
 #include "textio/terminal.hpp"
@@ -16,10 +17,6 @@ const textio::format_list fraction_text = textio::parse_format("(f5.3)");
 
 constexpr const char* month_texts[12] = {"0.042", "0.125", "0.208", "0.292", "0.375", "0.458",
                                          "0.542", "0.625", "0.708", "0.792", "0.875", "0.958"};
-
-constexpr double exact_powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                          1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                          1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 bool is_digit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
@@ -60,12 +57,7 @@ bool scan_plain_number(const char*& p, const char* end, plain_number& n) {
     return true;
 }
 
-// Nearest double, then float: the digits and the power of ten are both exact doubles, so
-// the one division rounds correctly.
-float plain_value(const plain_number& n) {
-    const double value = static_cast<double>(n.digits) / exact_powers_of_ten[n.decimals];
-    return static_cast<float>(n.negative ? -value : value);
-}
+float plain_value(const plain_number& n) { return plain_number_value(n.digits, n.decimals, n.negative); }
 
 // The identifier as the program sees it: the value rounded to float, truncated.
 std::int32_t plain_identifier(const plain_number& n) {
@@ -149,6 +141,28 @@ bool next_record_for(textio::in_unit& unit, observation_reader& r, std::int32_t 
     return more;
 }
 
+// Passes over the buffered records of other stations that can be judged quickly.
+void pass_other_stations(textio::in_unit& unit, observation_reader& r, const wanted_digits& digits) {
+    const skim_result skimmed = skim_other_stations(textio::buffered_bytes(unit), digits);
+    if (skimmed.records == 0) return;
+    textio::pass_buffered_records(unit, skimmed.bytes, skimmed.records, skimmed.last_record_offset);
+    r.values_stale = true;
+}
+
+// Reads the buffered plain records of the block being collected; true when a record of
+// another station was read and ends the block.
+bool gather_block_records(textio::in_unit& unit, observation_reader& r, station_table& table, std::int32_t row,
+                          const wanted_digits& digits) {
+    const gather_result gathered =
+        gather_wanted_records(textio::buffered_bytes(unit), digits, r.block_dates, r.block_values);
+    if (gathered.records == 0) return false;
+    textio::pass_buffered_records(unit, gathered.bytes, gathered.records, gathered.last_record_offset);
+    r.values_stale = true;
+    r.block_count = static_cast<std::int32_t>(r.block_dates.size());
+    table.last_year[row] = util::truncate_to_int32(r.block_dates.back());
+    return gathered.ended_by_other_station;
+}
+
 }  // namespace
 
 observation_reader& reader() {
@@ -183,9 +197,16 @@ block_outcome collect_station_block(station_table& table, std::int32_t row, app:
     r.block_dates.clear();
     r.block_values.clear();
     const std::int32_t wanted = table.station_id[row];
+    const wanted_digits digits = digits_of(wanted);
     std::int32_t id = 0;
     for (;;) {
-        while (next_record_for(unit, r, wanted, id)) {
+        for (;;) {
+            if (!r.block_found) {
+                pass_other_stations(unit, r, digits);
+            } else if (gather_block_records(unit, r, table, row, digits)) {
+                return block_outcome::ended_by_record;
+            }
+            if (!next_record_for(unit, r, wanted, id)) break;
             if (id != wanted) {
                 if (r.block_found) return block_outcome::ended_by_record;
                 continue;

@@ -76,7 +76,7 @@ int close_descriptor(int fd) {
 
 void start_input(in_unit& u, int unit, int fd, std::string_view name, std::int64_t offset) {
     if (!u.buffer) {
-        u.buffer = static_cast<char*>(std::malloc(initial_input_capacity));
+        u.buffer = static_cast<char*>(std::malloc(initial_input_capacity + input_slack));
         if (!u.buffer) raise_system(ENOMEM, "OPEN", unit, std::string(name));
         u.capacity = initial_input_capacity;
     }
@@ -115,7 +115,7 @@ std::size_t make_room(in_unit& u) {
         return shift;
     }
     const std::size_t grown = u.capacity * 2;
-    char* bigger = static_cast<char*>(std::realloc(u.buffer, grown));
+    char* bigger = static_cast<char*>(std::realloc(u.buffer, grown + input_slack));
     if (!bigger) raise_system(ENOMEM, "READ", u.unit, u.name, u.line + 1);
     u.buffer = bigger;
     u.capacity = grown;
@@ -276,6 +276,17 @@ void close_input(in_unit& u) {
     unregister_unit(open_inputs, &u);
     release_input(u);
     if (error != 0) raise_system(error, "CLOSE", u.unit, u.name);
+}
+
+std::string_view buffered_bytes(const in_unit& u) {
+    if (u.fd < 0) return {};
+    return {u.buffer + u.begin, u.end - u.begin};
+}
+
+void pass_buffered_records(in_unit& u, std::size_t bytes, long records, std::size_t last_record_offset) {
+    u.last_record_start = u.buffer_offset + static_cast<std::int64_t>(u.begin + last_record_offset);
+    u.begin += bytes;
+    u.line += records;
 }
 
 bool next_raw_record(in_unit& u, std::string_view& record) {

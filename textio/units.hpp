@@ -47,6 +47,17 @@ bool next_raw_record(in_unit& u, std::string_view& record);
 // multiple of 8 columns. Returns false at the end of the source.
 bool read_record(in_unit& u, std::string& record);
 
+// Readable bytes that every input buffer keeps beyond its valid end, so that a scanner
+// may load whole 64-byte blocks near the end (the extra bytes are not data).
+inline constexpr std::size_t input_slack = 64;
+
+// The bytes buffered after the reading position (possibly none: this does not read).
+std::string_view buffered_bytes(const in_unit& u);
+
+// Moves past the first `bytes` buffered bytes, which hold `records` whole records; the
+// record at `last_record_offset` (within those bytes) becomes the record last read.
+void pass_buffered_records(in_unit& u, std::size_t bytes, long records, std::size_t last_record_offset);
+
 // Drops every CR and expands TABs of a raw record.
 void clean_record(std::string_view raw, std::string& record);
 

@@ -1,0 +1,193 @@
+#include "engine/record_skim.hpp"
+
+#include <cstring>
+#include <vector>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#define VARNEX_SKIM_AVX2 1
+#endif
+
+namespace engine {
+
+wanted_digits digits_of(std::int32_t id) {
+    wanted_digits w;
+    if (id < 1 || id > 16777215) return w;
+    char text[8];
+    int n = 0;
+    for (std::int32_t v = id; v > 0; v /= 10) text[n++] = static_cast<char>('0' + v % 10);
+    for (int i = 0; i < n; ++i) w.bytes |= static_cast<std::uint64_t>(static_cast<unsigned char>(text[n - 1 - i])) << (8 * i);
+    w.length = n;
+    w.usable = true;
+    return w;
+}
+
+#if VARNEX_SKIM_AVX2
+namespace {
+
+struct class_masks {
+    std::uint64_t newline, separator, carriage_return, digit, point, sign;
+};
+
+[[gnu::target("avx2")]] inline std::uint64_t equal_mask(__m256i low, __m256i high, char c) {
+    const __m256i v = _mm256_set1_epi8(c);
+    const auto lo = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(low, v)));
+    const auto hi = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(high, v)));
+    return lo | static_cast<std::uint64_t>(hi) << 32;
+}
+
+[[gnu::target("avx2")]] inline std::uint64_t digit_mask(__m256i low, __m256i high) {
+    // '0'..'9' moved to -128..-119: one signed comparison tells digits from everything else.
+    const __m256i shift = _mm256_set1_epi8(static_cast<char>(128 - '0'));
+    const __m256i limit = _mm256_set1_epi8(static_cast<char>(-128 + 10));
+    const auto lo = static_cast<std::uint32_t>(
+        _mm256_movemask_epi8(_mm256_cmpgt_epi8(limit, _mm256_add_epi8(low, shift))));
+    const auto hi = static_cast<std::uint32_t>(
+        _mm256_movemask_epi8(_mm256_cmpgt_epi8(limit, _mm256_add_epi8(high, shift))));
+    return lo | static_cast<std::uint64_t>(hi) << 32;
+}
+
+[[gnu::target("avx2")]] inline class_masks classify(const char* p) {
+    const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
+    return {equal_mask(low, high, '\n'),
+            equal_mask(low, high, ' ') | equal_mask(low, high, '\t'),
+            equal_mask(low, high, '\r'),
+            digit_mask(low, high),
+            equal_mask(low, high, '.'),
+            equal_mask(low, high, '+') | equal_mask(low, high, '-')};
+}
+
+// Whether the first four tokens of a line, as masks over its first 64 bytes, are plain
+// numbers exactly as the plain-record reader takes them: sign only in front and followed
+// by a digit or point, at most one point, at least one digit, at most 15 characters
+// (hence digits), nothing else. `tokens` marks the characters of the first four tokens.
+[[gnu::target("avx2,bmi,bmi2,popcnt")]] inline bool plain_tokens(const class_masks& m, std::uint64_t tokens,
+                                                                   std::uint64_t starts) {
+    const std::uint64_t numeric = m.digit | m.point | m.sign;
+    const std::uint64_t signs = m.sign & tokens;
+    const std::uint64_t points = m.point & tokens;
+    // Adding a token's point to its run of ones carries through the rest of the token,
+    // flipping every later character; a second point of the same token is not flipped.
+    const std::uint64_t after_a_point = (tokens + points) ^ tokens;
+    std::uint64_t long_run = tokens & (tokens >> 1);
+    long_run &= long_run >> 2;
+    long_run &= long_run >> 4;
+    long_run &= long_run >> 8;
+    const std::uint64_t bad = (tokens & ~numeric) | (signs & ~starts) | ((signs << 1) & ~(m.digit | m.point)) |
+                              (points & ~after_a_point) | (points & ~(m.digit << 1) & ~(m.digit >> 1)) | long_run;
+    return bad == 0;
+}
+
+// One record judged from the 64 bytes at its start.
+struct judged_line {
+    unsigned length;          // bytes before the line feed
+    std::uint64_t starts;     // first characters of the tokens
+    std::uint64_t ends;       // characters just after the tokens
+    std::uint64_t id_bytes;   // the identifier's digits, when it is plain digits
+    unsigned id_length;
+};
+
+// True when the record is four plain numbers whose identifier is plain digits without
+// sign, point or leading zero (at most 8 of them); false when the reader must judge it.
+[[gnu::target("avx2,bmi,bmi2,popcnt")]] inline bool judge_line(const char* p, std::size_t available,
+                                                                 judged_line& j) {
+    const class_masks m = classify(p);
+    const std::uint64_t valid = available >= 64 ? ~0ull : (1ull << available) - 1;
+    const std::uint64_t newline = m.newline & valid;
+    if (newline == 0) return false;  // the record does not end within 64 buffered bytes
+    j.length = static_cast<unsigned>(__builtin_ctzll(newline));
+    std::uint64_t line = (1ull << j.length) - 1;
+    // A carriage return right before the line feed ends the record like the line end.
+    if (j.length > 0 && ((m.carriage_return >> (j.length - 1)) & 1)) line &= ~(1ull << (j.length - 1));
+    const std::uint64_t token_chars = line & ~m.separator;
+    j.starts = token_chars & ~(token_chars << 1);
+    j.ends = (token_chars << 1) & ~token_chars;
+    if (_mm_popcnt_u64(j.starts) < 4) return false;
+    const std::uint64_t tokens = token_chars & (_pdep_u64(1ull << 3, j.ends) - 1);
+    if (!plain_tokens(m, tokens, j.starts)) return false;
+    const unsigned first = static_cast<unsigned>(__builtin_ctzll(j.starts));
+    j.id_length = static_cast<unsigned>(__builtin_ctzll(j.ends)) - first;
+    const std::uint64_t id_span = ((1ull << j.id_length) - 1) << first;
+    if (j.id_length > 8 || ((m.point | m.sign) & id_span) || p[first] == '0') return false;
+    std::memcpy(&j.id_bytes, p + first, sizeof j.id_bytes);
+    if (j.id_length < 8) j.id_bytes &= (1ull << (8 * j.id_length)) - 1;
+    return true;
+}
+
+bool is_wanted(const judged_line& j, const wanted_digits& wanted) {
+    return static_cast<int>(j.id_length) == wanted.length && j.id_bytes == wanted.bytes;
+}
+
+[[gnu::target("avx2,bmi,bmi2,popcnt")]] inline unsigned nth_bit(std::uint64_t mask, unsigned n) {
+    return static_cast<unsigned>(__builtin_ctzll(_pdep_u64(1ull << n, mask)));
+}
+
+[[gnu::target("avx2,bmi,bmi2,popcnt")]] skim_result skim_avx2(const char* text, std::size_t size,
+                                                                const wanted_digits& wanted) {
+    skim_result result;
+    std::size_t pos = 0;
+    judged_line j;
+    while (pos < size && judge_line(text + pos, size - pos, j) && !is_wanted(j, wanted)) {
+        result.last_record_offset = pos;
+        pos += j.length + 1;
+        ++result.records;
+    }
+    result.bytes = pos;
+    return result;
+}
+
+[[gnu::target("avx2,bmi,bmi2,popcnt")]] gather_result gather_avx2(const char* text, std::size_t size,
+                                                                    const wanted_digits& wanted,
+                                                                    std::vector<float>& dates,
+                                                                    std::vector<float>& values) {
+    gather_result result;
+    std::size_t pos = 0;
+    judged_line j;
+    while (pos < size && judge_line(text + pos, size - pos, j)) {
+        const char* p = text + pos;
+        result.last_record_offset = pos;
+        pos += j.length + 1;
+        ++result.records;
+        if (!is_wanted(j, wanted)) {
+            result.ended_by_other_station = true;
+            break;
+        }
+        dates.push_back(plain_token_value(p + nth_bit(j.starts, 2), p + nth_bit(j.ends, 2)));
+        values.push_back(plain_token_value(p + nth_bit(j.starts, 3), p + nth_bit(j.ends, 3)));
+    }
+    result.bytes = pos;
+    return result;
+}
+
+bool processor_can_skim() {
+    static const bool able = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
+                             __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
+    return able;
+}
+
+}  // namespace
+#endif
+
+gather_result gather_wanted_records(std::string_view text, const wanted_digits& wanted, std::vector<float>& dates,
+                                    std::vector<float>& values) {
+#if VARNEX_SKIM_AVX2
+    if (wanted.usable && processor_can_skim()) return gather_avx2(text.data(), text.size(), wanted, dates, values);
+#endif
+    (void)text;
+    (void)wanted;
+    (void)dates;
+    (void)values;
+    return {};
+}
+
+skim_result skim_other_stations(std::string_view text, const wanted_digits& wanted) {
+#if VARNEX_SKIM_AVX2
+    if (wanted.usable && processor_can_skim()) return skim_avx2(text.data(), text.size(), wanted);
+#endif
+    (void)text;
+    (void)wanted;
+    return {};
+}
+
+}  // namespace engine

@@ -1,0 +1,79 @@
+// Passing quickly over the records of other stations while a station's block is searched:
+// a record is judged by whole 64-byte blocks of character classes instead of character by
+// character. Only records that the plain-record reader would read as four plain numbers,
+// with an identifier that cannot be the wanted one, are passed over; everything else is
+// left to the reader.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+namespace engine {
+
+// The wanted identifier as the digits a plain record would carry: usable for identifiers
+// 1 to 16,777,215, where an identifier written as plain digits without leading zero is
+// the station exactly when its digits are these.
+struct wanted_digits {
+    std::uint64_t bytes = 0;  // the digit characters, first in the lowest byte
+    int length = 0;
+    bool usable = false;
+};
+
+wanted_digits digits_of(std::int32_t id);
+
+struct skim_result {
+    std::size_t bytes = 0;               // length of the records passed over
+    long records = 0;                    // how many
+    std::size_t last_record_offset = 0;  // where the last of them starts
+};
+
+// Passes over the leading whole records of `text` that belong to other stations. `text`
+// must be followed by at least 64 readable bytes. Does nothing on a processor without
+// the needed instructions.
+skim_result skim_other_stations(std::string_view text, const wanted_digits& wanted);
+
+struct gather_result {
+    std::size_t bytes = 0;
+    long records = 0;
+    std::size_t last_record_offset = 0;
+    bool ended_by_other_station = false;  // the last record passed over is another station's
+};
+
+// Reads the leading whole records of `text` while they are the wanted station's plain
+// records, appending their dates and values; a plain record of another station is read
+// too and ends the gathering (the block ends there). Stops without reading at a record
+// it cannot judge.
+gather_result gather_wanted_records(std::string_view text, const wanted_digits& wanted, std::vector<float>& dates,
+                                    std::vector<float>& values);
+
+inline constexpr double exact_powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                                 1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                                 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// The nearest double to a plain number of at most 15 digits, rounded to float: the digits
+// and the power of ten are both exact doubles, so the one division rounds correctly.
+inline float plain_number_value(std::uint64_t digits, int decimals, bool negative) {
+    const double value = static_cast<double>(digits) / exact_powers_of_ten[decimals];
+    return static_cast<float>(negative ? -value : value);
+}
+
+// The value of a token already known to be a plain number.
+inline float plain_token_value(const char* s, const char* end) {
+    bool negative = false;
+    if (*s == '+' || *s == '-') negative = (*s++ == '-');
+    std::uint64_t digits = 0;
+    int decimals = 0;
+    bool after_point = false;
+    for (; s < end; ++s) {
+        if (*s == '.') {
+            after_point = true;
+            continue;
+        }
+        digits = digits * 10 + static_cast<unsigned>(*s - '0');
+        decimals += after_point;
+    }
+    return plain_number_value(digits, decimals, negative);
+}
+
+}  // namespace engine
