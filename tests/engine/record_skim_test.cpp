@@ -1,0 +1,163 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "engine/record_skim.hpp"
+#include "textio/read.hpp"
+#include "textio/units.hpp"
+#include "util/convert.hpp"
+
+namespace {
+
+// Tokens chosen to sit on every edge of what may be passed over quickly: signs, points,
+// leading zeros, long digit strings, exponents, stray characters, and identifiers that
+// equal the wanted one only after conversion.
+const char* const identifiers[] = {"123", "124", "0123", "123.0", "123.9", "+123", "-123", "12", "1234",
+                                   "16777217", "16777216", "99999999", "123456789", "1e2", "12a", "",
+                                   "10160355", "10160356", "010160355", ".", "-", "1.2.3", "123,"};
+const char* const numbers[] = {"1", "0", "-0", "+5", "1950.042", "1950.5", "-12.34", ".5", "5.", "-.5", "+.",
+                               "1.2.3", "1-2", "1e5", "1d2", "123456789012345", "1234567890123456", "12.34x",
+                               "n", "inf", "3*7", "/", ",", "12,5", "00000000000000001", "-", "1950.0416666666666666",
+                               "0.1000000000000000055511151231257827"};
+const char* const separators[] = {" ", "\t", "  ", " \t ", ",", " , "};
+
+std::string random_record(std::mt19937& random, bool plain_layout) {
+    auto pick = [&random](const auto& list) { return std::string(list[random() % std::size(list)]); };
+    std::string record;
+    if (random() % 8 == 0) record += pick(separators);
+    record += plain_layout && random() % 2 ? std::to_string(1 + random() % 20000000) : pick(identifiers);
+    const int values = plain_layout ? 3 : static_cast<int>(random() % 6);
+    for (int i = 0; i < values; ++i) {
+        record += plain_layout ? (random() % 2 ? "\t" : " ") : pick(separators);
+        record += plain_layout && i < 2 ? std::to_string(random() % 3000) + "." + std::to_string(random() % 1000)
+                                        : pick(numbers);
+    }
+    if (random() % 3 == 0) record += "\t27\t0.8\t0";
+    if (random() % 10 == 0) record += "\r";
+    return record;
+}
+
+std::string write_temp(const std::string& text) {
+    char path[] = "/tmp/varnex_skim_XXXXXX";
+    const int fd = ::mkstemp(path);
+    EXPECT_EQ(::write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    ::close(fd);
+    return path;
+}
+
+struct reference_reader {
+    textio::in_unit unit;
+    float values[4] = {0, 0, 0, 0};
+
+    // Reads one record by the general rules; false unless it was exactly one record.
+    bool read_one(float out[4]) {
+        const long before = unit.line;
+        const textio::in_item targets[] = {textio::target_real(values[0]), textio::target_real(values[1]),
+                                           textio::target_real(values[2]), textio::target_real(values[3])};
+        if (textio::read_free_form(unit, targets, true) != textio::read_outcome::ok) return false;
+        std::memcpy(out, values, sizeof values);
+        return unit.line == before + 1;
+    }
+    void pass_one() {
+        std::string_view record;
+        textio::next_raw_record(unit, record);
+    }
+};
+
+std::vector<std::string> split_records(const std::string& text, std::size_t from, std::size_t bytes) {
+    std::vector<std::string> records;
+    std::size_t at = from;
+    while (at < from + bytes) {
+        const std::size_t stop = text.find('\n', at);
+        records.push_back(text.substr(at, stop - at));
+        at = stop + 1;
+    }
+    return records;
+}
+
+// Whatever the quick judge passes over or gathers, the general free-form rules read as one
+// whole record with the same identifier verdict and the same date and value.
+void check_against_reference(const std::string& text, std::int32_t wanted) {
+    const engine::wanted_digits digits = engine::digits_of(wanted);
+    ASSERT_TRUE(digits.usable);
+    std::string padded = text + std::string(64, '\n');  // the readable slack after the data
+    const std::string path = write_temp(text);
+    reference_reader reference;
+    textio::open_input(reference.unit, 13, path);
+    std::size_t pos = 0;
+    long passed = 0, gathered = 0;
+    float values[4];
+    bool gathering = false;
+    while (pos < text.size()) {
+        const std::string_view rest(padded.data() + pos, text.size() - pos);
+        std::size_t bytes;
+        if (!gathering) {
+            const engine::skim_result s = engine::skim_other_stations(rest, digits);
+            for (const std::string& record : split_records(text, pos, s.bytes)) {
+                ASSERT_TRUE(reference.read_one(values)) << record;
+                ASSERT_NE(util::truncate_to_int32(values[0]), wanted) << record;
+                ++passed;
+            }
+            bytes = s.bytes;
+        } else {
+            std::vector<float> dates, monthly;
+            const engine::gather_result g = engine::gather_wanted_records(rest, digits, dates, monthly);
+            const std::vector<std::string> records = split_records(text, pos, g.bytes);
+            ASSERT_EQ(records.size(), dates.size() + (g.ended_by_other_station ? 1 : 0));
+            for (std::size_t i = 0; i < records.size(); ++i) {
+                ASSERT_TRUE(reference.read_one(values)) << records[i];
+                const bool own = util::truncate_to_int32(values[0]) == wanted;
+                ASSERT_EQ(own, i < dates.size()) << records[i];
+                if (own) {
+                    ASSERT_EQ(std::memcmp(&values[2], &dates[i], sizeof(float)), 0) << records[i];
+                    ASSERT_EQ(std::memcmp(&values[3], &monthly[i], sizeof(float)), 0) << records[i];
+                    ++gathered;
+                }
+            }
+            bytes = g.bytes;
+        }
+        pos += bytes;
+        if (pos >= text.size()) break;
+        // The record the judge stopped at is the reader's to judge: step over it.
+        const std::size_t stop = text.find('\n', pos);
+        pos = stop == std::string::npos ? text.size() : stop + 1;
+        reference.pass_one();
+        gathering = pos % 3 == 0;  // either judge may meet any record
+    }
+    textio::close_input(reference.unit);
+    std::remove(path.c_str());
+    EXPECT_GT(passed, 1000) << gathered;
+    EXPECT_GT(gathered, 1000) << passed;
+}
+
+TEST(RecordSkim, AgreesWithTheFreeFormRulesOnTrickyRecords) {
+    std::mt19937 random(2024);
+    for (std::int32_t wanted : {123, 10160355}) {
+        std::string text;
+        for (int i = 0; i < 20000; ++i) {
+            std::string record = random_record(random, random() % 4 != 0);
+            if (random() % 4 == 0) {  // many records of the wanted station in a row
+                record = std::to_string(wanted) + "\t1\t1950." + std::to_string(random() % 1000) + "\t" +
+                         std::to_string(static_cast<int>(random() % 100) - 50) + ".5";
+            }
+            text += record + "\n";
+        }
+        check_against_reference(text, wanted);
+    }
+}
+
+TEST(RecordSkim, WantedDigitsOnlyWhereDigitsDecide) {
+    EXPECT_FALSE(engine::digits_of(0).usable);
+    EXPECT_FALSE(engine::digits_of(-5).usable);
+    EXPECT_FALSE(engine::digits_of(16777216).usable);  // 16777217 also becomes 16777216
+    EXPECT_TRUE(engine::digits_of(16777215).usable);
+    EXPECT_EQ(engine::digits_of(123).length, 3);
+}
+
+}  // namespace
