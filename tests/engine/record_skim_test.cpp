@@ -4,11 +4,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "engine/record_skim.hpp"
+#include "textio/failure.hpp"
 #include "textio/read.hpp"
 #include "textio/units.hpp"
 #include "util/convert.hpp"
@@ -55,8 +57,19 @@ struct reference_reader {
     textio::in_unit unit;
     float values[4] = {0, 0, 0, 0};
 
-    // Reads one record by the general rules; false unless it was exactly one record.
+    // Reads one record by the general rules; false unless it was exactly one good record.
     bool read_one(float out[4]) {
+        struct rejected {};
+        textio::set_failure_handler([](const textio::io_failure&) { throw rejected{}; });
+        bool good = false;
+        try {
+            good = read_record_values(out);
+        } catch (const rejected&) {
+        }
+        textio::set_failure_handler(nullptr);
+        return good;
+    }
+    bool read_record_values(float out[4]) {
         const long before = unit.line;
         const textio::in_item targets[] = {textio::target_real(values[0]), textio::target_real(values[1]),
                                            textio::target_real(values[2]), textio::target_real(values[3])};
