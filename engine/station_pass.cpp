@@ -30,21 +30,46 @@ void order_block(observation_reader& r) {
     }
 }
 
-void reset_grid() {
+// Years of the grid that hold placed values: [first, last], empty when first > last.
+struct placed_years {
+    std::int32_t first = 1;
+    std::int32_t last = last_grid_year;  // the grid is all unknown before the first reset
+};
+
+placed_years& placed() {
+    static placed_years years;
+    return years;
+}
+
+void reset_years(std::int32_t first, std::int32_t last, bool parallel) {
     year_month_grid& g = grid();
-    util::parallel_loop(last_grid_year, true, [&g](long i) {
-        for (float& cell : g[i + 1]) cell = missing_value;
+    util::parallel_loop(last - first + 1, parallel, [&g, first](long i) {
+        for (float& cell : g[first + i]) cell = missing_value;
     });
+}
+
+// Every cell of the grid holds the missing value before a station's values are placed.
+// Only the years the previous station wrote can hold anything else, so only they are
+// reset: the first reset of a run covers all 2,020 years as one parallel loop; after it,
+// one parallel region per station would cost more than the few rows it clears (and on a
+// busy machine a region can wait for a core for a whole time slice).
+void reset_grid() {
+    placed_years& years = placed();
+    if (years.first <= years.last) reset_years(years.first, years.last, years.last - years.first + 1 == last_grid_year);
+    years = {last_grid_year + 1, 0};
 }
 
 // Values in date order: a later record of the same month overwrites an earlier one.
 // Records whose year lies outside the grid, or whose date has no month, are not placed.
 void place_block(const observation_reader& r) {
     year_month_grid& g = grid();
+    placed_years& years = placed();
     for (std::int32_t k = 0; k < r.block_count; ++k) {
         const year_month when = date_to_year_month(r.block_dates[k]);
         if (when.month == 0 || when.year < 1 || when.year > last_grid_year) continue;
         g[when.year][when.month - 1] = r.block_values[k];
+        if (when.year < years.first) years.first = when.year;
+        if (when.year > years.last) years.last = when.year;
     }
 }
 
