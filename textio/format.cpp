@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "textio/fixed_digits.hpp"
+#include "util/convert.hpp"
 
 namespace textio {
 namespace {
@@ -213,10 +214,6 @@ int unsigned_text(std::uint64_t v, char* text) {
 // Item conversions the program never needs but must not trip over.
 
 // Truncation toward zero; NaN, infinities and values outside int32 give INT32_MIN.
-std::int32_t truncate_to_int32(float value) {
-    if (value >= -2147483648.0f && value < 2147483648.0f) return static_cast<std::int32_t>(value);
-    return INT32_MIN;
-}
 
 int integer_text(std::int32_t value, char* text) {
     const bool negative = value < 0;
@@ -449,7 +446,7 @@ void append_data_field(std::string& out, const descriptor& d, const out_item& it
     }
     if (item.type == item_type::text || item.type == item_type::logical) return append_stars(out, d.width);
     if (d.kind == descriptor_kind::integer) {
-        const std::int32_t v = item.type == item_type::real ? truncate_to_int32(item.real) : item.integer;
+        const std::int32_t v = item.type == item_type::real ? util::truncate_to_int32(item.real) : item.integer;
         return append_integer_field(out, v, d.width);
     }
     const float v = item.type == item_type::integer ? static_cast<float>(item.integer) : item.real;
