@@ -112,24 +112,20 @@ void ask_latitudes(run_settings& run) {
     }
 }
 
-// Asks both longitudes until both lie in range; their order is free.
+// Reads one longitude; false, after the two messages, when it lies outside -180..180.
+bool read_longitude(const format_list& prompt, float& target) {
+    say(prompt);
+    read_field(longitude_field, target);
+    if (!outside(target, 180.0f)) return true;
+    say(longitude_invalid, {item_real(target)});
+    say(longitude_range);
+    return false;
+}
+
+// Asks both longitudes until both lie in range, starting again from the maximum after
+// either error; their order is free.
 void ask_longitudes(run_settings& run) {
-    for (;;) {
-        say(ask_max_lon);
-        read_field(longitude_field, run.max_lon);
-        if (outside(run.max_lon, 180.0f)) {
-            say(longitude_invalid, {item_real(run.max_lon)});
-            say(longitude_range);
-            continue;
-        }
-        say(ask_min_lon);
-        read_field(longitude_field, run.min_lon);
-        if (outside(run.min_lon, 180.0f)) {
-            say(longitude_invalid, {item_real(run.min_lon)});
-            say(longitude_range);
-            continue;
-        }
-        return;
+    while (!(read_longitude(ask_max_lon, run.max_lon) && read_longitude(ask_min_lon, run.min_lon))) {
     }
 }
 
