@@ -4,7 +4,7 @@ PREFIX ?= /usr/local
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGES := g++ cmake ninja-build libgtest-dev
 
-.PHONY: all deps build test demo install bench sanitize clean
+.PHONY: all deps build test demo install bench sanitize fuzz fuzz-replay fuzz-runtime clean
 
 all: build
 
@@ -50,5 +50,32 @@ sanitize: deps
 	cmake --build $(BUILD)-san -j $(JOBS)
 	cd $(BUILD)-san && ctest --output-on-failure -j $(JOBS)
 
+# libFuzzer targets of tests/fuzz (clang++ with ASan and UBSan); tests/fuzz/README.md says
+# how to run them. fuzz-replay runs each target once over its committed corpus, and is
+# skipped with a message where clang++ is absent.
+FUZZ_CXX ?= clang++
+fuzz: deps
+	cmake -S . -B $(BUILD)-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=$(FUZZ_CXX) \
+	  -DVARNEX_FUZZ=ON -DBUILD_TESTING=OFF
+	cmake --build $(BUILD)-fuzz -j $(JOBS)
+
+fuzz-replay:
+	@if ! command -v $(FUZZ_CXX) >/dev/null 2>&1; then \
+	  echo "fuzz corpus replay skipped: $(FUZZ_CXX) not found"; \
+	elif ! $(MAKE) --no-print-directory fuzz-runtime; then \
+	  echo "fuzz corpus replay skipped: no libFuzzer runtime for $(FUZZ_CXX)"; \
+	else \
+	  $(MAKE) --no-print-directory fuzz && cd $(BUILD)-fuzz && ctest --output-on-failure -j $(JOBS); \
+	fi
+
+# Succeeds when $(FUZZ_CXX) can link a fuzzer, installing the runtime first if it can.
+fuzz-runtime:
+	@probe=$$(mktemp -d); \
+	printf 'extern "C" int LLVMFuzzerTestOneInput(const unsigned char*, unsigned long) { return 0; }\n' > $$probe/p.cpp; \
+	if ! $(FUZZ_CXX) -fsanitize=fuzzer $$probe/p.cpp -o $$probe/p >/dev/null 2>&1 && [ "$$(id -u)" = 0 ]; then \
+	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq libclang-rt-dev >/dev/null 2>&1; \
+	fi; \
+	$(FUZZ_CXX) -fsanitize=fuzzer $$probe/p.cpp -o $$probe/p >/dev/null 2>&1; ok=$$?; rm -rf $$probe; exit $$ok
+
 clean:
-	rm -rf $(BUILD) $(BUILD)-san
+	rm -rf $(BUILD) $(BUILD)-san $(BUILD)-fuzz

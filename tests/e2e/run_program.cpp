@@ -53,6 +53,36 @@ std::vector<std::string> child_environment(const std::vector<env_setting>& extra
     return entries;
 }
 
+// The words of VARNEX_WRAPPER, the first one resolved through PATH; empty when unset.
+std::vector<std::string> wrapper_words() {
+    std::vector<std::string> words;
+    const char* text = std::getenv("VARNEX_WRAPPER");
+    if (text == nullptr) return words;
+    std::string_view rest(text);
+    while (!rest.empty()) {
+        const std::size_t start = rest.find_first_not_of(' ');
+        if (start == std::string_view::npos) break;
+        rest.remove_prefix(start);
+        const std::size_t end = std::min(rest.find(' '), rest.size());
+        words.emplace_back(rest.substr(0, end));
+        rest.remove_prefix(end);
+    }
+    if (!words.empty() && words[0].find('/') == std::string::npos) {
+        const char* path = std::getenv("PATH");
+        std::string_view dirs(path ? path : "/usr/bin:/bin");
+        while (!dirs.empty()) {
+            const std::size_t colon = std::min(dirs.find(':'), dirs.size());
+            const std::string candidate = std::string(dirs.substr(0, colon)) + "/" + words[0];
+            if (::access(candidate.c_str(), X_OK) == 0) {
+                words[0] = candidate;
+                break;
+            }
+            dirs.remove_prefix(colon == dirs.size() ? colon : colon + 1);
+        }
+    }
+    return words;
+}
+
 int open_for_child(const std::string& path, int flags) {
     return ::open(path.c_str(), flags | O_CLOEXEC, 0644);
 }
@@ -157,8 +187,13 @@ program_result run_program(const scratch_dir& dir, const std::string& program, s
     std::vector<char*> envp;
     for (std::string& entry : env_text) envp.push_back(entry.data());
     envp.push_back(nullptr);
-    std::string program_text = program;
-    char* argv[] = {program_text.data(), nullptr};
+    std::vector<std::string> command = wrapper_words();
+    if (!command.empty()) time_limit_seconds *= wrapper_time_factor;
+    command.push_back(program);
+    std::vector<char*> argv;
+    for (std::string& word : command) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    const std::string& program_text = command.front();
 
     int in_fd = open_for_child(in_path, O_RDONLY);
     int out_fd = open_for_child(out_path, O_WRONLY | O_CREAT | O_TRUNC);
@@ -173,7 +208,7 @@ program_result run_program(const scratch_dir& dir, const std::string& program, s
     }
 
     pid_t pid = ::fork();
-    if (pid == 0) exec_child(dir.work.c_str(), program_text.c_str(), argv, envp.data(), in_fd, out_fd, err_fd,
+    if (pid == 0) exec_child(dir.work.c_str(), program_text.c_str(), argv.data(), envp.data(), in_fd, out_fd, err_fd,
                              report[1]);
     ::close(report[1]);
     ::close(in_fd);

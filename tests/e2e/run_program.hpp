@@ -33,6 +33,7 @@ struct program_result {
 };
 
 inline constexpr int default_time_limit_seconds = 60;
+inline constexpr int wrapper_time_factor = 20;
 
 // Creates a new directory under the system's temporary directory; empty strings on failure.
 scratch_dir make_scratch_dir();
@@ -52,6 +53,11 @@ std::vector<std::string> list_files(const std::string& dir);
 // Runs `program` (no arguments) in dir.work with `answers` on standard input. The
 // environment is the test process's own with `extra_env` set on top. A run that outlives
 // `time_limit_seconds` is killed and reported with timed_out.
+//
+// When the test process has VARNEX_WRAPPER set (for example "valgrind -q
+// --error-exitcode=99"), the program is started under that command, its words split at
+// blanks and the first one looked up in PATH, and every time limit is multiplied by
+// wrapper_time_factor.
 program_result run_program(const scratch_dir& dir, const std::string& program,
                            std::string_view answers, const std::vector<env_setting>& extra_env,
                            int time_limit_seconds = default_time_limit_seconds);

@@ -1,0 +1,776 @@
+// Whole runs that meet faults as a user would: output names taken by a directory or bound
+// to a full device, input names that are directories, archive files that are empty, cut
+// short, malformed, binary or huge, odd numbers in the records, and very large blocks and
+// tables. Each case states what the terminal, standard error and both output files must
+// hold; after any failure the output files hold whole records only, the same stations in
+// the same order, and an older series file is kept or replaced as the file rules say.
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "tests/e2e/engine_expect.hpp"
+#include "tests/e2e/run_program.hpp"
+#include "tests/e2e/transcript.hpp"
+
+namespace {
+
+namespace t = e2e::transcript;
+namespace x = e2e::engine_expect;
+
+const std::string catalogue_file_name = "site_summary.txt";
+const std::string observations_file_name = "data.txt";
+const std::string series_name = "QORN_TAVEq.TSF";      // data type 1
+const std::string coordinates_name = "QORNTAVEq.YX";
+const std::string coordinates_header = "#Lon\tLat\tStation ID#\n";
+const std::string older_series = "an older series file of this name\nwith a second line\nand a third\n";
+const std::string older_coordinates = "an older coordinates file\nwith a second line\n";
+
+constexpr std::string_view system_error_heading = "? System Error:\n";
+
+// The bytes of a literal that may hold NUL bytes, without its terminating NUL.
+template <std::size_t N>
+std::string bytes(const char (&text)[N]) {
+    return std::string(text, N - 1);
+}
+
+std::string decimal(long long value) {
+    std::string field = t::int_field(value, 24);
+    return field.substr(field.find_first_not_of(' '));
+}
+
+// ---------------------------------------------------------------- the archive
+
+std::vector<std::string> numbered_header(const std::string& stem, int count) {
+    std::vector<std::string> lines;
+    for (int i = 1; i <= count; ++i) lines.push_back(stem + " header line " + decimal(i));
+    return lines;
+}
+
+const std::vector<std::string> catalogue_header = numbered_header("Fault catalogue", 60);
+const std::vector<std::string> observations_header = numbered_header("Fault observations", 111);
+
+std::vector<std::string> first_five(const std::vector<std::string>& header) {
+    return {header.begin(), header.begin() + 5};
+}
+
+std::string joined(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines) text += line + "\n";
+    return text;
+}
+
+// Box latitude 0 to 60, longitude 0 to 40, the year 1950, up to all twelve months missing:
+// a station is saved when its block has a record of 1950 or earlier first and one of 1950
+// or later last.
+x::run_answers box_answers(int fyod = 1950, int lyod = 1950, std::string fraction = "1.0") {
+    return {1, "60.00", "0.00", "40.00", "0.00", fyod, lyod, std::move(fraction)};
+}
+
+std::string record(std::string_view id, std::string_view date, std::string_view value) {
+    return std::string(id) + " 1 " + std::string(date) + " " + std::string(value) + "\n";
+}
+
+// A station line of the catalogue: identifier, latitude, longitude, fourth value.
+std::string station(std::string_view id, std::string_view lat, std::string_view lon, std::string_view extra) {
+    return "  " + std::string(id) + "   " + std::string(lat) + "   " + std::string(lon) + "   " + std::string(extra) +
+           "\n";
+}
+
+// ---------------------------------------------------------------- running
+
+struct run_outcome {
+    e2e::program_result result;
+    std::optional<std::string> series;
+    std::optional<std::string> coordinates;
+    std::vector<std::string> files;
+};
+
+class fault_run : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = e2e::make_scratch_dir();
+        ASSERT_FALSE(dir.base.empty()) << "cannot make a scratch directory";
+    }
+    void TearDown() override {
+        if (HasFailure()) {
+            std::fprintf(stderr, "run kept in %s\n", dir.base.c_str());
+        } else {
+            e2e::remove_scratch_dir(dir);
+        }
+    }
+
+    void write_archive(const std::string& catalogue_body, const std::string& observations_body) {
+        ASSERT_TRUE(e2e::write_file(dir.work, catalogue_file_name, joined(catalogue_header) + catalogue_body));
+        ASSERT_TRUE(
+            e2e::write_file(dir.work, observations_file_name, joined(observations_header) + observations_body));
+    }
+
+    std::string path(std::string_view name) const { return dir.work + "/" + std::string(name); }
+
+    // The bytes of a regular file; nothing for a directory or for a link (to /dev/full,
+    // which reads as zeros without end).
+    std::optional<std::string> read_regular(std::string_view name) const {
+        struct stat info;
+        if (::lstat(path(name).c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+        return e2e::read_file(dir.work, name);
+    }
+
+    run_outcome run(const x::run_answers& answers, const std::vector<e2e::env_setting>& env = {},
+                    int time_limit = e2e::default_time_limit_seconds) {
+        run_outcome outcome;
+        outcome.result = e2e::run_program(dir, VARNEX_BINARY, x::answer_lines(answers), env, time_limit);
+        outcome.series = read_regular(series_name);
+        outcome.coordinates = read_regular(coordinates_name);
+        outcome.files = e2e::list_files(dir.work);
+        return outcome;
+    }
+
+    e2e::scratch_dir dir;
+};
+
+void expect_started(const e2e::program_result& r) {
+    ASSERT_EQ(r.launch_error, "");
+    ASSERT_FALSE(r.timed_out) << "the program did not finish within the time limit";
+    ASSERT_EQ(r.signal_number, 0) << "the program was ended by a signal";
+}
+
+void expect_no_reason(const std::string& reason, const std::string& what) {
+    EXPECT_TRUE(reason.empty()) << what << ": " << reason;
+}
+
+// Exit status 255 and the three report lines, the first being `heading` exactly.
+void expect_failure(const e2e::program_result& r, std::string_view heading, std::string_view message,
+                    std::string_view operation, std::string_view unit) {
+    expect_started(r);
+    EXPECT_EQ(r.exit_status, 255);
+    expect_no_reason(t::check_failure_report(r.err, message, operation, unit), "standard error");
+    EXPECT_EQ(r.err.substr(0, r.err.find('\n') + 1), heading);
+}
+
+std::string heading_at(std::string_view file, long line) {
+    return "? Run-time error in " + std::string(file) + " at line " + decimal(line) + "\n";
+}
+
+void expect_normal_end(const e2e::program_result& r, const std::string& expected_out) {
+    expect_started(r);
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.err, "");
+    expect_no_reason(t::check_normal_end(expected_out, r.out), "standard output");
+}
+
+std::vector<std::string> sorted(std::vector<std::string> names) {
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string dialogue(const x::run_answers& answers) {
+    return x::dialogue_text(answers, first_five(catalogue_header), first_five(observations_header));
+}
+
+// The station lines that a run prints before its closing lines, and the two files.
+struct stations_expected {
+    std::string terminal;
+    std::string series;
+    std::string coordinates = coordinates_header;
+    int saved = 0;
+    std::vector<std::string> progress_lines;
+    std::vector<std::string> coordinates_rows;
+    std::vector<std::string> series_blocks;
+
+    void missing(std::int32_t id) { terminal += t::station_data_missing(id); }
+
+    void spurious(std::int32_t id, std::string_view lon, std::string_view lat, float value) {
+        terminal += x::spurious_report(id, x::real_from_text(lon), x::real_from_text(lat), value);
+    }
+
+    // `rows` are the series rows of the span, each ending with its line feed.
+    void save_rows(std::int32_t id, std::string_view lon, std::string_view lat, std::string_view extra,
+                   std::int32_t first_year, std::int32_t last_year, const std::string& rows) {
+        const float lon_value = x::real_from_text(lon);
+        const float lat_value = x::real_from_text(lat);
+        ++saved;
+        progress_lines.push_back(x::progress_line(saved, lon_value, lat_value, id, first_year, last_year));
+        terminal += progress_lines.back();
+        coordinates_rows.push_back(x::coordinates_row(lon_value, lat_value, id));
+        coordinates += coordinates_rows.back();
+        series_blocks.push_back(x::series_header(lon_value, lat_value, x::real_from_text(extra), id) + rows);
+        series += series_blocks.back();
+    }
+
+    // One row per year of the span, each month missing unless given as (year, month, value text).
+    void save(std::int32_t id, std::string_view lon, std::string_view lat, std::string_view extra,
+              std::int32_t first_year, std::int32_t last_year, int fyod, int lyod,
+              const std::vector<std::tuple<int, int, std::string>>& cells) {
+        std::string rows;
+        for (int y = fyod; y <= lyod; ++y) {
+            std::array<float, 12> row;
+            row.fill(-99.0f);
+            for (const auto& [year, month, value] : cells) {
+                if (year == y) row[static_cast<std::size_t>(month - 1)] = x::real_from_text(value);
+            }
+            rows += x::series_row(y, row);
+        }
+        save_rows(id, lon, lat, extra, first_year, last_year, rows);
+    }
+};
+
+// The whole of a run that ended normally.
+void expect_whole_run(const run_outcome& o, const x::run_answers& answers, int qualifying,
+                      const stations_expected& e) {
+    expect_normal_end(o.result, dialogue(answers) + t::qualifying_stations(qualifying) + e.terminal +
+                                    t::closing(e.saved));
+    ASSERT_TRUE(o.series.has_value());
+    ASSERT_TRUE(o.coordinates.has_value());
+    expect_no_reason(t::first_difference(e.series, *o.series), series_name);
+    expect_no_reason(t::first_difference(e.coordinates, *o.coordinates), coordinates_name);
+}
+
+// Three stations of the box, each with January and February 1950.
+const std::string three_stations =
+    station("101", "45.00", "10.00", "100.0") + station("102", "45.50", "10.50", "200.0") +
+    station("103", "46.00", "11.00", "300.0");
+const std::string three_blocks = record("101", "1950.042", "1.0") + record("101", "1950.125", "1.5") +
+                                 record("102", "1950.042", "2.0") + record("102", "1950.125", "2.5") +
+                                 record("103", "1950.042", "3.0") + record("103", "1950.125", "3.5");
+
+stations_expected three_saved() {
+    stations_expected e;
+    e.save(101, "10.00", "45.00", "100.0", 1950, 1950, 1950, 1950, {{1950, 1, "1.0"}, {1950, 2, "1.5"}});
+    e.save(102, "10.50", "45.50", "200.0", 1950, 1950, 1950, 1950, {{1950, 1, "2.0"}, {1950, 2, "2.5"}});
+    e.save(103, "11.00", "46.00", "300.0", 1950, 1950, 1950, 1950, {{1950, 1, "3.0"}, {1950, 2, "3.5"}});
+    return e;
+}
+
+// ================================================================ names the system refuses
+
+TEST_F(fault_run, series_name_taken_by_a_directory) {
+    write_archive(three_stations, three_blocks);
+    ASSERT_EQ(::mkdir(path(series_name).c_str(), 0755), 0);
+    const run_outcome o = run(box_answers());
+    expect_failure(o.result, system_error_heading, "Is a directory", "OPEN", "14");
+    // The failure comes in the file set-up, before the region dialogue.
+    EXPECT_EQ(o.result.out, t::banner() + t::menu() + t::opening_file(t::catalogue_name_field, first_five(catalogue_header)) +
+                                t::opening_file(t::observations_name_field, first_five(observations_header)));
+    EXPECT_EQ(o.files, sorted({catalogue_file_name, observations_file_name, series_name}));
+    EXPECT_TRUE(e2e::list_files(path(series_name)).empty());
+}
+
+TEST_F(fault_run, coordinates_name_taken_by_a_directory) {
+    write_archive(three_stations, three_blocks);
+    ASSERT_EQ(::mkdir(path(coordinates_name).c_str(), 0755), 0);
+    const run_outcome o = run(box_answers());
+    expect_failure(o.result, system_error_heading, "Is a directory", "OPEN", "15");
+    EXPECT_EQ(o.result.out, t::banner() + t::menu() + t::opening_file(t::catalogue_name_field, first_five(catalogue_header)) +
+                                t::opening_file(t::observations_name_field, first_five(observations_header)));
+    // The series file was created just before and nothing was written to it.
+    EXPECT_EQ(o.series, std::optional<std::string>(""));
+    EXPECT_EQ(o.files, sorted({catalogue_file_name, observations_file_name, series_name, coordinates_name}));
+}
+
+// An input name held by a directory exists, so there is no missing-file message: the run
+// fails on the system's refusal, either when the file is opened or at its first read
+// (then the "Opening File" line has been written, and no header line).
+void expect_input_directory_failure(const run_outcome& o, const std::string& unit, const std::string& before_open,
+                                    std::string_view name_field) {
+    expect_started(o.result);
+    EXPECT_EQ(o.result.exit_status, 255);
+    const bool at_open = o.result.err.find("? OPEN(UNIT=") != std::string::npos;
+    expect_no_reason(t::check_failure_report(o.result.err, "Is a directory", at_open ? "OPEN" : "READ", unit),
+                     "standard error");
+    EXPECT_EQ(o.result.err.substr(0, o.result.err.find('\n') + 1), system_error_heading);
+    const std::string opening = "\n\n Opening File : " + std::string(name_field) + "\n";
+    EXPECT_EQ(o.result.out, before_open + (at_open ? "" : opening));
+    EXPECT_EQ(o.result.out.find("Does not exist"), std::string::npos);
+}
+
+TEST_F(fault_run, catalogue_name_taken_by_a_directory) {
+    ASSERT_TRUE(e2e::write_file(dir.work, observations_file_name, joined(observations_header) + three_blocks));
+    ASSERT_EQ(::mkdir(path(catalogue_file_name).c_str(), 0755), 0);
+    const run_outcome o = run(box_answers());
+    expect_input_directory_failure(o, "12", t::banner() + t::menu(), t::catalogue_name_field);
+    EXPECT_EQ(o.files, sorted({catalogue_file_name, observations_file_name}));
+}
+
+TEST_F(fault_run, observations_name_taken_by_a_directory) {
+    ASSERT_TRUE(e2e::write_file(dir.work, catalogue_file_name, joined(catalogue_header) + three_stations));
+    ASSERT_EQ(::mkdir(path(observations_file_name).c_str(), 0755), 0);
+    const run_outcome o = run(box_answers());
+    expect_input_directory_failure(
+        o, "13", t::banner() + t::menu() + t::opening_file(t::catalogue_name_field, first_five(catalogue_header)),
+        t::observations_name_field);
+    EXPECT_EQ(o.files, sorted({catalogue_file_name, observations_file_name}));
+}
+
+// An output file bound to /dev/full: the system refuses its writes with ENOSPC. When the
+// refusal comes depends on how much output is gathered before it is passed on, but the run
+// always ends with the report, never with the closing lines, and the terminal shows
+// exactly the progress lines of the stations whose output was begun.
+struct full_device_case {
+    std::string name;
+    int stations;
+    bool series_full;  // else the coordinates file
+};
+
+void PrintTo(const full_device_case& c, std::ostream* os) { *os << c.name; }
+
+class full_device_run : public fault_run, public ::testing::WithParamInterface<full_device_case> {};
+
+TEST_P(full_device_run, ends_with_the_write_refusal) {
+    const full_device_case& c = GetParam();
+    if (::access("/dev/full", W_OK) != 0) GTEST_SKIP() << "/dev/full is not available";
+    std::string catalogue, observations;
+    stations_expected e;
+    for (int i = 0; i < c.stations; ++i) {
+        const std::string id = decimal(5001 + i);
+        const std::string lat = decimal(10 + i % 40) + ".25";
+        const std::string lon = decimal(5 + i % 30) + ".50";
+        catalogue += station(id, lat, lon, "7.0");
+        observations += record(id, "1950.042", decimal(i % 50) + ".5") + record(id, "1950.958", "-3.25");
+        e.save(5001 + i, lon, lat, "7.0", 1950, 1950, 1950, 1950,
+               {{1950, 1, decimal(i % 50) + ".5"}, {1950, 12, "-3.25"}});
+    }
+    write_archive(catalogue, observations);
+    const std::string& full_name = c.series_full ? series_name : coordinates_name;
+    ASSERT_EQ(::symlink("/dev/full", path(full_name).c_str()), 0);
+    const x::run_answers answers = box_answers();
+    const run_outcome o = run(answers);
+    expect_failure(o.result, system_error_heading, "No space left on device", "WRITE", c.series_full ? "14" : "15");
+
+    const std::string before_stations = dialogue(answers) + t::qualifying_stations(c.stations);
+    ASSERT_EQ(o.result.out.substr(0, before_stations.size()), before_stations);
+    std::string shown = o.result.out.substr(before_stations.size());
+    std::size_t progress = 0;
+    while (progress < e.progress_lines.size() && shown.starts_with(e.progress_lines[progress])) {
+        shown.erase(0, e.progress_lines[progress].size());
+        ++progress;
+    }
+    EXPECT_EQ(shown, "") << "the terminal holds more than whole progress lines";
+    if (c.series_full) {
+        EXPECT_GE(progress, 1u) << "the series file is refused only once a station is written";
+    }
+
+    // The other file is a regular file: it holds whole records of the stations begun.
+    if (c.series_full) {
+        std::string rows = coordinates_header;
+        for (std::size_t i = 0; i < progress; ++i) rows += e.coordinates_rows[i];
+        EXPECT_EQ(o.coordinates, std::optional<std::string>(rows));
+    } else {
+        // The coordinates row of a station comes before its series block, so the station
+        // whose row was refused may have no block.
+        ASSERT_TRUE(o.series.has_value());
+        std::string blocks;
+        std::size_t whole = 0;
+        while (whole < progress && blocks.size() < o.series->size()) blocks += e.series_blocks[whole++];
+        EXPECT_EQ(*o.series, blocks);
+        EXPECT_GE(whole + 1, progress);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    outputs, full_device_run,
+    ::testing::Values(full_device_case{"series_few_stations", 3, true}, full_device_case{"series_many_stations", 1500, true},
+                      full_device_case{"coordinates_few_stations", 3, false},
+                      full_device_case{"coordinates_many_stations", 1500, false}),
+    [](const ::testing::TestParamInfo<full_device_case>& info) { return info.param.name; });
+
+// ================================================================ input files cut short
+
+TEST_F(fault_run, empty_observations_file_fails_in_its_header) {
+    ASSERT_TRUE(e2e::write_file(dir.work, catalogue_file_name, joined(catalogue_header) + three_stations));
+    ASSERT_TRUE(e2e::write_file(dir.work, observations_file_name, ""));
+    // Output files of an earlier run stay as they are: they are opened only after the headers.
+    ASSERT_TRUE(e2e::write_file(dir.work, series_name, older_series));
+    ASSERT_TRUE(e2e::write_file(dir.work, coordinates_name, older_coordinates));
+    const run_outcome o = run(box_answers());
+    expect_failure(o.result, heading_at(observations_file_name, 1), t::end_of_file_message, "READ", "13");
+    EXPECT_EQ(o.result.out, t::banner() + t::menu() +
+                                t::opening_file(t::catalogue_name_field, first_five(catalogue_header)) +
+                                "\n\n Opening File : " + std::string(t::observations_name_field) + "\n");
+    EXPECT_EQ(o.series, std::optional<std::string>(older_series));
+    EXPECT_EQ(o.coordinates, std::optional<std::string>(older_coordinates));
+}
+
+TEST_F(fault_run, observations_file_shorter_than_its_header) {
+    ASSERT_TRUE(e2e::write_file(dir.work, catalogue_file_name, joined(catalogue_header) + three_stations));
+    const std::vector<std::string> fifty(observations_header.begin(), observations_header.begin() + 50);
+    ASSERT_TRUE(e2e::write_file(dir.work, observations_file_name, joined(fifty)));
+    const run_outcome o = run(box_answers());
+    expect_failure(o.result, heading_at(observations_file_name, 51), t::end_of_file_message, "READ", "13");
+    EXPECT_EQ(o.result.out, t::banner() + t::menu() +
+                                t::opening_file(t::catalogue_name_field, first_five(catalogue_header)) +
+                                t::opening_file(t::observations_name_field, first_five(observations_header)));
+    EXPECT_EQ(o.files, sorted({catalogue_file_name, observations_file_name}));
+}
+
+// The last line of data.txt has no line feed, yet it is a record. Cut inside its fourth
+// value it holds a shorter number: "25.75" cut after "25" reads 25.0.
+TEST_F(fault_run, last_line_cut_inside_its_fourth_value) {
+    std::string observations = three_blocks + record("103", "1950.208", "25.75");
+    observations.resize(observations.size() - 4);  // "25.75\n" becomes "25"
+    ASSERT_TRUE(observations.ends_with(" 25"));
+    write_archive(three_stations, observations);
+    stations_expected e;
+    e.save(101, "10.00", "45.00", "100.0", 1950, 1950, 1950, 1950, {{1950, 1, "1.0"}, {1950, 2, "1.5"}});
+    e.save(102, "10.50", "45.50", "200.0", 1950, 1950, 1950, 1950, {{1950, 1, "2.0"}, {1950, 2, "2.5"}});
+    e.save(103, "11.00", "46.00", "300.0", 1950, 1950, 1950, 1950,
+           {{1950, 1, "3.0"}, {1950, 2, "3.5"}, {1950, 3, "25.0"}});
+    const run_outcome o = run(box_answers());
+    expect_whole_run(o, box_answers(), 3, e);
+}
+
+// Cut before its fourth value, the last line leaves the read without all four values: the
+// end of the file comes first, so the record does not count. Station 102 keeps the block
+// it had; 103, whose only record was cut, is not found and is reported after the rewinds.
+TEST_F(fault_run, last_line_cut_before_its_fourth_value) {
+    const std::string observations = record("101", "1950.042", "1.0") + record("101", "1950.125", "1.5") +
+                                     record("102", "1950.042", "2.0") + "102 1 1950.1";
+    write_archive(three_stations, observations);
+    stations_expected e;
+    e.save(101, "10.00", "45.00", "100.0", 1950, 1950, 1950, 1950, {{1950, 1, "1.0"}, {1950, 2, "1.5"}});
+    e.save(102, "10.50", "45.50", "200.0", 1950, 1950, 1950, 1950, {{1950, 1, "2.0"}});
+    e.missing(103);
+    const run_outcome o = run(box_answers());
+    expect_whole_run(o, box_answers(), 3, e);
+}
+
+TEST_F(fault_run, only_record_of_the_last_station_cut_short) {
+    const std::string observations = three_blocks.substr(0, three_blocks.find("103 ")) + "103 1 1950.0";
+    write_archive(three_stations, observations);
+    stations_expected e;
+    e.save(101, "10.00", "45.00", "100.0", 1950, 1950, 1950, 1950, {{1950, 1, "1.0"}, {1950, 2, "1.5"}});
+    e.save(102, "10.50", "45.50", "200.0", 1950, 1950, 1950, 1950, {{1950, 1, "2.0"}, {1950, 2, "2.5"}});
+    e.missing(103);
+    const run_outcome o = run(box_answers());
+    expect_whole_run(o, box_answers(), 3, e);
+}
+
+// The same for the catalogue: a last line cut inside the fourth value is a station with a
+// shorter fourth value; one cut before it is no station.
+TEST_F(fault_run, catalogue_last_line_cut_inside_its_fourth_value) {
+    std::string catalogue = three_stations;
+    catalogue.resize(catalogue.size() - 4);  // "300.0\n" becomes "30"
+    write_archive(catalogue, three_blocks);
+    stations_expected e;
+    e.save(101, "10.00", "45.00", "100.0", 1950, 1950, 1950, 1950, {{1950, 1, "1.0"}, {1950, 2, "1.5"}});
+    e.save(102, "10.50", "45.50", "200.0", 1950, 1950, 1950, 1950, {{1950, 1, "2.0"}, {1950, 2, "2.5"}});
+    e.save(103, "11.00", "46.00", "30", 1950, 1950, 1950, 1950, {{1950, 1, "3.0"}, {1950, 2, "3.5"}});
+    const run_outcome o = run(box_answers());
+    expect_whole_run(o, box_answers(), 3, e);
+}
+
+TEST_F(fault_run, catalogue_last_line_cut_before_its_fourth_value) {
+    const std::string catalogue =
+        station("101", "45.00", "10.00", "100.0") + station("102", "45.50", "10.50", "200.0") + "  103   46.00   11";
+    write_archive(catalogue, three_blocks);
+    stations_expected e;
+    e.save(101, "10.00", "45.00", "100.0", 1950, 1950, 1950, 1950, {{1950, 1, "1.0"}, {1950, 2, "1.5"}});
+    e.save(102, "10.50", "45.50", "200.0", 1950, 1950, 1950, 1950, {{1950, 1, "2.0"}, {1950, 2, "2.5"}});
+    const run_outcome o = run(box_answers());
+    expect_whole_run(o, box_answers(), 2, e);
+}
+
+// ================================================================ malformed numbers
+
+// A bad number in the catalogue: nothing has been written but the coordinates header. A
+// new series file stays empty.
+TEST_F(fault_run, malformed_number_in_the_catalogue) {
+    const std::string catalogue = station("101", "45.00", "10.00", "100.0") + station("102", "45.50", "10.50", "200.0") +
+                                  station("103", "4x.00", "11.00", "300.0");
+    write_archive(catalogue, three_blocks);
+    const x::run_answers answers = box_answers();
+    const run_outcome o = run(answers);
+    expect_failure(o.result, heading_at(catalogue_file_name, 63), t::illegal_character_message, "READ", "12");
+    EXPECT_EQ(o.result.out, dialogue(answers));
+    EXPECT_EQ(o.series, std::optional<std::string>(""));
+    EXPECT_EQ(o.coordinates, std::optional<std::string>(coordinates_header));
+}
+
+// The same over the output of an earlier run: the older, longer series file is left as it
+// was (nothing was written to it), while the coordinates file holds this run's header line.
+TEST_F(fault_run, malformed_number_in_the_catalogue_keeps_an_older_series_file) {
+    const std::string catalogue = station("101", "45.00", "10.00", "100.0") + "  102   45.50   10.50   2OO.0\n";
+    write_archive(catalogue, three_blocks);
+    ASSERT_TRUE(e2e::write_file(dir.work, series_name, older_series));
+    ASSERT_TRUE(e2e::write_file(dir.work, coordinates_name, older_coordinates));
+    const x::run_answers answers = box_answers();
+    const run_outcome o = run(answers);
+    expect_failure(o.result, heading_at(catalogue_file_name, 62), t::illegal_character_message, "READ", "12");
+    EXPECT_EQ(o.result.out, dialogue(answers));
+    EXPECT_EQ(o.series, std::optional<std::string>(older_series));
+    EXPECT_EQ(o.coordinates, std::optional<std::string>(coordinates_header));
+}
+
+// A bad number in data.txt while station 102's block is being read (line 116 is the fifth
+// observation record): 101 was saved and stays whole in both files; 102's block was never
+// complete, so nothing of it is written.
+TEST_F(fault_run, malformed_number_in_the_observations) {
+    const std::string observations = record("101", "1950.042", "1.0") + record("101", "1950.125", "1.5") +
+                                     record("102", "1950.042", "2.0") + record("102", "1950.125", "2.5") +
+                                     record("103", "1950.0x2", "3.0") + record("103", "1950.125", "3.5");
+    write_archive(three_stations, observations);
+    stations_expected e;
+    e.save(101, "10.00", "45.00", "100.0", 1950, 1950, 1950, 1950, {{1950, 1, "1.0"}, {1950, 2, "1.5"}});
+    const x::run_answers answers = box_answers();
+    const run_outcome o = run(answers);
+    expect_failure(o.result, heading_at(observations_file_name, 116), t::illegal_character_message, "READ", "13");
+    EXPECT_EQ(o.result.out, dialogue(answers) + t::qualifying_stations(3) + e.terminal);
+    EXPECT_EQ(o.series, std::optional<std::string>(e.series));
+    EXPECT_EQ(o.coordinates, std::optional<std::string>(e.coordinates));
+}
+
+// A bad number before any station is saved: the older series file is kept whole, and the
+// coordinates file holds only this run's header line.
+TEST_F(fault_run, malformed_first_observation_keeps_an_older_series_file) {
+    write_archive(three_stations, record("101", "1950.042", "1.0.0") + three_blocks);
+    ASSERT_TRUE(e2e::write_file(dir.work, series_name, older_series));
+    ASSERT_TRUE(e2e::write_file(dir.work, coordinates_name, older_coordinates + older_coordinates));
+    const x::run_answers answers = box_answers();
+    const run_outcome o = run(answers);
+    expect_failure(o.result, heading_at(observations_file_name, 112), t::illegal_character_message, "READ", "13");
+    EXPECT_EQ(o.result.out, dialogue(answers) + t::qualifying_stations(3));
+    EXPECT_EQ(o.series, std::optional<std::string>(older_series));
+    EXPECT_EQ(o.coordinates, std::optional<std::string>(coordinates_header));
+}
+
+// Every record is read as four numbers, those of stations outside the table too: a bad
+// identifier in a record that is only passed over still ends the run. The older, longer
+// series file holds exactly what this run wrote.
+TEST_F(fault_run, malformed_record_of_a_station_outside_the_table) {
+    const std::string catalogue = station("101", "45.00", "10.00", "100.0") + station("102", "45.50", "10.50", "200.0") +
+                                  station("999", "80.00", "10.00", "1.0") + station("103", "46.00", "11.00", "300.0");
+    const std::string observations = record("101", "1950.042", "1.0") + record("101", "1950.125", "1.5") +
+                                     record("102", "1950.042", "2.0") + record("102", "1950.125", "2.5") +
+                                     record("999", "1950.042", "9.0") + record("9x9", "1950.125", "9.5") +
+                                     record("103", "1950.042", "3.0");
+    write_archive(catalogue, observations);
+    ASSERT_TRUE(e2e::write_file(dir.work, series_name, older_series + older_series + older_series + older_series));
+    stations_expected e;
+    e.save(101, "10.00", "45.00", "100.0", 1950, 1950, 1950, 1950, {{1950, 1, "1.0"}, {1950, 2, "1.5"}});
+    e.save(102, "10.50", "45.50", "200.0", 1950, 1950, 1950, 1950, {{1950, 1, "2.0"}, {1950, 2, "2.5"}});
+    const x::run_answers answers = box_answers();
+    const run_outcome o = run(answers);
+    expect_failure(o.result, heading_at(observations_file_name, 117), t::illegal_character_message, "READ", "13");
+    EXPECT_EQ(o.result.out, dialogue(answers) + t::qualifying_stations(3) + e.terminal);
+    EXPECT_EQ(o.series, std::optional<std::string>(e.series));
+    EXPECT_EQ(o.coordinates, std::optional<std::string>(e.coordinates));
+}
+
+// ================================================================ bytes that are not text
+
+// A NUL byte inside a value makes it a bad number.
+TEST_F(fault_run, nul_byte_inside_a_value) {
+    std::string observations = three_blocks;
+    const std::size_t at = observations.find("2.5");
+    observations.insert(at + 1, 1, '\0');  // "2\0.5"
+    write_archive(three_stations, observations);
+    stations_expected e;
+    e.save(101, "10.00", "45.00", "100.0", 1950, 1950, 1950, 1950, {{1950, 1, "1.0"}, {1950, 2, "1.5"}});
+    const x::run_answers answers = box_answers();
+    const run_outcome o = run(answers);
+    expect_failure(o.result, heading_at(observations_file_name, 115), t::illegal_character_message, "READ", "13");
+    EXPECT_EQ(o.result.out, dialogue(answers) + t::qualifying_stations(3) + e.terminal);
+    EXPECT_EQ(o.series, std::optional<std::string>(e.series));
+    EXPECT_EQ(o.coordinates, std::optional<std::string>(e.coordinates));
+}
+
+TEST_F(fault_run, line_of_binary_garbage) {
+    std::string garbage;
+    for (int i = 0; i < 200; ++i) garbage.push_back(static_cast<char>(0x80 + (i * 37) % 128));
+    garbage[50] = '\0';
+    garbage[90] = '\r';
+    // Line 115: 101's block was ended by 102's first record and saved; 102's is still open.
+    const std::string observations = record("101", "1950.042", "1.0") + record("101", "1950.125", "1.5") +
+                                     record("102", "1950.042", "2.0") + garbage + "\n" +
+                                     record("102", "1950.125", "2.5");
+    write_archive(three_stations, observations);
+    stations_expected e;
+    e.save(101, "10.00", "45.00", "100.0", 1950, 1950, 1950, 1950, {{1950, 1, "1.0"}, {1950, 2, "1.5"}});
+    const x::run_answers answers = box_answers();
+    const run_outcome o = run(answers);
+    expect_failure(o.result, heading_at(observations_file_name, 115), t::illegal_character_message, "READ", "13");
+    EXPECT_EQ(o.result.out, dialogue(answers) + t::qualifying_stations(3) + e.terminal);
+    EXPECT_EQ(o.series, std::optional<std::string>(e.series));
+    EXPECT_EQ(o.coordinates, std::optional<std::string>(e.coordinates));
+}
+
+// Bytes after the fourth value are discarded whatever they are; a carriage return inside a
+// record is dropped; header lines are text of any bytes, and the first five are echoed
+// byte for byte (cut or padded to 88 characters).
+TEST_F(fault_run, odd_bytes_where_they_are_harmless) {
+    std::vector<std::string> header = observations_header;
+    header[2] = bytes("third\0line\xff\xfe with bytes");
+    header[40] = bytes("\0\0\0\x80\x81 not shown");
+    const std::string observations = "101 1 1950.042 1.0 " + bytes("\0\x01\x02\xff garbage, / 7 8\0") +
+                                     "\n" + "101 1 1950.1\r25 1.5\n" + record("102", "1950.042", "2.0") +
+                                     "102,1,1950.125,2.5,\x7f\x80\n" + record("103", "1950.042", "3.0") +
+                                     "103 1 1950.125 3.5\r\n";
+    ASSERT_TRUE(e2e::write_file(dir.work, catalogue_file_name, joined(catalogue_header) + three_stations));
+    ASSERT_TRUE(e2e::write_file(dir.work, observations_file_name, joined(header) + observations));
+    const x::run_answers answers = box_answers();
+    const run_outcome o = run(answers);
+    const stations_expected e = three_saved();
+    const std::vector<std::string> shown(header.begin(), header.begin() + 5);
+    expect_normal_end(o.result, x::dialogue_text(answers, first_five(catalogue_header), shown) +
+                                    t::qualifying_stations(3) + e.terminal + t::closing(e.saved));
+    EXPECT_EQ(o.series, std::optional<std::string>(e.series));
+    EXPECT_EQ(o.coordinates, std::optional<std::string>(e.coordinates));
+}
+
+// ================================================================ sizes
+
+// Lines of ten million characters: a catalogue header line (echoed as its first 88), a
+// blank line inside a block (an empty record, passed over), and a record whose fourth value
+// is followed by ten million letters. That record ends 101's block, so the reader steps
+// back over it; 105 has no records and costs two passes over the whole file.
+TEST_F(fault_run, lines_of_ten_million_characters) {
+    constexpr std::size_t ten_million = 10'000'000;
+    std::vector<std::string> header = catalogue_header;
+    header[1] = std::string(ten_million, 'h');
+    const std::string catalogue = three_stations + station("105", "47.00", "12.00", "500.0");
+    const std::string observations = record("101", "1950.042", "1.0") + std::string(ten_million, ' ') + "\n" +
+                                     record("101", "1950.125", "1.5") + "102 1 1950.042 2.0 " +
+                                     std::string(ten_million, 'z') + "\n" + record("102", "1950.125", "2.5") +
+                                     record("103", "1950.042", "3.0") + record("103", "1950.125", "3.5");
+    ASSERT_TRUE(e2e::write_file(dir.work, catalogue_file_name, joined(header) + catalogue));
+    ASSERT_TRUE(e2e::write_file(dir.work, observations_file_name, joined(observations_header) + observations));
+    stations_expected e = three_saved();
+    e.missing(105);
+    const x::run_answers answers = box_answers();
+    const run_outcome o = run(answers, {}, 300);
+    const std::vector<std::string> shown = {header[0], std::string(88, 'h'), header[2], header[3], header[4]};
+    expect_normal_end(o.result, x::dialogue_text(answers, shown, first_five(observations_header)) +
+                                    t::qualifying_stations(4) + e.terminal + t::closing(e.saved));
+    EXPECT_EQ(o.series, std::optional<std::string>(e.series));
+    EXPECT_EQ(o.coordinates, std::optional<std::string>(e.coordinates));
+}
+
+// One station's block of 100,000 records, far beyond the 3,600 the block buffer plans
+// for. 99,976 of them are dated mid-1950 (a date without a month: carried, never placed,
+// their implausible value never seen); the 24 months of 1950 and 1951 come last, beyond
+// any planned capacity, and must all reach the series. Station 102 follows.
+TEST_F(fault_run, block_of_100000_records) {
+    const x::run_answers answers = box_answers(1950, 1951, "0.0");
+    std::string observations;
+    for (int k = 0; k < 100000 - 24; ++k) observations += record("101", "1950.5", "999.0");
+    std::vector<std::tuple<int, int, std::string>> cells;
+    for (int y = 1950; y <= 1951; ++y) {
+        for (int m = 1; m <= 12; ++m) {
+            const std::string value = decimal(m) + "." + decimal(y - 1949);
+            observations += record("101", x::month_date_text(y, m), value);
+            cells.emplace_back(y, m, value);
+        }
+    }
+    std::vector<std::tuple<int, int, std::string>> cells_102;
+    for (int y = 1950; y <= 1951; ++y) {
+        for (int m = 1; m <= 12; ++m) {
+            observations += record("102", x::month_date_text(y, m), "-" + decimal(m) + ".25");
+            cells_102.emplace_back(y, m, "-" + decimal(m) + ".25");
+        }
+    }
+    write_archive(station("101", "45.00", "10.00", "100.0") + station("102", "45.50", "10.50", "200.0"),
+                  observations);
+    stations_expected e;
+    e.save(101, "10.00", "45.00", "100.0", 1950, 1951, 1950, 1951, cells);
+    e.save(102, "10.50", "45.50", "200.0", 1950, 1951, 1950, 1951, cells_102);
+    const run_outcome o = run(answers, {}, 300);
+    expect_whole_run(o, answers, 2, e);
+}
+
+// 50,000 stations in the box, more than the table's planned 40,000, each with one record
+// in 2000: every one is kept, searched, saved and written, in catalogue order. One thread,
+// as in engine_capacity: a team per station would be slow on a busy machine.
+TEST_F(fault_run, fifty_thousand_stations_in_the_box) {
+    constexpr int count = 50000;
+    const x::run_answers answers = box_answers(2000, 2000, "1.0");
+    std::string catalogue, observations;
+    std::vector<x::catalogue_station> table;
+    std::vector<x::observation_record> records;
+    for (int i = 0; i < count; ++i) {
+        const std::string id = decimal(300001 + i);
+        const std::string lat = decimal(1 + i % 59) + "." + decimal(10 + i % 90);
+        const std::string lon = decimal(1 + (i / 59) % 39) + "." + decimal(10 + (i / 7) % 90);
+        const std::string value = decimal(i % 60 - 20) + ".5";
+        catalogue += station(id, lat, lon, "1.0");
+        const std::string date = x::month_date_text(2000, 1 + i % 12);
+        observations += record(id, date, value);
+        table.push_back({300001 + i, x::real_from_text(lat), x::real_from_text(lon), 1.0f});
+        records.push_back({300001 + i, x::real_from_text(date), x::real_from_text(value)});
+    }
+    write_archive(catalogue, observations);
+    const x::pass_result pass = x::expected_pass(table, records, answers);
+    ASSERT_EQ(pass.model_error, "");
+    ASSERT_EQ(pass.qualifying, count);
+    ASSERT_EQ(pass.saved, count);
+    const run_outcome o = run(answers, {{"OMP_NUM_THREADS", "1"}}, 300);
+    expect_normal_end(o.result, dialogue(answers) + t::qualifying_stations(count) + pass.terminal +
+                                    t::closing(pass.saved));
+    ASSERT_TRUE(o.series.has_value());
+    ASSERT_TRUE(o.coordinates.has_value());
+    expect_no_reason(t::first_difference(pass.series, *o.series), series_name);
+    expect_no_reason(t::first_difference(pass.coordinates, *o.coordinates), coordinates_name);
+}
+
+// ================================================================ numbers at the edges
+
+// Identifiers, dates and values of not-a-number, infinity and 1e30. Every identifier that
+// is not-a-number, infinite or beyond 32 bits is truncated to -2147483648, so such records
+// form one block with the catalogue station listed as 1e30. A date without a month (any of
+// these) is carried in its block but not placed; as the first record of a block it still
+// gives the first year -2147483648, as the last one the last year, which fails the span.
+// A value of not-a-number is neither implausible nor missing and is written as NaN; 1e30
+// is implausible.
+TEST_F(fault_run, not_a_number_infinity_and_1e30) {
+    const std::string catalogue =
+        station("101", "45.00", "10.00", "1.0") + station("1e30", "45.00", "11.00", "2.0") +
+        station("103", "45.00", "12.00", "3.0") + station("104", "45.00", "13.00", "4.0") +
+        station("105", "45.00", "14.00", "5.0") + station("106", "45.00", "15.00", "6.0");
+    const std::string observations =
+        // 101: dates of no month between two good ones.
+        record("101", "1950.042", "1.0") + record("101", "nan", "91.0") + record("101", "inf", "92.0") +
+        record("101", "1e30", "93.0") + record("101", "-inf", "94.0") + record("101", "-1e30", "95.0") +
+        record("101", "1950.125", "2.0") +
+        // The station listed as 1e30.
+        record("nan", "1950.042", "3.0") + record("inf", "1950.125", "4.0") + record("1e30", "1950.208", "5.0") +
+        record("-2147483648", "1950.292", "6.0") + record("-1e30", "1950.375", "7.0") +
+        record("NaN", "1950.458", "8.0") + record("-Infinity", "1950.542", "9.0") +
+        // 103: a value of not-a-number in March.
+        record("103", "1950.042", "1.0") + record("103", "1950.208", "nan") + record("103", "1950.958", "12.0") +
+        // 104: the first record's date is 1e30.
+        record("104", "1e30", "1.0") + record("104", "1950.042", "2.0") + record("104", "1950.125", "3.0") +
+        // 105: the last record's date is not-a-number: last year -2147483648, span fails.
+        record("105", "1950.042", "1.0") + record("105", "1950.125", "2.0") + record("105", "n", "3.0") +
+        // 106: a value of 1e30 in February.
+        record("106", "1950.042", "1.0") + record("106", "1950.125", "1e30") + record("106", "1950.208", "3.0");
+    write_archive(catalogue, observations);
+    constexpr std::int32_t most_negative = -2147483647 - 1;
+    stations_expected e;
+    e.save(101, "10.00", "45.00", "1.0", 1950, 1950, 1950, 1950, {{1950, 1, "1.0"}, {1950, 2, "2.0"}});
+    e.save(most_negative, "11.00", "45.00", "2.0", 1950, 1950, 1950, 1950,
+           {{1950, 1, "3.0"}, {1950, 2, "4.0"}, {1950, 3, "5.0"}, {1950, 4, "6.0"}, {1950, 5, "7.0"},
+            {1950, 6, "8.0"}, {1950, 7, "9.0"}});
+    // f8.3 of not-a-number: NaN right-justified in 8 columns.
+    e.save_rows(103, "12.00", "45.00", "3.0", 1950, 1950,
+                "1950   1.000 -99.000     NaN -99.000 -99.000 -99.000 -99.000 -99.000 -99.000 -99.000 -99.000  "
+                "12.000\n");
+    e.save(104, "13.00", "45.00", "4.0", most_negative, 1950, 1950, 1950, {{1950, 1, "2.0"}, {1950, 2, "3.0"}});
+    e.spurious(106, "15.00", "45.00", 1e30f);
+    const x::run_answers answers = box_answers();
+    const run_outcome o = run(answers);
+    expect_whole_run(o, answers, 6, e);
+}
+
+}  // namespace

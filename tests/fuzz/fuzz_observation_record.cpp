@@ -1,0 +1,78 @@
+// The observation reader's quick scan of plain records against the general free-form
+// reader: the same file read record by record both ways must give the same four values
+// (bit for bit, empty fields keeping the previous record's), the same end, and the same
+// failure on the same line.
+//
+// Input: the file's bytes.
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "engine/observations.hpp"
+#include "tests/fuzz/fuzz_support.hpp"
+#include "textio/read.hpp"
+
+namespace {
+
+constexpr int observations_unit = 13;
+constexpr int most_reads = 4096;
+
+struct outcome {
+    bool ended = false;
+    bool failed = false;
+    textio::failure_kind kind{};
+    long line = 0;
+};
+
+bool same_bits(const float (&a)[4], const float (&b)[4]) { return std::memcmp(a, b, sizeof a) == 0; }
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    fuzz::start(false);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string path = fuzz::scratch_path("observations.txt");
+    fuzz::write_file(path, std::string_view(reinterpret_cast<const char*>(data), size));
+
+    textio::in_unit quick, general;
+    float quick_values[4] = {0, 0, 0, 0};
+    float general_values[4] = {0, 0, 0, 0};
+    const textio::in_item targets[] = {textio::target_real(general_values[0]), textio::target_real(general_values[1]),
+                                       textio::target_real(general_values[2]), textio::target_real(general_values[3])};
+    textio::open_input(quick, observations_unit, path);
+    textio::open_input(general, observations_unit, path);
+    for (int n = 0; n < most_reads; ++n) {
+        outcome a, b;
+        try {
+            a.ended = !engine::read_observation(quick, quick_values);
+        } catch (const fuzz::raised& r) {
+            a.failed = true;
+            a.kind = r.kind;
+            a.line = r.line;
+        }
+        if (!a.failed) a.line = quick.line;
+        try {
+            b.ended = textio::read_free_form(general, targets, true) == textio::read_outcome::end_of_file;
+        } catch (const fuzz::raised& r) {
+            b.failed = true;
+            b.kind = r.kind;
+            b.line = r.line;
+        }
+        if (!b.failed) b.line = general.line;
+        fuzz::check(a.failed == b.failed, "one reader failed and the other did not");
+        if (a.failed) {
+            fuzz::check(a.kind == b.kind, "the readers failed differently");
+            fuzz::check(a.line == b.line, "the readers failed on different records");
+            break;
+        }
+        fuzz::check(a.ended == b.ended, "the readers disagree about the end of the file");
+        fuzz::check(a.line == b.line, "the readers stand on different records");
+        fuzz::check(same_bits(quick_values, general_values), "the readers give different values");
+        if (a.ended) break;
+    }
+    textio::close_all_units();
+    return 0;
+}
