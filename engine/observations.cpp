@@ -1,5 +1,6 @@
 #include "engine/observations.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <string_view>
 
@@ -120,11 +121,31 @@ void bring_values_up_to_date(textio::in_unit& unit, observation_reader& r) {
 
 // The next record's identifier, with its date and value in the record values when the
 // record is the station's own. Returns false at the end of the file.
+// A plain record that opens with its identifier in plain digits (1 to 8, the first not 0):
+// one whose identifier alone tells whether it is the wanted station's.
+bool opens_with_plain_digits(std::string_view record) {
+    if (record.empty() || record[0] < '1' || record[0] > '9') return false;
+    std::size_t n = 1;
+    while (n < record.size() && is_digit(record[n])) ++n;
+    return n <= 8 && n < record.size() && is_blank(record[n]);
+}
+
+// Notes that the records in [from, from + bytes) of the file were judged quickly; the
+// judged stretch grows while such records follow on from it.
+void note_judged(observation_reader& r, std::int64_t from, std::size_t bytes) {
+    if (r.judged_begin < 0) r.judged_begin = r.judged_end = from;
+    if (from >= r.judged_begin && from <= r.judged_end)
+        r.judged_end = std::max(r.judged_end, from + static_cast<std::int64_t>(bytes));
+}
+
 bool next_record_for(textio::in_unit& unit, observation_reader& r, std::int32_t wanted, std::int32_t& id) {
+    const std::int64_t from = textio::input_offset(unit);
     std::string_view record;
     if (!textio::next_raw_record(unit, record)) return false;
     plain_number fields[4];
     if (scan_plain_record(record, fields)) {
+        if (opens_with_plain_digits(record))
+            note_judged(r, from, static_cast<std::size_t>(textio::input_offset(unit) - from));
         id = plain_identifier(fields[0]);
         r.values_stale = true;
         if (id == wanted) {
@@ -142,20 +163,37 @@ bool next_record_for(textio::in_unit& unit, observation_reader& r, std::int32_t 
 }
 
 // Passes over the buffered records of other stations that can be judged quickly.
-void pass_other_stations(textio::in_unit& unit, observation_reader& r, const wanted_digits& digits) {
-    const skim_result skimmed = skim_other_stations(textio::buffered_bytes(unit), digits);
+void pass_records(textio::in_unit& unit, observation_reader& r, const skim_result& skimmed) {
     if (skimmed.records == 0) return;
     textio::pass_buffered_records(unit, skimmed.bytes, skimmed.records, skimmed.last_record_offset);
     r.values_stale = true;
+}
+
+// Passes over the buffered records of other stations that can be judged quickly. Records
+// judged before (a search after a rewind reads them again) need only their identifiers.
+void pass_other_stations(textio::in_unit& unit, observation_reader& r, const wanted_digits& digits) {
+    const std::int64_t at = textio::input_offset(unit);
+    if (at >= r.judged_begin && at < r.judged_end) {
+        const std::string_view text = textio::buffered_bytes(unit);
+        const auto judged = static_cast<std::size_t>(std::min<std::int64_t>(
+            static_cast<std::int64_t>(text.size()), r.judged_end - at));
+        pass_records(unit, r, skim_judged_records(text.substr(0, judged), digits));
+    }
+    const std::int64_t from = textio::input_offset(unit);
+    const skim_result skimmed = skim_other_stations(textio::buffered_bytes(unit), digits);
+    note_judged(r, from, skimmed.bytes);
+    pass_records(unit, r, skimmed);
 }
 
 // Reads the buffered plain records of the block being collected; true when a record of
 // another station was read and ends the block.
 bool gather_block_records(textio::in_unit& unit, observation_reader& r, station_table& table, std::int32_t row,
                           const wanted_digits& digits) {
+    const std::int64_t from = textio::input_offset(unit);
     const gather_result gathered =
         gather_wanted_records(textio::buffered_bytes(unit), digits, r.block_dates, r.block_values);
     if (gathered.records == 0) return false;
+    note_judged(r, from, gathered.bytes);
     textio::pass_buffered_records(unit, gathered.bytes, gathered.records, gathered.last_record_offset);
     r.values_stale = true;
     r.block_count = static_cast<std::int32_t>(r.block_dates.size());

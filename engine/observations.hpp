@@ -26,6 +26,10 @@ struct observation_reader {
     // its value. Stale while the last record was only scanned, not converted.
     float record_values[4] = {0.0f, 0.0f, 0.0f, 0.0f};
     bool values_stale = false;
+    // Stretch of data.txt (file offsets) whose records were all judged quickly as plain
+    // records with plain-digit identifiers; -1 until the first are.
+    std::int64_t judged_begin = -1;
+    std::int64_t judged_end = -1;
 };
 
 inline constexpr std::size_t max_block_records = 3600;

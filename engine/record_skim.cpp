@@ -160,6 +160,44 @@ bool is_wanted(const judged_line& j, const wanted_digits& wanted) {
     return result;
 }
 
+// Whether the record at p opens with the wanted identifier, followed by the end of its token.
+inline bool opens_with(const char* p, const wanted_digits& wanted) {
+    std::uint64_t bytes;
+    std::memcpy(&bytes, p, sizeof bytes);
+    if (wanted.length < 8) bytes &= (1ull << (8 * wanted.length)) - 1;
+    if (bytes != wanted.bytes) return false;
+    const char after = p[wanted.length];
+    return after == ' ' || after == '\t' || after == '\r' || after == '\n';
+}
+
+[[gnu::target("avx2,bmi,bmi2,popcnt")]] skim_result skim_judged_avx2(const char* text, std::size_t size,
+                                                                       const wanted_digits& wanted) {
+    skim_result result;
+    std::size_t record_start = 0;
+    if (size == 0 || opens_with(text, wanted)) return result;
+    const __m256i newline = _mm256_set1_epi8('\n');
+    for (std::size_t block = 0; block < size; block += 64) {
+        const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + block));
+        const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + block + 32));
+        std::uint64_t ends = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(low, newline))) |
+                             static_cast<std::uint64_t>(static_cast<std::uint32_t>(
+                                 _mm256_movemask_epi8(_mm256_cmpeq_epi8(high, newline))))
+                                 << 32;
+        if (size - block < 64) ends &= (1ull << (size - block)) - 1;
+        for (; ends; ends &= ends - 1) {
+            result.last_record_offset = record_start;
+            ++result.records;
+            record_start = block + static_cast<std::size_t>(__builtin_ctzll(ends)) + 1;
+            if (record_start >= size || opens_with(text + record_start, wanted)) {
+                result.bytes = record_start;
+                return result;
+            }
+        }
+    }
+    result.bytes = record_start;
+    return result;
+}
+
 bool processor_can_skim() {
     static const bool able = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
                              __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
@@ -178,6 +216,15 @@ gather_result gather_wanted_records(std::string_view text, const wanted_digits& 
     (void)wanted;
     (void)dates;
     (void)values;
+    return {};
+}
+
+skim_result skim_judged_records(std::string_view text, const wanted_digits& wanted) {
+#if VARNEX_SKIM_AVX2
+    if (wanted.usable && processor_can_skim()) return skim_judged_avx2(text.data(), text.size(), wanted);
+#endif
+    (void)text;
+    (void)wanted;
     return {};
 }
 

@@ -278,6 +278,8 @@ void close_input(in_unit& u) {
     if (error != 0) raise_system(error, "CLOSE", u.unit, u.name);
 }
 
+std::int64_t input_offset(const in_unit& u) { return u.buffer_offset + static_cast<std::int64_t>(u.begin); }
+
 std::string_view buffered_bytes(const in_unit& u) {
     if (u.fd < 0) return {};
     return {u.buffer + u.begin, u.end - u.begin};

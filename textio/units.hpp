@@ -51,6 +51,9 @@ bool read_record(in_unit& u, std::string& record);
 // may load whole 64-byte blocks near the end (the extra bytes are not data).
 inline constexpr std::size_t input_slack = 64;
 
+// File offset of the reading position.
+std::int64_t input_offset(const in_unit& u);
+
 // The bytes buffered after the reading position (possibly none: this does not read).
 std::string_view buffered_bytes(const in_unit& u);
 
