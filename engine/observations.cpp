@@ -130,12 +130,26 @@ bool opens_with_plain_digits(std::string_view record) {
     return n <= 8 && n < record.size() && is_blank(record[n]);
 }
 
-// Notes that the records in [from, from + bytes) of the file were judged quickly; the
-// judged stretch grows while such records follow on from it.
+// Notes that the records in [from, from + bytes) of the file were judged quickly. The
+// stretch being followed grows while such records follow on from it; a stretch that
+// starts elsewhere replaces it, and the longest stretch seen is kept as well.
 void note_judged(observation_reader& r, std::int64_t from, std::size_t bytes) {
-    if (r.judged_begin < 0) r.judged_begin = r.judged_end = from;
-    if (from >= r.judged_begin && from <= r.judged_end)
-        r.judged_end = std::max(r.judged_end, from + static_cast<std::int64_t>(bytes));
+    const std::int64_t to = from + static_cast<std::int64_t>(bytes);
+    judged_stretch& current = r.judged_current;
+    if (current.begin <= from && from <= current.end) {
+        current.end = std::max(current.end, to);
+    } else if (bytes > 0) {
+        current = {from, to};
+    }
+    if (current.end - current.begin > r.judged_longest.end - r.judged_longest.begin) r.judged_longest = current;
+}
+
+// How many bytes from `at` on lie in a judged stretch (0 when `at` lies in none).
+std::int64_t judged_from(const observation_reader& r, std::int64_t at) {
+    std::int64_t reach = 0;
+    for (const judged_stretch& s : {r.judged_current, r.judged_longest})
+        if (s.begin <= at && at < s.end) reach = std::max(reach, s.end - at);
+    return reach;
 }
 
 bool next_record_for(textio::in_unit& unit, observation_reader& r, std::int32_t wanted, std::int32_t& id) {
@@ -172,11 +186,9 @@ void pass_records(textio::in_unit& unit, observation_reader& r, const skim_resul
 // Passes over the buffered records of other stations that can be judged quickly. Records
 // judged before (a search after a rewind reads them again) need only their identifiers.
 void pass_other_stations(textio::in_unit& unit, observation_reader& r, const wanted_digits& digits) {
-    const std::int64_t at = textio::input_offset(unit);
-    if (at >= r.judged_begin && at < r.judged_end) {
+    if (const std::int64_t reach = judged_from(r, textio::input_offset(unit))) {
         const std::string_view text = textio::buffered_bytes(unit);
-        const auto judged = static_cast<std::size_t>(std::min<std::int64_t>(
-            static_cast<std::int64_t>(text.size()), r.judged_end - at));
+        const auto judged = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(text.size()), reach));
         pass_records(unit, r, skim_judged_records(text.substr(0, judged), digits));
     }
     const std::int64_t from = textio::input_offset(unit);

@@ -15,6 +15,12 @@ enum class block_outcome {
     no_block,         // the station's records were not found
 };
 
+// File offsets [begin, end) of a run of whole records.
+struct judged_stretch {
+    std::int64_t begin = 0;
+    std::int64_t end = 0;
+};
+
 struct observation_reader {
     std::vector<float> block_dates;   // the current station's decimal dates, in file order
     std::vector<float> block_values;  // its monthly values, index for index
@@ -26,10 +32,10 @@ struct observation_reader {
     // its value. Stale while the last record was only scanned, not converted.
     float record_values[4] = {0.0f, 0.0f, 0.0f, 0.0f};
     bool values_stale = false;
-    // Stretch of data.txt (file offsets) whose records were all judged quickly as plain
-    // records with plain-digit identifiers; -1 until the first are.
-    std::int64_t judged_begin = -1;
-    std::int64_t judged_end = -1;
+    // Stretches of data.txt whose records were all judged quickly as plain records with
+    // plain-digit identifiers: the one being followed and the longest seen.
+    judged_stretch judged_current;
+    judged_stretch judged_longest;
 };
 
 inline constexpr std::size_t max_block_records = 3600;

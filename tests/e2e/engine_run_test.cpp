@@ -752,6 +752,29 @@ hand_case box_of_one_point() {
     return c;
 }
 
+// Searches after a rewind read again records that were judged before, some by their
+// identifier alone; identifiers written with a leading zero or a point ("0103", "103.0",
+// "101.0") must still be found. Station 103 stands first in the file but third in the
+// catalogue; 105 has no records; 101 is listed twice and found again from the top.
+hand_case rewinds_over_identifiers_in_every_form() {
+    hand_case c = make_case("rewinds_over_identifiers_in_every_form", hand_answers(1950, 1950, "1.0"), 6);
+    c.stations = {"  101   45.00   10.00   100.0", "  102   45.50   10.50   200.0", "  103   46.00   11.00   300.0",
+                  "  104   46.50   11.50   400.0", "  105   47.00   12.00   500.0", "  101   45.00   10.00   100.0"};
+    c.observations = {record("0103", "1950.042", "3.0"),  record("103.0", "1950.125", "3.5"),
+                      record("104", "1950.042", "4.0"),   record("104", "1950.125", "4.5"),
+                      record("101", "1950.042", "1.0"),   record("101.0", "1950.125", "1.5"),
+                      record("101", "1950.208", "1.75"),  record("102", "1950.042", "2.0"),
+                      record("102", "1950.125", "2.5")};
+    const std::vector<cell_text> first_station = {{1950, 1, "1.0"}, {1950, 2, "1.5"}, {1950, 3, "1.75"}};
+    c.expected.save(101, "10.00", "45.00", "100.0", 1950, 1950, first_station);
+    c.expected.save(102, "10.50", "45.50", "200.0", 1950, 1950, {{1950, 1, "2.0"}, {1950, 2, "2.5"}});
+    c.expected.save(103, "11.00", "46.00", "300.0", 1950, 1950, {{1950, 1, "3.0"}, {1950, 2, "3.5"}});
+    c.expected.save(104, "11.50", "46.50", "400.0", 1950, 1950, {{1950, 1, "4.0"}, {1950, 2, "4.5"}});
+    c.expected.missing(105);
+    c.expected.save(101, "10.00", "45.00", "100.0", 1950, 1950, first_station);
+    return c;
+}
+
 std::vector<hand_case> hand_cases() {
     return {two_blocks_of_one_identifier(),
             backwards_block(1950, 1960),
@@ -768,7 +791,8 @@ std::vector<hand_case> hand_cases() {
             identifiers_as_reals(),
             records_with_empty_values(),
             box_across_the_dateline(),
-            box_of_one_point()};
+            box_of_one_point(),
+            rewinds_over_identifiers_in_every_form()};
 }
 
 void run_hand_case(const hand_case& c, const std::vector<e2e::env_setting>& env = {}) {
