@@ -279,23 +279,53 @@ void append_zero_field(std::string& out, bool negative, int width, int decimals,
 
 // The common field: a rounded value without trailing zeros beyond its digits, in a width
 // of at most 32. Built right to left in one pass; the same bytes as the general layout.
+// Decimal digits of v, written to end at `end`, two at a time; returns where they start.
+char* digits_before(char* end, std::uint64_t v) {
+    static constexpr char pairs[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
+    while (v >= 100) {
+        const std::uint64_t q = v / 100;
+        end -= 2;
+        std::memcpy(end, pairs + 2 * (v - 100 * q), 2);
+        v = q;
+    }
+    if (v >= 10) {
+        end -= 2;
+        std::memcpy(end, pairs + 2 * v, 2);
+    } else {
+        *--end = static_cast<char>('0' + v);
+    }
+    return end;
+}
+
 bool layout_fixed_quickly(std::string& out, rounded_digits r, bool negative, int width, int decimals) {
     if (r.zeros != 0 || r.lead == 0 || width > 32) return false;
+    char digits[24];
+    char* const digits_end = digits + sizeof digits;
+    const char* first = digits_before(digits_end, r.lead);
+    const int length = static_cast<int>(digits_end - first);
     const int room = width - (negative ? 1 : 0) - decimals - 1;
-    const int k = decimal_length(r.lead) - decimals;
+    const int k = length - decimals;
     if (k > room || (k <= 0 && room < 0)) return false;
     char field[32];
-    std::memset(field, ' ', static_cast<std::size_t>(width));
-    std::uint64_t lead = r.lead;
-    int at = width;
-    for (int i = 0; i < decimals; ++i, lead /= 10) field[--at] = static_cast<char>('0' + lead % 10);
-    field[--at] = '.';
+    char* at = field;
     if (k > 0) {
-        for (int i = 0; i < k; ++i, lead /= 10) field[--at] = static_cast<char>('0' + lead % 10);
-    } else if (room > 0) {
-        field[--at] = '0';
+        at = static_cast<char*>(std::memset(at, ' ', static_cast<std::size_t>(room - k))) + (room - k);
+        if (negative) *at++ = '-';
+        at = static_cast<char*>(std::memcpy(at, first, static_cast<std::size_t>(k))) + k;
+        *at++ = '.';
+        std::memcpy(at, first + k, static_cast<std::size_t>(decimals));
+    } else {
+        const int blanks = room > 0 ? room - 1 : 0;
+        at = static_cast<char*>(std::memset(at, ' ', static_cast<std::size_t>(blanks))) + blanks;
+        if (negative) *at++ = '-';
+        if (room > 0) *at++ = '0';
+        *at++ = '.';
+        at = static_cast<char*>(std::memset(at, '0', static_cast<std::size_t>(-k))) - k;
+        std::memcpy(at, first, static_cast<std::size_t>(length));
     }
-    if (negative) field[--at] = '-';
     out.append(field, static_cast<std::size_t>(width));
     return true;
 }
