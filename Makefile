@@ -68,14 +68,15 @@ fuzz-replay:
 	  $(MAKE) --no-print-directory fuzz && cd $(BUILD)-fuzz && ctest --output-on-failure -j $(JOBS); \
 	fi
 
-# Succeeds when $(FUZZ_CXX) can link a fuzzer, installing the runtime first if it can.
+# Succeeds when $(FUZZ_CXX) can link an OpenMP fuzzer, installing the runtimes first if it can.
 fuzz-runtime:
 	@probe=$$(mktemp -d); \
 	printf 'extern "C" int LLVMFuzzerTestOneInput(const unsigned char*, unsigned long) { return 0; }\n' > $$probe/p.cpp; \
-	if ! $(FUZZ_CXX) -fsanitize=fuzzer $$probe/p.cpp -o $$probe/p >/dev/null 2>&1 && [ "$$(id -u)" = 0 ]; then \
-	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq libclang-rt-dev >/dev/null 2>&1; \
+	link() { $(FUZZ_CXX) -fopenmp -fsanitize=fuzzer $$probe/p.cpp -o $$probe/p >/dev/null 2>&1; }; \
+	if ! link && [ "$$(id -u)" = 0 ]; then \
+	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq libclang-rt-dev libomp-dev >/dev/null 2>&1; \
 	fi; \
-	$(FUZZ_CXX) -fsanitize=fuzzer $$probe/p.cpp -o $$probe/p >/dev/null 2>&1; ok=$$?; rm -rf $$probe; exit $$ok
+	link; ok=$$?; rm -rf $$probe; exit $$ok
 
 clean:
 	rm -rf $(BUILD) $(BUILD)-san $(BUILD)-fuzz
