@@ -185,8 +185,10 @@ bool is_wanted(const judged_line& j, const wanted_digits& wanted) {
     return result;
 }
 
-// Whether the record at p opens with the wanted identifier, followed by the end of its token.
+// Whether the record at p opens with the wanted identifier (after any blanks), followed
+// by the end of its token.
 inline bool opens_with(const char* p, const wanted_digits& wanted) {
+    while (*p == ' ' || *p == '\t') ++p;
     std::uint64_t bytes;
     std::memcpy(&bytes, p, sizeof bytes);
     if (wanted.length < 8) bytes &= (1ull << (8 * wanted.length)) - 1;

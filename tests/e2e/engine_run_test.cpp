@@ -754,14 +754,15 @@ hand_case box_of_one_point() {
 
 // Searches after a rewind read again records that were judged before, some by their
 // identifier alone; identifiers written with a leading zero or a point ("0103", "103.0",
-// "101.0") must still be found. Station 103 stands first in the file but third in the
-// catalogue; 105 has no records; 101 is listed twice and found again from the top.
+// "101.0") or after blanks ("  104") must still be found. Station 103 stands first in the
+// file but third in the catalogue; 105 has no records; 101 is listed twice and found
+// again from the top.
 hand_case rewinds_over_identifiers_in_every_form() {
     hand_case c = make_case("rewinds_over_identifiers_in_every_form", hand_answers(1950, 1950, "1.0"), 6);
     c.stations = {"  101   45.00   10.00   100.0", "  102   45.50   10.50   200.0", "  103   46.00   11.00   300.0",
                   "  104   46.50   11.50   400.0", "  105   47.00   12.00   500.0", "  101   45.00   10.00   100.0"};
     c.observations = {record("0103", "1950.042", "3.0"),  record("103.0", "1950.125", "3.5"),
-                      record("104", "1950.042", "4.0"),   record("104", "1950.125", "4.5"),
+                      record("  104", "1950.042", "4.0"), record("\t104", "1950.125", "4.5"),
                       record("101", "1950.042", "1.0"),   record("101.0", "1950.125", "1.5"),
                       record("101", "1950.208", "1.75"),  record("102", "1950.042", "2.0"),
                       record("102", "1950.125", "2.5")};
