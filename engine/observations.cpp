@@ -119,8 +119,6 @@ void bring_values_up_to_date(textio::in_unit& unit, observation_reader& r) {
     r.values_stale = false;
 }
 
-// The next record's identifier, with its date and value in the record values when the
-// record is the station's own. Returns false at the end of the file.
 // A plain record that opens with its identifier in plain digits (1 to 8, the first not 0):
 // one whose identifier alone tells whether it is the wanted station's.
 bool opens_with_plain_digits(std::string_view record) {
@@ -152,6 +150,8 @@ std::int64_t judged_from(const observation_reader& r, std::int64_t at) {
     return reach;
 }
 
+// The next record's identifier, with its date and value in the record values when the
+// record is the station's own. Returns false at the end of the file.
 bool next_record_for(textio::in_unit& unit, observation_reader& r, std::int32_t wanted, std::int32_t& id) {
     const std::int64_t from = textio::input_offset(unit);
     std::string_view record;
@@ -176,7 +176,8 @@ bool next_record_for(textio::in_unit& unit, observation_reader& r, std::int32_t 
     return more;
 }
 
-// Passes over the buffered records of other stations that can be judged quickly.
+// Moves data.txt past records taken quickly; the values they held are converted only if
+// the next record needs them.
 void pass_records(textio::in_unit& unit, observation_reader& r, const skim_result& skimmed) {
     if (skimmed.records == 0) return;
     textio::pass_buffered_records(unit, skimmed.bytes, skimmed.records, skimmed.last_record_offset);
