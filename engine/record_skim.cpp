@@ -132,7 +132,9 @@ bool is_wanted(const judged_line& j, const wanted_digits& wanted) {
 // (the sign and point left out) and read eight at a time.
 [[gnu::target("avx2,bmi,bmi2,popcnt")]] inline float token_value(const char* p, const judged_line& j, unsigned n) {
     const unsigned start = nth_bit(j.starts, n), end = nth_bit(j.ends, n);
-    if (end - start > 8) return plain_token_value(p + start, p + end);
+    // Eight bytes are read from the token's start: they must lie within the record and
+    // its line feed, beyond which the buffer may hold nothing yet.
+    if (end - start > 8 || start + 8 > j.length + 1) return plain_token_value(p + start, p + end);
     const std::uint64_t span = ((1ull << (end - start)) - 1) << start;
     const std::uint64_t digit_bits = (j.digits & span) >> start;
     const std::uint64_t after_point = ~((j.points & span) - 1) & span;  // all ones when no point
@@ -186,13 +188,12 @@ bool is_wanted(const judged_line& j, const wanted_digits& wanted) {
 }
 
 // Whether the record at p opens with the wanted identifier (after any blanks), followed
-// by the end of its token.
-inline bool opens_with(const char* p, const wanted_digits& wanted) {
-    while (*p == ' ' || *p == '\t') ++p;
-    std::uint64_t bytes;
-    std::memcpy(&bytes, p, sizeof bytes);
-    if (wanted.length < 8) bytes &= (1ull << (8 * wanted.length)) - 1;
-    if (bytes != wanted.bytes) return false;
+// by the end of its token. Also true when the bytes buffered before `end` cannot tell (the
+// record runs on past them): the record reader judges that one.
+inline bool opens_with(const char* p, const char* end, const wanted_digits& wanted) {
+    while (p < end && (*p == ' ' || *p == '\t')) ++p;
+    if (end - p <= wanted.length) return true;
+    if (std::memcmp(p, &wanted.bytes, static_cast<std::size_t>(wanted.length)) != 0) return false;
     const char after = p[wanted.length];
     return after == ' ' || after == '\t' || after == '\r' || after == '\n';
 }
@@ -201,7 +202,7 @@ inline bool opens_with(const char* p, const wanted_digits& wanted) {
                                                                        const wanted_digits& wanted) {
     skim_result result;
     std::size_t record_start = 0;
-    if (size == 0 || opens_with(text, wanted)) return result;
+    if (size == 0 || opens_with(text, text + size, wanted)) return result;
     const __m256i newline = _mm256_set1_epi8('\n');
     for (std::size_t block = 0; block < size; block += 64) {
         const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + block));
@@ -215,7 +216,7 @@ inline bool opens_with(const char* p, const wanted_digits& wanted) {
             result.last_record_offset = record_start;
             ++result.records;
             record_start = block + static_cast<std::size_t>(__builtin_ctzll(ends)) + 1;
-            if (record_start >= size || opens_with(text + record_start, wanted)) {
+            if (record_start >= size || opens_with(text + record_start, text + size, wanted)) {
                 result.bytes = record_start;
                 return result;
             }
