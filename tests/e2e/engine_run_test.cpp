@@ -821,9 +821,7 @@ INSTANTIATE_TEST_SUITE_P(archives, hand_run, ::testing::ValuesIn(hand_cases()),
                          [](const ::testing::TestParamInfo<hand_case>& info) { return info.param.name; });
 
 // 41,000 stations inside the box, more than the table's nominal 40,000, each with one
-// complete year: every one is kept and saved. The grid reset opens one thread team per
-// station; on a busy machine each team can wait for a core, which makes 41,000 of them
-// slow, so this run uses one thread (thread counts are compared in engine_threads).
+// complete year: every one is kept and saved, with the default team of threads.
 TEST(engine_capacity, more_than_40000_stations_are_all_saved) {
     constexpr int count = 41000;
     hand_case c = make_case("more_than_40000_stations", hand_answers(2000, 2000, "0.0"), count);
@@ -842,7 +840,7 @@ TEST(engine_capacity, more_than_40000_stations_are_all_saved) {
         }
         c.expected.save(200001 + i, lon, lat, "5.0", 2000, 2000, cells);
     }
-    run_hand_case(c, {{"OMP_NUM_THREADS", "1"}});
+    run_hand_case(c);
 }
 
 }  // namespace
