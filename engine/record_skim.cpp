@@ -235,33 +235,27 @@ bool processor_can_skim() {
 }  // namespace
 #endif
 
-gather_result gather_wanted_records(std::string_view text, const wanted_digits& wanted, std::vector<float>& dates,
-                                    std::vector<float>& values) {
+// Without the instructions every record is left to the record reader.
+gather_result gather_wanted_records([[maybe_unused]] std::string_view text, [[maybe_unused]] const wanted_digits& wanted,
+                                    [[maybe_unused]] std::vector<float>& dates,
+                                    [[maybe_unused]] std::vector<float>& values) {
 #if VARNEX_SKIM_AVX2
     if (wanted.usable && processor_can_skim()) return gather_avx2(text.data(), text.size(), wanted, dates, values);
 #endif
-    (void)text;
-    (void)wanted;
-    (void)dates;
-    (void)values;
     return {};
 }
 
-skim_result skim_judged_records(std::string_view text, const wanted_digits& wanted) {
+skim_result skim_judged_records([[maybe_unused]] std::string_view text, [[maybe_unused]] const wanted_digits& wanted) {
 #if VARNEX_SKIM_AVX2
     if (wanted.usable && processor_can_skim()) return skim_judged_avx2(text.data(), text.size(), wanted);
 #endif
-    (void)text;
-    (void)wanted;
     return {};
 }
 
-skim_result skim_other_stations(std::string_view text, const wanted_digits& wanted) {
+skim_result skim_other_stations([[maybe_unused]] std::string_view text, [[maybe_unused]] const wanted_digits& wanted) {
 #if VARNEX_SKIM_AVX2
     if (wanted.usable && processor_can_skim()) return skim_avx2(text.data(), text.size(), wanted);
 #endif
-    (void)text;
-    (void)wanted;
     return {};
 }
 
