@@ -3,21 +3,20 @@
 #include "engine/stations.hpp"
 #include "textio/read.hpp"
 #include "textio/terminal.hpp"
-#include "util/convert.hpp"
 
 namespace engine {
 namespace {
 
 const textio::format_list count_message = textio::parse_format("(/1x,'Number of qualifying stations = ',i8,/)");
 
-void append_station(station_table& table, float id, float lat, float lon, float extra) {
+void append_station(station_table& table, std::int32_t id, float lat, float lon, float extra) {
     if (table.station_id.empty()) {
         table.station_id.reserve(max_stations);
         table.station_lat.reserve(max_stations);
         table.station_lon.reserve(max_stations);
         table.station_extra.reserve(max_stations);
     }
-    table.station_id.push_back(util::truncate_to_int32(id));
+    table.station_id.push_back(id);
     table.station_lat.push_back(lat);
     table.station_lon.push_back(lon);
     table.station_extra.push_back(extra);
@@ -42,9 +41,10 @@ bool inside_box(const app::run_settings& run, float lat, float lon) {
 void load_station_catalogue(const app::run_settings& run, app::run_files& files) {
     station_table& table = stations();
     // A value left empty keeps what the same field had in the previous record.
-    float id = 0.0f, lat = 0.0f, lon = 0.0f, extra = 0.0f;
-    const textio::in_item fields[] = {textio::target_real(id), textio::target_real(lat), textio::target_real(lon),
-                                      textio::target_real(extra)};
+    std::int32_t id = 0;
+    float lat = 0.0f, lon = 0.0f, extra = 0.0f;
+    const textio::in_item fields[] = {textio::target_identifier(id), textio::target_real(lat),
+                                      textio::target_real(lon), textio::target_real(extra)};
     while (textio::read_free_form(files.catalogue, fields, true) == textio::read_outcome::ok)
         if (inside_box(run, lat, lon)) append_station(table, id, lat, lon, extra);
     textio::write_formatted(textio::terminal_output(), count_message, {textio::item_int(table.qualifying_count)});

@@ -60,10 +60,11 @@ bool scan_plain_number(const char*& p, const char* end, plain_number& n) {
 
 float plain_value(const plain_number& n) { return plain_number_value(n.digits, n.decimals, n.negative); }
 
-// The identifier as the program sees it: the value rounded to float, truncated.
+// The identifier: the nearest double to the text (at most 15 digits and a power of ten,
+// both exact, so one division rounds correctly), truncated toward zero.
 std::int32_t plain_identifier(const plain_number& n) {
-    if (!n.has_point && !n.negative && n.digits <= (1u << 24)) return static_cast<std::int32_t>(n.digits);
-    return util::truncate_to_int32(plain_value(n));
+    const double value = static_cast<double>(n.digits) / exact_powers_of_ten[n.decimals];
+    return util::truncate_to_int32(n.negative ? -value : value);
 }
 
 // The common record: four plain numbers separated by blanks or tabs, the fourth ended by a
@@ -99,10 +100,17 @@ void store_record(observation_reader& r, float date, float value) {
     ++r.block_count;
 }
 
-void read_general_record(textio::in_unit& unit, float values[4], bool& more) {
-    const textio::in_item targets[] = {textio::target_real(values[0]), textio::target_real(values[1]),
-                                       textio::target_real(values[2]), textio::target_real(values[3])};
+void read_general_record(textio::in_unit& unit, observation_record& record, bool& more) {
+    const textio::in_item targets[] = {textio::target_identifier(record.id), textio::target_real(record.second),
+                                       textio::target_real(record.date), textio::target_real(record.value)};
     more = textio::read_free_form(unit, targets, true) == textio::read_outcome::ok;
+}
+
+void convert_plain_record(const plain_number fields[4], observation_record& record) {
+    record.id = plain_identifier(fields[0]);
+    record.second = plain_value(fields[1]);
+    record.date = plain_value(fields[2]);
+    record.value = plain_value(fields[3]);
 }
 
 // A plain record of another station is only scanned, not converted, so the values kept
@@ -115,17 +123,17 @@ void bring_values_up_to_date(textio::in_unit& unit, observation_reader& r) {
     textio::step_back_record(unit);
     textio::next_raw_record(unit, record);
     scan_plain_record(record, fields);
-    for (int i = 0; i < 4; ++i) r.record_values[i] = plain_value(fields[i]);
+    convert_plain_record(fields, r.last_record);
     r.values_stale = false;
 }
 
-// A plain record that opens with its identifier in plain digits (1 to 8, the first not 0):
-// one whose identifier alone tells whether it is the wanted station's.
+// A plain record that opens with its identifier in plain digits (1 to 10, the first not
+// 0): one whose identifier alone tells whether it is the wanted station's.
 bool opens_with_plain_digits(std::string_view record) {
     if (record.empty() || record[0] < '1' || record[0] > '9') return false;
     std::size_t n = 1;
     while (n < record.size() && is_digit(record[n])) ++n;
-    return n <= 8 && n < record.size() && is_blank(record[n]);
+    return n <= max_plain_identifier_digits && n < record.size() && is_blank(record[n]);
 }
 
 // Notes that the records in [from, from + bytes) of the file were judged quickly. The
@@ -163,16 +171,16 @@ bool next_record_for(textio::in_unit& unit, observation_reader& r, std::int32_t 
         id = plain_identifier(fields[0]);
         r.values_stale = true;
         if (id == wanted) {
-            r.record_values[2] = plain_value(fields[2]);
-            r.record_values[3] = plain_value(fields[3]);
+            r.last_record.date = plain_value(fields[2]);
+            r.last_record.value = plain_value(fields[3]);
         }
         return true;
     }
     textio::step_back_record(unit);
     bring_values_up_to_date(unit, r);
     bool more = false;
-    read_general_record(unit, r.record_values, more);
-    id = util::truncate_to_int32(r.record_values[0]);
+    read_general_record(unit, r.last_record, more);
+    id = r.last_record.id;
     return more;
 }
 
@@ -226,17 +234,17 @@ void start_observation_search() {
     reader().rewind_count = 0;
 }
 
-bool read_observation(textio::in_unit& unit, float values[4]) {
-    std::string_view record;
-    if (!textio::next_raw_record(unit, record)) return false;
+bool read_observation(textio::in_unit& unit, observation_record& record) {
+    std::string_view text;
+    if (!textio::next_raw_record(unit, text)) return false;
     plain_number fields[4];
-    if (scan_plain_record(record, fields)) {
-        for (int i = 0; i < 4; ++i) values[i] = plain_value(fields[i]);
+    if (scan_plain_record(text, fields)) {
+        convert_plain_record(fields, record);
         return true;
     }
     textio::step_back_record(unit);
     bool more = false;
-    read_general_record(unit, values, more);
+    read_general_record(unit, record, more);
     return more;
 }
 
@@ -262,7 +270,7 @@ block_outcome collect_station_block(station_table& table, std::int32_t row, app:
                 if (r.block_found) return block_outcome::ended_by_record;
                 continue;
             }
-            const float date = r.record_values[2];
+            const float date = r.last_record.date;
             const std::int32_t year = util::truncate_to_int32(date);
             if (!r.block_found) {
                 table.first_year[row] = year;
@@ -271,7 +279,7 @@ block_outcome collect_station_block(station_table& table, std::int32_t row, app:
                 r.rewind_count = 0;
             }
             table.last_year[row] = year;
-            store_record(r, date, r.record_values[3]);
+            store_record(r, date, r.last_record.value);
         }
         if (r.block_found) return block_outcome::ended_by_eof;
         if (r.found_count >= table.qualifying_count) return block_outcome::no_block;

@@ -21,6 +21,14 @@ struct judged_stretch {
     std::int64_t end = 0;
 };
 
+// One observation record: identifier, second number, decimal date and monthly value.
+struct observation_record {
+    std::int32_t id = 0;
+    float second = 0.0f;
+    float date = 0.0f;
+    float value = 0.0f;
+};
+
 struct observation_reader {
     std::vector<float> block_dates;   // the current station's decimal dates, in file order
     std::vector<float> block_values;  // its monthly values, index for index
@@ -28,9 +36,9 @@ struct observation_reader {
     bool block_found = false;
     std::int32_t found_count = 0;
     std::int32_t rewind_count = 0;
-    // The four values of the last record read: an empty field of the next record keeps
-    // its value. Stale while the last record was only scanned, not converted.
-    float record_values[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+    // The values of the last record read: an empty field of the next record keeps its
+    // value. Stale while the last record was only scanned, not converted.
+    observation_record last_record;
     bool values_stale = false;
     // Stretches of data.txt whose records were all judged quickly as plain records with
     // plain-digit identifiers: the one being followed and the longest seen.
@@ -64,8 +72,8 @@ year_month date_to_year_month(float date);
 int month_of_fraction(float fraction);
 int month_of_fraction_by_text(float fraction);
 
-// One observation record: identifier, second number, date and value. Returns false at the
-// end of the file. Values left empty keep those of the previous record.
-bool read_observation(textio::in_unit& unit, float values[4]);
+// Reads one observation record. Returns false at the end of the file. Values left empty
+// keep those of the previous record.
+bool read_observation(textio::in_unit& unit, observation_record& record);
 
 }  // namespace engine

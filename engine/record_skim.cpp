@@ -10,13 +10,27 @@
 
 namespace engine {
 
+namespace {
+
+// The first `length` (at most 10) digit characters at p, as the two words a wanted
+// identifier keeps.
+void pack_identifier(const char* p, unsigned length, std::uint64_t& bytes, std::uint16_t& more) {
+    bytes = 0;
+    more = 0;
+    std::memcpy(&bytes, p, length < 8 ? length : 8);
+    if (length > 8) std::memcpy(&more, p + 8, length - 8);
+}
+
+}  // namespace
+
 wanted_digits digits_of(std::int32_t id) {
     wanted_digits w;
-    if (id < 1 || id > 16777215) return w;
-    char text[8];
+    if (id < 1) return w;
+    char reversed[max_plain_identifier_digits];
     int n = 0;
-    for (std::int32_t v = id; v > 0; v /= 10) text[n++] = static_cast<char>('0' + v % 10);
-    for (int i = 0; i < n; ++i) w.bytes |= static_cast<std::uint64_t>(static_cast<unsigned char>(text[n - 1 - i])) << (8 * i);
+    for (std::int32_t v = id; v > 0; v /= 10) reversed[n++] = static_cast<char>('0' + v % 10);
+    for (int i = 0; i < n; ++i) w.text[i] = reversed[n - 1 - i];
+    pack_identifier(w.text, static_cast<unsigned>(n), w.bytes, w.more);
     w.length = n;
     w.usable = true;
     return w;
@@ -86,12 +100,13 @@ struct judged_line {
     std::uint64_t points;     // decimal points
     std::uint64_t starts;     // first characters of the tokens
     std::uint64_t ends;       // characters just after the tokens
-    std::uint64_t id_bytes;   // the identifier's digits, when it is plain digits
+    std::uint64_t id_bytes;   // the identifier's first 8 digits, when it is plain digits
+    std::uint16_t id_more;    // its 9th and 10th
     unsigned id_length;
 };
 
 // True when the record is four plain numbers whose identifier is plain digits without
-// sign, point or leading zero (at most 8 of them); false when the reader must judge it.
+// sign, point or leading zero (at most 10 of them); false when the reader must judge it.
 [[gnu::target("avx2,bmi,bmi2,popcnt")]] inline bool judge_line(const char* p, std::size_t available,
                                                                  judged_line& j) {
     const class_masks m = classify(p);
@@ -113,14 +128,21 @@ struct judged_line {
     const unsigned first = static_cast<unsigned>(__builtin_ctzll(j.starts));
     j.id_length = static_cast<unsigned>(__builtin_ctzll(j.ends)) - first;
     const std::uint64_t id_span = ((1ull << j.id_length) - 1) << first;
-    if (j.id_length > 8 || ((m.point | m.sign) & id_span) || p[first] == '0') return false;
+    if (j.id_length > max_plain_identifier_digits || ((m.point | m.sign) & id_span) || p[first] == '0') return false;
+    // The identifier is followed by at least its separator within the record, so the first
+    // 8 bytes, and for a longer identifier the next 2, may be read whole and masked.
     std::memcpy(&j.id_bytes, p + first, sizeof j.id_bytes);
     if (j.id_length < 8) j.id_bytes &= (1ull << (8 * j.id_length)) - 1;
+    j.id_more = 0;
+    if (j.id_length > 8) {
+        std::memcpy(&j.id_more, p + first + 8, sizeof j.id_more);
+        if (j.id_length == 9) j.id_more &= 0xFF;
+    }
     return true;
 }
 
 bool is_wanted(const judged_line& j, const wanted_digits& wanted) {
-    return static_cast<int>(j.id_length) == wanted.length && j.id_bytes == wanted.bytes;
+    return static_cast<int>(j.id_length) == wanted.length && j.id_bytes == wanted.bytes && j.id_more == wanted.more;
 }
 
 [[gnu::target("avx2,bmi,bmi2,popcnt")]] inline unsigned nth_bit(std::uint64_t mask, unsigned n) {
@@ -193,7 +215,7 @@ bool is_wanted(const judged_line& j, const wanted_digits& wanted) {
 inline bool opens_with(const char* p, const char* end, const wanted_digits& wanted) {
     while (p < end && (*p == ' ' || *p == '\t')) ++p;
     if (end - p <= wanted.length) return true;
-    if (std::memcmp(p, &wanted.bytes, static_cast<std::size_t>(wanted.length)) != 0) return false;
+    if (std::memcmp(p, wanted.text, static_cast<std::size_t>(wanted.length)) != 0) return false;
     const char after = p[wanted.length];
     return after == ' ' || after == '\t' || after == '\r' || after == '\n';
 }

@@ -11,11 +11,17 @@
 
 namespace engine {
 
-// The wanted identifier as the digits a plain record would carry: usable for identifiers
-// 1 to 16,777,215, where an identifier written as plain digits without leading zero is
-// the station exactly when its digits are these.
+// Identifiers written as plain digits without leading zero have at most this many digits
+// when they fit in 32 bits.
+inline constexpr std::size_t max_plain_identifier_digits = 10;
+
+// The wanted identifier as the digits a plain record would carry: usable for every
+// positive identifier, since one written as plain digits without leading zero is the
+// station exactly when its digits are these.
 struct wanted_digits {
-    std::uint64_t bytes = 0;  // the digit characters, first in the lowest byte
+    char text[max_plain_identifier_digits] = {};
+    std::uint64_t bytes = 0;  // the first 8 digit characters, first in the lowest byte
+    std::uint16_t more = 0;   // the 9th and 10th, when there are that many
     int length = 0;
     bool usable = false;
 };

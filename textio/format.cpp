@@ -440,7 +440,8 @@ void append_free_integer(std::string& out, std::int32_t value) {
 
 void append_free_item(std::string& out, const out_item& item, bool after_text) {
     switch (item.type) {
-        case item_type::integer: return append_free_integer(out, item.integer);
+        case item_type::integer:
+        case item_type::identifier: return append_free_integer(out, item.integer);
         case item_type::real: return append_free_real(out, item.real);
         case item_type::logical: out.append(item.logical ? " T" : " F"); return;
         case item_type::text:

@@ -6,7 +6,9 @@
 
 namespace textio {
 
-enum class item_type : std::uint8_t { integer, real, text, logical };
+// `identifier` is read like a real but kept exact: the nearest double, truncated toward
+// zero to a 32-bit integer (never rounded to single precision). It is only read.
+enum class item_type : std::uint8_t { integer, real, text, logical, identifier };
 
 // A value to be written. `text` keeps its whole length, trailing blanks included.
 struct out_item {
@@ -33,6 +35,7 @@ struct in_item {
 inline in_item target_int(std::int32_t& v) { return {item_type::integer, &v, 0}; }
 inline in_item target_real(float& v) { return {item_type::real, &v, 0}; }
 inline in_item target_logical(bool& v) { return {item_type::logical, &v, 0}; }
+inline in_item target_identifier(std::int32_t& v) { return {item_type::identifier, &v, 0}; }
 inline in_item target_text(char* field, std::size_t length) { return {item_type::text, field, length}; }
 
 }  // namespace textio

@@ -61,8 +61,6 @@ float double_to_float(double value) {
     return static_cast<float>(value);
 }
 
-float signed_zero(bool negative) { return negative ? -0.0f : 0.0f; }
-
 // Integer text: blanks anywhere are ignored, then an optional sign and digits. With
 // `empty_is_zero`, nothing (or only a sign) reads 0. Magnitudes beyond int32 saturate to
 // the bound of their sign.
@@ -195,21 +193,27 @@ double nearest_double(const std::string& digits, std::int64_t decimal_exponent) 
     return magnitude;
 }
 
-// The checked text to the nearest double, then rounded to single precision.
+// The checked text to the nearest double; infinities and not-a-number as such.
 // `implied_decimals` > 0 places a point before the last that many digits when none was
 // typed (a field read under fw.d).
-float convert_real(const real_text& parts, int implied_decimals) {
-    if (parts.kind == real_text::infinity) return parts.negative ? -HUGE_VALF : HUGE_VALF;
-    if (parts.kind == real_text::not_a_number) {
-        return std::copysign(std::numeric_limits<float>::quiet_NaN(), parts.negative ? -1.0f : 1.0f);
-    }
+double convert_real_exactly(const real_text& parts, int implied_decimals) {
+    if (parts.kind == real_text::infinity) return parts.negative ? -HUGE_VAL : HUGE_VAL;
+    if (parts.kind == real_text::not_a_number) return std::numeric_limits<double>::quiet_NaN();
     std::int64_t point_position = static_cast<std::int64_t>(parts.integer_digits.size());
     if (!parts.has_point && implied_decimals > 0) point_position -= implied_decimals;
     thread_local std::string digits;
     std::int64_t decimal_exponent = 0;
-    if (!significant_digits(parts, point_position, digits, decimal_exponent)) return signed_zero(parts.negative);
+    if (!significant_digits(parts, point_position, digits, decimal_exponent)) return parts.negative ? -0.0 : 0.0;
     const double magnitude = nearest_double(digits, decimal_exponent);
-    return double_to_float(parts.negative ? -magnitude : magnitude);
+    return parts.negative ? -magnitude : magnitude;
+}
+
+// The checked text to the nearest double, then rounded to single precision.
+float convert_real(const real_text& parts, int implied_decimals) {
+    if (parts.kind == real_text::not_a_number) {
+        return std::copysign(std::numeric_limits<float>::quiet_NaN(), parts.negative ? -1.0f : 1.0f);
+    }
+    return double_to_float(convert_real_exactly(parts, implied_decimals));
 }
 
 bool scan_real(std::string_view text, int implied_decimals, float& value) {
@@ -219,12 +223,20 @@ bool scan_real(std::string_view text, int implied_decimals, float& value) {
     return true;
 }
 
+bool scan_identifier(std::string_view text, std::int32_t& value) {
+    real_text parts;
+    if (!scan_real_text(text, parts)) return false;
+    value = util::truncate_to_int32(convert_real_exactly(parts, -1));
+    return true;
+}
+
 // ---------------------------------------------------------------------------------------
 // Storing into items
 
 void store_integer(const in_item& item, std::int32_t value) {
     switch (item.type) {
-        case item_type::integer: *static_cast<std::int32_t*>(item.target) = value; break;
+        case item_type::integer:
+        case item_type::identifier: *static_cast<std::int32_t*>(item.target) = value; break;
         case item_type::real: *static_cast<float*>(item.target) = static_cast<float>(value); break;
         case item_type::logical: *static_cast<bool*>(item.target) = value != 0; break;
         case item_type::text: break;
@@ -233,7 +245,8 @@ void store_integer(const in_item& item, std::int32_t value) {
 
 void store_real(const in_item& item, float value) {
     switch (item.type) {
-        case item_type::integer: *static_cast<std::int32_t*>(item.target) = util::truncate_to_int32(value); break;
+        case item_type::integer:
+        case item_type::identifier: *static_cast<std::int32_t*>(item.target) = util::truncate_to_int32(value); break;
         case item_type::real: *static_cast<float*>(item.target) = value; break;
         case item_type::logical: *static_cast<bool*>(item.target) = value != 0.0f; break;
         case item_type::text: break;
@@ -464,6 +477,12 @@ void store_value(in_unit& source, const in_item& item, const token& t) {
             float value = 0.0f;
             if (!scan_real(t.text, -1, value)) raise_illegal_character(source, t.line);
             store_real(item, value);
+            return;
+        }
+        case item_type::identifier: {
+            std::int32_t value = 0;
+            if (!scan_identifier(t.text, value)) raise_illegal_character(source, t.line);
+            *static_cast<std::int32_t*>(item.target) = value;
             return;
         }
         case item_type::logical: *static_cast<bool*>(item.target) = logical_value(t.text); return;

@@ -46,6 +46,13 @@ float real_from_text(std::string_view text) {
     return static_cast<float>(value);
 }
 
+std::int32_t identifier_from_text(std::string_view text) {
+    double value = 0.0;
+    std::from_chars(text.data(), text.data() + text.size(), value);
+    if (!(value > -2147483649.0 && value < 2147483648.0)) return INT32_MIN;
+    return static_cast<std::int32_t>(value);
+}
+
 std::int32_t truncate_to_int(float value) {
     if (!std::isfinite(value) || value >= 2147483648.0f || value < -2147483648.0f) return INT32_MIN;
     return static_cast<std::int32_t>(value);

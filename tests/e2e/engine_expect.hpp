@@ -25,6 +25,8 @@ namespace e2e::engine_expect {
 float real_from_text(std::string_view text);
 // Truncation toward zero; NaN, infinities and values outside 32 bits give INT32_MIN.
 std::int32_t truncate_to_int(float value);
+// An identifier as the program reads it: the nearest double, truncated toward zero.
+std::int32_t identifier_from_text(std::string_view text);
 // The decimal date text of a month: "1950.042" for January 1950.
 std::string month_date_text(int year, int month);
 // The year and month of a decimal date; month 0 when the date has none.
@@ -73,14 +75,14 @@ std::vector<std::string> shown_header_lines(std::string_view file_bytes);
 // ---- The archive and the station pass
 
 struct catalogue_station {
-    std::int32_t id = 0;  // identifier as stored: the real value truncated
+    std::int32_t id = 0;  // identifier as stored: the exact value truncated
     float lat = 0.0f;
     float lon = 0.0f;
     float extra = 0.0f;
 };
 
 struct observation_record {
-    std::int32_t key = 0;  // identifier as compared: the real value truncated
+    std::int32_t key = 0;  // identifier as compared: the exact value truncated
     float date = 0.0f;
     float value = 0.0f;
 };

@@ -125,8 +125,8 @@ std::vector<std::string_view> split_words(std::string_view line) {
 }
 
 // "S id key lat lon extra has_block spurious" and "O id year month value", the records
-// in data.txt order. The key column is checked against the single-precision reading of
-// the identifier.
+// in data.txt order. The key column is checked against the exact reading of the
+// identifier.
 std::string read_truth(std::string_view text, generated_archive& archive) {
     std::size_t start = 0;
     while (start < text.size()) {
@@ -138,7 +138,7 @@ std::string read_truth(std::string_view text, generated_archive& archive) {
         const std::vector<std::string_view> w = split_words(line);
         if (w[0] == "S" && w.size() == 8) {
             x::catalogue_station s;
-            s.id = x::truncate_to_int(x::real_from_text(w[1]));
+            s.id = x::identifier_from_text(w[1]);
             if (decimal(s.id) != w[2]) return "key of " + std::string(w[1]) + " is listed as " + std::string(w[2]);
             s.lat = x::real_from_text(w[3]);
             s.lon = x::real_from_text(w[4]);
@@ -146,7 +146,7 @@ std::string read_truth(std::string_view text, generated_archive& archive) {
             archive.catalogue.push_back(s);
         } else if (w[0] == "O" && w.size() == 5) {
             x::observation_record o;
-            o.key = x::truncate_to_int(x::real_from_text(w[1]));
+            o.key = x::identifier_from_text(w[1]);
             const int year = static_cast<int>(x::real_from_text(w[2]));
             const int month = static_cast<int>(x::real_from_text(w[3]));
             o.date = x::real_from_text(x::month_date_text(year, month));
@@ -673,22 +673,28 @@ hand_case block_of_5000_records() {
     return c;
 }
 
-hand_case identifiers_as_reals() {
-    // Identifiers are read as single-precision reals and truncated: 16777217 becomes
-    // 16777216, so records written with either form make one block; 16777218 stays
-    // apart. 123.9 and 123.2 are both 123, -7.5 and -7.9 both -7.
-    hand_case c = make_case("identifiers_as_reals", hand_answers(1950, 1950, "1.0"), 4);
-    c.stations = {"16777217   45.00   10.00   1.0", "16777218   45.00   11.00   2.0",
-                  "   123.9   45.00   12.00   3.0", "    -7.5   45.00   13.00   4.0"};
-    c.observations = {record("16777216", "1950.042", "1.0"), record("16777217", "1950.125", "2.0"),
-                      record("16777216", "1950.208", "3.0"), record("16777218", "1950.042", "4.0"),
-                      record("123.2", "1950.042", "5.0"),    record("123", "1950.125", "6.0"),
-                      record("-7.9", "1950.042", "7.0")};
-    c.expected.save(16777216, "10.00", "45.00", "1.0", 1950, 1950,
-                    {{1950, 1, "1.0"}, {1950, 2, "2.0"}, {1950, 3, "3.0"}});
-    c.expected.save(16777218, "11.00", "45.00", "2.0", 1950, 1950, {{1950, 1, "4.0"}});
+hand_case identifiers_are_exact() {
+    // Identifiers are read exactly, as the nearest double truncated: 17508491 and 17508492
+    // are two stations, and 17508491 written as 1.7508491E7, 17508491.0 or 017508491 is
+    // still 17508491. 2147483647 keeps its value; 16777216 is not 16777217. 123.9 and
+    // 123.2 are both 123, -7.5 and -7.9 both -7.
+    hand_case c = make_case("identifiers_are_exact", hand_answers(1950, 1950, "1.0"), 6);
+    c.stations = {"17508491   45.00   10.00   1.0", "17508492   45.00   11.00   2.0",
+                  "   123.9   45.00   12.00   3.0", "    -7.5   45.00   13.00   4.0",
+                  "2147483647 45.00   14.00   5.0", "16777217   45.00   15.00   6.0"};
+    c.observations = {record("17508491", "1950.042", "1.0"),    record("1.7508491E7", "1950.125", "2.0"),
+                      record("17508491.0", "1950.208", "3.0"),  record("017508491", "1950.292", "4.0"),
+                      record("17508492", "1950.042", "5.0"),    record("17508492", "1950.125", "6.0"),
+                      record("123.2", "1950.042", "5.0"),       record("123", "1950.125", "6.0"),
+                      record("-7.9", "1950.042", "7.0"),        record("2147483647", "1950.042", "8.0"),
+                      record("16777216", "1950.042", "9.0"),    record("16777217", "1950.125", "10.0")};
+    c.expected.save(17508491, "10.00", "45.00", "1.0", 1950, 1950,
+                    {{1950, 1, "1.0"}, {1950, 2, "2.0"}, {1950, 3, "3.0"}, {1950, 4, "4.0"}});
+    c.expected.save(17508492, "11.00", "45.00", "2.0", 1950, 1950, {{1950, 1, "5.0"}, {1950, 2, "6.0"}});
     c.expected.save(123, "12.00", "45.00", "3.0", 1950, 1950, {{1950, 1, "5.0"}, {1950, 2, "6.0"}});
     c.expected.save(-7, "13.00", "45.00", "4.0", 1950, 1950, {{1950, 1, "7.0"}});
+    c.expected.save(2147483647, "14.00", "45.00", "5.0", 1950, 1950, {{1950, 1, "8.0"}});
+    c.expected.save(16777217, "15.00", "45.00", "6.0", 1950, 1950, {{1950, 2, "10.0"}});
     return c;
 }
 
@@ -789,7 +795,7 @@ std::vector<hand_case> hand_cases() {
             implausible_values(),
             missing_months_at_the_limit(),
             block_of_5000_records(),
-            identifiers_as_reals(),
+            identifiers_are_exact(),
             records_with_empty_values(),
             box_across_the_dateline(),
             box_of_one_point(),

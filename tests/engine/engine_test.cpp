@@ -102,9 +102,9 @@ TEST(ObservationRecords, QuickPathAgreesWithFreeFormRules) {
     textio::in_unit quick, general;
     textio::open_input(quick, 13, path);
     textio::open_input(general, 13, path);
-    float a[4] = {0, 0, 0, 0}, b[4] = {0, 0, 0, 0};
-    const textio::in_item targets[] = {textio::target_real(b[0]), textio::target_real(b[1]), textio::target_real(b[2]),
-                                       textio::target_real(b[3])};
+    engine::observation_record a, b;
+    const textio::in_item targets[] = {textio::target_identifier(b.id), textio::target_real(b.second),
+                                       textio::target_real(b.date), textio::target_real(b.value)};
     long records = 0;
     for (;;) {
         const bool more_quick = engine::read_observation(quick, a);
@@ -112,7 +112,10 @@ TEST(ObservationRecords, QuickPathAgreesWithFreeFormRules) {
         ASSERT_EQ(more_quick, more_general) << records;
         if (!more_quick) break;
         ++records;
-        for (int i = 0; i < 4; ++i) ASSERT_EQ(std::memcmp(&a[i], &b[i], sizeof(float)), 0) << "record " << records;
+        ASSERT_EQ(a.id, b.id) << "record " << records;
+        for (const auto field : {&engine::observation_record::second, &engine::observation_record::date,
+                                 &engine::observation_record::value})
+            ASSERT_EQ(std::memcmp(&(a.*field), &(b.*field), sizeof(float)), 0) << "record " << records;
         ASSERT_EQ(quick.line, general.line);
     }
     EXPECT_EQ(records, 20000 + 11);

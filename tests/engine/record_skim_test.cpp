@@ -22,7 +22,9 @@ namespace {
 // equal the wanted one only after conversion.
 const char* const identifiers[] = {"123", "124", "0123", "123.0", "123.9", "+123", "-123", "12", "1234",
                                    "16777217", "16777216", "99999999", "123456789", "1e2", "12a", "",
-                                   "10160355", "10160356", "010160355", ".", "-", "1.2.3", "123,"};
+                                   "10160355", "10160356", "010160355", ".", "-", "1.2.3", "123,",
+                                   "17508491", "17508492", "1.7508491E7", "17508491.0", "017508491",
+                                   "2147483647", "2147483648", "4294967297", "21474836470", "2147483647.9"};
 const char* const numbers[] = {"1", "0", "-0", "+5", "1950.042", "1950.5", "-12.34", ".5", "5.", "-.5", "+.",
                                "1.2.3", "1-2", "1e5", "1d2", "123456789012345", "1234567890123456", "12.34x",
                                "n", "inf", "3*7", "/", ",", "12,5", "00000000000000001", "-", "1950.0416666666666666",
@@ -55,6 +57,7 @@ std::string write_temp(const std::string& text) {
 
 struct reference_reader {
     textio::in_unit unit;
+    std::int32_t id = 0;
     float values[4] = {0, 0, 0, 0};
 
     // Reads one record by the general rules; false unless it was exactly one good record.
@@ -71,7 +74,7 @@ struct reference_reader {
     }
     bool read_record_values(float out[4]) {
         const long before = unit.line;
-        const textio::in_item targets[] = {textio::target_real(values[0]), textio::target_real(values[1]),
+        const textio::in_item targets[] = {textio::target_identifier(id), textio::target_real(values[1]),
                                            textio::target_real(values[2]), textio::target_real(values[3])};
         if (textio::read_free_form(unit, targets, true) != textio::read_outcome::ok) return false;
         std::memcpy(out, values, sizeof values);
@@ -114,7 +117,7 @@ void check_against_reference(const std::string& text, std::int32_t wanted) {
             const engine::skim_result s = engine::skim_other_stations(rest, digits);
             for (const std::string& record : split_records(text, pos, s.bytes)) {
                 ASSERT_TRUE(reference.read_one(values)) << record;
-                ASSERT_NE(util::truncate_to_int32(values[0]), wanted) << record;
+                ASSERT_NE(reference.id, wanted) << record;
                 ++passed;
             }
             bytes = s.bytes;
@@ -125,7 +128,7 @@ void check_against_reference(const std::string& text, std::int32_t wanted) {
             ASSERT_EQ(records.size(), dates.size() + (g.ended_by_other_station ? 1 : 0));
             for (std::size_t i = 0; i < records.size(); ++i) {
                 ASSERT_TRUE(reference.read_one(values)) << records[i];
-                const bool own = util::truncate_to_int32(values[0]) == wanted;
+                const bool own = reference.id == wanted;
                 ASSERT_EQ(own, i < dates.size()) << records[i];
                 if (own) {
                     ASSERT_EQ(std::memcmp(&values[2], &dates[i], sizeof(float)), 0) << records[i];
@@ -151,7 +154,7 @@ void check_against_reference(const std::string& text, std::int32_t wanted) {
 
 TEST(RecordSkim, AgreesWithTheFreeFormRulesOnTrickyRecords) {
     std::mt19937 random(2024);
-    for (std::int32_t wanted : {123, 10160355}) {
+    for (std::int32_t wanted : {123, 10160355, 17508491, 2147483647}) {
         std::string text;
         for (int i = 0; i < 20000; ++i) {
             std::string record = random_record(random, random() % 4 != 0);
@@ -168,8 +171,10 @@ TEST(RecordSkim, AgreesWithTheFreeFormRulesOnTrickyRecords) {
 TEST(RecordSkim, WantedDigitsOnlyWhereDigitsDecide) {
     EXPECT_FALSE(engine::digits_of(0).usable);
     EXPECT_FALSE(engine::digits_of(-5).usable);
-    EXPECT_FALSE(engine::digits_of(16777216).usable);  // 16777217 also becomes 16777216
-    EXPECT_TRUE(engine::digits_of(16777215).usable);
+    EXPECT_TRUE(engine::digits_of(16777217).usable);
+    EXPECT_TRUE(engine::digits_of(2147483647).usable);
+    EXPECT_EQ(engine::digits_of(2147483647).length, 10);
+    EXPECT_EQ(std::string(engine::digits_of(17508491).text, 8), "17508491");
     EXPECT_EQ(engine::digits_of(123).length, 3);
 }
 

@@ -93,6 +93,8 @@ void choose_settings(app::run_settings& run, const x::run_answers& answers) {
 // ---- The archive as the model sees it
 
 constexpr std::uint32_t unread_bits = 0x7fc0deadu;  // a NaN no reader gives
+// An identifier a reader gives only for the text -2147483647: such an archive is left out.
+constexpr std::int32_t unread_id = -2147483647;
 
 bool is_blank_line(std::string_view line) {
     return line.find_first_not_of(" \t\r") == std::string_view::npos;
@@ -101,7 +103,13 @@ bool is_blank_line(std::string_view line) {
 // The records after the header, read one by one with the general free-form reader. With
 // `one_line_each`, nullopt when a record does not stand on a line of its own (apart from
 // blank lines before it) or leaves a value empty; nullopt too when a value is malformed.
-std::optional<std::vector<std::array<float, 4>>> records_of(const std::string& path, std::string_view body,
+// A record as read: the exact identifier and the other three values.
+struct read_record {
+    std::int32_t id = 0;
+    std::array<float, 4> values{};  // [0] unused
+};
+
+std::optional<std::vector<read_record>> records_of(const std::string& path, std::string_view body,
                                                             int header_lines, bool one_line_each) {
     std::vector<std::string_view> lines;
     for (std::size_t start = 0; start < body.size();) {
@@ -109,26 +117,31 @@ std::optional<std::vector<std::array<float, 4>>> records_of(const std::string& p
         lines.push_back(body.substr(start, end - start));
         start = end + 1;
     }
-    std::vector<std::array<float, 4>> records;
+    std::vector<read_record> records;
     textio::in_unit unit;
     try {
         textio::open_input(unit, 99, path);
         std::string_view skipped;
         for (int i = 0; i < header_lines; ++i) textio::next_raw_record(unit, skipped);
-        std::array<float, 4> values{};
-        const textio::in_item targets[] = {textio::target_real(values[0]), textio::target_real(values[1]),
+        read_record current;
+        std::array<float, 4>& values = current.values;
+        const textio::in_item targets[] = {textio::target_identifier(current.id), textio::target_real(values[1]),
                                            textio::target_real(values[2]), textio::target_real(values[3])};
         for (;;) {
             const long before = unit.line;
-            if (one_line_each) values.fill(std::bit_cast<float>(unread_bits));
+            if (one_line_each) {
+                values.fill(std::bit_cast<float>(unread_bits));
+                current.id = unread_id;
+            }
             if (textio::read_free_form(unit, targets, true) != textio::read_outcome::ok) break;
             if (one_line_each) {
-                for (float v : values)
-                    if (std::bit_cast<std::uint32_t>(v) == unread_bits) throw 0;
+                if (current.id == unread_id) throw 0;
+                for (std::size_t i = 1; i < values.size(); ++i)
+                    if (std::bit_cast<std::uint32_t>(values[i]) == unread_bits) throw 0;
                 for (long k = before + 1; k < unit.line; ++k)
                     if (!is_blank_line(lines[static_cast<std::size_t>(k - 1 - header_lines)])) throw 0;
             }
-            records.push_back(values);
+            records.push_back(current);
         }
     } catch (...) {
         textio::close_input(unit);
@@ -146,9 +159,9 @@ std::optional<x::pass_result> model_pass(const std::string& catalogue_path, std:
     const auto observations = records_of(observations_path, observations_body, observations_header_lines, true);
     if (!stations || !observations) return std::nullopt;
     std::vector<x::catalogue_station> catalogue;
-    for (const auto& r : *stations) catalogue.push_back({x::truncate_to_int(r[0]), r[1], r[2], r[3]});
+    for (const auto& r : *stations) catalogue.push_back({r.id, r.values[1], r.values[2], r.values[3]});
     std::vector<x::observation_record> records;
-    for (const auto& r : *observations) records.push_back({x::truncate_to_int(r[0]), r[2], r[3]});
+    for (const auto& r : *observations) records.push_back({r.id, r.values[2], r.values[3]});
     x::pass_result pass = x::expected_pass(catalogue, records, answers);
     if (!pass.model_error.empty()) return std::nullopt;
     return pass;

@@ -1,5 +1,5 @@
 // The observation reader's quick scan of plain records against the general free-form
-// reader: the same file read record by record both ways must give the same four values
+// reader: the same file read record by record both ways must give the same exact identifier and values
 // (bit for bit, empty fields keeping the previous record's), the same end, and the same
 // failure on the same line.
 //
@@ -24,7 +24,10 @@ struct outcome {
     long line = 0;
 };
 
-bool same_bits(const float (&a)[4], const float (&b)[4]) { return std::memcmp(a, b, sizeof a) == 0; }
+bool same_bits(const engine::observation_record& a, const engine::observation_record& b) {
+    return a.id == b.id && std::memcmp(&a.second, &b.second, sizeof(float)) == 0 &&
+           std::memcmp(&a.date, &b.date, sizeof(float)) == 0 && std::memcmp(&a.value, &b.value, sizeof(float)) == 0;
+}
 
 }  // namespace
 
@@ -38,10 +41,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::write_file(path, std::string_view(reinterpret_cast<const char*>(data), size));
 
     textio::in_unit quick, general;
-    float quick_values[4] = {0, 0, 0, 0};
-    float general_values[4] = {0, 0, 0, 0};
-    const textio::in_item targets[] = {textio::target_real(general_values[0]), textio::target_real(general_values[1]),
-                                       textio::target_real(general_values[2]), textio::target_real(general_values[3])};
+    engine::observation_record quick_values, general_values;
+    const textio::in_item targets[] = {
+        textio::target_identifier(general_values.id), textio::target_real(general_values.second),
+        textio::target_real(general_values.date), textio::target_real(general_values.value)};
     textio::open_input(quick, observations_unit, path);
     textio::open_input(general, observations_unit, path);
     for (int n = 0; n < most_reads; ++n) {

@@ -14,20 +14,20 @@
 #include "engine/record_skim.hpp"
 #include "tests/fuzz/fuzz_support.hpp"
 #include "textio/read.hpp"
-#include "util/convert.hpp"
 
 namespace {
 
-constexpr std::int32_t wanted_choices[] = {1, 12, 123, 1950, 10160355, 16777215};
+constexpr std::int32_t wanted_choices[] = {1, 12, 123, 1950, 10160355, 16777215, 17508491, 123456789, 2147483647};
 
 struct reference_reader {
     textio::in_unit unit;
+    std::int32_t id = 0;
     float values[4] = {0, 0, 0, 0};
 
     // One record by the general rules; false unless it was exactly one good record.
     bool read_one() {
         const long before = unit.line;
-        const textio::in_item targets[] = {textio::target_real(values[0]), textio::target_real(values[1]),
+        const textio::in_item targets[] = {textio::target_identifier(id), textio::target_real(values[1]),
                                            textio::target_real(values[2]), textio::target_real(values[3])};
         try {
             if (textio::read_free_form(unit, targets, true) != textio::read_outcome::ok) return false;
@@ -87,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::vector<std::string_view> records = split_records(std::string_view(text).substr(pos, taken));
         for (std::size_t i = 0; i < records.size(); ++i) {
             fuzz::check(reference.read_one(), "a record taken quickly is not one whole record", records[i]);
-            const bool own = util::truncate_to_int32(reference.values[0]) == wanted;
+            const bool own = reference.id == wanted;
             const bool expected_own = gathering && !(last_is_other && i + 1 == records.size());
             fuzz::check(own == expected_own, "the quick judge took a record with the wrong identifier", records[i]);
             if (own) {

@@ -434,6 +434,45 @@ TEST_P(BadFreeRealTest, IsFatal) {
 
 INSTANTIATE_TEST_SUITE_P(Values, BadFreeRealTest, ::testing::Values("1.2.3", "12a", "1.5E", "x1", "1e2.5", "--1"));
 
+struct identifier_case {
+    const char* typed;
+    std::int32_t expected;  // the variable holds 4242 before the read
+};
+
+class FreeIdentifierTest : public ReadTest, public ::testing::WithParamInterface<identifier_case> {};
+
+TEST_P(FreeIdentifierTest, IsTheNearestDoubleTruncated) {
+    source(std::string(GetParam().typed) + "\n");
+    std::int32_t value = 4242;
+    const in_item item = textio::target_identifier(value);
+    textio::read_free_form(unit, {&item, 1}, false);
+    EXPECT_EQ(value, GetParam().expected) << "typed \"" << GetParam().typed << "\"";
+}
+
+constexpr std::int32_t most_negative_int32 = std::numeric_limits<std::int32_t>::min();
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, FreeIdentifierTest,
+    ::testing::Values(identifier_case{"17508491", 17508491}, identifier_case{"17508492", 17508492},
+                      identifier_case{"1.7508491E7", 17508491}, identifier_case{"17508491.0", 17508491},
+                      identifier_case{"017508491", 17508491}, identifier_case{"16777217", 16777217},
+                      identifier_case{"2147483647", 2147483647}, identifier_case{"2147483647.99", 2147483647},
+                      identifier_case{"2147483648", most_negative_int32},
+                      identifier_case{"-2147483648", most_negative_int32},
+                      identifier_case{"-2147483647.5", -2147483647}, identifier_case{"123.9", 123},
+                      identifier_case{"-7.5", -7}, identifier_case{"-0.5", 0}, identifier_case{"1e30", most_negative_int32},
+                      identifier_case{"nan", most_negative_int32}, identifier_case{"inf", most_negative_int32},
+                      identifier_case{"-inf", most_negative_int32}, identifier_case{",", 4242},
+                      identifier_case{"/", 4242}, identifier_case{"2*99", 99}));
+
+TEST_F(ReadTest, BadIdentifierIsFatal) {
+    source("17508491x\n");
+    std::int32_t value = 0;
+    const in_item item = textio::target_identifier(value);
+    const read_failure f = expect_failure([&] { textio::read_free_form(unit, {&item, 1}, false); });
+    EXPECT_EQ(f.kind, failure_kind::illegal_character);
+}
+
 TEST_F(ReadTest, RealOfManyDigitsIsTheNearestValue) {
     source("0." + std::string(1000, '3') + "\n" + "0." + std::string(499, '0') + "1e500\n" + "1" +
            std::string(400, '0') + "e-400\n");
