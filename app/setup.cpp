@@ -70,13 +70,14 @@ bool file_exists(std::string_view name) {
     return ::stat(std::string(name).c_str(), &info) == 0;
 }
 
-// Writes the missing-file lines, waits for Return, and stops the run.
+// Writes the missing-file lines, waits for Return, and stops the run with status 1, so
+// that a script can tell a missing archive file from success.
 [[noreturn]] void give_up_on(std::string_view name_field) {
     say(file_missing, {textio::item_text(name_field)});
     say(terminating);
     pause(" Hit RETURN to continue");
     if (files().catalogue.fd >= 0) textio::close_input(files().catalogue);
-    stop();
+    stop(1);
 }
 
 // Opens an input file, shows its name and first header lines, and passes over the rest of

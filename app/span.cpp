@@ -83,11 +83,17 @@ void ask_last_year(run_settings& run) {
     }
 }
 
-// The fraction becomes a count of months, formed in single precision and truncated.
-// A fraction that is not above zero (or not a number) keeps every month allowed.
+// The fraction becomes a count of months, formed in single precision and truncated. A
+// fraction of zero allows no missing month, as the help text promises; a negative or
+// not-a-number fraction keeps every month allowed.
+std::int32_t missing_month_limit(std::int32_t potential_months, float fraction) {
+    if (fraction == 0.0f) return 0;
+    if (fraction > 0.0f) return util::truncate_to_int32(static_cast<float>(potential_months) * fraction);
+    return potential_months;
+}
+
 void ask_completeness(run_settings& run) {
     const std::int32_t potential_months = (run.lyod - run.fyod) * 12 + 12;
-    run.max_missing = potential_months;
     const std::int32_t example_count = util::truncate_to_int32(static_cast<float>(potential_months) * 0.25f);
     for (int i = 0; i < static_cast<int>(std::size(completeness_intro)); ++i) {
         if (i == potential_months_line) say(completeness_intro[i], {item_int(potential_months)});
@@ -96,8 +102,7 @@ void ask_completeness(run_settings& run) {
     }
     say(fraction_prompt);
     answer(run.missing_fraction);
-    if (run.missing_fraction > 0.0f)
-        run.max_missing = util::truncate_to_int32(static_cast<float>(potential_months) * run.missing_fraction);
+    run.max_missing = missing_month_limit(potential_months, run.missing_fraction);
 }
 
 }  // namespace

@@ -60,9 +60,9 @@ void answer(std::int32_t& target) { answer_item(textio::target_int(target)); }
 void answer(float& target) { answer_item(textio::target_real(target)); }
 void answer(bool& target) { answer_item(textio::target_logical(target)); }
 
-void stop() {
+void stop(int status) {
     textio::close_all_units();
-    std::exit(0);
+    std::exit(status);
 }
 
 void report_failure(const textio::io_failure& failure) {

@@ -20,8 +20,9 @@ void answer(std::int32_t& target);
 void answer(float& target);
 void answer(bool& target);
 
-// Closes every file, writing pending output, and ends the process with status 0.
-[[noreturn]] void stop();
+// Closes every file, writing pending output, and ends the process with `status`: 0 at the
+// normal end, 1 when an archive file is missing.
+[[noreturn]] void stop(int status = 0);
 
 // Closes every file, writes the three "? " lines to standard error, exits with 255.
 [[noreturn]] void report_failure(const textio::io_failure& failure);

@@ -183,7 +183,7 @@ std::string standard_dialogue() {
 
 // ---------------------------------------------------------------- the case table
 
-enum class run_end { normal, stop, failure };
+enum class run_end { normal, missing_file, failure };
 
 struct dialogue_case {
     std::string name;
@@ -295,7 +295,7 @@ std::vector<dialogue_case> file_cases() {
         c.files_before = {observations_with(standard_observations)};
         c.answers = "2\n\n";
         c.expected_out = t::banner() + t::menu() + t::missing_file(t::catalogue_name_field);
-        c.end = run_end::stop;
+        c.end = run_end::missing_file;
         cases.push_back(c);
     }
     {
@@ -308,7 +308,7 @@ std::vector<dialogue_case> file_cases() {
         c.expected_out = t::banner() + t::menu() +
                          t::opening_file(t::catalogue_name_field, first_five(catalogue_header())) +
                          t::missing_file(t::observations_name_field);
-        c.end = run_end::stop;
+        c.end = run_end::missing_file;
         cases.push_back(c);
     }
     {
@@ -316,7 +316,7 @@ std::vector<dialogue_case> file_cases() {
         c.name = "both_files_missing";
         c.answers = "1\n\n";
         c.expected_out = t::banner() + t::menu() + t::missing_file(t::catalogue_name_field);
-        c.end = run_end::stop;
+        c.end = run_end::missing_file;
         cases.push_back(c);
     }
     {
@@ -567,9 +567,19 @@ std::vector<dialogue_case> span_cases() {
         cases.push_back(span_run("whole_span_and_huge_fraction", "1800\n2020\nT\n1000000\n1\n", expected));
     }
     {
-        // One year: 12 months, example 3; a fraction of 0 keeps the potential 12.
-        std::string expected = span_entry(2020, 2020) + t::completeness(12, 3) + t::final_check(" 12");
+        // One year: 12 months, example 3; a fraction of 0 allows no missing month.
+        std::string expected = span_entry(2020, 2020) + t::completeness(12, 3) + t::final_check("  0");
         cases.push_back(span_run("one_year_span_zero_fraction", "2020\n2020\nT\n0\n1\n", expected));
+    }
+    {
+        // A lone sign, 0e5 and 1e-50 (zero in single precision) are all zero: no missing
+        // month allowed. Each answer 2 asks for the span again.
+        std::string expected;
+        for (int i = 0; i < 3; ++i)
+            expected += span_entry(1950, 1964) + t::completeness(180, 45) + t::final_check("  0");
+        cases.push_back(span_run("fraction_forms_of_zero",
+                                 "1950\n1964\nT\n+\n2\n1950\n1964\nT\n0e5\n2\n1950\n1964\nT\n1e-50\n1\n",
+                                 expected));
     }
     {
         // 180 times 0.65 in single precision is just below 117: truncated to 116.
@@ -583,8 +593,8 @@ std::vector<dialogue_case> span_cases() {
         cases.push_back(span_run("fraction_product_in_single_precision", "1950\n1954\nT\n0.35\n1\n", expected));
     }
     {
-        // 1900-1999: 1200 months (example 300); 0.0 keeps 1200, which overflows i3.
-        std::string expected = span_entry(1900, 1999) + t::completeness(1200, 300) + t::final_check("***");
+        // 1900-1999: 1200 months (example 300); 0.0 allows no missing month.
+        std::string expected = span_entry(1900, 1999) + t::completeness(1200, 300) + t::final_check("  0");
         cases.push_back(span_run("long_span_zero_fraction", "1900\n1999\nT\n0.0\n1\n", expected));
     }
     {
@@ -598,14 +608,15 @@ std::vector<dialogue_case> span_cases() {
     }
     {
         // A lone comma supplies no value: the region and span confirmations keep the true
-        // left by the file checks, the fraction keeps 0 (so the potential 180), and the
-        // final answer keeps 61, the catalogue header's line count, which is not 2.
+        // left by the file checks, the fraction keeps its initial 0 (so no missing month is
+        // allowed), and the final answer keeps 61, the catalogue header's line count, which
+        // is not 2.
         dialogue_case c;
         c.name = "lone_comma_at_first_answers";
         c.files_before = standard_archive();
         c.answers = "2\n\n" + standard_box_answers + ",\n1950\n1964\n,\n,\n,\n";
         c.expected_out = start_with_choice() + region_opening() + standard_box_entry() + span_entry(1950, 1964) +
-                         t::completeness(180, 45) + t::final_check("180") + no_station_end();
+                         t::completeness(180, 45) + t::final_check("  0") + no_station_end();
         c.files_after = empty_outputs(2);
         cases.push_back(c);
     }
@@ -729,8 +740,8 @@ TEST_P(dialogue_run, gives_the_expected_transcript_and_files) {
             expect_no_reason(t::check_normal_end(c.expected_out, result.out), "standard output");
             EXPECT_EQ(result.err, "");
             break;
-        case run_end::stop:
-            EXPECT_EQ(result.exit_status, 0);
+        case run_end::missing_file:
+            EXPECT_EQ(result.exit_status, 1);
             expect_no_reason(t::first_difference(c.expected_out, result.out), "standard output");
             EXPECT_EQ(result.err, "");
             break;

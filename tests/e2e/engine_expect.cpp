@@ -132,6 +132,7 @@ int potential_months(const run_answers& a) {
 std::int32_t max_missing(const run_answers& a) {
     const float fraction = real_from_text(a.fraction);
     const int potential = potential_months(a);
+    if (fraction == 0.0f) return 0;
     if (!(fraction > 0.0f)) return potential;
     const float product = static_cast<float>(potential) * fraction;
     return truncate_to_int(product);

@@ -60,7 +60,8 @@ struct run_answers {
 std::string answer_lines(const run_answers& answers);
 int potential_months(const run_answers& answers);
 // Single-precision product of the potential months and the fraction, truncated; the
-// potential months themselves when the fraction is not above zero.
+// 0 for a fraction of zero; the potential months themselves when the fraction is
+// negative or not a number.
 std::int32_t max_missing(const run_answers& answers);
 // The terminal text from the banner to the final question, for the given first five
 // header lines of each file as "(a)" shows them.

@@ -563,7 +563,7 @@ hand_case dates_without_a_month() {
 hand_case years_outside_the_grid() {
     // Years 0, 2021 and 2500 lie outside the grid of 1 to 2020: not placed, but the
     // first and last records still set the years shown in the progress line.
-    hand_case c = make_case("years_outside_the_grid", hand_answers(2020, 2020, "0.0"), 2);
+    hand_case c = make_case("years_outside_the_grid", hand_answers(2020, 2020, "1.0"), 2);
     c.stations = {"  611   45.00   10.00   1.0", "  612   45.00   11.00   2.0"};
     std::vector<cell_text> cells;
     c.observations.push_back(record("611", "0.042", "5.0"));
@@ -640,6 +640,22 @@ hand_case missing_months_at_the_limit() {
     }
     c.expected.save(801, "10.00", "45.00", "1.0", 1950, 1951, cells[0]);
     c.expected.save(803, "12.00", "45.00", "3.0", 1950, 1951, cells[2]);
+    return c;
+}
+
+// A completeness answer of zero, however written, allows no missing month: 821 is
+// complete, 822 misses one month of 1950.
+hand_case zero_fraction_allows_no_missing_month(const std::string& name, const std::string& fraction) {
+    hand_case c = make_case(name, hand_answers(1950, 1950, fraction), 2);
+    c.stations = {"  821   45.00   10.00   1.0", "  822   45.00   11.00   2.0"};
+    std::vector<cell_text> cells;
+    for (int m = 1; m <= 12; ++m) {
+        const std::string value = decimal(m) + ".5";
+        c.observations.push_back(record_for("821", 1950, m, value));
+        cells.push_back({1950, m, value});
+    }
+    for (int m = 2; m <= 12; ++m) c.observations.push_back(record_for("822", 1950, m, decimal(m) + ".5"));
+    c.expected.save(821, "10.00", "45.00", "1.0", 1950, 1950, cells);
     return c;
 }
 
@@ -794,6 +810,9 @@ std::vector<hand_case> hand_cases() {
             years_outside_the_grid(),
             implausible_values(),
             missing_months_at_the_limit(),
+            zero_fraction_allows_no_missing_month("zero_fraction_0", "0"),
+            zero_fraction_allows_no_missing_month("zero_fraction_0_0", "0.0"),
+            zero_fraction_allows_no_missing_month("zero_fraction_minus_0", "-0"),
             block_of_5000_records(),
             identifiers_are_exact(),
             records_with_empty_values(),
