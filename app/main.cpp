@@ -8,6 +8,7 @@
 #include "engine/station_pass.hpp"
 #include "engine/stations.hpp"
 #include "textio/terminal.hpp"
+#include "util/stop_signal.hpp"
 
 namespace {
 
@@ -47,10 +48,21 @@ int main() {
     app::ask_region();
     app::ask_time_span();
 
+    // From here on an interrupt ends the run at a station boundary, files closed as a pair.
+    util::catch_stop_signals();
     engine::load_station_catalogue(run, files);
     std::int32_t saved = 0;
     if (engine::stations().qualifying_count >= 1) saved = engine::run_station_pass(run, files);
+    if (const int signal_number = util::stop_signal()) {
+        engine::cut_back_to_whole_stations(files);
+        textio::close_all_units();
+        std::_Exit(128 + signal_number);
+    }
 
+    // Both files are passed on while both are still open, so that a refused write can still
+    // cut the pair back to the same whole station.
+    textio::flush_output(files.series);
+    textio::flush_output(files.coordinates);
     textio::close_input(files.observations);
     textio::close_output(files.series);
     textio::close_output(files.coordinates);

@@ -2,6 +2,7 @@
 // One instance lives for the whole run.
 #pragma once
 #include <cstdint>
+#include <vector>
 
 #include "textio/units.hpp"
 
@@ -37,11 +38,20 @@ inline constexpr int observations_unit = 13;
 inline constexpr int series_unit = 14;
 inline constexpr int coordinates_unit = 15;
 
+// Lengths of the series and coordinates files where a saved station ends.
+struct pair_lengths {
+    std::int64_t series = 0;
+    std::int64_t coordinates = 0;
+};
+
 struct run_files {
     textio::in_unit catalogue;     // 12, site_summary.txt
     textio::in_unit observations;  // 13, data.txt
     textio::out_unit series;       // 14, .TSF
     textio::out_unit coordinates;  // 15, .YX
+    // Where the two files end after the header and after each saved station, from the last
+    // one both files are known to hold on: a failure cuts them back to a common one.
+    std::vector<pair_lengths> station_ends;
 };
 
 run_settings& settings();

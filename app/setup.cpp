@@ -7,6 +7,7 @@
 #include "app/dialogue.hpp"
 #include "app/settings.hpp"
 #include "app/terminal_ops.hpp"
+#include "engine/station_pass.hpp"
 #include "textio/read.hpp"
 #include "textio/terminal.hpp"
 #include "util/blank.hpp"
@@ -125,15 +126,31 @@ void open_input_files() {
                       observations_header_lines, observations_counter);
 }
 
+namespace {
+
+// Another run writing the same file holds its lock: this run ends without touching it.
+void open_and_lock(textio::out_unit& unit, int unit_number, std::string_view name) {
+    textio::open_output(unit, unit_number, name);
+    if (!textio::lock_output(unit))
+        textio::raise_failure({textio::failure_kind::in_use, "OPEN", unit_number, 0, unit.name.c_str(), 0});
+}
+
+}  // namespace
+
+// Both files are emptied only once both are locked, so the pair is replaced together.
 void open_output_files() {
     run_settings& run = settings();
+    run_files& all = files();
     const std::string_view tag(run.type_tag, sizeof run.type_tag);
     set_field(run.output_name, std::string("QORN_").append(tag).append(".TSF"));
-    textio::open_output(files().series, series_unit, trimmed(field(run.output_name)));
+    open_and_lock(all.series, series_unit, trimmed(field(run.output_name)));
     set_field(run.output_name, std::string("QORN").append(tag).append(".YX"));
-    textio::open_output(files().coordinates, coordinates_unit, trimmed(field(run.output_name)));
+    open_and_lock(all.coordinates, coordinates_unit, trimmed(field(run.output_name)));
+    textio::empty_output(all.series);
+    textio::empty_output(all.coordinates);
     const std::string_view tab(&run.separator, 1);
-    textio::write_formatted(files().coordinates, coordinates_header, {textio::item_text(tab), textio::item_text(tab)});
+    textio::write_formatted(all.coordinates, coordinates_header, {textio::item_text(tab), textio::item_text(tab)});
+    engine::mark_whole_station(all);
 }
 
 }  // namespace app

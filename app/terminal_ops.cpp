@@ -6,6 +6,8 @@
 #include <cstring>
 #include <string>
 
+#include "app/settings.hpp"
+#include "engine/station_pass.hpp"
 #include "textio/read.hpp"
 #include "textio/terminal.hpp"
 
@@ -30,7 +32,8 @@ std::string unit_text(int unit) { return unit == textio::terminal_unit ? "*" : s
 // The heading names where the failure happened, so that a bad line of an archive can be
 // found: the file (or standard input) and the record number.
 std::string heading(const textio::io_failure& failure) {
-    if (failure.kind == textio::failure_kind::system) return "System Error:";
+    if (failure.kind == textio::failure_kind::system || failure.kind == textio::failure_kind::in_use)
+        return "System Error:";
     std::string text = "Run-time error";
     if (failure.file_name && *failure.file_name) {
         text += " in ";
@@ -65,12 +68,23 @@ void stop(int status) {
     std::exit(status);
 }
 
-void report_failure(const textio::io_failure& failure) {
-    textio::close_all_units();
+namespace {
+
+std::string message_text(const textio::io_failure& failure) {
+    if (failure.kind == textio::failure_kind::in_use)
+        return std::string(failure.file_name ? failure.file_name : "") + " is in use by another run";
     const char* message = textio::failure_message(failure.kind);
+    return message ? message : std::strerror(failure.error_number);
+}
+
+}  // namespace
+
+void report_failure(const textio::io_failure& failure) {
+    engine::cut_back_to_whole_stations(files());
+    textio::close_all_units();
     std::string text = "? " + heading(failure) + "\n";
     text += "? ";
-    text += message ? message : std::strerror(failure.error_number);
+    text += message_text(failure);
     text += "\n? ";
     text += failure.operation;
     text += "(UNIT=" + unit_text(failure.unit) + ",...\n";

@@ -7,6 +7,7 @@
 #include "textio/terminal.hpp"
 #include "util/parallel.hpp"
 #include "util/ssort.hpp"
+#include "util/stop_signal.hpp"
 
 namespace engine {
 namespace {
@@ -145,6 +146,7 @@ std::int32_t run_station_pass(const app::run_settings& run, app::run_files& file
             write_station_output(run, files, row);
         }
         if (outcome == block_outcome::ended_by_record) release_block(files);
+        if (util::stop_signal() != 0) break;
     }
     return saved;
 }

@@ -23,4 +23,12 @@ std::int32_t run_station_pass(const app::run_settings& run, app::run_files& file
 // of the span.
 void write_station_output(const app::run_settings& run, app::run_files& files, std::int32_t row);
 
+// Notes that the series and coordinates files end after the same whole station (or after
+// the coordinates header).
+void mark_whole_station(app::run_files& files);
+
+// After a failure: writes what is pending up to the last whole station and cuts both
+// files back to the last station that both of them hold whole. Never raises.
+void cut_back_to_whole_stations(app::run_files& files);
+
 }  // namespace engine

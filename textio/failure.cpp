@@ -28,7 +28,8 @@ const char* failure_message(failure_kind kind) {
     switch (kind) {
         case failure_kind::end_of_file: return "Attempt to read past end of file";
         case failure_kind::illegal_character: return "Illegal character in numeric input";
-        case failure_kind::system: return nullptr;
+        case failure_kind::system:
+        case failure_kind::in_use: return nullptr;
     }
     return nullptr;
 }

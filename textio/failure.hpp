@@ -4,7 +4,8 @@
 
 namespace textio {
 
-enum class failure_kind { end_of_file, illegal_character, system };
+// `in_use`: an output file locked by another run.
+enum class failure_kind { end_of_file, illegal_character, system, in_use };
 
 inline constexpr int terminal_unit = -1;  // shown as '*' in reports
 
@@ -26,7 +27,7 @@ void set_failure_handler(failure_handler handler);
 [[noreturn]] void raise_failure(const io_failure& failure);
 
 // "Attempt to read past end of file", "Illegal character in numeric input", or nullptr
-// for system failures (their message is the system's own text).
+// for system failures (their message is the system's own text) and locked files.
 const char* failure_message(failure_kind kind);
 
 }  // namespace textio

@@ -1,6 +1,7 @@
 #include "textio/units.hpp"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -212,8 +213,9 @@ std::int64_t previous_record_start(const in_unit& u) {
 // ---------------------------------------------------------------------------------------
 // Output
 
-int write_all(int fd, const char* bytes, std::size_t count) {
-    std::size_t done = 0;
+// Writes every byte, or returns the error number; `done` counts the bytes taken either way.
+int write_all(int fd, const char* bytes, std::size_t count, std::size_t& done) {
+    done = 0;
     while (done < count) {
         const ssize_t n = ::write(fd, bytes + done, count - done);
         if (n < 0 && errno == EINTR) continue;
@@ -224,30 +226,34 @@ int write_all(int fd, const char* bytes, std::size_t count) {
     return 0;
 }
 
-// The first bytes this run gives a regular file replace whatever it held before.
-int cut_before_first_write(out_unit& u) {
-    if (!u.cut_pending) return 0;
-    int result;
-    do {
-        result = ::ftruncate(u.fd, 0);
-    } while (result != 0 && errno == EINTR);
-    if (result != 0) return errno;
-    u.cut_pending = false;
-    return 0;
+int write_all(int fd, const char* bytes, std::size_t count) {
+    std::size_t done = 0;
+    return write_all(fd, bytes, count, done);
 }
 
-// Passes the pending bytes to the system; returns 0 or the error number. The pending
-// bytes are dropped either way, so a failing file is not tried again at the stop.
-int write_pending(out_unit& u) {
-    if (u.pending.empty()) return 0;
+// Passes the first `count` pending bytes to the system; returns 0 or the error number.
+// Those bytes are dropped either way, so a failing file is not tried again at the stop.
+int write_pending_bytes(out_unit& u, std::size_t count) {
+    if (count == 0) return 0;
     if (u.fd < 0) {
         u.pending.clear();
         return EBADF;
     }
-    int error = cut_before_first_write(u);
-    if (error == 0) error = write_all(u.fd, u.pending.data(), u.pending.size());
-    u.pending.clear();
+    std::size_t done = 0;
+    const int error = write_all(u.fd, u.pending.data(), count, done);
+    u.written += static_cast<std::int64_t>(done);
+    u.pending.erase(0, count);
     return error;
+}
+
+int write_pending(out_unit& u) { return write_pending_bytes(u, u.pending.size()); }
+
+int truncate_retrying(int fd, std::int64_t length) {
+    int result;
+    do {
+        result = ::ftruncate(fd, static_cast<off_t>(length));
+    } while (result != 0 && errno == EINTR);
+    return result == 0 ? 0 : errno;
 }
 
 }  // namespace
@@ -364,14 +370,44 @@ void open_output(out_unit& u, int unit, std::string_view name) {
     const int fd = open_retrying(path, O_WRONLY | O_CREAT);
     if (fd < 0) raise_system(errno, "OPEN", unit, path);
     struct stat info;
-    const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
     u.unit = unit;
     u.fd = fd;
     u.name = path;
     u.pending.clear();
+    u.written = 0;
     u.is_terminal = false;
-    u.cut_pending = regular;
+    u.regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
     register_unit(open_outputs, &u);
+}
+
+bool lock_output(out_unit& u) {
+    if (!u.regular) return true;
+    int result;
+    do {
+        result = ::flock(u.fd, LOCK_EX | LOCK_NB);
+    } while (result != 0 && errno == EINTR);
+    if (result == 0) return true;
+    if (errno == EWOULDBLOCK) return false;
+    raise_system(errno, "OPEN", u.unit, u.name);
+}
+
+void empty_output(out_unit& u) {
+    if (!u.regular) return;
+    const int error = truncate_retrying(u.fd, 0);
+    if (error != 0) raise_system(error, "ENDFILE", u.unit, u.name);
+    u.written = 0;
+}
+
+void write_output_up_to(out_unit& u, std::int64_t length) {
+    const std::int64_t wanted = std::max<std::int64_t>(0, length - u.written);
+    write_pending_bytes(u, static_cast<std::size_t>(std::min<std::int64_t>(wanted, static_cast<std::int64_t>(u.pending.size()))));
+    u.pending.clear();
+}
+
+void cut_output(out_unit& u, std::int64_t length) {
+    u.pending.clear();
+    if (!u.regular || u.fd < 0) return;
+    if (truncate_retrying(u.fd, length) == 0) u.written = std::min(u.written, length);
 }
 
 void attach_standard_output(out_unit& u) {
@@ -380,7 +416,7 @@ void attach_standard_output(out_unit& u) {
     u.name = "standard output";
     u.pending.clear();
     u.is_terminal = true;
-    u.cut_pending = false;
+    u.regular = false;
 }
 
 void write_bytes(out_unit& u, std::string_view bytes) {
@@ -414,7 +450,6 @@ void close_output(out_unit& u) {
     }
     unregister_unit(open_outputs, &u);
     u.fd = -1;
-    u.cut_pending = false;
     if (error != 0) raise_system(error, operation, u.unit, u.name);
 }
 
@@ -426,7 +461,6 @@ void close_all_units() {
         write_pending(*u);
         close_descriptor(u->fd);
         u->fd = -1;
-        u->cut_pending = false;
     }
     for (in_unit*& slot : open_inputs) {
         in_unit* u = slot;

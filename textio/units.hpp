@@ -29,8 +29,9 @@ struct out_unit {
     int fd = -1;
     std::string name;
     std::string pending;     // bytes written by the program, not yet passed to the system
+    std::int64_t written = 0;  // bytes the system took since the file was opened or emptied
     bool is_terminal = false;
-    bool cut_pending = false;  // an existing file is cut at the end of this run's output
+    bool regular = false;    // a regular file, which may be emptied and cut back
 };
 
 // Opens `name` for reading as `unit`; a refusal is a failure report OPEN(UNIT=unit).
@@ -68,9 +69,28 @@ void clean_record(std::string_view raw, std::string& record);
 void rewind_input(in_unit& u);
 void step_back_record(in_unit& u);
 
-// Create or open `name` for writing without emptying it; the first bytes this run writes
-// cut the file, so that it then holds exactly this run's output.
+// Create or open `name` for writing, at its start, without emptying it.
 void open_output(out_unit& u, int unit, std::string_view name);
+
+// Takes an exclusive advisory lock on an open regular file without waiting; false when
+// another process holds one. Any other refusal is a failure report. A device is shared by
+// nature (two runs may both write to /dev/null), so it is not locked.
+bool lock_output(out_unit& u);
+
+// Empties a regular file (a device is left as it is); the writing position stays at 0.
+void empty_output(out_unit& u);
+
+// The length the file will have once the pending bytes are written.
+inline std::int64_t output_length(const out_unit& u) {
+    return u.written + static_cast<std::int64_t>(u.pending.size());
+}
+
+// For the failure path, never raising: passes on the pending bytes that fall below
+// `length`, then drops the rest.
+void write_output_up_to(out_unit& u, std::int64_t length);
+
+// Cuts a regular file back to `length` bytes (never raising); a device is left alone.
+void cut_output(out_unit& u, std::int64_t length);
 void attach_standard_output(out_unit& u);
 // Adds bytes; the terminal passes them on at once, files when enough have gathered.
 void write_bytes(out_unit& u, std::string_view bytes);

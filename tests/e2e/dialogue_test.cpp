@@ -426,14 +426,14 @@ std::vector<dialogue_case> file_cases() {
         cases.push_back(c);
     }
     {
-        // An older, longer series file is left as it was when nothing is written to it;
-        // the coordinates file is cut after this run's header line.
+        // Older output files are replaced as a pair even when no station is saved: the
+        // series file is empty, the coordinates file holds this run's header line.
         const std::string older_series = "older series content\n1950  10.000  11.000\nmore of it\n";
         dialogue_case c = normal_run("older_output_files", 2);
         c.files_before.push_back({"QORN_TMAXq.TSF", older_series});
         c.files_before.push_back(
             {"QORNTMAXq.YX", "#Lon\tLat\tStation ID#\tan older and longer header\n  1.00000\t  2.00000\t  3\n"});
-        c.files_after = {{"QORN_TMAXq.TSF", older_series}, {"QORNTMAXq.YX", coordinates_header}};
+        c.files_after = {{"QORN_TMAXq.TSF", ""}, {"QORNTMAXq.YX", coordinates_header}};
         cases.push_back(c);
     }
     {
@@ -653,12 +653,12 @@ std::vector<dialogue_case> late_failure_cases() {
     cases.push_back(failing_run("letters_in_latitude_are_fatal", "2\n\nab\n", before_region + t::max_latitude_prompt(),
                                 illegal, empty_outputs(2)));
     {
-        // The failure report closes the output files: an older series file keeps its
-        // bytes, an older coordinates file is cut after this run's header line.
+        // Older output files were replaced at set-up: after the failure the series file is
+        // empty and the coordinates file holds this run's header line.
         const std::string older_series = "older series content\n";
         dialogue_case c = failing_run("failure_with_older_output_files", "2\n\nab\n",
                                       before_region + t::max_latitude_prompt(), illegal,
-                                      {{"QORN_TMAXq.TSF", older_series}, {"QORNTMAXq.YX", coordinates_header}});
+                                      {{"QORN_TMAXq.TSF", ""}, {"QORNTMAXq.YX", coordinates_header}});
         c.files_before.push_back({"QORN_TMAXq.TSF", older_series});
         c.files_before.push_back({"QORNTMAXq.YX", coordinates_header + "  1.00000\t  2.00000\t  3\n"});
         cases.push_back(c);

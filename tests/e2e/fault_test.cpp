@@ -7,9 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -315,10 +318,27 @@ TEST_F(fault_run, observations_name_taken_by_a_directory) {
     EXPECT_EQ(o.files, sorted({catalogue_file_name, observations_file_name}));
 }
 
+// Stations 5001 onwards, one record in January and one in December of 1950 each, all in
+// the box, with the expected lines and files of saving every one of them.
+stations_expected many_stations(int count, std::string& catalogue, std::string& observations) {
+    stations_expected e;
+    for (int i = 0; i < count; ++i) {
+        const std::string id = decimal(5001 + i);
+        const std::string lat = decimal(10 + i % 40) + ".25";
+        const std::string lon = decimal(5 + i % 30) + ".50";
+        catalogue += station(id, lat, lon, "7.0");
+        observations += record(id, "1950.042", decimal(i % 50) + ".5") + record(id, "1950.958", "-3.25");
+        e.save(5001 + i, lon, lat, "7.0", 1950, 1950, 1950, 1950,
+               {{1950, 1, decimal(i % 50) + ".5"}, {1950, 12, "-3.25"}});
+    }
+    return e;
+}
+
 // An output file bound to /dev/full: the system refuses its writes with ENOSPC. When the
 // refusal comes depends on how much output is gathered before it is passed on, but the run
-// always ends with the report, never with the closing lines, and the terminal shows
-// exactly the progress lines of the stations whose output was begun.
+// always ends with the report, never with the closing lines, the terminal shows exactly
+// the progress lines of the stations whose output was begun, and the device is left alone
+// while the regular file is cut back to match it.
 struct full_device_case {
     std::string name;
     int stations;
@@ -333,16 +353,7 @@ TEST_P(full_device_run, ends_with_the_write_refusal) {
     const full_device_case& c = GetParam();
     if (::access("/dev/full", W_OK) != 0) GTEST_SKIP() << "/dev/full is not available";
     std::string catalogue, observations;
-    stations_expected e;
-    for (int i = 0; i < c.stations; ++i) {
-        const std::string id = decimal(5001 + i);
-        const std::string lat = decimal(10 + i % 40) + ".25";
-        const std::string lon = decimal(5 + i % 30) + ".50";
-        catalogue += station(id, lat, lon, "7.0");
-        observations += record(id, "1950.042", decimal(i % 50) + ".5") + record(id, "1950.958", "-3.25");
-        e.save(5001 + i, lon, lat, "7.0", 1950, 1950, 1950, 1950,
-               {{1950, 1, decimal(i % 50) + ".5"}, {1950, 12, "-3.25"}});
-    }
+    const stations_expected e = many_stations(c.stations, catalogue, observations);
     write_archive(catalogue, observations);
     const std::string& full_name = c.series_full ? series_name : coordinates_name;
     ASSERT_EQ(::symlink("/dev/full", path(full_name).c_str()), 0);
@@ -363,20 +374,12 @@ TEST_P(full_device_run, ends_with_the_write_refusal) {
         EXPECT_GE(progress, 1u) << "the series file is refused only once a station is written";
     }
 
-    // The other file is a regular file: it holds whole records of the stations begun.
+    // No station reached the device whole, so the other file, a regular one, is cut back to
+    // where nothing was written: the coordinates header, or an empty series file.
     if (c.series_full) {
-        std::string rows = coordinates_header;
-        for (std::size_t i = 0; i < progress; ++i) rows += e.coordinates_rows[i];
-        EXPECT_EQ(o.coordinates, std::optional<std::string>(rows));
+        EXPECT_EQ(o.coordinates, std::optional<std::string>(coordinates_header));
     } else {
-        // The coordinates row of a station comes before its series block, so the station
-        // whose row was refused may have no block.
-        ASSERT_TRUE(o.series.has_value());
-        std::string blocks;
-        std::size_t whole = 0;
-        while (whole < progress && blocks.size() < o.series->size()) blocks += e.series_blocks[whole++];
-        EXPECT_EQ(*o.series, blocks);
-        EXPECT_GE(whole + 1, progress);
+        EXPECT_EQ(o.series, std::optional<std::string>(""));
     }
 }
 
@@ -386,6 +389,138 @@ INSTANTIATE_TEST_SUITE_P(
                       full_device_case{"coordinates_few_stations", 3, false},
                       full_device_case{"coordinates_many_stations", 1500, false}),
     [](const ::testing::TestParamInfo<full_device_case>& info) { return info.param.name; });
+
+// ================================================================ the output pair
+
+// Both files hold the first `whole` stations of `e` exactly, and nothing else.
+void expect_same_whole_stations(const run_outcome& o, const stations_expected& e, std::size_t whole) {
+    std::string rows = coordinates_header, blocks;
+    for (std::size_t i = 0; i < whole; ++i) {
+        rows += e.coordinates_rows[i];
+        blocks += e.series_blocks[i];
+    }
+    EXPECT_EQ(o.coordinates, std::optional<std::string>(rows));
+    EXPECT_EQ(o.series, std::optional<std::string>(blocks));
+}
+
+// How many stations the coordinates file lists (its lines after the header).
+std::size_t stations_listed(const std::optional<std::string>& coordinates) {
+    if (!coordinates) return 0;
+    return static_cast<std::size_t>(std::count(coordinates->begin(), coordinates->end(), '\n')) - 1;
+}
+
+// Another run holds the lock of one of the two files: this run ends at set-up with the
+// report naming that file, and neither file's bytes change.
+struct locked_case {
+    std::string name;
+    bool series_locked;  // else the coordinates file
+};
+
+void PrintTo(const locked_case& c, std::ostream* os) { *os << c.name; }
+
+class locked_run : public fault_run, public ::testing::WithParamInterface<locked_case> {};
+
+TEST_P(locked_run, leaves_both_files_untouched) {
+    const locked_case& c = GetParam();
+    write_archive(three_stations, three_blocks);
+    ASSERT_TRUE(e2e::write_file(dir.work, series_name, older_series));
+    ASSERT_TRUE(e2e::write_file(dir.work, coordinates_name, older_coordinates));
+    const std::string& locked_name = c.series_locked ? series_name : coordinates_name;
+    const int holder = ::open(path(locked_name).c_str(), O_RDWR);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+    const run_outcome o = run(box_answers());
+    ::close(holder);
+    expect_failure(o.result, system_error_heading, locked_name + " is in use by another run", "OPEN",
+                   c.series_locked ? "14" : "15");
+    EXPECT_EQ(o.result.out, t::banner() + t::menu() + t::opening_file(t::catalogue_name_field, first_five(catalogue_header)) +
+                                t::opening_file(t::observations_name_field, first_five(observations_header)));
+    EXPECT_EQ(o.series, std::optional<std::string>(older_series));
+    EXPECT_EQ(o.coordinates, std::optional<std::string>(older_coordinates));
+}
+
+INSTANTIATE_TEST_SUITE_P(outputs, locked_run,
+                         ::testing::Values(locked_case{"series_locked", true}, locked_case{"coordinates_locked", false}),
+                         [](const ::testing::TestParamInfo<locked_case>& info) { return info.param.name; });
+
+// A file-size limit of 48 KiB (96 blocks of 512 bytes for /bin/sh) refuses the series file
+// part-way through a row when its first 64 KiB are passed on, while the terminal output
+// stays below it (SIGXFSZ ignored, so the write fails with EFBIG): both files are cut back
+// to the same whole stations.
+TEST_F(fault_run, write_refused_part_way_leaves_no_torn_row) {
+    std::string catalogue, observations;
+    const stations_expected e = many_stations(1500, catalogue, observations);
+    write_archive(catalogue, observations);
+    const std::string wrapper = dir.base + "/limited.sh";
+    ASSERT_TRUE(e2e::write_file(dir.base, "limited.sh",
+                                "#!/bin/sh\ntrap '' XFSZ\nulimit -f 96\nexec " + std::string(VARNEX_BINARY) + "\n"));
+    ASSERT_EQ(::chmod(wrapper.c_str(), 0755), 0);
+    run_outcome o;
+    o.result = e2e::run_program(dir, wrapper, x::answer_lines(box_answers()), e2e::run_options{});
+    o.series = read_regular(series_name);
+    o.coordinates = read_regular(coordinates_name);
+    expect_failure(o.result, system_error_heading, "File too large", "WRITE", "14");
+    const std::size_t whole = stations_listed(o.coordinates);
+    EXPECT_GE(whole, 1u);
+    EXPECT_LT(whole, 1500u);
+    expect_same_whole_stations(o, e, whole);
+}
+
+// SIGTERM and SIGINT in the middle of a long run end it at the next station boundary:
+// exit status 128 plus the signal, nothing written after the last progress line, and both
+// files holding the same whole stations. The catalogue lists the stations in the reverse
+// order of data.txt, so every station costs a pass over the file.
+struct stopped_case {
+    std::string name;
+    int signal_number;
+};
+
+void PrintTo(const stopped_case& c, std::ostream* os) { *os << c.name; }
+
+class stopped_run : public fault_run, public ::testing::WithParamInterface<stopped_case> {};
+
+TEST_P(stopped_run, ends_at_a_station_boundary) {
+    constexpr int count = 1500;
+    std::string observations;
+    std::vector<std::string> stations;
+    stations_expected e;
+    for (int i = count - 1; i >= 0; --i) {
+        const std::string id = decimal(5001 + i);
+        stations.push_back(station(id, "45.00", "10.00", "7.0"));
+        for (int y = 1900; y <= 1950; ++y)
+            for (int m = 1; m <= 12; ++m) observations += record(id, x::month_date_text(y, m), "1.5");
+    }
+    std::string catalogue;
+    for (const std::string& line : stations) catalogue += line;
+    write_archive(catalogue, observations);
+    e2e::run_options options;
+    options.signal_number = GetParam().signal_number;
+    options.signal_marker = ">> Saving Station-:";
+    options.signal_after = 3;
+    const e2e::program_result r = e2e::run_program(dir, VARNEX_BINARY, x::answer_lines(box_answers()), options);
+    ASSERT_EQ(r.launch_error, "");
+    ASSERT_FALSE(r.timed_out);
+    EXPECT_EQ(r.signal_number, 0);
+    EXPECT_EQ(r.exit_status, 128 + GetParam().signal_number);
+    EXPECT_EQ(r.err, "");
+    std::size_t saved = 0;
+    for (std::size_t at = r.out.find(options.signal_marker); at != std::string::npos;
+         at = r.out.find(options.signal_marker, at + 1))
+        ++saved;
+    EXPECT_GE(saved, 3u);
+    EXPECT_LT(saved, static_cast<std::size_t>(count));
+    EXPECT_TRUE(r.out.ends_with(" 1950\n")) << "the last line is not a progress line";
+    const std::optional<std::string> coordinates = read_regular(coordinates_name);
+    const std::optional<std::string> series = read_regular(series_name);
+    ASSERT_TRUE(coordinates && series);
+    EXPECT_EQ(stations_listed(coordinates), saved);
+    EXPECT_EQ(static_cast<std::size_t>(std::count(series->begin(), series->end(), '\n')), 2 * saved);
+    EXPECT_TRUE(series->ends_with("   1.500   1.500\n"));
+}
+
+INSTANTIATE_TEST_SUITE_P(signals, stopped_run,
+                         ::testing::Values(stopped_case{"sigterm", SIGTERM}, stopped_case{"sigint", SIGINT}),
+                         [](const ::testing::TestParamInfo<stopped_case>& info) { return info.param.name; });
 
 // ================================================================ input files cut short
 
@@ -499,9 +634,9 @@ TEST_F(fault_run, malformed_number_in_the_catalogue) {
     EXPECT_EQ(o.coordinates, std::optional<std::string>(coordinates_header));
 }
 
-// The same over the output of an earlier run: the older, longer series file is left as it
-// was (nothing was written to it), while the coordinates file holds this run's header line.
-TEST_F(fault_run, malformed_number_in_the_catalogue_keeps_an_older_series_file) {
+// The same over the output of an earlier run: both older files were replaced at set-up, so
+// the series file is empty and the coordinates file holds this run's header line.
+TEST_F(fault_run, malformed_number_in_the_catalogue_empties_an_older_series_file) {
     const std::string catalogue = station("101", "45.00", "10.00", "100.0") + "  102   45.50   10.50   2OO.0\n";
     write_archive(catalogue, three_blocks);
     ASSERT_TRUE(e2e::write_file(dir.work, series_name, older_series));
@@ -510,7 +645,7 @@ TEST_F(fault_run, malformed_number_in_the_catalogue_keeps_an_older_series_file) 
     const run_outcome o = run(answers);
     expect_failure(o.result, heading_at(catalogue_file_name, 62), t::illegal_character_message, "READ", "12");
     EXPECT_EQ(o.result.out, dialogue(answers));
-    EXPECT_EQ(o.series, std::optional<std::string>(older_series));
+    EXPECT_EQ(o.series, std::optional<std::string>(""));
     EXPECT_EQ(o.coordinates, std::optional<std::string>(coordinates_header));
 }
 
@@ -532,9 +667,9 @@ TEST_F(fault_run, malformed_number_in_the_observations) {
     EXPECT_EQ(o.coordinates, std::optional<std::string>(e.coordinates));
 }
 
-// A bad number before any station is saved: the older series file is kept whole, and the
+// A bad number before any station is saved: the older series file is left empty, and the
 // coordinates file holds only this run's header line.
-TEST_F(fault_run, malformed_first_observation_keeps_an_older_series_file) {
+TEST_F(fault_run, malformed_first_observation_empties_an_older_series_file) {
     write_archive(three_stations, record("101", "1950.042", "1.0.0") + three_blocks);
     ASSERT_TRUE(e2e::write_file(dir.work, series_name, older_series));
     ASSERT_TRUE(e2e::write_file(dir.work, coordinates_name, older_coordinates + older_coordinates));
@@ -542,7 +677,7 @@ TEST_F(fault_run, malformed_first_observation_keeps_an_older_series_file) {
     const run_outcome o = run(answers);
     expect_failure(o.result, heading_at(observations_file_name, 112), t::illegal_character_message, "READ", "13");
     EXPECT_EQ(o.result.out, dialogue(answers) + t::qualifying_stations(3));
-    EXPECT_EQ(o.series, std::optional<std::string>(older_series));
+    EXPECT_EQ(o.series, std::optional<std::string>(""));
     EXPECT_EQ(o.coordinates, std::optional<std::string>(coordinates_header));
 }
 

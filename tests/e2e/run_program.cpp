@@ -101,13 +101,31 @@ int open_for_child(const std::string& path, int flags) {
     ::_exit(127);
 }
 
-// Waits for the child, killing it once the time limit has passed.
-void wait_for_child(pid_t pid, int time_limit_seconds, program_result& result) {
+std::size_t occurrences(const std::string& text, std::string_view marker) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(marker); !marker.empty() && at != std::string::npos; at = text.find(marker, at + 1))
+        ++count;
+    return count;
+}
+
+// Waits for the child, killing it once the time limit has passed, and sending it the
+// planned signal once its output (in out_path) shows the marker often enough.
+void wait_for_child(pid_t pid, int time_limit_seconds, const run_options& options, const std::string& out_path,
+                    program_result& result) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(time_limit_seconds);
     int status = 0;
+    bool signal_sent = options.signal_number == 0;
     for (;;) {
         pid_t done = ::waitpid(pid, &status, WNOHANG);
         if (done == pid) break;
+        if (!signal_sent) {
+            std::ifstream out(out_path, std::ios::binary);
+            const std::string text((std::istreambuf_iterator<char>(out)), std::istreambuf_iterator<char>());
+            if (occurrences(text, options.signal_marker) >= static_cast<std::size_t>(options.signal_after)) {
+                ::kill(pid, options.signal_number);
+                signal_sent = true;
+            }
+        }
         if (done < 0 && errno != EINTR) {
             result.launch_error = std::string("waitpid failed: ") + std::strerror(errno);
             return;
@@ -174,6 +192,15 @@ std::vector<std::string> list_files(const std::string& dir) {
 
 program_result run_program(const scratch_dir& dir, const std::string& program, std::string_view answers,
                            const std::vector<env_setting>& extra_env, int time_limit_seconds) {
+    run_options options;
+    options.env = extra_env;
+    options.time_limit_seconds = time_limit_seconds;
+    return run_program(dir, program, answers, options);
+}
+
+program_result run_program(const scratch_dir& dir, const std::string& program, std::string_view answers,
+                           const run_options& options) {
+    int time_limit_seconds = options.time_limit_seconds;
     program_result result;
     const std::string in_path = join_path(dir.base, "answers.txt");
     const std::string out_path = join_path(dir.base, "stdout.txt");
@@ -183,13 +210,14 @@ program_result run_program(const scratch_dir& dir, const std::string& program, s
         return result;
     }
 
-    std::vector<std::string> env_text = child_environment(extra_env);
+    std::vector<std::string> env_text = child_environment(options.env);
     std::vector<char*> envp;
     for (std::string& entry : env_text) envp.push_back(entry.data());
     envp.push_back(nullptr);
     std::vector<std::string> command = wrapper_words();
     if (!command.empty()) time_limit_seconds *= wrapper_time_factor;
     command.push_back(program);
+    command.insert(command.end(), options.args.begin(), options.args.end());
     std::vector<char*> argv;
     for (std::string& word : command) argv.push_back(word.data());
     argv.push_back(nullptr);
@@ -220,7 +248,7 @@ program_result run_program(const scratch_dir& dir, const std::string& program, s
         return result;
     }
 
-    wait_for_child(pid, time_limit_seconds, result);
+    wait_for_child(pid, time_limit_seconds, options, out_path, result);
     int child_error = 0;
     if (::read(report[0], &child_error, sizeof child_error) == static_cast<ssize_t>(sizeof child_error)) {
         result.launch_error = "cannot start " + program + ": " + std::strerror(child_error);

@@ -62,4 +62,18 @@ program_result run_program(const scratch_dir& dir, const std::string& program,
                            std::string_view answers, const std::vector<env_setting>& extra_env,
                            int time_limit_seconds = default_time_limit_seconds);
 
+struct run_options {
+    std::vector<std::string> args;  // command-line arguments after the program name
+    std::vector<env_setting> env;
+    int time_limit_seconds = default_time_limit_seconds;
+    // When signal_number is set, it is sent to the program once its standard output holds
+    // `signal_marker` at least `signal_after` times.
+    int signal_number = 0;
+    std::string signal_marker;
+    int signal_after = 0;
+};
+
+program_result run_program(const scratch_dir& dir, const std::string& program, std::string_view answers,
+                           const run_options& options);
+
 }  // namespace e2e

@@ -342,12 +342,40 @@ TEST_F(UnitsTest, OutputHoldsExactlyWhatWasWritten) {
     EXPECT_EQ(file_bytes(path), "first\nsecond\n");
 }
 
-TEST_F(UnitsTest, ExistingLongerFileIsCutByTheFirstWrite) {
+TEST_F(UnitsTest, EmptiedFileHoldsOnlyTheNewOutput) {
     const std::string path = file("old.TSF", std::string(5000, 'o') + "\n");
     textio::open_output(out, 14, path);
+    textio::empty_output(out);
     textio::write_bytes(out, "new\n");
     textio::close_output(out);
     EXPECT_EQ(file_bytes(path), "new\n");
+}
+
+TEST_F(UnitsTest, CutBackDropsPendingBytesAndEverythingPastTheLength) {
+    const std::string path = fresh("cut.TSF");
+    textio::open_output(out, 14, path);
+    textio::write_bytes(out, "whole\n");
+    textio::flush_output(out);
+    const std::int64_t whole = textio::output_length(out);
+    textio::write_bytes(out, "torn");
+    textio::flush_output(out);
+    textio::write_bytes(out, " row\n");
+    textio::write_output_up_to(out, whole);
+    textio::cut_output(out, whole);
+    textio::close_output(out);
+    EXPECT_EQ(file_bytes(path), "whole\n");
+}
+
+TEST_F(UnitsTest, SecondLockOnTheSameFileIsRefused) {
+    const std::string path = fresh("locked.TSF");
+    textio::out_unit second;
+    textio::open_output(out, 14, path);
+    textio::open_output(second, 14, path);
+    EXPECT_TRUE(textio::lock_output(out));
+    EXPECT_FALSE(textio::lock_output(second));
+    textio::close_output(out);
+    EXPECT_TRUE(textio::lock_output(second));
+    textio::close_output(second);
 }
 
 TEST_F(UnitsTest, FileNeverWrittenKeepsItsContent) {
@@ -370,6 +398,7 @@ TEST_F(UnitsTest, LargeOutputPassesThroughSeveralFlushes) {
     const std::string path = file("large.TSF", "stale bytes that must vanish\n");
     std::string expected;
     textio::open_output(out, 14, path);
+    textio::empty_output(out);
     for (int i = 0; i < 30000; ++i) {
         const std::string row = "row " + std::to_string(i) + "\n";
         expected += row;
@@ -386,6 +415,7 @@ TEST_F(UnitsTest, CloseAllUnitsWritesPendingOutput) {
     textio::out_unit second;
     textio::open_output(out, 14, series);
     textio::open_output(second, 15, coordinates);
+    textio::empty_output(out);
     textio::open_input(in, 12, catalogue);
     textio::write_bytes(out, "s\n");
     textio::write_bytes(second, "header\n");
