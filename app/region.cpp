@@ -1,7 +1,6 @@
 // The region dialogue: the coordinate conventions, the four edges of the box, the box
 // shown back, and its confirmation.
 #include "app/dialogue.hpp"
-#include "app/settings.hpp"
 #include "app/terminal_ops.hpp"
 #include "textio/read.hpp"
 #include "textio/terminal.hpp"
@@ -142,8 +141,7 @@ void show_box(const run_settings& run) {
 
 }  // namespace
 
-void ask_region() {
-    run_settings& run = settings();
+void ask_region(run_settings& run) {
     say(second_banner);
     do {
         for (const format_list& line : explanation) say(line);

@@ -5,9 +5,7 @@
 #include <string_view>
 
 #include "app/dialogue.hpp"
-#include "app/settings.hpp"
 #include "app/terminal_ops.hpp"
-#include "engine/station_pass.hpp"
 #include "textio/read.hpp"
 #include "textio/terminal.hpp"
 #include "util/blank.hpp"
@@ -42,12 +40,11 @@ const format_list header_read = parse_format("(a)");
 const format_list header_echo = parse_format("(1x,a)");
 const format_list file_missing = parse_format("(/1x,'The file: ',a,' Does not exist. ')");
 const format_list terminating = parse_format("(1x,'Find that File! Program Terminating')");
-const format_list coordinates_header = parse_format("('#Lon',a,'Lat',a,'Station ID#')");
 
 constexpr const char* type_tags[] = {"TAVEq", "TMAXq", "TMINq", "_TAVE"};
 
-constexpr int catalogue_header_lines = 60;
-constexpr int observations_header_lines = 111;
+using engine::catalogue_header_lines;
+using engine::observations_header_lines;
 constexpr int echoed_header_lines = 5;
 constexpr int header_line_width = 88;
 
@@ -71,22 +68,23 @@ bool file_exists(std::string_view name) {
     return ::stat(std::string(name).c_str(), &info) == 0;
 }
 
-// Writes the missing-file lines, waits for Return, and stops the run with status 1, so
-// that a script can tell a missing archive file from success.
-[[noreturn]] void give_up_on(std::string_view name_field) {
+// Writes the missing-file lines and waits for Return.
+void give_up_on(std::string_view name_field) {
     say(file_missing, {textio::item_text(name_field)});
     say(terminating);
     pause(" Hit RETURN to continue");
-    if (files().catalogue.fd >= 0) textio::close_input(files().catalogue);
-    stop(1);
 }
 
 // Opens an input file, shows its name and first header lines, and passes over the rest of
-// its header. `line_counter` is the cell that counts the header lines.
-void open_archive_file(textio::in_unit& unit, int unit_number, std::string_view name_field,
+// its header; false when the file is missing. `line_counter` is the cell that counts the
+// header lines.
+bool open_archive_file(run_settings& run, textio::in_unit& unit, int unit_number, std::string_view name_field,
                        int header_lines, std::int32_t& line_counter) {
-    settings().confirm_answer = file_exists(trimmed(name_field));
-    if (!settings().confirm_answer) give_up_on(name_field);
+    run.confirm_answer = file_exists(trimmed(name_field));
+    if (!run.confirm_answer) {
+        give_up_on(name_field);
+        return false;
+    }
     textio::open_input(unit, unit_number, trimmed(name_field));
     say(opening_file, {textio::item_text(name_field)});
     char header_line[header_line_width];
@@ -95,6 +93,7 @@ void open_archive_file(textio::in_unit& unit, int unit_number, std::string_view 
         textio::read_formatted(unit, header_read, {&target, 1});
         if (line_counter <= echoed_header_lines) say(header_echo, {textio::item_text(field(header_line))});
     }
+    return true;
 }
 
 }  // namespace
@@ -103,8 +102,7 @@ void show_banner() {
     for (const format_list& line : banner_lines) say(line);
 }
 
-void choose_data_type() {
-    run_settings& run = settings();
+void choose_data_type(run_settings& run) {
     for (;;) {
         for (const format_list& line : menu_lines) say(line);
         answer(run.data_type);
@@ -115,15 +113,19 @@ void choose_data_type() {
     std::memcpy(run.type_tag, type_tags[run.data_type - 1], sizeof run.type_tag);
 }
 
-void open_input_files() {
-    run_settings& run = settings();
-    set_field(run.catalogue_name, "site_summary.txt");
-    set_field(run.observations_name, "data.txt");
-    open_archive_file(files().catalogue, catalogue_unit, field(run.catalogue_name), catalogue_header_lines,
-                      run.reject_answer);
+bool open_input_files(dialogue_run& run) {
+    run_settings& s = run.settings;
+    set_field(s.catalogue_name, "site_summary.txt");
+    set_field(s.observations_name, "data.txt");
+    if (!open_archive_file(s, run.archive.catalogue, engine::catalogue_unit, field(s.catalogue_name),
+                           catalogue_header_lines, s.reject_answer))
+        return false;
     std::int32_t observations_counter = 0;
-    open_archive_file(files().observations, observations_unit, field(run.observations_name),
-                      observations_header_lines, observations_counter);
+    if (open_archive_file(s, run.archive.observations, engine::observations_unit, field(s.observations_name),
+                          observations_header_lines, observations_counter))
+        return true;
+    textio::close_input(run.archive.catalogue);
+    return false;
 }
 
 namespace {
@@ -132,25 +134,20 @@ namespace {
 void open_and_lock(textio::out_unit& unit, int unit_number, std::string_view name) {
     textio::open_output(unit, unit_number, name);
     if (!textio::lock_output(unit))
-        textio::raise_failure({textio::failure_kind::in_use, "OPEN", unit_number, 0, unit.name.c_str(), 0});
+        textio::raise_failure(textio::failure_at(textio::failure_kind::in_use, "OPEN", unit_number, unit.name));
 }
 
 }  // namespace
 
 // Both files are emptied only once both are locked, so the pair is replaced together.
-void open_output_files() {
-    run_settings& run = settings();
-    run_files& all = files();
-    const std::string_view tag(run.type_tag, sizeof run.type_tag);
-    set_field(run.output_name, std::string("QORN_").append(tag).append(".TSF"));
-    open_and_lock(all.series, series_unit, trimmed(field(run.output_name)));
-    set_field(run.output_name, std::string("QORN").append(tag).append(".YX"));
-    open_and_lock(all.coordinates, coordinates_unit, trimmed(field(run.output_name)));
-    textio::empty_output(all.series);
-    textio::empty_output(all.coordinates);
-    const std::string_view tab(&run.separator, 1);
-    textio::write_formatted(all.coordinates, coordinates_header, {textio::item_text(tab), textio::item_text(tab)});
-    engine::mark_whole_station(all);
+void open_output_files(dialogue_run& run) {
+    run_settings& s = run.settings;
+    const std::string_view tag(s.type_tag, sizeof s.type_tag);
+    set_field(s.output_name, std::string("QORN_").append(tag).append(".TSF"));
+    open_and_lock(run.outputs.series, engine::series_unit, trimmed(field(s.output_name)));
+    set_field(s.output_name, std::string("QORN").append(tag).append(".YX"));
+    open_and_lock(run.outputs.coordinates, engine::coordinates_unit, trimmed(field(s.output_name)));
+    engine::start_series_pair(run.outputs, s.separator);
 }
 
 }  // namespace app

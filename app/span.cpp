@@ -1,11 +1,10 @@
 // The time span and completeness dialogue: first and last year, their confirmation, and
 // the largest number of missing months a saved station may have.
 #include "app/dialogue.hpp"
-#include "app/settings.hpp"
 #include "app/terminal_ops.hpp"
 #include "textio/read.hpp"
 #include "textio/terminal.hpp"
-#include "util/convert.hpp"
+#include "textio/convert.hpp"
 
 namespace app {
 namespace {
@@ -83,18 +82,9 @@ void ask_last_year(run_settings& run) {
     }
 }
 
-// The fraction becomes a count of months, formed in single precision and truncated. A
-// fraction of zero allows no missing month, as the help text promises; a negative or
-// not-a-number fraction keeps every month allowed.
-std::int32_t missing_month_limit(std::int32_t potential_months, float fraction) {
-    if (fraction == 0.0f) return 0;
-    if (fraction > 0.0f) return util::truncate_to_int32(static_cast<float>(potential_months) * fraction);
-    return potential_months;
-}
-
 void ask_completeness(run_settings& run) {
     const std::int32_t potential_months = (run.lyod - run.fyod) * 12 + 12;
-    const std::int32_t example_count = util::truncate_to_int32(static_cast<float>(potential_months) * 0.25f);
+    const std::int32_t example_count = textio::truncate_to_int32(static_cast<float>(potential_months) * 0.25f);
     for (int i = 0; i < static_cast<int>(std::size(completeness_intro)); ++i) {
         if (i == potential_months_line) say(completeness_intro[i], {item_int(potential_months)});
         else if (i == example_count_line) say(completeness_intro[i], {item_int(example_count)});
@@ -102,13 +92,12 @@ void ask_completeness(run_settings& run) {
     }
     say(fraction_prompt);
     answer(run.missing_fraction);
-    run.max_missing = missing_month_limit(potential_months, run.missing_fraction);
+    run.max_missing = engine::missing_month_limit(potential_months, run.missing_fraction);
 }
 
 }  // namespace
 
-void ask_time_span() {
-    run_settings& run = settings();
+void ask_time_span(run_settings& run) {
     for (;;) {
         say(rule_line);
         say(span_title);

@@ -2,12 +2,8 @@
 
 #include <unistd.h>
 
-#include <cstdlib>
-#include <cstring>
 #include <string>
 
-#include "app/settings.hpp"
-#include "engine/station_pass.hpp"
 #include "textio/read.hpp"
 #include "textio/terminal.hpp"
 
@@ -18,15 +14,6 @@ void answer_item(const textio::in_item& item) {
     textio::read_free_form(textio::terminal_input(), {&item, 1}, false);
 }
 
-void write_error_text(const std::string& text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(2, text.data() + done, text.size() - done);
-        if (n <= 0) return;
-        done += static_cast<std::size_t>(n);
-    }
-}
-
 std::string unit_text(int unit) { return unit == textio::terminal_unit ? "*" : std::to_string(unit); }
 
 // The heading names where the failure happened, so that a bad line of an archive can be
@@ -35,7 +22,7 @@ std::string heading(const textio::io_failure& failure) {
     if (failure.kind == textio::failure_kind::system || failure.kind == textio::failure_kind::in_use)
         return "System Error:";
     std::string text = "Run-time error";
-    if (failure.file_name && *failure.file_name) {
+    if (!failure.file_name.empty()) {
         text += " in ";
         text += failure.file_name;
         if (failure.line > 0) text += " at line " + std::to_string(failure.line);
@@ -55,41 +42,26 @@ void pause(const char* text) {
     textio::in_unit& input = textio::terminal_input();
     std::string line;
     if (!textio::read_record(input, line))
-        textio::raise_failure({textio::failure_kind::end_of_file, "READ", textio::terminal_unit, 0,
-                               input.name.c_str(), input.line + 1});
+        textio::raise_failure(
+            textio::failure_at(textio::failure_kind::end_of_file, "READ", textio::terminal_unit, input.name, input.line + 1));
 }
 
 void answer(std::int32_t& target) { answer_item(textio::target_int(target)); }
 void answer(float& target) { answer_item(textio::target_real(target)); }
 void answer(bool& target) { answer_item(textio::target_logical(target)); }
 
-void stop(int status) {
-    textio::close_all_units();
-    std::exit(status);
+std::string failure_report_text(const textio::io_failure& failure) {
+    return "? " + heading(failure) + "\n? " + failure.message + "\n? " + failure.operation + "(UNIT=" +
+           unit_text(failure.unit) + ",...\n";
 }
 
-namespace {
-
-std::string message_text(const textio::io_failure& failure) {
-    if (failure.kind == textio::failure_kind::in_use)
-        return std::string(failure.file_name ? failure.file_name : "") + " is in use by another run";
-    const char* message = textio::failure_message(failure.kind);
-    return message ? message : std::strerror(failure.error_number);
-}
-
-}  // namespace
-
-void report_failure(const textio::io_failure& failure) {
-    engine::cut_back_to_whole_stations(files());
-    textio::close_all_units();
-    std::string text = "? " + heading(failure) + "\n";
-    text += "? ";
-    text += message_text(failure);
-    text += "\n? ";
-    text += failure.operation;
-    text += "(UNIT=" + unit_text(failure.unit) + ",...\n";
-    write_error_text(text);
-    std::_Exit(255);
+void write_error_text(const std::string& text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(2, text.data() + done, text.size() - done);
+        if (n <= 0) return;
+        done += static_cast<std::size_t>(n);
+    }
 }
 
 }  // namespace app

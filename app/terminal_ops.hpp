@@ -1,8 +1,9 @@
-// The terminal conventions every dialogue shares: prompt, pause, free-form answer, stop,
-// and the run-time failure report.
+// The terminal conventions every dialogue shares: prompt, pause, free-form answer, and
+// the text of the run-time failure report.
 #pragma once
 #include <cstdint>
 #include <initializer_list>
+#include <string>
 
 #include "textio/failure.hpp"
 #include "textio/format.hpp"
@@ -20,11 +21,11 @@ void answer(std::int32_t& target);
 void answer(float& target);
 void answer(bool& target);
 
-// Closes every file, writing pending output, and ends the process with `status`: 0 at the
-// normal end, 1 when an archive file is missing.
-[[noreturn]] void stop(int status = 0);
+// The three "? " lines of the failure report: where it happened, what happened, and the
+// operation and unit.
+std::string failure_report_text(const textio::io_failure& failure);
 
-// Closes every file, writes the three "? " lines to standard error, exits with 255.
-[[noreturn]] void report_failure(const textio::io_failure& failure);
+// Writes text to standard error as it is, ignoring a refusal.
+void write_error_text(const std::string& text);
 
 }  // namespace app

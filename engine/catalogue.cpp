@@ -2,12 +2,9 @@
 
 #include "engine/stations.hpp"
 #include "textio/read.hpp"
-#include "textio/terminal.hpp"
 
 namespace engine {
 namespace {
-
-const textio::format_list count_message = textio::parse_format("(/1x,'Number of qualifying stations = ',i8,/)");
 
 void append_station(station_table& table, std::int32_t id, float lat, float lon, float extra) {
     if (table.station_id.empty()) {
@@ -27,28 +24,21 @@ void append_station(station_table& table, std::int32_t id, float lat, float lon,
 
 }  // namespace
 
-station_table& stations() {
-    static station_table table;
-    return table;
-}
-
-bool inside_box(const app::run_settings& run, float lat, float lon) {
+bool inside_box(const run_settings& run, float lat, float lon) {
     if (!(run.min_lat <= lat && lat <= run.max_lat)) return false;
     if (run.crosses_dateline == 0) return run.min_lon <= lon && lon <= run.max_lon;
     return (run.min_lon <= lon && lon <= 180.0f) || (-180.0f <= lon && lon <= run.max_lon);
 }
 
-void load_station_catalogue(const app::run_settings& run, app::run_files& files) {
-    station_table& table = stations();
+void load_station_catalogue(const run_settings& run, textio::in_unit& catalogue, station_table& table) {
     // A value left empty keeps what the same field had in the previous record.
     std::int32_t id = 0;
     float lat = 0.0f, lon = 0.0f, extra = 0.0f;
     const textio::in_item fields[] = {textio::target_identifier(id), textio::target_real(lat),
                                       textio::target_real(lon), textio::target_real(extra)};
-    while (textio::read_free_form(files.catalogue, fields, true) == textio::read_outcome::ok)
+    while (textio::read_free_form(catalogue, fields, true) == textio::read_outcome::ok)
         if (inside_box(run, lat, lon)) append_station(table, id, lat, lon, extra);
-    textio::write_formatted(textio::terminal_output(), count_message, {textio::item_int(table.qualifying_count)});
-    textio::close_input(files.catalogue);
+    textio::close_input(catalogue);
 }
 
 }  // namespace engine

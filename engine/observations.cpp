@@ -7,17 +7,10 @@
 #include "engine/record_skim.hpp"
 #include "textio/failure.hpp"
 #include "textio/read.hpp"
-#include "textio/terminal.hpp"
-#include "util/convert.hpp"
+#include "textio/convert.hpp"
 
 namespace engine {
 namespace {
-
-const textio::format_list missing_station = textio::parse_format("(1x,'**station data missing** ',i8)");
-const textio::format_list fraction_text = textio::parse_format("(f5.3)");
-
-constexpr const char* month_texts[12] = {"0.042", "0.125", "0.208", "0.292", "0.375", "0.458",
-                                         "0.542", "0.625", "0.708", "0.792", "0.875", "0.958"};
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 bool is_digit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
@@ -64,7 +57,7 @@ float plain_value(const plain_number& n) { return plain_number_value(n.digits, n
 // both exact, so one division rounds correctly), truncated toward zero.
 std::int32_t plain_identifier(const plain_number& n) {
     const double value = static_cast<double>(n.digits) / exact_powers_of_ten[n.decimals];
-    return util::truncate_to_int32(n.negative ? -value : value);
+    return textio::truncate_to_int32(n.negative ? -value : value);
 }
 
 // The common record: four plain numbers separated by blanks or tabs, the fourth ended by a
@@ -86,8 +79,8 @@ void skip_header(textio::in_unit& unit) {
     std::string_view record;
     for (int i = 0; i < observations_header_lines; ++i)
         if (!textio::next_raw_record(unit, record))
-            textio::raise_failure({textio::failure_kind::end_of_file, "READ", unit.unit, 0, unit.name.c_str(),
-                                   unit.line + 1});
+            textio::raise_failure(
+                textio::failure_at(textio::failure_kind::end_of_file, "READ", unit.unit, unit.name, unit.line + 1));
 }
 
 void store_record(observation_reader& r, float date, float value) {
@@ -218,21 +211,11 @@ bool gather_block_records(textio::in_unit& unit, observation_reader& r, station_
     textio::pass_buffered_records(unit, gathered.bytes, gathered.records, gathered.last_record_offset);
     r.values_stale = true;
     r.block_count = static_cast<std::int32_t>(r.block_dates.size());
-    table.last_year[row] = util::truncate_to_int32(r.block_dates.back());
+    table.last_year[row] = textio::truncate_to_int32(r.block_dates.back());
     return gathered.ended_by_other_station;
 }
 
 }  // namespace
-
-observation_reader& reader() {
-    static observation_reader state;
-    return state;
-}
-
-void start_observation_search() {
-    reader().found_count = 0;
-    reader().rewind_count = 0;
-}
 
 bool read_observation(textio::in_unit& unit, observation_record& record) {
     std::string_view text;
@@ -248,9 +231,9 @@ bool read_observation(textio::in_unit& unit, observation_record& record) {
     return more;
 }
 
-block_outcome collect_station_block(station_table& table, std::int32_t row, app::run_files& files) {
-    observation_reader& r = reader();
-    textio::in_unit& unit = files.observations;
+block_outcome collect_station_block(observation_reader& r, station_table& table, std::int32_t row,
+                                    textio::in_unit& observations) {
+    textio::in_unit& unit = observations;
     r.block_count = 0;
     r.block_found = false;
     r.block_dates.clear();
@@ -271,7 +254,7 @@ block_outcome collect_station_block(station_table& table, std::int32_t row, app:
                 continue;
             }
             const float date = r.last_record.date;
-            const std::int32_t year = util::truncate_to_int32(date);
+            const std::int32_t year = textio::truncate_to_int32(date);
             if (!r.block_found) {
                 table.first_year[row] = year;
                 r.block_found = true;
@@ -288,86 +271,11 @@ block_outcome collect_station_block(station_table& table, std::int32_t row, app:
         textio::rewind_input(unit);
         skip_header(unit);
         if (r.rewind_count <= 1) continue;
-        textio::write_formatted(textio::terminal_output(), missing_station, {textio::item_int(wanted)});
         r.rewind_count = 0;
-        return block_outcome::no_block;
+        return block_outcome::missing_reported;
     }
 }
 
-void release_block(app::run_files& files) { textio::step_back_record(files.observations); }
-
-namespace {
-
-// The month of a fraction of a year is decided by its "(f5.3)" text. That text is a
-// non-decreasing step function of the fraction, so the fractions that give one month's text
-// form one interval of floats; the bounds are found once by bisection on the text itself.
-struct month_intervals {
-    float low[12];   // smallest fraction whose text reads at least the month's text
-    float high[12];  // smallest fraction whose text reads above it
-};
-
-int thousandths_text_value(float fraction) {
-    char text[5];
-    const textio::out_item item = textio::item_real(fraction);
-    textio::format_to_string(text, sizeof text, fraction_text, {&item, 1});
-    int value = 0;
-    for (const char c : text)
-        if (is_digit(c)) value = value * 10 + (c - '0');
-    return value;
-}
-
-// Smallest float in [0, 1] whose text reads at least `target` thousandths.
-float first_fraction_reading(int target) {
-    std::uint32_t low = 0, high = 0x3F800000u;  // bit patterns of 0.0 and 1.0
-    while (low < high) {
-        const std::uint32_t middle = low + (high - low) / 2;
-        float f;
-        std::memcpy(&f, &middle, sizeof f);
-        if (thousandths_text_value(f) >= target) high = middle;
-        else low = middle + 1;
-    }
-    float f;
-    std::memcpy(&f, &low, sizeof f);
-    return f;
-}
-
-const month_intervals& month_table() {
-    static const month_intervals table = [] {
-        month_intervals t;
-        for (int m = 0; m < 12; ++m) {
-            const int thousandths = (month_texts[m][2] - '0') * 100 + (month_texts[m][3] - '0') * 10 +
-                                    (month_texts[m][4] - '0');
-            t.low[m] = first_fraction_reading(thousandths);
-            t.high[m] = first_fraction_reading(thousandths + 1);
-        }
-        return t;
-    }();
-    return table;
-}
-
-}  // namespace
-
-int month_of_fraction(float fraction) {
-    const month_intervals& t = month_table();
-    if (!(fraction >= t.low[0] && fraction < t.high[11])) return 0;  // NaN fails too
-    // Each interval lies within 0.001 of its mid-month point (m - 0.5)/12, so twelve times
-    // the fraction names the only month it can be.
-    const int m = static_cast<int>(fraction * 12.0f);
-    return (fraction >= t.low[m] && fraction < t.high[m]) ? m + 1 : 0;
-}
-
-int month_of_fraction_by_text(float fraction) {
-    char text[5];
-    const textio::out_item item = textio::item_real(fraction);
-    textio::format_to_string(text, sizeof text, fraction_text, {&item, 1});
-    for (int m = 0; m < 12; ++m)
-        if (std::memcmp(text, month_texts[m], 5) == 0) return m + 1;
-    return 0;
-}
-
-year_month date_to_year_month(float date) {
-    const std::int32_t year = util::truncate_to_int32(date);
-    return {year, month_of_fraction(date - static_cast<float>(year))};
-}
+void release_block(textio::in_unit& observations) { textio::step_back_record(observations); }
 
 }  // namespace engine

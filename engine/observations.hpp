@@ -4,15 +4,15 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/settings.hpp"
 #include "engine/stations.hpp"
 
 namespace engine {
 
 enum class block_outcome {
-    ended_by_record,  // the record that ended the block was read and must be stepped back over
-    ended_by_eof,     // the block ran to the end of the file
-    no_block,         // the station's records were not found
+    ended_by_record,   // the record that ended the block was read and must be stepped back over
+    ended_by_eof,      // the block ran to the end of the file
+    missing_reported,  // not found from here to the end nor from the top: the station is missing
+    no_block,          // not found, without a report: every station of the table was found already
 };
 
 // File offsets [begin, end) of a run of whole records.
@@ -47,30 +47,14 @@ struct observation_reader {
 };
 
 inline constexpr std::size_t max_block_records = 3600;
-inline constexpr int observations_header_lines = 111;
 
-observation_reader& reader();
-
-// Clears the counts kept across stations; called when the station pass starts.
-void start_observation_search();
-
-block_outcome collect_station_block(station_table& table, std::int32_t row, app::run_files& files);
+// Collects the block of the station in `row` into the reader, searching data.txt forward
+// from where the last search stopped, then once from the top.
+block_outcome collect_station_block(observation_reader& r, station_table& table, std::int32_t row,
+                                    textio::in_unit& observations);
 
 // Steps data.txt back over the record that ended the last block.
-void release_block(app::run_files& files);
-
-// Year and month (1 to 12) of a decimal date; month 0 when the fraction of the year is
-// not one of the twelve month mid-points at three decimals.
-struct year_month {
-    std::int32_t year;
-    int month;
-};
-year_month date_to_year_month(float date);
-
-// Month (1 to 12, or 0) of a fraction of a year: quickly, and by comparing its "(f5.3)"
-// text with the month texts. The two agree for every float.
-int month_of_fraction(float fraction);
-int month_of_fraction_by_text(float fraction);
+void release_block(textio::in_unit& observations);
 
 // Reads one observation record. Returns false at the end of the file. Values left empty
 // keep those of the previous record.

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/settings.hpp"
+#include "engine/run_settings.hpp"
 
 namespace engine {
 
@@ -21,14 +21,12 @@ struct station_table {
 
 inline constexpr std::size_t max_stations = 40000;
 
-station_table& stations();
-
 // Whether a catalogue position lies in the confirmed box (bounds inclusive, latitude
 // first, a not-a-number coordinate never inside).
-bool inside_box(const app::run_settings& run, float lat, float lon);
+bool inside_box(const run_settings& run, float lat, float lon);
 
-// Reads the catalogue from its first station record to its end through the box filter,
-// prints the count of stations kept and closes the catalogue.
-void load_station_catalogue(const app::run_settings& run, app::run_files& files);
+// Reads the catalogue from its first station record to its end through the box filter
+// into the table, and closes the catalogue.
+void load_station_catalogue(const run_settings& run, textio::in_unit& catalogue, station_table& table);
 
 }  // namespace engine

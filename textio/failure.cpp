@@ -1,37 +1,33 @@
 #include "textio/failure.hpp"
 
-#include <cstdio>
-#include <cstdlib>
+#include <cstring>
+#include <utility>
 
 namespace textio {
-namespace {
 
-void default_report(const io_failure& failure) {
-    const char* message = failure_message(failure.kind);
-    std::fprintf(stderr, "? Run-time error\n? %s\n? %s(UNIT=*,...\n", message ? message : "System Error:",
-                 failure.operation);
-    std::exit(255);
-}
-
-failure_handler installed_handler = default_report;
-
-}  // namespace
-
-void set_failure_handler(failure_handler handler) { installed_handler = handler ? handler : default_report; }
-
-void raise_failure(const io_failure& failure) {
-    installed_handler(failure);
-    std::abort();  // a handler must not return
-}
-
-const char* failure_message(failure_kind kind) {
-    switch (kind) {
+std::string failure_message(const io_failure& failure) {
+    switch (failure.kind) {
         case failure_kind::end_of_file: return "Attempt to read past end of file";
         case failure_kind::illegal_character: return "Illegal character in numeric input";
-        case failure_kind::system:
-        case failure_kind::in_use: return nullptr;
+        case failure_kind::system: return std::strerror(failure.error_number);
+        case failure_kind::in_use: return failure.file_name + " is in use by another run";
     }
-    return nullptr;
+    return {};
+}
+
+io_failure failure_at(failure_kind kind, std::string operation, int unit, std::string file_name, long line) {
+    io_failure failure;
+    failure.kind = kind;
+    failure.operation = std::move(operation);
+    failure.unit = unit;
+    failure.file_name = std::move(file_name);
+    failure.line = line;
+    return failure;
+}
+
+void raise_failure(io_failure failure) {
+    failure.message = failure_message(failure);
+    throw std::move(failure);
 }
 
 }  // namespace textio

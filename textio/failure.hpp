@@ -1,6 +1,7 @@
-// The single way a fatal input/output condition leaves the text layer: it is described
-// as an io_failure and handed to the run-time failure report, which never returns.
+// A fatal input/output condition, as a value: the text layer and the engine throw it, and
+// the caller of the engine decides how to report it.
 #pragma once
+#include <string>
 
 namespace textio {
 
@@ -10,24 +11,25 @@ enum class failure_kind { end_of_file, illegal_character, system, in_use };
 inline constexpr int terminal_unit = -1;  // shown as '*' in reports
 
 struct io_failure {
-    failure_kind kind;
-    const char* operation;  // "READ", "WRITE", "OPEN", "CLOSE", "BACKSPACE", "REWIND", ...
-    int unit;               // terminal_unit or 12..15
+    failure_kind kind = failure_kind::system;
+    std::string operation;  // "READ", "WRITE", "OPEN", "CLOSE", "BACKSPACE", "REWIND", "ENDFILE"
+    int unit = 0;           // terminal_unit or 12..15
     int error_number = 0;   // errno, for failure_kind::system
-    const char* file_name = nullptr;  // file behind the unit, when there is one
-    long line = 0;                    // record number in that file or on standard input
+    std::string file_name;  // file behind the unit, when there is one
+    long line = 0;          // record number in that file or on standard input, 0 when none
+    int field = 0;          // value of the record (1 for the first), 0 when none
+    std::string text;       // the offending text of a malformed number
+    std::string message;    // filled by raise_failure: what went wrong, in words
 };
 
-using failure_handler = void (*)(const io_failure&);
+// "Attempt to read past end of file", "Illegal character in numeric input", the system's
+// text for the error number, or "<file> is in use by another run".
+std::string failure_message(const io_failure& failure);
 
-// Installs the report that raise_failure calls. The program installs its run-time failure
-// report at start; tests may install a handler that throws.
-void set_failure_handler(failure_handler handler);
+// A failure of `operation` on `unit`, at record `line` of `file_name` when there is one.
+io_failure failure_at(failure_kind kind, std::string operation, int unit, std::string file_name, long line = 0);
 
-[[noreturn]] void raise_failure(const io_failure& failure);
-
-// "Attempt to read past end of file", "Illegal character in numeric input", or nullptr
-// for system failures (their message is the system's own text) and locked files.
-const char* failure_message(failure_kind kind);
+// Fills in the message and throws the failure.
+[[noreturn]] void raise_failure(io_failure failure);
 
 }  // namespace textio

@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "textio/fixed_digits.hpp"
-#include "util/convert.hpp"
+#include "textio/convert.hpp"
 
 namespace textio {
 namespace {
@@ -477,7 +477,7 @@ void append_data_field(std::string& out, const descriptor& d, const out_item& it
     }
     if (item.type == item_type::text || item.type == item_type::logical) return append_stars(out, d.width);
     if (d.kind == descriptor_kind::integer) {
-        const std::int32_t v = item.type == item_type::real ? util::truncate_to_int32(item.real) : item.integer;
+        const std::int32_t v = item.type == item_type::real ? truncate_to_int32(item.real) : item.integer;
         return append_integer_field(out, v, d.width);
     }
     const float v = item.type == item_type::integer ? static_cast<float>(item.integer) : item.real;

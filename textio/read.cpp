@@ -8,7 +8,7 @@
 #include <string>
 
 #include "textio/failure.hpp"
-#include "util/convert.hpp"
+#include "textio/convert.hpp"
 
 namespace textio {
 namespace {
@@ -32,11 +32,15 @@ bool is_sign(char c) { return c == '+' || c == '-'; }
 bool is_exponent_letter(char c) { return c == 'E' || c == 'e' || c == 'D' || c == 'd'; }
 
 [[noreturn]] void raise_end_of_input(const in_unit& u) {
-    raise_failure({failure_kind::end_of_file, "READ", u.unit, 0, u.name.c_str(), u.line + 1});
+    raise_failure(failure_at(failure_kind::end_of_file, "READ", u.unit, u.name, u.line + 1));
 }
 
-[[noreturn]] void raise_illegal_character(const in_unit& u, long line) {
-    raise_failure({failure_kind::illegal_character, "READ", u.unit, 0, u.name.c_str(), line});
+// `field` counts the values of the read from 1; `text` is the value as typed.
+[[noreturn]] void raise_illegal_character(const in_unit& u, long line, int field, std::string_view text) {
+    io_failure failure = failure_at(failure_kind::illegal_character, "READ", u.unit, u.name, line);
+    failure.field = field;
+    failure.text = text;
+    raise_failure(std::move(failure));
 }
 
 // Next record with CRs dropped and TABs expanded; the view points into the unit's buffer
@@ -226,7 +230,7 @@ bool scan_real(std::string_view text, int implied_decimals, float& value) {
 bool scan_identifier(std::string_view text, std::int32_t& value) {
     real_text parts;
     if (!scan_real_text(text, parts)) return false;
-    value = util::truncate_to_int32(convert_real_exactly(parts, -1));
+    value = truncate_to_int32(convert_real_exactly(parts, -1));
     return true;
 }
 
@@ -246,7 +250,7 @@ void store_integer(const in_item& item, std::int32_t value) {
 void store_real(const in_item& item, float value) {
     switch (item.type) {
         case item_type::integer:
-        case item_type::identifier: *static_cast<std::int32_t*>(item.target) = util::truncate_to_int32(value); break;
+        case item_type::identifier: *static_cast<std::int32_t*>(item.target) = truncate_to_int32(value); break;
         case item_type::real: *static_cast<float*>(item.target) = value; break;
         case item_type::logical: *static_cast<bool*>(item.target) = value != 0.0f; break;
         case item_type::text: break;
@@ -316,7 +320,7 @@ std::string_view without_blanks(std::string_view field, std::string& scratch) {
     return scratch;
 }
 
-void read_data_field(in_unit& source, field_cursor& cursor, const descriptor& d, const in_item& item) {
+void read_data_field(in_unit& source, field_cursor& cursor, const descriptor& d, const in_item& item, int field) {
     const std::size_t width = static_cast<std::size_t>(d.width > 0 ? d.width : 0);
     switch (d.kind) {
         case descriptor_kind::text: {
@@ -326,7 +330,8 @@ void read_data_field(in_unit& source, field_cursor& cursor, const descriptor& d,
         }
         case descriptor_kind::integer: {
             std::int32_t value = 0;
-            if (!scan_integer(take_field(cursor, width, true), true, value)) raise_illegal_character(source, source.line);
+            const std::string_view text = take_field(cursor, width, true);
+            if (!scan_integer(text, true, value)) raise_illegal_character(source, source.line, field, text);
             store_integer(item, value);
             return;
         }
@@ -334,7 +339,7 @@ void read_data_field(in_unit& source, field_cursor& cursor, const descriptor& d,
             thread_local std::string packed;
             float value = 0.0f;
             const std::string_view text = without_blanks(take_field(cursor, width, true), packed);
-            if (!scan_real(text, d.decimals, value)) raise_illegal_character(source, source.line);
+            if (!scan_real(text, d.decimals, value)) raise_illegal_character(source, source.line, field, text);
             store_real(item, value);
             return;
         }
@@ -465,23 +470,23 @@ token next_token(free_cursor& cursor, bool quotes_allowed) {
     }
 }
 
-void store_value(in_unit& source, const in_item& item, const token& t) {
+void store_value(in_unit& source, const in_item& item, const token& t, int field) {
     switch (item.type) {
         case item_type::integer: {
             std::int32_t value = 0;
-            if (!scan_integer(t.text, false, value)) raise_illegal_character(source, t.line);
+            if (!scan_integer(t.text, false, value)) raise_illegal_character(source, t.line, field, t.text);
             store_integer(item, value);
             return;
         }
         case item_type::real: {
             float value = 0.0f;
-            if (!scan_real(t.text, -1, value)) raise_illegal_character(source, t.line);
+            if (!scan_real(t.text, -1, value)) raise_illegal_character(source, t.line, field, t.text);
             store_real(item, value);
             return;
         }
         case item_type::identifier: {
             std::int32_t value = 0;
-            if (!scan_identifier(t.text, value)) raise_illegal_character(source, t.line);
+            if (!scan_identifier(t.text, value)) raise_illegal_character(source, t.line, field, t.text);
             *static_cast<std::int32_t*>(item.target) = value;
             return;
         }
@@ -502,7 +507,8 @@ void read_formatted(in_unit& source, const format_list& list, std::span<const in
         for (const descriptor& d : list.items) {
             if (is_data_descriptor(d.kind)) {
                 if (next_item == items.size()) return;
-                read_data_field(source, cursor, d, items[next_item++]);
+                read_data_field(source, cursor, d, items[next_item], static_cast<int>(next_item) + 1);
+                ++next_item;
                 took_item = true;
             } else if (d.kind == descriptor_kind::skip) {
                 cursor.position += static_cast<std::size_t>(d.width > 0 ? d.width : 0);
@@ -527,7 +533,9 @@ read_outcome read_free_form(in_unit& source, std::span<const in_item> items, boo
     free_cursor cursor{source, scratch, {}, 0, false};
     token current;
     std::size_t copies_left = 0;
+    int field = 0;
     for (const in_item& item : items) {
+        ++field;
         if (copies_left == 0) {
             current = next_token(cursor, item.type == item_type::text);
             if (current.kind == token_kind::end_of_source) {
@@ -538,7 +546,7 @@ read_outcome read_free_form(in_unit& source, std::span<const in_item> items, boo
             copies_left = current.repeat;
         }
         --copies_left;
-        if (current.kind == token_kind::value) store_value(source, item, current);
+        if (current.kind == token_kind::value) store_value(source, item, current, field);
     }
     return read_outcome::ok;
 }

@@ -49,7 +49,9 @@ void unregister_unit(Unit** table, const Unit* unit) {
 
 [[noreturn]] void raise_system(int error, const char* operation, int unit, const std::string& name,
                                long line = 0) {
-    raise_failure({failure_kind::system, operation, unit, error, name.c_str(), line});
+    io_failure failure = failure_at(failure_kind::system, operation, unit, name, line);
+    failure.error_number = error;
+    raise_failure(std::move(failure));
 }
 
 // File names come from fixed-length fields: their trailing blanks are not part of the name.

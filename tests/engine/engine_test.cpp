@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.hpp"
+#include "engine/run_settings.hpp"
+#include "engine/month.hpp"
 #include "engine/observations.hpp"
 #include "engine/stations.hpp"
 #include "textio/read.hpp"
@@ -16,8 +17,8 @@
 
 namespace {
 
-app::run_settings box(float max_lat, float min_lat, float max_lon, float min_lon) {
-    app::run_settings run;
+engine::run_settings box(float max_lat, float min_lat, float max_lon, float min_lon) {
+    engine::run_settings run;
     run.max_lat = max_lat;
     run.min_lat = min_lat;
     run.max_lon = max_lon;
@@ -27,11 +28,11 @@ app::run_settings box(float max_lat, float min_lat, float max_lon, float min_lon
 }
 
 TEST(RegionFilter, EdgesDatelineAndNaN) {
-    const app::run_settings plain = box(50, 40, 10, -10);
-    const app::run_settings dateline = box(10, -10, -170, 170);
-    const app::run_settings meridian = box(90, -90, 10, 10);
+    const engine::run_settings plain = box(50, 40, 10, -10);
+    const engine::run_settings dateline = box(10, -10, -170, 170);
+    const engine::run_settings meridian = box(90, -90, 10, 10);
     struct {
-        const app::run_settings& run;
+        const engine::run_settings& run;
         float lat, lon;
         bool inside;
     } cases[] = {

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <limits>
 
-#include "engine/observations.hpp"
+#include "engine/month.hpp"
 
 namespace {
 

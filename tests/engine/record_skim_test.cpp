@@ -13,7 +13,7 @@
 #include "textio/failure.hpp"
 #include "textio/read.hpp"
 #include "textio/units.hpp"
-#include "util/convert.hpp"
+#include "textio/convert.hpp"
 
 namespace {
 
@@ -62,15 +62,11 @@ struct reference_reader {
 
     // Reads one record by the general rules; false unless it was exactly one good record.
     bool read_one(float out[4]) {
-        struct rejected {};
-        textio::set_failure_handler([](const textio::io_failure&) { throw rejected{}; });
-        bool good = false;
         try {
-            good = read_record_values(out);
-        } catch (const rejected&) {
+            return read_record_values(out);
+        } catch (const textio::io_failure&) {
+            return false;
         }
-        textio::set_failure_handler(nullptr);
-        return good;
     }
     bool read_record_values(float out[4]) {
         const long before = unit.line;

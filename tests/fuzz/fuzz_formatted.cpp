@@ -84,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     } catch (const fuzz::raised& r) {
         textio::close_all_units();
-        fuzz::check(r.unit == catalogue_unit && std::strcmp(r.operation, "READ") == 0,
+        fuzz::check(r.unit == catalogue_unit && r.operation == "READ",
                     "failure names another operation or unit", r.operation);
         if (which == 3) {
             fuzz::check(r.kind == textio::failure_kind::end_of_file, "(a) raised something other than the end");

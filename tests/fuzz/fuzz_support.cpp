@@ -22,12 +22,9 @@ void remove_scratch_dir() {
     if (!scratch_dir().empty()) std::filesystem::remove_all(scratch_dir(), error);
 }
 
-void throw_raised(const textio::io_failure& f) { throw raised{f.kind, f.operation, f.unit, f.line}; }
-
 }  // namespace
 
 void start(bool silence_standard_output) {
-    textio::set_failure_handler(throw_raised);
     if (scratch_dir().empty()) {
         char pattern[] = "/tmp/varnex-fuzz-XXXXXX";
         if (!::mkdtemp(pattern)) fail("cannot make a scratch directory");

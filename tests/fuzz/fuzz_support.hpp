@@ -1,5 +1,5 @@
 // Shared pieces of the libFuzzer targets: a private scratch directory, files written from
-// the fuzzer's bytes, and a failure handler that brings a fatal read back into the target.
+// the fuzzer's bytes, and checks that stop the fuzzer.
 #pragma once
 
 #include <cstddef>
@@ -11,16 +11,10 @@
 
 namespace fuzz {
 
-// A fatal condition raised by the text layer, thrown by the installed handler. Only the
-// fuzz targets throw it; the program itself reports and exits.
-struct raised {
-    textio::failure_kind kind;
-    const char* operation;
-    int unit;
-    long line;  // record number of the failure, 0 when it has none
-};
+// A fatal condition raised by the text layer or the engine.
+using raised = textio::io_failure;
 
-// Installs the throwing handler and sends standard output (the program's terminal) to
+// Makes the scratch directory and sends standard output (the program's terminal) to
 // /dev/null, so that a run prints nothing between libFuzzer's own lines.
 void start(bool silence_standard_output);
 

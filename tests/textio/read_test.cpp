@@ -22,17 +22,7 @@ using textio::format_list;
 using textio::in_item;
 using textio::read_outcome;
 
-struct read_failure {
-    failure_kind kind;
-    std::string operation;
-    int unit;
-    std::string file_name;
-    long line;
-};
-
-void throw_read_failure(const textio::io_failure& f) {
-    throw read_failure{f.kind, f.operation, f.unit, f.file_name ? f.file_name : "", f.line};
-}
+using read_failure = textio::io_failure;
 
 std::string scratch_path() {
     static int counter = 0;
@@ -61,10 +51,8 @@ const float largest_float = std::numeric_limits<float>::max();
 // observations file.
 class ReadTest : public ::testing::Test {
 protected:
-    void SetUp() override { textio::set_failure_handler(throw_read_failure); }
     void TearDown() override {
         textio::close_all_units();
-        textio::set_failure_handler(nullptr);
         for (const std::string& path : created) ::unlink(path.c_str());
     }
     void source(const std::string& bytes) {

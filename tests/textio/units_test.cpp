@@ -16,18 +16,7 @@ namespace {
 
 using textio::failure_kind;
 
-struct unit_failure {
-    failure_kind kind;
-    std::string operation;
-    int unit;
-    int error_number;
-    std::string file_name;
-    long line;
-};
-
-void throw_unit_failure(const textio::io_failure& f) {
-    throw unit_failure{f.kind, f.operation, f.unit, f.error_number, f.file_name ? f.file_name : "", f.line};
-}
+using unit_failure = textio::io_failure;
 
 std::string scratch_path(const std::string& stem) {
     static int counter = 0;
@@ -48,10 +37,8 @@ std::string file_bytes(const std::string& path) {
 
 class UnitsTest : public ::testing::Test {
 protected:
-    void SetUp() override { textio::set_failure_handler(throw_unit_failure); }
     void TearDown() override {
         textio::close_all_units();
-        textio::set_failure_handler(nullptr);
         for (const std::string& path : created) ::unlink(path.c_str());
     }
     std::string file(const std::string& stem, const std::string& bytes) {

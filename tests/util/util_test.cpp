@@ -11,7 +11,7 @@
 
 #include "tests/util/capture.hpp"
 #include "util/blank.hpp"
-#include "util/convert.hpp"
+#include "textio/convert.hpp"
 #include "util/parallel.hpp"
 #include "util/ssort.hpp"
 
@@ -67,7 +67,7 @@ TEST(Convert, TruncationIsAlwaysDefined) {
         {-2147483648.9, INT32_MIN}, {-2147483647.5, -2147483647}, {1e30, INT32_MIN},
         {NAN, INT32_MIN},    {INFINITY, INT32_MIN}, {-INFINITY, INT32_MIN},
     };
-    for (const auto& c : cases) EXPECT_EQ(util::truncate_to_int32(c.in), c.out) << c.in;
+    for (const auto& c : cases) EXPECT_EQ(textio::truncate_to_int32(c.in), c.out) << c.in;
 }
 
 TEST(Ssort, HandTracedOrders) {

@@ -1,8 +1,9 @@
+// The one float-to-int32 conversion of the program.
 #pragma once
 #include <cstdint>
 #include <limits>
 
-namespace util {
+namespace textio {
 
 // Truncation toward zero to a 32-bit integer. NaN, infinities and values outside the
 // int32 range give the most negative int32, so the conversion is always defined.
@@ -11,4 +12,4 @@ inline std::int32_t truncate_to_int32(double value) {
     return static_cast<std::int32_t>(value);
 }
 
-}  // namespace util
+}  // namespace textio

@@ -1,12 +1,11 @@
-// The run settings record: filled by the dialogue, read by the station data engine.
-// One instance lives for the whole run.
+// The settings of one run, filled by the dialogue or the command line and read by the
+// station engine, and the archive's two open input files.
 #pragma once
 #include <cstdint>
-#include <vector>
 
 #include "textio/units.hpp"
 
-namespace app {
+namespace engine {
 
 // Character fields keep their declared lengths; names are left-aligned and blank-padded,
 // and trailing blanks are not part of a file name.
@@ -32,29 +31,25 @@ struct run_settings {
     std::int32_t reject_answer = 0;
 };
 
-// The four files of a run, by unit number.
+// The files of a run, by unit number.
 inline constexpr int catalogue_unit = 12;
 inline constexpr int observations_unit = 13;
 inline constexpr int series_unit = 14;
 inline constexpr int coordinates_unit = 15;
 
-// Lengths of the series and coordinates files where a saved station ends.
-struct pair_lengths {
-    std::int64_t series = 0;
-    std::int64_t coordinates = 0;
+inline constexpr int catalogue_header_lines = 60;
+inline constexpr int observations_header_lines = 111;
+
+// site_summary.txt and data.txt, open and positioned at their first data line.
+struct archive {
+    textio::in_unit catalogue;     // 12
+    textio::in_unit observations;  // 13
 };
 
-struct run_files {
-    textio::in_unit catalogue;     // 12, site_summary.txt
-    textio::in_unit observations;  // 13, data.txt
-    textio::out_unit series;       // 14, .TSF
-    textio::out_unit coordinates;  // 15, .YX
-    // Where the two files end after the header and after each saved station, from the last
-    // one both files are known to hold on: a failure cuts them back to a common one.
-    std::vector<pair_lengths> station_ends;
-};
+// The largest number of missing months a saved station may have, for a span of
+// `potential_months` and a share of them: the single-precision product, truncated. A
+// share of zero allows no missing month; a negative or not-a-number share sets no limit
+// (the potential months themselves).
+std::int32_t missing_month_limit(std::int32_t potential_months, float fraction);
 
-run_settings& settings();
-run_files& files();
-
-}  // namespace app
+}  // namespace engine

@@ -1,0 +1,36 @@
+// The station engine's entry point: the catalogue is read through the box into the
+// station table, then each station's block is collected, ordered, laid out in the
+// year-by-month grid and screened, and its verdict handed to the sink.
+#pragma once
+#include <cstdint>
+
+#include "engine/grid.hpp"
+#include "engine/run_settings.hpp"
+#include "engine/sink.hpp"
+
+namespace engine {
+
+inline constexpr float spurious_above = 100.0f;
+inline constexpr float spurious_below = -70.0f;
+
+struct extraction_summary {
+    std::int32_t qualifying = 0;
+    std::int32_t saved = 0;
+    std::int32_t no_records = 0;
+    std::int32_t span_not_covered = 0;
+    std::int32_t too_many_missing = 0;
+    std::int32_t implausible = 0;
+    int stop_signal = 0;  // SIGINT or SIGTERM when the pass stopped after a station
+};
+
+// Reads the archive (the catalogue to its end, which is then closed; data.txt as far as
+// the search needs) and tells the sink about every station of the box. A read failure or
+// a failure of a sink is thrown as textio::io_failure. SIGINT and SIGTERM, once caught
+// (util::catch_stop_signals), end the pass after the station they arrive in.
+extraction_summary extract_stations(const run_settings& run, archive& files, station_sink& sink);
+
+// The verdict on a station whose block lies in the grid: an implausible value of the span
+// first, then the years of the block against the span, then the missing months.
+station_verdict screen_station(const run_settings& run, const station_row& row, const station_grid& grid);
+
+}  // namespace engine

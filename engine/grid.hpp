@@ -1,0 +1,33 @@
+// The year-by-month grid of one station: single-precision cells for the calendar years 1
+// to 2020 and the months 1 to 12.
+#pragma once
+#include <cstdint>
+
+namespace engine {
+
+inline constexpr std::int32_t last_grid_year = 2020;
+inline constexpr float missing_value = -99.0f;
+
+// Row 0 is unused; column 0 is January.
+using year_month_grid = float[last_grid_year + 1][12];
+
+}  // namespace engine
+
+namespace engine {
+
+// The grid of the station being screened, with the years that may hold values other than
+// the missing value (every year, before the first reset).
+struct station_grid {
+    year_month_grid cells;
+    std::int32_t placed_first = 1;
+    std::int32_t placed_last = last_grid_year;
+};
+
+// Sets every cell to the missing value. Only the years placed since the last reset can
+// hold anything else, so only they are cleared.
+void reset_grid(station_grid& grid);
+
+// Places a value; a year outside 1 to 2020 or a month outside 1 to 12 is not placed.
+void place_value(station_grid& grid, std::int32_t year, int month, float value);
+
+}  // namespace engine
