@@ -160,7 +160,8 @@ bool is_wanted(const judged_line& j, const wanted_digits& wanted) {
     const std::uint64_t span = ((1ull << (end - start)) - 1) << start;
     const std::uint64_t digit_bits = (j.digits & span) >> start;
     const std::uint64_t after_point = ~((j.points & span) - 1) & span;  // all ones when no point
-    const int decimals = (j.points & span) ? _mm_popcnt_u64(j.digits & after_point & ~(j.points & span)) : 0;
+    const int decimals =
+        (j.points & span) ? static_cast<int>(_mm_popcnt_u64(j.digits & after_point & ~(j.points & span))) : 0;
     std::uint64_t bytes;
     std::memcpy(&bytes, p + start, sizeof bytes);
     const std::uint64_t packed = _pext_u64(bytes, _pdep_u64(digit_bits, 0x0101010101010101ull) * 0xFF);
