@@ -4,7 +4,7 @@ PREFIX ?= /usr/local
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGES := g++ cmake ninja-build libgtest-dev
 
-.PHONY: all deps build test demo install bench sanitize fuzz fuzz-replay fuzz-runtime clean
+.PHONY: all deps build test exhaustive row-bench demo install bench sanitize fuzz fuzz-replay fuzz-runtime clean
 
 all: build
 
@@ -33,6 +33,15 @@ build: deps $(BUILD)/build.ninja
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# Every float an f8.3 series field can show, quick row writer against the general one.
+exhaustive: build
+	cmake --build $(BUILD) -j $(JOBS) --target varnex_exhaustive
+	$(BUILD)/varnex_exhaustive
+
+row-bench: build
+	cmake --build $(BUILD) -j $(JOBS) --target varnex_row_bench
+	$(BUILD)/varnex_row_bench
 
 demo: build
 	@bash examples/run_demo.sh $(BUILD)/varnex
