@@ -3,18 +3,11 @@
 
 #include "engine/station_pass.hpp"
 #include "engine/stations.hpp"
+#include "textio/series_row.hpp"
 #include "textio/write.hpp"
 
 namespace engine {
 namespace {
-
-// One row of the series file, "(i4,12f8.3)": the year and the twelve months. The list
-// holds data descriptors only, so the row is exactly its fields side by side.
-void append_series_row(std::string& out, std::int32_t year, const float (&months)[12]) {
-    textio::append_integer_field(out, year, 4);
-    for (const float value : months) textio::append_fixed_field(out, value, 8, 3);
-    out.push_back('\n');
-}
 
 // The rows of one station, gathered before they are handed to the file.
 std::string& row_text() {
@@ -36,7 +29,7 @@ void write_station_output(const app::run_settings& run, app::run_files& files, s
                              textio::item_real(t.station_extra[row]), textio::item_int(t.station_id[row]),
                              textio::item_text(" RFMT=(i4,12f8.3) MISS= -99.000")});
     const year_month_grid& g = grid();
-    for (std::int32_t y = run.fyod; y <= run.lyod; ++y) append_series_row(row_text(), y, g[y]);
+    for (std::int32_t y = run.fyod; y <= run.lyod; ++y) textio::append_series_row(row_text(), y, g[y]);
     textio::write_bytes(files.series, row_text());
     row_text().clear();
 }
