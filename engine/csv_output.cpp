@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <span>
 #include <string_view>
@@ -53,16 +54,11 @@ void append_free_form_real(std::string& out, float value) {
     out.append(trim_blanks(record));
 }
 
+// std::to_chars: plain digits, untouched by any locale.
 void append_integer(std::string& out, std::int32_t value) {
     char text[12];
-    std::size_t n = 0;
-    std::uint32_t magnitude = value < 0 ? 0u - static_cast<std::uint32_t>(value) : static_cast<std::uint32_t>(value);
-    do {
-        text[sizeof text - ++n] = static_cast<char>('0' + magnitude % 10);
-        magnitude /= 10;
-    } while (magnitude != 0);
-    if (value < 0) text[sizeof text - ++n] = '-';
-    out.append(text + sizeof text - n, n);
+    const char* end = std::to_chars(text, text + sizeof text, value).ptr;
+    out.append(text, static_cast<std::size_t>(end - text));
 }
 
 // A month's value as the series file prints it, without its blanks; empty when missing.

@@ -19,8 +19,10 @@ constexpr std::uint32_t mantissa_bits = 23;
 constexpr int exponent_bias_and_width = 150;  // |x| = m * 2^(biased - 150)
 // Below 2^14 even 1000 m + 2^(s-1) < 2^35 fits; 2^14 * 1000 is past every f8.3 field.
 constexpr int smallest_shift = 10;
-// From here on 1000 m < 2^34 <= 2^(s-1): the value rounds to zero at three places.
-constexpr int zero_shift = 35;
+// From a shift of 35 on, 1000 m < 2^34 <= 2^(s-1) and the value rounds to zero at three
+// places; so any larger shift (subnormals and zeros: 150) may be cut to 63, where
+// 1000 m + 2^62 still fits 64 bits and still gives zero.
+constexpr int largest_shift = 63;
 // The largest counts of thousandths that f8.3 shows: 9999.999 and -999.999.
 constexpr std::uint64_t largest_positive_count = 9999999;
 constexpr std::uint64_t largest_negative_count = 999999;
@@ -76,9 +78,8 @@ bool put_series_value_quickly(char* field, float value) {
     const std::uint32_t bits = std::bit_cast<std::uint32_t>(value);
     const int biased = static_cast<int>((bits >> mantissa_bits) & 0xffu);
     if (exponent_bias_and_width - biased < smallest_shift) return false;  // 2^14 and above, infinities, NaN
-    // Without branches on the sign or the size, which follow the data: any shift from
-    // zero_shift on gives 0, so subnormals and zeros (shift 150) are cut to 63 and give 0 too.
-    const int shift = std::min(exponent_bias_and_width - biased, 63);
+    // No branch on the sign or the size below: they follow the data and would be mispredicted.
+    const int shift = std::min(exponent_bias_and_width - biased, largest_shift);
     const std::uint64_t m = (bits & 0x7fffffu) | 0x800000u;
     const std::uint64_t count = (m * 1000 + (std::uint64_t{1} << (shift - 1))) >> shift;  // thousandths, half up
     // A value that rounds to zero shows no minus sign.
