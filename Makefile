@@ -2,9 +2,9 @@
 BUILD ?= build
 PREFIX ?= /usr/local
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
-PACKAGES := g++ cmake ninja-build libgtest-dev
+PACKAGES := g++ cmake ninja-build libgtest-dev pkg-config libnetcdf-dev netcdf-bin python3-netcdf4 python3-xarray python3-pandas
 
-.PHONY: all deps build test demo install bench sanitize fuzz fuzz-replay fuzz-runtime clean
+.PHONY: all deps build test exhaustive row-bench netcdf-bench demo install bench sanitize fuzz fuzz-replay fuzz-runtime clean
 
 all: build
 
@@ -14,6 +14,12 @@ deps:
 	command -v cmake >/dev/null 2>&1 || missing="$$missing cmake"; \
 	command -v ninja >/dev/null 2>&1 || missing="$$missing ninja-build"; \
 	[ -f /usr/include/gtest/gtest.h ] || missing="$$missing libgtest-dev"; \
+	command -v pkg-config >/dev/null 2>&1 || missing="$$missing pkg-config"; \
+	[ -f /usr/include/netcdf.h ] || missing="$$missing libnetcdf-dev"; \
+	command -v ncdump >/dev/null 2>&1 || missing="$$missing netcdf-bin"; \
+	/usr/bin/python3 -c 'import netCDF4' >/dev/null 2>&1 || missing="$$missing python3-netcdf4"; \
+	/usr/bin/python3 -c 'import xarray' >/dev/null 2>&1 || missing="$$missing python3-xarray"; \
+	/usr/bin/python3 -c 'import pandas' >/dev/null 2>&1 || missing="$$missing python3-pandas"; \
 	if [ -n "$$missing" ]; then \
 	  if [ "$$(id -u)" = 0 ]; then \
 	    echo "installing:$$missing"; \
@@ -33,6 +39,19 @@ build: deps $(BUILD)/build.ninja
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# Every float an f8.3 series field can show, quick row writer against the general one.
+exhaustive: build
+	cmake --build $(BUILD) -j $(JOBS) --target varnex_exhaustive
+	$(BUILD)/varnex_exhaustive
+
+row-bench: build
+	cmake --build $(BUILD) -j $(JOBS) --target varnex_row_bench
+	$(BUILD)/varnex_row_bench
+
+netcdf-bench: build
+	cmake --build $(BUILD) -j $(JOBS) --target varnex_netcdf_bench
+	$(BUILD)/varnex_netcdf_bench
 
 demo: build
 	@bash examples/run_demo.sh $(BUILD)/varnex

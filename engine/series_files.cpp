@@ -4,20 +4,13 @@
 #include <string>
 #include <string_view>
 
+#include "textio/series_row.hpp"
 #include "textio/write.hpp"
 
 namespace engine {
 namespace {
 
 const textio::format_list coordinates_header = textio::parse_format("('#Lon',a,'Lat',a,'Station ID#')");
-
-// One row of the series file, "(i4,12f8.3)": the year and the twelve months. The list
-// holds data descriptors only, so the row is exactly its fields side by side.
-void append_series_row(std::string& out, std::int32_t year, const float (&months)[12]) {
-    textio::append_integer_field(out, year, 4);
-    for (const float value : months) textio::append_fixed_field(out, value, 8, 3);
-    out.push_back('\n');
-}
 
 bool holds(const textio::out_unit& u, std::int64_t length) { return length <= u.written; }
 
@@ -58,7 +51,7 @@ void write_station_output(series_pair& pair, const run_settings& run, const stat
                                           textio::item_text(" RFMT=(i4,12f8.3) MISS= -99.000")});
     std::string rows;
     rows.reserve(static_cast<std::size_t>(run.lyod - run.fyod + 1) * 101);
-    for (std::int32_t y = run.fyod; y <= run.lyod; ++y) append_series_row(rows, y, grid[y]);
+    for (std::int32_t y = run.fyod; y <= run.lyod; ++y) textio::append_series_row(rows, y, grid[y]);
     textio::write_bytes(pair.series, rows);
     mark_whole_station(pair);
 }

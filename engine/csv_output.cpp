@@ -1,0 +1,140 @@
+#include "engine/csv_output.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <span>
+#include <string_view>
+
+#include "textio/format.hpp"
+#include "textio/series_row.hpp"
+
+namespace engine {
+namespace {
+
+constexpr std::size_t write_threshold = 1 << 16;
+
+[[noreturn]] void fail(const csv_writer& w, const char* operation, int error) {
+    const std::string name = w.path == "-" ? std::string("standard output") : w.path;
+    throw output_error(name + ": " + operation + ": " + std::strerror(error));
+}
+
+// Hands every byte to the system, across interruptions and short writes.
+void write_all(const csv_writer& w, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(w.fd, bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            fail(w, "write", errno);
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+}
+
+void flush(csv_writer& w) {
+    write_all(w, w.pending);
+    w.pending.clear();
+}
+
+// A field or a free-form record without the blanks around it (and the record's line feed).
+std::string_view trim_blanks(std::string_view text) {
+    const std::size_t first = text.find_first_not_of(' ');
+    if (first == std::string_view::npos) return {};
+    return text.substr(first, text.find_last_not_of(" \n") + 1 - first);
+}
+
+// A real as the free-form writer prints it in the coordinates file, without its blanks.
+void append_free_form_real(std::string& out, float value) {
+    const textio::out_item item = textio::item_real(value);
+    std::string record;
+    textio::append_free_form(record, std::span<const textio::out_item>(&item, 1));
+    out.append(trim_blanks(record));
+}
+
+// std::to_chars: plain digits, untouched by any locale.
+void append_integer(std::string& out, std::int32_t value) {
+    char text[12];
+    const char* end = std::to_chars(text, text + sizeof text, value).ptr;
+    out.append(text, static_cast<std::size_t>(end - text));
+}
+
+// A month's value as the series file prints it, without its blanks; empty when missing.
+void append_value(std::string& out, float value) {
+    if (value == missing_month) return;
+    char field[textio::series_value_width];
+    textio::put_series_value(field, value);
+    out.append(trim_blanks(std::string_view(field, sizeof field)));
+}
+
+}  // namespace
+
+void append_csv_station(std::string& out, const station_series& s) {
+    // The first four fields are the same on every line of the station.
+    std::string station;
+    append_integer(station, s.id);
+    for (const float v : {s.lon, s.lat, s.extra}) {
+        station.push_back(',');
+        append_free_form_real(station, v);
+    }
+    station.push_back(',');
+    for (std::int32_t y = s.fyod; y <= s.lyod; ++y) {
+        const float (&months)[12] = s.rows[y - s.fyod];
+        for (int m = 0; m < 12; ++m) {
+            out.append(station);
+            append_integer(out, y);
+            out.push_back(',');
+            append_integer(out, m + 1);
+            out.push_back(',');
+            append_value(out, months[m]);
+            out.push_back('\n');
+        }
+    }
+}
+
+csv_writer open_csv(const std::string& path) {
+    csv_writer w;
+    w.path = path;
+    if (path == "-") {
+        w.fd = STDOUT_FILENO;
+    } else {
+        do w.fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        while (w.fd < 0 && errno == EINTR);
+        if (w.fd < 0) fail(w, "open", errno);
+        w.owns_fd = true;
+    }
+    w.pending = csv_header;
+    return w;
+}
+
+void write_csv_station(csv_writer& w, const station_series& s) {
+    append_csv_station(w.pending, s);
+    if (w.pending.size() >= write_threshold) flush(w);
+}
+
+void close_csv(csv_writer& w) {
+    try {
+        flush(w);
+    } catch (...) {
+        discard_csv(w);
+        throw;
+    }
+    const int fd = w.fd;
+    const bool owned = w.owns_fd;
+    w.fd = -1;
+    w.owns_fd = false;
+    // A close interrupted by a signal has released the descriptor all the same on Linux:
+    // it is not retried.
+    if (owned && ::close(fd) != 0 && errno != EINTR) fail(w, "close", errno);
+}
+
+void discard_csv(csv_writer& w) noexcept {
+    if (w.owns_fd && w.fd >= 0) ::close(w.fd);
+    w.fd = -1;
+    w.owns_fd = false;
+    w.pending.clear();
+}
+
+}  // namespace engine

@@ -1,0 +1,54 @@
+// The saved stations as a netCDF-4 file following CF-1.8: featureType timeSeries in the
+// orthogonal multidimensional layout, one data variable over (station, time), the station
+// dimension unlimited so that stations are written one at a time as they are saved and an
+// empty selection is still a valid file.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "engine/station_series.hpp"
+
+namespace engine {
+
+// zlib level of the data variable's chunks (1 station x all months, shuffled first).
+inline constexpr int default_deflate_level = 1;
+
+struct netcdf_writer {
+    int ncid = -1;
+    std::string path;
+    std::int32_t fyod = 0;
+    std::int32_t lyod = 0;
+    std::size_t stations = 0;  // written so far
+    int station_id_var = -1;
+    int lat_var = -1;
+    int lon_var = -1;
+    int extra_var = -1;
+    int data_var = -1;
+};
+
+// Creates (or replaces) the file at `path`, defines its dimensions, variables and
+// attributes and writes the time axis. deflate_level 0 stores the data uncompressed.
+// Throws output_error naming the file and the library's reason.
+netcdf_writer create_netcdf(const std::string& path, const output_meta& meta,
+                            int deflate_level = default_deflate_level);
+
+// Appends one station along the station dimension. Its span must be the file's.
+void write_netcdf_station(netcdf_writer& w, const station_series& s);
+
+// Closes the file, which writes what the library still holds; the writer is closed
+// even when this throws.
+void close_netcdf(netcdf_writer& w);
+
+// Closes without reporting, for a run that is failing.
+void discard_netcdf(netcdf_writer& w) noexcept;
+
+// Name of the data variable for a data type word: tas for tave and tave-raw, tasmax for
+// tmax, tasmin for tmin; empty for any other word.
+std::string_view data_variable_name(std::string_view type_word);
+
+// Days from 1800-01-01 to the first day of the month (1..12) of `year`, proleptic
+// Gregorian; months past 12 run on into the following years.
+std::int64_t days_since_1800(std::int32_t year, std::int32_t month);
+
+}  // namespace engine
