@@ -2,9 +2,11 @@
 BUILD ?= build
 PREFIX ?= /usr/local
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+# WERROR=ON treats every warning as an error (continuous integration sets it).
+WERROR ?= OFF
 PACKAGES := g++ cmake ninja-build libgtest-dev pkg-config libnetcdf-dev netcdf-bin python3-netcdf4 python3-xarray python3-pandas
 
-.PHONY: all deps build test exhaustive row-bench netcdf-bench demo install bench sanitize fuzz fuzz-replay fuzz-runtime clean
+.PHONY: all deps build test layers format format-check exhaustive row-bench netcdf-bench demo install bench sanitize fuzz fuzz-replay fuzz-runtime clean
 
 all: build
 
@@ -32,7 +34,7 @@ deps:
 	fi
 
 $(BUILD)/build.ninja: CMakeLists.txt | deps
-	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DVARNEX_WERROR=$(WERROR)
 
 build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
@@ -96,6 +98,20 @@ fuzz-runtime:
 	  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq libclang-rt-dev libomp-dev >/dev/null 2>&1; \
 	fi; \
 	link; ok=$$?; rm -rf $$probe; exit $$ok
+
+# Every include points down the layers (textio <- util <- engine <- app).
+layers:
+	@bash tools/check_layers.sh
+
+# Every C++ source is laid out as .clang-format says.
+format-check:
+	@command -v clang-format >/dev/null 2>&1 || { [ "$$(id -u)" = 0 ] && apt-get update -qq && \
+	  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq clang-format >/dev/null; }
+	@clang-format --dry-run -Werror $$(git ls-files '*.cpp' '*.hpp') && echo "format: every source follows .clang-format"
+
+# Lays every C++ source out as .clang-format says.
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.hpp')
 
 clean:
 	rm -rf $(BUILD) $(BUILD)-san $(BUILD)-fuzz
