@@ -776,6 +776,6 @@ TEST_P(dialogue_run, gives_the_expected_transcript_and_files) {
 }
 
 INSTANTIATE_TEST_SUITE_P(cases, dialogue_run, ::testing::ValuesIn(all_cases()),
-                         [](const ::testing::TestParamInfo<dialogue_case>& info) { return info.param.name; });
+                         [](const ::testing::TestParamInfo<dialogue_case>& param_info) { return param_info.param.name; });
 
 }  // namespace
