@@ -9,7 +9,7 @@
 #include <span>
 #include <string_view>
 
-#include "textio/format.hpp"
+#include "engine/value_text.hpp"
 #include "textio/series_row.hpp"
 
 namespace engine {
@@ -37,28 +37,6 @@ void write_all(const csv_writer& w, std::string_view bytes) {
 void flush(csv_writer& w) {
     write_all(w, w.pending);
     w.pending.clear();
-}
-
-// A field or a free-form record without the blanks around it (and the record's line feed).
-std::string_view trim_blanks(std::string_view text) {
-    const std::size_t first = text.find_first_not_of(' ');
-    if (first == std::string_view::npos) return {};
-    return text.substr(first, text.find_last_not_of(" \n") + 1 - first);
-}
-
-// A real as the free-form writer prints it in the coordinates file, without its blanks.
-void append_free_form_real(std::string& out, float value) {
-    const textio::out_item item = textio::item_real(value);
-    std::string record;
-    textio::append_free_form(record, std::span<const textio::out_item>(&item, 1));
-    out.append(trim_blanks(record));
-}
-
-// std::to_chars: plain digits, untouched by any locale.
-void append_integer(std::string& out, std::int32_t value) {
-    char text[12];
-    const char* end = std::to_chars(text, text + sizeof text, value).ptr;
-    out.append(text, static_cast<std::size_t>(end - text));
 }
 
 // A month's value as the series file prints it, without its blanks; empty when missing.

@@ -6,6 +6,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "engine/sink.hpp"
+
 namespace engine {
 
 struct station_series {
@@ -34,6 +36,12 @@ struct output_meta {
 };
 
 inline constexpr float missing_month = -99.0f;
+
+// A station of the table with the rows of its span in the grid.
+inline station_series series_of(const station_row& row, std::int32_t fyod, std::int32_t lyod,
+                                const year_month_grid& grid) {
+    return {row.id, row.lon, row.lat, row.extra, fyod, lyod, &grid[fyod]};
+}
 
 // A file that cannot be created, written or closed; the message names the file and gives
 // the system's or the library's reason.

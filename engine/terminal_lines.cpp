@@ -18,7 +18,7 @@ const textio::format_list skipped_line = textio::parse_format("(1x,'Record will 
 }  // namespace
 
 void terminal_lines_sink::table_loaded(std::int32_t qualifying_count) {
-    textio::write_formatted(terminal_, count_message, {item_int(qualifying_count)});
+    if (show_count_) textio::write_formatted(terminal_, count_message, {item_int(qualifying_count)});
 }
 
 void terminal_lines_sink::station(const station_row& row, const station_verdict& verdict, const year_month_grid&) {

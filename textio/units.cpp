@@ -421,6 +421,12 @@ void attach_standard_output(out_unit& u) {
     u.regular = false;
 }
 
+void attach_standard_error(out_unit& u) {
+    attach_standard_output(u);
+    u.fd = 2;
+    u.name = "standard error";
+}
+
 void write_bytes(out_unit& u, std::string_view bytes) {
     if (bytes.empty()) return;
     if (u.is_terminal) {

@@ -92,6 +92,8 @@ void write_output_up_to(out_unit& u, std::int64_t length);
 // Cuts a regular file back to `length` bytes (never raising); a device is left alone.
 void cut_output(out_unit& u, std::int64_t length);
 void attach_standard_output(out_unit& u);
+// Standard error as an output unit: written at once, like the terminal.
+void attach_standard_error(out_unit& u);
 // Adds bytes; the terminal passes them on at once, files when enough have gathered.
 void write_bytes(out_unit& u, std::string_view bytes);
 void flush_output(out_unit& u);

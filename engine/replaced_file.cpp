@@ -1,0 +1,99 @@
+#include "engine/replaced_file.hpp"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+#include "textio/failure.hpp"
+
+namespace engine {
+namespace {
+
+[[noreturn]] void raise_system(int error, int unit, const std::string& path) {
+    textio::io_failure failure = textio::failure_at(textio::failure_kind::system, "OPEN", unit, path);
+    failure.error_number = error;
+    textio::raise_failure(std::move(failure));
+}
+
+int open_retrying(const std::string& path, int flags) {
+    int fd;
+    do {
+        fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+bool is_regular(int fd) {
+    struct stat info;
+    return ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+}
+
+mode_t creation_mode() {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+
+void release_lock(replaced_file& file) {
+    if (file.lock_fd >= 0) ::close(file.lock_fd);
+    file.lock_fd = -1;
+}
+
+}  // namespace
+
+replaced_file lock_final_name(const std::string& final_path, int unit) {
+    replaced_file file;
+    file.final_path = final_path;
+    file.lock_fd = open_retrying(final_path, O_WRONLY | O_CREAT | O_EXCL);
+    file.created = file.lock_fd >= 0;
+    if (!file.created && errno == EEXIST) file.lock_fd = open_retrying(final_path, O_WRONLY | O_CREAT);
+    if (file.lock_fd < 0) raise_system(errno, unit, final_path);
+    if (!is_regular(file.lock_fd)) return file;
+    int result;
+    do {
+        result = ::flock(file.lock_fd, LOCK_EX | LOCK_NB);
+    } while (result != 0 && errno == EINTR);
+    if (result == 0) return file;
+    const int error = errno;
+    abandon_file(file);
+    if (error != EWOULDBLOCK) raise_system(error, unit, final_path);
+    textio::raise_failure(textio::failure_at(textio::failure_kind::in_use, "OPEN", unit, final_path));
+}
+
+const std::string& make_temp_file(replaced_file& file, int unit) {
+    std::string pattern = file.final_path + ".tmp-XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    const int fd = ::mkstemp(name.data());
+    if (fd < 0) raise_system(errno, unit, file.final_path);
+    // mkstemp gives 0600; the file that replaces the final name gets the mode a newly
+    // created file would have, or the mode of the file it replaces.
+    struct stat info;
+    ::fchmod(fd, !file.created && ::fstat(file.lock_fd, &info) == 0 ? info.st_mode & 07777 : creation_mode());
+    ::close(fd);
+    file.temp_path = name.data();
+    return file.temp_path;
+}
+
+bool commit_file(replaced_file& file) {
+    const bool renamed = ::rename(file.temp_path.c_str(), file.final_path.c_str()) == 0;
+    const int error = errno;
+    if (renamed) file.temp_path.clear();
+    release_lock(file);
+    errno = error;
+    return renamed;
+}
+
+void abandon_file(replaced_file& file) {
+    if (!file.temp_path.empty()) ::unlink(file.temp_path.c_str());
+    file.temp_path.clear();
+    if (file.created) ::unlink(file.final_path.c_str());
+    file.created = false;
+    release_lock(file);
+}
+
+}  // namespace engine

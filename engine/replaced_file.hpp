@@ -1,0 +1,34 @@
+// An output file replaced as a whole: the final name is opened (created if absent, never
+// emptied) and locked as the dialogue locks it, the new content is written to a temporary
+// file beside it, and only a run that succeeds renames the temporary file over the final
+// name. A run that fails leaves a file that was there untouched, removes a final name it
+// created only to lock it, and leaves no temporary file behind.
+#pragma once
+#include <string>
+
+namespace engine {
+
+struct replaced_file {
+    std::string final_path;
+    std::string temp_path;
+    int lock_fd = -1;
+    bool created = false;  // the final name did not exist before this run
+};
+
+// Opens and locks the final name. Throws textio::io_failure: OPEN refused by the system,
+// or in_use when another run holds the lock.
+replaced_file lock_final_name(const std::string& final_path, int unit);
+
+// Makes the temporary file beside the final name and returns its path; the file is empty.
+// Throws textio::io_failure when the directory refuses it.
+const std::string& make_temp_file(replaced_file& file, int unit);
+
+// Renames the temporary file over the final name; false (errno set) when the system
+// refuses. The lock is released either way.
+bool commit_file(replaced_file& file);
+
+// Removes the temporary file, and the final name when this run created it; releases the
+// lock. Never raises.
+void abandon_file(replaced_file& file);
+
+}  // namespace engine
