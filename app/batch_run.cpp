@@ -1,0 +1,341 @@
+#include "app/batch_run.hpp"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <ctime>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/csv_output.hpp"
+#include "engine/extract.hpp"
+#include "engine/netcdf_output.hpp"
+#include "engine/replaced_file.hpp"
+#include "engine/series_files.hpp"
+#include "engine/station_report.hpp"
+#include "engine/terminal_lines.hpp"
+#include "textio/failure.hpp"
+#include "textio/read.hpp"
+#include "textio/terminal.hpp"
+#include "util/stop_signal.hpp"
+
+namespace app {
+namespace {
+
+constexpr int report_unit = 16;
+constexpr int csv_unit = 17;
+constexpr int netcdf_unit = 18;
+
+void say_error(const std::string& line) {
+    textio::out_unit err;
+    textio::attach_standard_error(err);
+    textio::write_bytes(err, "varnex: " + line + "\n");
+}
+
+std::string in_dir(const std::string& dir, const std::string& name) {
+    if (dir == ".") return name;
+    return dir.back() == '/' ? dir + name : dir + "/" + name;
+}
+
+std::string parent_dir(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// A directory the run is to write into: it must exist and take new files.
+std::optional<std::string> unwritable_dir(const std::string& dir) {
+    struct stat info;
+    if (::stat(dir.c_str(), &info) != 0) return std::string(std::strerror(errno));
+    if (!S_ISDIR(info.st_mode)) return std::string(std::strerror(ENOTDIR));
+    if (::access(dir.c_str(), W_OK | X_OK) != 0) return std::string(std::strerror(errno));
+    return std::nullopt;
+}
+
+// Output paths are checked before the archive is read.
+bool output_places_usable(const batch_options& o) {
+    std::vector<std::pair<std::string, std::string>> places;  // (directory, what to name)
+    if (o.write_legacy) places.push_back({o.output_dir, o.output_dir});
+    for (const std::string* path : {&o.report_path, &o.csv_path, &o.netcdf_path})
+        if (!path->empty() && *path != "-") places.push_back({parent_dir(*path), *path});
+    for (const auto& [dir, name] : places) {
+        if (const std::optional<std::string> why = unwritable_dir(dir)) {
+            say_error(name + ": " + *why);
+            return false;
+        }
+    }
+    return true;
+}
+
+engine::run_settings settings_of(const batch_options& o) {
+    engine::run_settings run;
+    static constexpr const char* tags[] = {"TAVEq", "TMAXq", "TMINq", "_TAVE"};
+    run.data_type = o.data_type;
+    std::memcpy(run.type_tag, tags[o.data_type - 1], sizeof run.type_tag);
+    run.min_lat = o.min_lat;
+    run.max_lat = o.max_lat;
+    run.min_lon = o.min_lon;
+    run.max_lon = o.max_lon;
+    run.crosses_dateline = o.crosses_dateline ? 1 : 0;
+    run.fyod = o.fyod;
+    run.lyod = o.lyod;
+    const std::int32_t potential_months = (o.lyod - o.fyod) * 12 + 12;
+    run.missing_fraction = o.missing_fraction;
+    run.max_missing = o.has_max_missing ? engine::missing_month_limit(potential_months, o.missing_fraction)
+                                        : potential_months;
+    return run;
+}
+
+// Opens an archive file and passes over its header; returns the header's first line.
+std::string open_archive_file(textio::in_unit& unit, int unit_number, const std::string& path, int header_lines) {
+    textio::open_input(unit, unit_number, path);
+    std::string first;
+    std::string_view line;
+    for (int i = 1; i <= header_lines; ++i) {
+        if (!textio::next_raw_record(unit, line))
+            textio::raise_failure(
+                textio::failure_at(textio::failure_kind::end_of_file, "READ", unit_number, path, unit.line + 1));
+        if (i == 1) first = std::string(engine::trim_blanks(line));
+    }
+    while (!first.empty() && (first.back() == '\r' || first.back() == ' ')) first.pop_back();
+    return first;
+}
+
+// Everything a batch run writes, and how far it got.
+struct batch_files {
+    engine::archive archive;
+    std::string catalogue_source, observations_source;
+    engine::replaced_file series_file, coordinates_file, report_file, csv_file, netcdf_file;
+    engine::series_pair pair;
+    textio::out_unit report;
+    std::optional<engine::csv_writer> csv;
+    std::optional<engine::netcdf_writer> netcdf;
+};
+
+// An output unit on the temporary file, reported under the final name.
+void open_replacement(textio::out_unit& unit, engine::replaced_file& file, int unit_number) {
+    textio::open_output(unit, unit_number, engine::make_temp_file(file, unit_number));
+    unit.name = file.final_path;
+}
+
+engine::output_meta meta_of(const batch_options& o, const engine::run_settings& run, const batch_files& f) {
+    engine::output_meta meta;
+    meta.type_word = o.type_word;
+    meta.min_lat = o.min_lat;
+    meta.max_lat = o.max_lat;
+    meta.west = o.min_lon;
+    meta.east = o.max_lon;
+    meta.fyod = o.fyod;
+    meta.lyod = o.lyod;
+    meta.has_max_missing = o.has_max_missing;
+    meta.max_missing = run.max_missing;
+    meta.catalogue_source = f.catalogue_source;
+    meta.observations_source = f.observations_source;
+    char stamp[32];
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    ::gmtime_r(&now, &utc);
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    meta.history = std::string(stamp) + ": " + o.command_line;
+    return meta;
+}
+
+void open_outputs(const batch_options& o, const engine::run_settings& run, batch_files& f) {
+    if (o.write_legacy) {
+        const std::string tag(run.type_tag, sizeof run.type_tag);
+        f.series_file = engine::lock_final_name(in_dir(o.output_dir, "QORN_" + tag + ".TSF"), engine::series_unit);
+        f.coordinates_file =
+            engine::lock_final_name(in_dir(o.output_dir, "QORN" + tag + ".YX"), engine::coordinates_unit);
+        open_replacement(f.pair.series, f.series_file, engine::series_unit);
+        open_replacement(f.pair.coordinates, f.coordinates_file, engine::coordinates_unit);
+        engine::start_series_pair(f.pair, run.separator);
+    }
+    if (o.report_path == "-") {
+        textio::attach_standard_output(f.report);
+    } else if (!o.report_path.empty()) {
+        f.report_file = engine::lock_final_name(o.report_path, report_unit);
+        open_replacement(f.report, f.report_file, report_unit);
+    }
+    if (o.csv_path == "-") {
+        f.csv = engine::open_csv("-");
+    } else if (!o.csv_path.empty()) {
+        f.csv_file = engine::lock_final_name(o.csv_path, csv_unit);
+        f.csv = engine::open_csv(engine::make_temp_file(f.csv_file, csv_unit));
+    }
+    if (!o.netcdf_path.empty()) {
+        f.netcdf_file = engine::lock_final_name(o.netcdf_path, netcdf_unit);
+        f.netcdf = engine::create_netcdf(engine::make_temp_file(f.netcdf_file, netcdf_unit), meta_of(o, run, f));
+    }
+}
+
+// On a terminal, a run longer than about a second shows how far it got, on one line that
+// is erased at the end.
+class progress_sink : public engine::station_sink {
+public:
+    progress_sink(bool shown, const textio::in_unit& observations) : shown_(shown), observations_(observations) {}
+    ~progress_sink() override {
+        if (drawn_) write_text("\r\033[K");
+    }
+    void table_loaded(std::int32_t count) override { total_ = count; }
+    void station(const engine::station_row&, const engine::station_verdict&, const engine::year_month_grid&) override {
+        ++done_;
+        if (!shown_) return;
+        const auto now = std::chrono::steady_clock::now();
+        if (now - started_ < std::chrono::seconds(1) || now - last_drawn_ < std::chrono::milliseconds(200)) return;
+        last_drawn_ = now;
+        drawn_ = true;
+        const long long megabytes = textio::input_offset(observations_) / 1000000;
+        write_text("\rvarnex: " + std::to_string(megabytes) + " MB of data.txt read, " + std::to_string(done_) +
+                   " of " + std::to_string(total_) + " stations done\033[K");
+    }
+
+private:
+    static void write_text(const std::string& text) {
+        textio::out_unit err;
+        textio::attach_standard_error(err);
+        textio::write_bytes(err, text);
+    }
+    bool shown_;
+    const textio::in_unit& observations_;
+    std::int32_t total_ = 0;
+    std::int32_t done_ = 0;
+    bool drawn_ = false;
+    std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point last_drawn_{};
+};
+
+engine::extraction_summary extract(const batch_options& o, const engine::run_settings& run, batch_files& f) {
+    textio::out_unit err;
+    textio::attach_standard_error(err);
+    engine::terminal_lines_sink station_lines(run, err, false);
+    progress_sink progress(!o.quiet && !o.verbose && ::isatty(2) == 1, f.archive.observations);
+    engine::series_files_sink legacy(run, f.pair);
+    engine::station_report_sink report(f.report);
+    std::optional<engine::csv_sink> csv;
+    std::optional<engine::netcdf_sink> netcdf;
+    std::vector<engine::station_sink*> sinks;
+    if (o.verbose) sinks.push_back(&station_lines);
+    sinks.push_back(&progress);
+    if (o.write_legacy) sinks.push_back(&legacy);
+    if (!o.report_path.empty()) sinks.push_back(&report);
+    if (f.csv) sinks.push_back(&csv.emplace(*f.csv, run.fyod, run.lyod));
+    if (f.netcdf) sinks.push_back(&netcdf.emplace(*f.netcdf, run.fyod, run.lyod));
+    engine::fan_out_sink all(sinks);
+    return engine::extract_stations(run, f.archive, all);
+}
+
+// Writes and closes everything while nothing has replaced a final name yet.
+void finish_outputs(batch_files& f) {
+    if (f.pair.series.fd >= 0) {
+        engine::flush_series_pair(f.pair);
+        textio::close_output(f.pair.series);
+        textio::close_output(f.pair.coordinates);
+    }
+    if (f.report.fd >= 0) textio::close_output(f.report);
+    if (f.csv) engine::close_csv(*f.csv);
+    if (f.netcdf) engine::close_netcdf(*f.netcdf);
+    textio::close_input(f.archive.observations);
+}
+
+void abandon_outputs(batch_files& f) {
+    if (f.csv) engine::discard_csv(*f.csv);
+    if (f.netcdf) engine::discard_netcdf(*f.netcdf);
+    textio::close_all_units();
+    for (engine::replaced_file* file :
+         {&f.series_file, &f.coordinates_file, &f.report_file, &f.csv_file, &f.netcdf_file})
+        engine::abandon_file(*file);
+}
+
+std::string failure_text(const textio::io_failure& failure) {
+    const std::string place = failure.file_name.empty() ? std::string("standard output") : failure.file_name;
+    switch (failure.kind) {
+        case textio::failure_kind::illegal_character:
+            return place + ":" + std::to_string(failure.line) + ": field " + std::to_string(failure.field) +
+                   ": malformed number \"" + failure.text + "\"";
+        case textio::failure_kind::end_of_file:
+            return place + ":" + std::to_string(failure.line) + ": the file ends inside its header";
+        case textio::failure_kind::in_use: return failure.message;
+        case textio::failure_kind::system:
+            if (failure.line > 0) return place + ":" + std::to_string(failure.line) + ": " + failure.message;
+            return place + ": " + failure.message;
+    }
+    return failure.message;
+}
+
+// Renames every temporary file over its final name, the series file first. Returns the
+// final paths written, or nothing after a refusal (reported here).
+std::optional<std::vector<std::string>> commit_outputs(batch_files& f) {
+    std::vector<std::string> written;
+    engine::replaced_file* order[] = {&f.series_file, &f.coordinates_file, &f.report_file, &f.csv_file,
+                                      &f.netcdf_file};
+    for (engine::replaced_file* file : order) {
+        if (file->temp_path.empty()) continue;
+        if (!engine::commit_file(*file)) {
+            std::string text = file->final_path + ": cannot replace it: " + std::strerror(errno);
+            if (file == &f.coordinates_file)
+                text += "; " + f.series_file.final_path + " is new and " + file->final_path + " is not";
+            say_error(text);
+            for (engine::replaced_file* rest : order)
+                if (!rest->temp_path.empty()) engine::abandon_file(*rest);
+            return std::nullopt;
+        }
+        written.push_back(file->final_path);
+    }
+    return written;
+}
+
+void report_summary(const batch_options& o, const engine::extraction_summary& s,
+                    const std::vector<std::string>& written) {
+    if (o.quiet) return;
+    say_error(std::to_string(s.qualifying) + " stations in the box, " + std::to_string(s.saved) + " saved, " +
+              std::to_string(s.no_records) + " without records, " + std::to_string(s.span_not_covered) +
+              " not covering " + std::to_string(o.fyod) + "-" + std::to_string(o.lyod) + ", " +
+              std::to_string(s.too_many_missing) + " with too many missing months, " +
+              std::to_string(s.implausible) + " with implausible values");
+    for (const std::string& path : written) say_error("wrote " + path);
+    if (s.saved == 0) say_error("warning: no station saved");
+}
+
+}  // namespace
+
+int run_batch(const batch_options& o) {
+    if (o.crosses_dateline && !o.quiet) {
+        std::string west, east;
+        engine::append_free_form_real(west, o.min_lon);
+        engine::append_free_form_real(east, o.max_lon);
+        say_error("the box crosses the 180th meridian: longitudes " + west + "..180 and -180.." + east);
+    }
+    if (!output_places_usable(o)) return 1;
+    const engine::run_settings run = settings_of(o);
+    batch_files f;
+    try {
+        f.catalogue_source = open_archive_file(f.archive.catalogue, engine::catalogue_unit,
+                                               in_dir(o.archive_dir, "site_summary.txt"),
+                                               engine::catalogue_header_lines);
+        f.observations_source = open_archive_file(f.archive.observations, engine::observations_unit,
+                                                  in_dir(o.archive_dir, "data.txt"), engine::observations_header_lines);
+        open_outputs(o, run, f);
+        util::catch_stop_signals();
+        const engine::extraction_summary summary = extract(o, run, f);
+        if (summary.stop_signal != 0) {
+            abandon_outputs(f);
+            return 128 + summary.stop_signal;
+        }
+        finish_outputs(f);
+        const std::optional<std::vector<std::string>> written = commit_outputs(f);
+        if (!written) return 1;
+        report_summary(o, summary, *written);
+        return 0;
+    } catch (const textio::io_failure& failure) {
+        abandon_outputs(f);
+        say_error(failure_text(failure));
+    } catch (const engine::output_error& failure) {
+        abandon_outputs(f);
+        say_error(failure.what());
+    }
+    return 1;
+}
+
+}  // namespace app
