@@ -1,4 +1,5 @@
-// The fixed-field writers: iw, fw.d and aw, each exactly w characters.
+// The fixed-field writers iw, fw.d and aw: each field exactly w characters (a without w:
+// the item's own length).
 #include <cstddef>
 #include <cstdint>
 #include <cstring>

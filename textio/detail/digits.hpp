@@ -90,6 +90,7 @@ inline void append_rounded_digits(std::string& out, rounded_digits r, int from, 
     for (int i = from; i < from + count; ++i) out.push_back(i < n ? lead[i] : '0');
 }
 
+// What the writers branch on before they need any digit of a float.
 struct float_parts {
     bool sign;
     bool not_finite;  // NaN or infinity
