@@ -6,6 +6,7 @@
 
 #include "engine/record_skim.hpp"
 #include "textio/failure.hpp"
+#include "textio/plain_number.hpp"
 #include "textio/read.hpp"
 #include "textio/convert.hpp"
 
@@ -15,48 +16,12 @@ namespace {
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 bool is_digit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
 
-// A plain decimal number: optional sign, digits, optional point and digits, at most 15
-// digits in all (so the digits are an exact double). Anything else (exponents, commas,
-// slashes, repeat counts, quotes, inf/nan, longer digit strings) is left to the general
-// free-form reader.
-struct plain_number {
-    std::uint64_t digits = 0;
-    int decimals = 0;
-    bool negative = false;
-    bool has_point = false;
-};
-
-constexpr int plain_digit_limit = 15;
-
-// Scans one plain number at p; on success p is left on the character after it.
-bool scan_plain_number(const char*& p, const char* end, plain_number& n) {
-    const char* s = p;
-    n.negative = false;
-    if (s < end && (*s == '+' || *s == '-')) n.negative = (*s++ == '-');
-    std::uint64_t digits = 0;
-    const char* first = s;
-    while (s < end && is_digit(*s)) digits = digits * 10 + static_cast<unsigned>(*s++ - '0');
-    long count = s - first;
-    n.has_point = s < end && *s == '.';
-    n.decimals = 0;
-    if (n.has_point) {
-        const char* after_point = ++s;
-        while (s < end && is_digit(*s)) digits = digits * 10 + static_cast<unsigned>(*s++ - '0');
-        n.decimals = static_cast<int>(s - after_point);
-        count += n.decimals;
-    }
-    if (count == 0 || count > plain_digit_limit) return false;
-    n.digits = digits;
-    p = s;
-    return true;
-}
-
-float plain_value(const plain_number& n) { return plain_number_value(n.digits, n.decimals, n.negative); }
+using textio::plain_number;
 
 // The identifier: the nearest double to the text (at most 15 digits and a power of ten,
 // both exact, so one division rounds correctly), truncated toward zero.
 std::int32_t plain_identifier(const plain_number& n) {
-    const double value = static_cast<double>(n.digits) / exact_powers_of_ten[n.decimals];
+    const double value = static_cast<double>(n.digits) / textio::exact_powers_of_ten[n.decimals];
     return textio::truncate_to_int32(n.negative ? -value : value);
 }
 
@@ -69,7 +34,7 @@ bool scan_plain_record(std::string_view record, plain_number fields[4]) {
     if (end > p && end[-1] == '\r') --end;
     for (int i = 0; i < 4; ++i) {
         while (p < end && is_blank(*p)) ++p;
-        if (p == end || !scan_plain_number(p, end, fields[i])) return false;
+        if (p == end || !textio::scan_plain_number(p, end, fields[i])) return false;
         if (p < end && !is_blank(*p) && !(i == 3 && (*p == ',' || *p == '/'))) return false;
     }
     return true;
@@ -101,9 +66,9 @@ void read_general_record(textio::in_unit& unit, observation_record& record, bool
 
 void convert_plain_record(const plain_number fields[4], observation_record& record) {
     record.id = plain_identifier(fields[0]);
-    record.second = plain_value(fields[1]);
-    record.date = plain_value(fields[2]);
-    record.value = plain_value(fields[3]);
+    record.second = textio::plain_number_value(fields[1]);
+    record.date = textio::plain_number_value(fields[2]);
+    record.value = textio::plain_number_value(fields[3]);
 }
 
 // A plain record of another station is only scanned, not converted, so the values kept
@@ -164,8 +129,8 @@ bool next_record_for(textio::in_unit& unit, observation_reader& r, std::int32_t 
         id = plain_identifier(fields[0]);
         r.values_stale = true;
         if (id == wanted) {
-            r.last_record.date = plain_value(fields[2]);
-            r.last_record.value = plain_value(fields[3]);
+            r.last_record.date = textio::plain_number_value(fields[2]);
+            r.last_record.value = textio::plain_number_value(fields[3]);
         }
         return true;
     }

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <vector>
 
+#include "textio/plain_number.hpp"
+
 #if defined(__x86_64__)
 #include <immintrin.h>
 #define VARNEX_SKIM_AVX2 1
@@ -145,6 +147,13 @@ bool is_wanted(const judged_line& j, const wanted_digits& wanted) {
     return static_cast<int>(j.id_length) == wanted.length && j.id_bytes == wanted.bytes && j.id_more == wanted.more;
 }
 
+// A token the judge found plain, by the scalar scanner the plain-record reader uses.
+inline float scanned_value(const char* s, const char* end) {
+    textio::plain_number n;
+    textio::scan_plain_number(s, end, n);
+    return textio::plain_number_value(n);
+}
+
 [[gnu::target("avx2,bmi,bmi2,popcnt")]] inline unsigned nth_bit(std::uint64_t mask, unsigned n) {
     return static_cast<unsigned>(__builtin_ctzll(_pdep_u64(1ull << n, mask)));
 }
@@ -156,7 +165,7 @@ bool is_wanted(const judged_line& j, const wanted_digits& wanted) {
     const unsigned start = nth_bit(j.starts, n), end = nth_bit(j.ends, n);
     // Eight bytes are read from the token's start: they must lie within the record and
     // its line feed, beyond which the buffer may hold nothing yet.
-    if (end - start > 8 || start + 8 > j.length + 1) return plain_token_value(p + start, p + end);
+    if (end - start > 8 || start + 8 > j.length + 1) return scanned_value(p + start, p + end);
     const std::uint64_t span = ((1ull << (end - start)) - 1) << start;
     const std::uint64_t digit_bits = (j.digits & span) >> start;
     const std::uint64_t after_point = ~((j.points & span) - 1) & span;  // all ones when no point
@@ -170,7 +179,7 @@ bool is_wanted(const judged_line& j, const wanted_digits& wanted) {
     v = ((v & 0x0F0F0F0F0F0F0F0Full) * 2561) >> 8;
     v = ((v & 0x00FF00FF00FF00FFull) * 6553601) >> 16;
     v = ((v & 0x0000FFFF0000FFFFull) * 42949672960001ull) >> 32;
-    return plain_number_value(v, decimals, p[start] == '-');
+    return textio::plain_number_value(v, decimals, p[start] == '-');
 }
 
 [[gnu::target("avx2,bmi,bmi2,popcnt")]] skim_result skim_avx2(const char* text, std::size_t size,

@@ -59,33 +59,4 @@ struct gather_result {
 gather_result gather_wanted_records(std::string_view text, const wanted_digits& wanted, std::vector<float>& dates,
                                     std::vector<float>& values);
 
-inline constexpr double exact_powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                                 1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                                 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-
-// The nearest double to a plain number of at most 15 digits, rounded to float: the digits
-// and the power of ten are both exact doubles, so the one division rounds correctly.
-inline float plain_number_value(std::uint64_t digits, int decimals, bool negative) {
-    const double value = static_cast<double>(digits) / exact_powers_of_ten[decimals];
-    return static_cast<float>(negative ? -value : value);
-}
-
-// The value of a token already known to be a plain number.
-inline float plain_token_value(const char* s, const char* end) {
-    bool negative = false;
-    if (*s == '+' || *s == '-') negative = (*s++ == '-');
-    std::uint64_t digits = 0;
-    int decimals = 0;
-    bool after_point = false;
-    for (; s < end; ++s) {
-        if (*s == '.') {
-            after_point = true;
-            continue;
-        }
-        digits = digits * 10 + static_cast<unsigned>(*s - '0');
-        decimals += after_point;
-    }
-    return plain_number_value(digits, decimals, negative);
-}
-
 }  // namespace engine

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "textio/fixed_digits.hpp"
+#include "textio/detail/digits.hpp"
 #include "textio/format.hpp"
 
 namespace {

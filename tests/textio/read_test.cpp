@@ -208,6 +208,30 @@ TEST_F(ReadTest, TextFieldTakesTheVariableLength) {
     EXPECT_EQ(std::string(field, sizeof field), "a       b,");
 }
 
+TEST_F(ReadTest, TextFieldWiderThanTheVariableKeepsItsRightmostCharacters) {
+    source("abcdef12\nxyz\n");
+    char field[4];
+    std::int32_t number = -1;
+    const in_item items[] = {textio::target_text(field, sizeof field), textio::target_int(number)};
+    const format_list list =
+        list_of({data_descriptor(descriptor_kind::text, 6), data_descriptor(descriptor_kind::integer, 2)});
+    textio::read_formatted(unit, list, items);
+    EXPECT_EQ(std::string(field, sizeof field), "cdef");
+    EXPECT_EQ(number, 12);
+    // The columns the record lacks are blanks, and they too are among the rightmost.
+    textio::read_formatted(unit, list, items);
+    EXPECT_EQ(std::string(field, sizeof field), "z   ");
+    EXPECT_EQ(number, 0);
+}
+
+TEST_F(ReadTest, TextFieldNarrowerThanTheVariableIsStoredFromTheLeft) {
+    source("abcdef\n");
+    char field[4];
+    const in_item item = textio::target_text(field, sizeof field);
+    textio::read_formatted(unit, list_of({data_descriptor(descriptor_kind::text, 2)}), {&item, 1});
+    EXPECT_EQ(std::string(field, sizeof field), "ab  ");
+}
+
 TEST_F(ReadTest, HeaderLinesAreReadOneRecordEach) {
     source("line one\r\n\nline three\n");
     char field[12];

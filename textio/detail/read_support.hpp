@@ -1,0 +1,29 @@
+// What the formatted and free-form readers share: records fetched clean, values stored
+// into items, and the failures that end a read.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "textio/items.hpp"
+#include "textio/units.hpp"
+
+namespace textio {
+
+[[noreturn]] void raise_end_of_input(const in_unit& u);
+
+// `field` counts the values of the read from 1; `text` is the value as typed.
+[[noreturn]] void raise_illegal_character(const in_unit& u, long line, int field, std::string_view text);
+
+// Next record with CRs dropped and TABs expanded; the view points into the unit's buffer
+// when the record has neither, into `scratch` otherwise.
+bool load_record(in_unit& u, std::string& scratch, std::string_view& record);
+
+// A number stored into an item of any type, converted to it; a character item is left alone.
+void store_integer(const in_item& item, std::int32_t value);
+void store_real(const in_item& item, float value);
+
+// The variable takes the text from its first position; positions beyond it are blanks.
+void store_text(const in_item& item, std::string_view text);
+
+}  // namespace textio

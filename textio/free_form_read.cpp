@@ -1,0 +1,189 @@
+// Free-form reads: values separated by blanks, commas or record ends, with null values,
+// r* repeats, quoted text and a slash that ends the read.
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "textio/detail/read_support.hpp"
+#include "textio/detail/scan.hpp"
+#include "textio/read.hpp"
+
+namespace textio {
+namespace {
+
+// After an optional point, t or T means true; everything else means false.
+bool logical_value(std::string_view text) {
+    if (!text.empty() && text.front() == '.') text.remove_prefix(1);
+    return !text.empty() && (text.front() == 't' || text.front() == 'T');
+}
+
+enum class token_kind { value, null, slash, end_of_source };
+
+struct token {
+    token_kind kind = token_kind::null;
+    std::string_view text;
+    std::size_t repeat = 1;
+    long line = 0;
+};
+
+struct free_cursor {
+    in_unit& source;
+    std::string& scratch;
+    std::string_view record;
+    std::size_t position = 0;
+    // A value was read and the separator after it is not consumed yet: one comma that
+    // follows, even at the start of the next record, only separates.
+    bool separator_pending = false;
+};
+
+bool ends_value(char c) { return c == ' ' || c == ',' || c == '/'; }
+
+bool next_free_record(free_cursor& cursor) {
+    if (!load_record(cursor.source, cursor.scratch, cursor.record)) return false;
+    cursor.position = 0;
+    return true;
+}
+
+// A value in apostrophes or quotation marks, continued across records; a doubled quote
+// stands for one.
+bool take_quoted(free_cursor& cursor, std::string& text) {
+    const char quote = cursor.record[cursor.position++];
+    text.clear();
+    for (;;) {
+        if (cursor.position >= cursor.record.size()) {
+            if (!next_free_record(cursor)) return false;
+            continue;
+        }
+        const char c = cursor.record[cursor.position++];
+        if (c != quote) {
+            text.push_back(c);
+        } else if (cursor.position < cursor.record.size() && cursor.record[cursor.position] == quote) {
+            text.push_back(quote);
+            ++cursor.position;
+        } else {
+            return true;
+        }
+    }
+}
+
+// r* in front of a value: r decimal digits, not zero. Returns whether one was there.
+bool take_repeat(free_cursor& cursor, std::size_t& count) {
+    const std::string_view rest = cursor.record.substr(cursor.position);
+    const std::size_t stop = skip_digits(rest, 0);
+    if (stop == 0 || stop >= rest.size() || rest[stop] != '*') return false;
+    std::int32_t value = 0;
+    scan_integer(rest.substr(0, stop), false, value);
+    if (value <= 0) return false;
+    cursor.position += stop + 1;
+    count = static_cast<std::size_t>(value);
+    return true;
+}
+
+void take_value(free_cursor& cursor, bool quotes_allowed, token& t) {
+    t.line = cursor.source.line;
+    t.repeat = 1;
+    const bool repeated = take_repeat(cursor, t.repeat);
+    const std::string_view rest = cursor.record.substr(cursor.position);
+    if (repeated && (rest.empty() || ends_value(rest.front()))) {
+        t.kind = token_kind::null;  // r* alone: r null values
+        return;
+    }
+    t.kind = token_kind::value;
+    if (quotes_allowed && (rest.front() == '\'' || rest.front() == '"')) {
+        thread_local std::string quoted;
+        if (!take_quoted(cursor, quoted)) {
+            t.kind = token_kind::end_of_source;
+            return;
+        }
+        t.text = quoted;
+        return;
+    }
+    std::size_t stop = 0;
+    while (stop < rest.size() && !ends_value(rest[stop])) ++stop;
+    t.text = rest.substr(0, stop);
+    cursor.position += stop;
+}
+
+token next_token(free_cursor& cursor, bool quotes_allowed) {
+    token t;
+    for (;;) {
+        while (cursor.position < cursor.record.size() && cursor.record[cursor.position] == ' ') ++cursor.position;
+        if (cursor.position >= cursor.record.size()) {
+            if (!next_free_record(cursor)) return t.kind = token_kind::end_of_source, t;
+            continue;
+        }
+        const char c = cursor.record[cursor.position];
+        if (c == ',') {
+            ++cursor.position;
+            if (cursor.separator_pending) {
+                cursor.separator_pending = false;
+                continue;
+            }
+            return t.kind = token_kind::null, t;
+        }
+        if (c == '/') return t.kind = token_kind::slash, t;
+        take_value(cursor, quotes_allowed, t);
+        cursor.separator_pending = true;
+        return t;
+    }
+}
+
+void store_value(in_unit& source, const in_item& item, const token& t, int field) {
+    switch (item.type) {
+        case item_type::integer: {
+            std::int32_t value = 0;
+            if (!scan_integer(t.text, false, value)) raise_illegal_character(source, t.line, field, t.text);
+            store_integer(item, value);
+            return;
+        }
+        case item_type::real: {
+            float value = 0.0f;
+            if (!scan_real(t.text, -1, value)) raise_illegal_character(source, t.line, field, t.text);
+            store_real(item, value);
+            return;
+        }
+        case item_type::identifier: {
+            std::int32_t value = 0;
+            if (!scan_identifier(t.text, value)) raise_illegal_character(source, t.line, field, t.text);
+            *static_cast<std::int32_t*>(item.target) = value;
+            return;
+        }
+        case item_type::logical: *static_cast<bool*>(item.target) = logical_value(t.text); return;
+        case item_type::text: store_text(item, t.text); return;
+    }
+}
+
+}  // namespace
+
+read_outcome read_free_form(in_unit& source, std::span<const in_item> items, bool end_of_file_allowed) {
+    thread_local std::string scratch;
+    if (items.empty()) {
+        std::string_view skipped;
+        if (next_raw_record(source, skipped)) return read_outcome::ok;
+        if (end_of_file_allowed) return read_outcome::end_of_file;
+        raise_end_of_input(source);
+    }
+    free_cursor cursor{source, scratch, {}, 0, false};
+    token current;
+    std::size_t copies_left = 0;
+    int field = 0;
+    for (const in_item& item : items) {
+        ++field;
+        if (copies_left == 0) {
+            current = next_token(cursor, item.type == item_type::text);
+            if (current.kind == token_kind::end_of_source) {
+                if (end_of_file_allowed) return read_outcome::end_of_file;
+                raise_end_of_input(source);
+            }
+            if (current.kind == token_kind::slash) return read_outcome::ok;
+            copies_left = current.repeat;
+        }
+        --copies_left;
+        if (current.kind == token_kind::value) store_value(source, item, current, field);
+    }
+    return read_outcome::ok;
+}
+
+}  // namespace textio

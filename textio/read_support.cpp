@@ -1,0 +1,63 @@
+#include "textio/detail/read_support.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+#include "textio/convert.hpp"
+#include "textio/failure.hpp"
+
+namespace textio {
+
+[[noreturn]] void raise_end_of_input(const in_unit& u) {
+    raise_failure(failure_at(failure_kind::end_of_file, "READ", u.unit, u.name, u.line + 1));
+}
+
+[[noreturn]] void raise_illegal_character(const in_unit& u, long line, int field, std::string_view text) {
+    io_failure failure = failure_at(failure_kind::illegal_character, "READ", u.unit, u.name, line);
+    failure.field = field;
+    failure.text = text;
+    raise_failure(std::move(failure));
+}
+
+bool load_record(in_unit& u, std::string& scratch, std::string_view& record) {
+    std::string_view raw;
+    if (!next_raw_record(u, raw)) return false;
+    if (!std::memchr(raw.data(), '\r', raw.size()) && !std::memchr(raw.data(), '\t', raw.size())) {
+        record = raw;
+    } else {
+        clean_record(raw, scratch);
+        record = scratch;
+    }
+    return true;
+}
+
+void store_integer(const in_item& item, std::int32_t value) {
+    switch (item.type) {
+        case item_type::integer:
+        case item_type::identifier: *static_cast<std::int32_t*>(item.target) = value; break;
+        case item_type::real: *static_cast<float*>(item.target) = static_cast<float>(value); break;
+        case item_type::logical: *static_cast<bool*>(item.target) = value != 0; break;
+        case item_type::text: break;
+    }
+}
+
+void store_real(const in_item& item, float value) {
+    switch (item.type) {
+        case item_type::integer:
+        case item_type::identifier: *static_cast<std::int32_t*>(item.target) = truncate_to_int32(value); break;
+        case item_type::real: *static_cast<float*>(item.target) = value; break;
+        case item_type::logical: *static_cast<bool*>(item.target) = value != 0.0f; break;
+        case item_type::text: break;
+    }
+}
+
+void store_text(const in_item& item, std::string_view text) {
+    if (item.type != item_type::text) return;
+    char* field = static_cast<char*>(item.target);
+    const std::size_t count = std::min(item.length, text.size());
+    std::memcpy(field, text.data(), count);
+    std::memset(field + count, ' ', item.length - count);
+}
+
+}  // namespace textio
