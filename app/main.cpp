@@ -1,7 +1,12 @@
 // Varnex: extracts monthly station series from a station archive in the working directory,
 // by a dialogue on the terminal, into a series file (.TSF) and a coordinates file (.YX).
+// With arguments, the run is described on the command line instead.
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
 
+#include "app/batch_options.hpp"
 #include "app/dialogue.hpp"
 #include "app/settings.hpp"
 #include "app/terminal_ops.hpp"
@@ -16,6 +21,28 @@ using textio::parse_format;
 const textio::format_list saved_count_line = parse_format("(/1x,'Number of save station records = ',i6)");
 const textio::format_list normal_end = parse_format("(/,1x,'Normal Termination of Program.')");
 const textio::format_list credit = parse_format("(1x,'Varnex, station series extraction for the Valmora archive.',/)");
+
+// Help and version go to standard output; a failed write there (a full disk) is an error.
+[[noreturn]] void print_and_exit(std::FILE* stream, const std::string& text, int status) {
+    std::fputs(text.c_str(), stream);
+    if (std::fflush(stream) != 0 && status == 0) status = 1;
+    std::exit(status);
+}
+
+// Every option is checked here, before any file is opened.
+[[noreturn]] void run_batch(int argc, const char* const* argv) {
+    const app::batch_outcome outcome = app::parse_batch_options(argc, argv);
+    switch (outcome.action) {
+    case app::batch_action::help:
+    case app::batch_action::version:
+        print_and_exit(stdout, outcome.text, outcome.exit_status);
+    case app::batch_action::usage_error:
+        print_and_exit(stderr, outcome.text, outcome.exit_status);
+    case app::batch_action::run:
+        break;
+    }
+    print_and_exit(stderr, "varnex: batch runs are not available yet\n", 1);
+}
 
 }  // namespace
 
@@ -33,9 +60,10 @@ run_files& files() {
 
 }  // namespace app
 
-int main() {
+int main(int argc, char** argv) {
     // A closed pipe on standard output is reported like any refused write, not a silent kill.
     std::signal(SIGPIPE, SIG_IGN);
+    if (argc > 1) run_batch(argc, argv);
     textio::set_failure_handler(app::report_failure);
     app::run_settings& run = app::settings();
     app::run_files& files = app::files();
