@@ -50,7 +50,8 @@ Files:
                         verdict; - for standard output (default: none)
   --csv FILE            the saved series in long CSV form; - for standard
                         output (default: none)
-  --netcdf FILE         the saved series as a CF-1.8 netCDF file (default: none)
+  --netcdf FILE         the saved series as a CF-1.8 netCDF file
+                        (default: none)
 
 Messages:
   -q, --quiet           print only errors (default: off)
@@ -182,12 +183,22 @@ std::string leftover_problem(const std::vector<std::string>& leftovers) {
     return "unexpected argument: " + in_quotes(word);
 }
 
-std::string structure_problem(const command_line& line) {
-    const std::vector<std::string> leftovers = line.cli.remaining();
-    if (!leftovers.empty()) {
-        std::string message = leftover_problem(leftovers);
-        if (!message.empty()) return message;
+// An option left without its value takes the next option as its value ("--lat --lon 1,2").
+std::string swallowed_option_problem(const command_line& line) {
+    for (std::size_t i = 0; i < option_count; ++i) {
+        if (!option_names[i].takes_value || line.options[i]->count() == 0) continue;
+        const std::string& value = line.options[i]->results().front();
+        if (value.compare(0, 2, "--") == 0 && line.find(value.substr(0, value.find('=')))) {
+            return std::string(option_names[i].long_name) + ": missing value";
+        }
     }
+    return {};
+}
+
+std::string structure_problem(const command_line& line) {
+    std::string message = swallowed_option_problem(line);
+    if (message.empty() && !line.cli.remaining().empty()) message = leftover_problem(line.cli.remaining());
+    if (!message.empty()) return message;
     for (std::size_t i = 0; i < option_count; ++i) {
         if (option_names[i].takes_value && line.options[i]->count() > 1) {
             return std::string(option_names[i].long_name) + ": given more than once";
@@ -273,25 +284,21 @@ std::string read_years(std::string_view text, batch_options& options) {
     return {};
 }
 
-// The percentage is divided in double precision before the one rounding to float, so that
-// "25%" and "0.25" give the same fraction.
+// The typed number is checked as typed (its nearest double). A percentage is divided in
+// double precision before the one rounding to float, so that "25%" and "0.25" agree.
 std::string read_max_missing(std::string_view text, batch_options& options) {
     const bool percentage = !text.empty() && text.back() == '%';
-    std::string_view number = percentage ? text.substr(0, text.size() - 1) : text;
+    const std::string_view number = percentage ? text.substr(0, text.size() - 1) : text;
     if (!is_plain_decimal(number)) return problem("--max-missing", "not a plain decimal number", text);
+    const std::string_view unsigned_number = number.front() == '+' ? number.substr(1) : number;  // from_chars takes no '+'
+    double value = 0.0;
+    std::from_chars(unsigned_number.data(), unsigned_number.data() + unsigned_number.size(), value);
     if (percentage) {
-        if (number.front() == '+') number.remove_prefix(1);  // from_chars takes no plus sign
-        double percent = 0.0;
-        std::from_chars(number.data(), number.data() + number.size(), percent);
-        if (!(percent >= 0.0 && percent <= 100.0)) {
-            return problem("--max-missing", "percentage out of range 0% to 100%", text);
-        }
-        options.missing_fraction = static_cast<float>(percent / 100.0);
+        if (!(value >= 0.0 && value <= 100.0)) return problem("--max-missing", "percentage out of range 0% to 100%", text);
+        options.missing_fraction = static_cast<float>(value / 100.0);
     } else {
+        if (!(value >= 0.0 && value <= 1.0)) return problem("--max-missing", "fraction out of range 0 to 1", text);
         options.missing_fraction = textio::decimal_to_float(number);
-        if (!(options.missing_fraction >= 0.0f && options.missing_fraction <= 1.0f)) {
-            return problem("--max-missing", "fraction out of range 0 to 1", text);
-        }
     }
     options.has_max_missing = true;
     return {};
