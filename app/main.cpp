@@ -1,9 +1,11 @@
 // Varnex: extracts monthly station series from a station archive in the working directory,
 // by a dialogue on the terminal, into a series file (.TSF) and a coordinates file (.YX).
 // With arguments, the run is described on the command line instead.
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "app/batch_options.hpp"
@@ -25,7 +27,10 @@ const textio::format_list credit = parse_format("(1x,'Varnex, station series ext
 // Help and version go to standard output; a failed write there (a full disk) is an error.
 [[noreturn]] void print_and_exit(std::FILE* stream, const std::string& text, int status) {
     std::fputs(text.c_str(), stream);
-    if (std::fflush(stream) != 0 && status == 0) status = 1;
+    if (std::fflush(stream) != 0 && stream == stdout) {
+        std::fprintf(stderr, "varnex: standard output: %s\n", std::strerror(errno));
+        status = 1;
+    }
     std::exit(status);
 }
 
