@@ -290,11 +290,14 @@ std::string read_max_missing(std::string_view text, batch_options& options) {
     const bool percentage = !text.empty() && text.back() == '%';
     const std::string_view number = percentage ? text.substr(0, text.size() - 1) : text;
     if (!is_plain_decimal(number)) return problem("--max-missing", "not a plain decimal number", text);
-    const std::string_view unsigned_number = number.front() == '+' ? number.substr(1) : number;  // from_chars takes no '+'
+    // from_chars takes no plus sign.
+    const std::string_view unsigned_number = number.front() == '+' ? number.substr(1) : number;
     double value = 0.0;
     std::from_chars(unsigned_number.data(), unsigned_number.data() + unsigned_number.size(), value);
     if (percentage) {
-        if (!(value >= 0.0 && value <= 100.0)) return problem("--max-missing", "percentage out of range 0% to 100%", text);
+        if (!(value >= 0.0 && value <= 100.0)) {
+            return problem("--max-missing", "percentage out of range 0% to 100%", text);
+        }
         options.missing_fraction = static_cast<float>(value / 100.0);
     } else {
         if (!(value >= 0.0 && value <= 1.0)) return problem("--max-missing", "fraction out of range 0 to 1", text);
@@ -326,7 +329,9 @@ std::string read_values(const command_line& line, batch_options& options) {
     std::string message = read_latitudes(line.value("--lat"), options);
     if (message.empty()) message = read_longitudes(line.value("--lon"), options);
     if (message.empty()) message = read_years(line.value("--years"), options);
-    if (message.empty() && line.given("--max-missing")) message = read_max_missing(line.value("--max-missing"), options);
+    if (message.empty() && line.given("--max-missing")) {
+        message = read_max_missing(line.value("--max-missing"), options);
+    }
     if (message.empty() && line.given("--type")) message = read_type(line.value("--type"), options);
     for (const path_option& path : path_options) {
         if (message.empty()) message = read_path(line, path.name, options.*path.target);
