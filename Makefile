@@ -1,37 +1,62 @@
 # Everything a fresh Debian machine needs, from bash and make alone.
 BUILD ?= build
+# The program alone, without the tests: for demo, install and package.
+PROGRAM_BUILD ?= $(BUILD)-program
 PREFIX ?= /usr/local
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 # WERROR=ON treats every warning as an error (continuous integration sets it).
 WERROR ?= OFF
-PACKAGES := g++ cmake ninja-build libgtest-dev pkg-config libnetcdf-dev netcdf-bin python3-netcdf4 python3-xarray python3-pandas
+PROGRAM_PACKAGES := g++ cmake ninja-build libcli11-dev pkg-config libnetcdf-dev
+PACKAGE_PACKAGES := $(PROGRAM_PACKAGES) dpkg-dev
+PACKAGES := $(PROGRAM_PACKAGES) libgtest-dev groff dpkg-dev netcdf-bin python3-netcdf4 python3-xarray \
+	python3-pandas
 
-.PHONY: all deps build test layers format format-check exhaustive row-bench netcdf-bench demo install bench sanitize fuzz fuzz-replay fuzz-runtime clean
+.PHONY: all deps deps-program deps-package build program test demo install uninstall package bench sanitize \
+	fuzz fuzz-replay fuzz-runtime clean layers format format-check exhaustive row-bench netcdf-bench
 
 all: build
 
+# $(call install_missing,PACKAGES): each package is known by a command or a header it
+# provides; the missing ones are installed when run as root, otherwise named.
+define install_missing
+@missing=""; \
+for package in $(1); do \
+  case $$package in \
+    g++) command -v g++ ;; \
+    cmake) command -v cmake ;; \
+    ninja-build) command -v ninja ;; \
+    libcli11-dev) test -f /usr/include/CLI/CLI.hpp ;; \
+    libgtest-dev) test -f /usr/include/gtest/gtest.h ;; \
+    groff) command -v groff ;; \
+    dpkg-dev) command -v dpkg-shlibdeps ;; \
+    pkg-config) command -v pkg-config ;; \
+    libnetcdf-dev) test -f /usr/include/netcdf.h ;; \
+    netcdf-bin) command -v ncdump ;; \
+    python3-netcdf4) /usr/bin/python3 -c 'import netCDF4' ;; \
+    python3-xarray) /usr/bin/python3 -c 'import xarray' ;; \
+    python3-pandas) /usr/bin/python3 -c 'import pandas' ;; \
+  esac >/dev/null 2>&1 || missing="$$missing $$package"; \
+done; \
+if [ -n "$$missing" ]; then \
+  if [ "$$(id -u)" = 0 ]; then \
+    echo "installing:$$missing"; \
+    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $$missing; \
+  else \
+    echo "missing:$$missing"; \
+    echo "run: sudo apt-get update && sudo apt-get install -y --no-install-recommends$$missing"; \
+    exit 1; \
+  fi; \
+fi
+endef
+
 deps:
-	@missing=""; \
-	command -v g++ >/dev/null 2>&1 || missing="$$missing g++"; \
-	command -v cmake >/dev/null 2>&1 || missing="$$missing cmake"; \
-	command -v ninja >/dev/null 2>&1 || missing="$$missing ninja-build"; \
-	[ -f /usr/include/gtest/gtest.h ] || missing="$$missing libgtest-dev"; \
-	command -v pkg-config >/dev/null 2>&1 || missing="$$missing pkg-config"; \
-	[ -f /usr/include/netcdf.h ] || missing="$$missing libnetcdf-dev"; \
-	command -v ncdump >/dev/null 2>&1 || missing="$$missing netcdf-bin"; \
-	/usr/bin/python3 -c 'import netCDF4' >/dev/null 2>&1 || missing="$$missing python3-netcdf4"; \
-	/usr/bin/python3 -c 'import xarray' >/dev/null 2>&1 || missing="$$missing python3-xarray"; \
-	/usr/bin/python3 -c 'import pandas' >/dev/null 2>&1 || missing="$$missing python3-pandas"; \
-	if [ -n "$$missing" ]; then \
-	  if [ "$$(id -u)" = 0 ]; then \
-	    echo "installing:$$missing"; \
-	    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $(PACKAGES); \
-	  else \
-	    echo "missing:$$missing"; \
-	    echo "run: sudo apt-get update && sudo apt-get install -y $(PACKAGES)"; \
-	    exit 1; \
-	  fi; \
-	fi
+	$(call install_missing,$(PACKAGES))
+
+deps-program:
+	$(call install_missing,$(PROGRAM_PACKAGES))
+
+deps-package:
+	$(call install_missing,$(PACKAGE_PACKAGES))
 
 $(BUILD)/build.ninja: CMakeLists.txt | deps
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DVARNEX_WERROR=$(WERROR)
@@ -55,12 +80,30 @@ netcdf-bench: build
 	cmake --build $(BUILD) -j $(JOBS) --target varnex_netcdf_bench
 	$(BUILD)/varnex_netcdf_bench
 
-demo: build
-	@bash examples/run_demo.sh $(BUILD)/varnex
+$(PROGRAM_BUILD)/build.ninja: CMakeLists.txt | deps-program
+	cmake -S . -B $(PROGRAM_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
 
-install: build
-	install -d $(DESTDIR)$(PREFIX)/bin
-	install -m 755 $(BUILD)/varnex $(DESTDIR)$(PREFIX)/bin/varnex
+# The program and the archive generator, without the test suite (and without GoogleTest).
+program: deps-program $(PROGRAM_BUILD)/build.ninja
+	cmake --build $(PROGRAM_BUILD) -j $(JOBS) --target varnex varnex_archive
+
+# The demonstration runs varnex alone: nothing else is built.
+demo: deps-program $(PROGRAM_BUILD)/build.ninja
+	cmake --build $(PROGRAM_BUILD) -j $(JOBS) --target varnex
+	@bash examples/run_demo.sh $(PROGRAM_BUILD)/varnex
+
+# The install() rules of CMake, which the package follows too.
+install: program
+	DESTDIR="$(DESTDIR)" cmake --install $(PROGRAM_BUILD) --prefix "$(PREFIX)"
+
+uninstall:
+	rm -f "$(DESTDIR)$(PREFIX)/bin/varnex" "$(DESTDIR)$(PREFIX)/bin/varnex-archive" \
+	  "$(DESTDIR)$(PREFIX)/share/man/man1/varnex.1"
+
+# A .deb of the program, the archive generator (varnex-archive) and the man page.
+package: deps-package program
+	cd $(PROGRAM_BUILD) && cpack -G DEB
+	@ls $(PROGRAM_BUILD)/*.deb
 
 bench: build
 	@bash bench/run.sh $(BUILD)
@@ -114,4 +157,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.hpp')
 
 clean:
-	rm -rf $(BUILD) $(BUILD)-san $(BUILD)-fuzz
+	rm -rf $(BUILD) $(BUILD)-san $(BUILD)-fuzz $(PROGRAM_BUILD)

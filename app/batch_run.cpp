@@ -3,7 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <ctime>
 #include <optional>
 #include <string>
@@ -16,6 +18,7 @@
 #include "engine/series_files.hpp"
 #include "engine/station_report.hpp"
 #include "engine/terminal_lines.hpp"
+#include "engine/value_text.hpp"
 #include "textio/failure.hpp"
 #include "textio/read.hpp"
 #include "textio/terminal.hpp"

@@ -1,23 +1,64 @@
-// Varnex: extracts monthly station series from a station archive in the working directory,
-// by a dialogue on the terminal, into a series file (.TSF) and a coordinates file (.YX).
+// Varnex: extracts monthly station series from a station archive. Without arguments it asks
+// for the run in a dialogue on the terminal and works in the current directory; with
+// arguments the run is described on the command line.
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
+#include <string>
 
+#include "app/batch_options.hpp"
+#include "app/batch_run.hpp"
 #include "app/dialogue.hpp"
+#include "app/terminal_ops.hpp"
 #include "textio/failure.hpp"
 #include "textio/units.hpp"
 
-int main() {
+namespace {
+
+// Help and version go to standard output; a refused write there (a full disk) is an error.
+int print(int fd, const std::string& text, int status) {
+    textio::out_unit out;
+    textio::attach_standard_output(out);
+    out.fd = fd;
+    try {
+        textio::write_bytes(out, text);
+    } catch (const textio::io_failure& failure) {
+        app::write_error_text("varnex: standard output: " + failure.message + "\n");
+        return 1;
+    }
+    return status;
+}
+
+// Every option is checked here, before any file is opened.
+int run_command_line(int argc, const char* const* argv) {
+    const app::batch_outcome outcome = app::parse_batch_options(argc, argv);
+    switch (outcome.action) {
+        case app::batch_action::help:
+        case app::batch_action::version: return print(1, outcome.text, outcome.exit_status);
+        case app::batch_action::usage_error: return print(2, outcome.text, outcome.exit_status);
+        case app::batch_action::run: break;
+    }
+    return app::run_batch(outcome.options);
+}
+
+int run_dialogue() {
+    app::dialogue_run run;
+    try {
+        const int status = app::run_dialogue(run);
+        textio::close_all_units();
+        return status;
+    } catch (const textio::io_failure& failure) {
+        return app::report_failure(run, failure);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
     // A closed pipe on standard output is reported like any refused write, not a silent kill.
     std::signal(SIGPIPE, SIG_IGN);
-    app::dialogue_run run;
-    int status = 0;
-    try {
-        status = app::run_dialogue(run);
-        textio::close_all_units();
-    } catch (const textio::io_failure& failure) {
-        status = app::report_failure(run, failure);
-    }
+    const int status = argc > 1 ? run_command_line(argc, argv) : run_dialogue();
     // Exit without running destructors of a run whose units the registry may still name.
     std::_Exit(status);
 }
