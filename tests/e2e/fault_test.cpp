@@ -25,20 +25,27 @@
 #include <utility>
 #include <vector>
 
-#include "tests/e2e/engine_expect.hpp"
-#include "tests/e2e/run_program.hpp"
-#include "tests/e2e/transcript.hpp"
+#include "tests/support/archive_names.hpp"
+#include "tests/support/engine_expect.hpp"
+#include "tests/support/run_program.hpp"
+#include "tests/support/text.hpp"
+#include "tests/support/transcript.hpp"
 
 namespace {
 
 namespace t = e2e::transcript;
 namespace x = e2e::engine_expect;
 
-const std::string catalogue_file_name = "site_summary.txt";
-const std::string observations_file_name = "data.txt";
-const std::string series_name = "QORN_TAVEq.TSF";      // data type 1
-const std::string coordinates_name = "QORNTAVEq.YX";
-const std::string coordinates_header = "#Lon\tLat\tStation ID#\n";
+using support::catalogue_file_name;
+using support::coordinates_header;
+using support::decimal;
+using support::first_five;
+using support::joined;
+using support::numbered_header;
+using support::observations_file_name;
+
+const std::string series_name = support::outputs_for_choice(1).series;
+const std::string coordinates_name = support::outputs_for_choice(1).coordinates;
 const std::string older_series = "an older series file of this name\nwith a second line\nand a third\n";
 const std::string older_coordinates = "an older coordinates file\nwith a second line\n";
 
@@ -50,31 +57,10 @@ std::string bytes(const char (&text)[N]) {
     return std::string(text, N - 1);
 }
 
-std::string decimal(long long value) {
-    std::string field = t::int_field(value, 24);
-    return field.substr(field.find_first_not_of(' '));
-}
-
 // ---------------------------------------------------------------- the archive
-
-std::vector<std::string> numbered_header(const std::string& stem, int count) {
-    std::vector<std::string> lines;
-    for (int i = 1; i <= count; ++i) lines.push_back(stem + " header line " + decimal(i));
-    return lines;
-}
 
 const std::vector<std::string> catalogue_header = numbered_header("Fault catalogue", 60);
 const std::vector<std::string> observations_header = numbered_header("Fault observations", 111);
-
-std::vector<std::string> first_five(const std::vector<std::string>& header) {
-    return {header.begin(), header.begin() + 5};
-}
-
-std::string joined(const std::vector<std::string>& lines) {
-    std::string text;
-    for (const std::string& line : lines) text += line + "\n";
-    return text;
-}
 
 // Box latitude 0 to 60, longitude 0 to 40, the year 1950, up to all twelve months missing:
 // a station is saved when its block has a record of 1950 or earlier first and one of 1950

@@ -10,7 +10,7 @@
 // series file that this run never wrote to keeps its older content.
 //
 // When the archive lies within what the independent model of the station pass decides
-// (tests/e2e/engine_expect.hpp: every observation record on a line of its own, no value
+// (tests/support/engine_expect.hpp: every observation record on a line of its own, no value
 // left empty, distinct dates within a block), the output files of a run that ended
 // normally must be the model's byte for byte. The model reads the records with the general
 // free-form reader alone, so this also holds the observation reader's quick scan of plain
@@ -34,7 +34,8 @@
 #include "engine/series_files.hpp"
 #include "engine/terminal_lines.hpp"
 #include "textio/terminal.hpp"
-#include "tests/e2e/engine_expect.hpp"
+#include "tests/support/archive_names.hpp"
+#include "tests/support/engine_expect.hpp"
 #include "tests/fuzz/fuzz_support.hpp"
 #include "textio/read.hpp"
 #include "textio/write.hpp"
@@ -54,10 +55,10 @@ std::string header(std::string_view stem, int lines) {
 }
 
 struct paths {
-    std::string catalogue = fuzz::scratch_path("site_summary.txt");
-    std::string observations = fuzz::scratch_path("data.txt");
-    std::string series = fuzz::scratch_path("QORN_TAVEq.TSF");
-    std::string coordinates = fuzz::scratch_path("QORNTAVEq.YX");
+    std::string catalogue = fuzz::scratch_path(support::catalogue_file_name);
+    std::string observations = fuzz::scratch_path(support::observations_file_name);
+    std::string series = fuzz::scratch_path(support::outputs_for_choice(1).series);
+    std::string coordinates = fuzz::scratch_path(support::outputs_for_choice(1).coordinates);
 };
 
 namespace x = e2e::engine_expect;
