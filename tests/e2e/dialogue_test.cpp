@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "tests/support/archive_names.hpp"
+#include "tests/support/case_names.hpp"
 #include "tests/support/run_program.hpp"
 #include "tests/support/text.hpp"
 #include "tests/support/transcript.hpp"
@@ -762,6 +763,6 @@ TEST_P(dialogue_run, gives_the_expected_transcript_and_files) {
 }
 
 INSTANTIATE_TEST_SUITE_P(cases, dialogue_run, ::testing::ValuesIn(all_cases()),
-                         [](const ::testing::TestParamInfo<dialogue_case>& info) { return info.param.name; });
+                         support::named_by_name());
 
 }  // namespace

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "tests/support/archive_names.hpp"
+#include "tests/support/case_names.hpp"
 #include "tests/support/engine_expect.hpp"
 #include "tests/support/run_program.hpp"
 #include "tests/support/text.hpp"
@@ -288,7 +289,7 @@ TEST_P(generated_run, matches_the_listing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(archives, generated_run, ::testing::ValuesIn(generated_cases()),
-                         [](const ::testing::TestParamInfo<generated_case>& info) { return info.param.name; });
+                         support::named_by_name());
 
 // The thread count of the grid reset changes nothing in the output.
 TEST(engine_threads, one_and_three_threads_give_the_same_output) {
@@ -832,7 +833,7 @@ TEST_P(hand_run, gives_the_expected_stations) {
 }
 
 INSTANTIATE_TEST_SUITE_P(archives, hand_run, ::testing::ValuesIn(hand_cases()),
-                         [](const ::testing::TestParamInfo<hand_case>& info) { return info.param.name; });
+                         support::named_by_name());
 
 // 41,000 stations inside the box, more than the table's nominal 40,000, each with one
 // complete year: every one is kept and saved, with the default team of threads.

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "tests/support/archive_names.hpp"
+#include "tests/support/case_names.hpp"
 #include "tests/support/engine_expect.hpp"
 #include "tests/support/run_program.hpp"
 #include "tests/support/text.hpp"
@@ -374,7 +375,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(full_device_case{"series_few_stations", 3, true}, full_device_case{"series_many_stations", 1500, true},
                       full_device_case{"coordinates_few_stations", 3, false},
                       full_device_case{"coordinates_many_stations", 1500, false}),
-    [](const ::testing::TestParamInfo<full_device_case>& info) { return info.param.name; });
+    support::named_by_name());
 
 // ================================================================ the output pair
 
@@ -427,7 +428,7 @@ TEST_P(locked_run, leaves_both_files_untouched) {
 
 INSTANTIATE_TEST_SUITE_P(outputs, locked_run,
                          ::testing::Values(locked_case{"series_locked", true}, locked_case{"coordinates_locked", false}),
-                         [](const ::testing::TestParamInfo<locked_case>& info) { return info.param.name; });
+                         support::named_by_name());
 
 // A file-size limit of 48 KiB (96 blocks of 512 bytes for /bin/sh) refuses the series file
 // part-way through a row when its first 64 KiB are passed on, while the terminal output
@@ -506,7 +507,7 @@ TEST_P(stopped_run, ends_at_a_station_boundary) {
 
 INSTANTIATE_TEST_SUITE_P(signals, stopped_run,
                          ::testing::Values(stopped_case{"sigterm", SIGTERM}, stopped_case{"sigint", SIGINT}),
-                         [](const ::testing::TestParamInfo<stopped_case>& info) { return info.param.name; });
+                         support::named_by_name());
 
 // ================================================================ input files cut short
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tests/support/capture.hpp"
+#include "tests/support/case_names.hpp"
 #include "tests/support/temp_files.hpp"
 #include "textio/failure.hpp"
 
@@ -112,7 +113,8 @@ INSTANTIATE_TEST_SUITE_P(Records, CleanRecordTest,
                                            clean_case{"\tx", "        x"}, clean_case{"abcde\tx", "abcde   x"},
                                            clean_case{"abcdefgh\tx", "abcdefgh        x"},
                                            clean_case{"a\r\tb", "a       b"}, clean_case{"\t\t", "                "},
-                                           clean_case{"1234567\t8", "1234567 8"})));
+                                           clean_case{"1234567\t8", "1234567 8"}),
+                         support::named_by<&clean_case::raw>());
 
 TEST_F(UnitsTest, CrLfFileReadsLikeLfFile) {
     textio::open_input(in, 12, file("crlf", "first line\r\nsecond\tcol\r\nlast\r"));
