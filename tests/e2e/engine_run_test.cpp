@@ -731,6 +731,19 @@ hand_case records_with_empty_values() {
     return c;
 }
 
+hand_case empty_fields_after_another_stations_plain_record() {
+    // 1201's only record leaves its station and date empty, so the general reader takes
+    // it, right after 1100's plain record was read the quick way: the empty date must be
+    // 1100's 1950.042, which puts 5.0 in January 1950. Had the general reader started
+    // from the values of an older record, the month would differ or the station be lost.
+    hand_case c = make_case("empty_fields_after_another_stations_plain_record",
+                            answers_for(1, "50.00", "40.00", "20.00", "0.00", 1950, 1950, "1.0"), 1);
+    c.stations = {"1201 45.00 10.00 100.0"};
+    c.observations = {"1100 1 1950.042 7.0", "1201,,,5.0"};
+    c.expected.save(1201, "10.00", "45.00", "100.0", 1950, 1950, {{1950, 1, "5.0"}});
+    return c;
+}
+
 hand_case box_across_the_dateline() {
     // Latitude 40 to 50, longitude from 170 east across 180 to -170; all edges inclusive.
     hand_case c = make_case("box_across_the_dateline",
@@ -806,6 +819,7 @@ std::vector<hand_case> hand_cases() {
             block_of_5000_records(),
             identifiers_are_exact(),
             records_with_empty_values(),
+            empty_fields_after_another_stations_plain_record(),
             box_across_the_dateline(),
             box_of_one_point(),
             rewinds_over_identifiers_in_every_form()};
