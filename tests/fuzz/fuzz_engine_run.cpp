@@ -19,7 +19,6 @@
 // Input: byte 0 the settings (box in bits 0-1, span in bits 2-3, missing-month limit in
 // bits 4-5), then the catalogue's station lines, a NUL byte, and data.txt's observation
 // lines (which may hold further NUL bytes). The harness writes the headers itself.
-#include <omp.h>
 
 #include <array>
 #include <bit>
@@ -237,11 +236,9 @@ void check_outputs(const paths& p, const engine::run_settings& run, int saved) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzz::start(true);
-    omp_set_num_threads(2);
-    return 0;
-}
+// The engine writes its terminal lines to standard output, which would fill libFuzzer's log;
+// its parallel parts run with a team of two.
+const fuzz::target_settings fuzz::target = {.silence_standard_output = true, .threads = 2};
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     fuzz::byte_source in{data, size};
