@@ -180,7 +180,8 @@ INSTANTIATE_TEST_SUITE_P(Answers, IntegerFieldTest,
                                            integer_field_case{"2147483648", 10, 2147483647},
                                            integer_field_case{"-2147483648", 11, -2147483647 - 1}),
                          [](const ::testing::TestParamInfo<integer_field_case>& info) {
-                             return "i" + support::decimal(info.param.width) + "_" + support::name_part(info.param.typed);
+                             return "i" + support::decimal(info.param.width) + "_" +
+                                    support::name_part(info.param.typed);
                          });
 
 class BadIntegerFieldTest : public ReadTest, public ::testing::WithParamInterface<const char*> {};
