@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "app/batch_options.hpp"
-#include "tests/e2e/run_program.hpp"
+#include "tests/support/run_program.hpp"
 
 namespace {
 

@@ -18,8 +18,11 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e/run_program.hpp"
-#include "tests/e2e/transcript.hpp"
+#include "tests/support/archive_names.hpp"
+#include "tests/support/case_names.hpp"
+#include "tests/support/run_program.hpp"
+#include "tests/support/text.hpp"
+#include "tests/support/transcript.hpp"
 
 namespace {
 
@@ -27,9 +30,12 @@ namespace t = e2e::transcript;
 
 // ---------------------------------------------------------------- archive files
 
-const std::string catalogue_file_name = "site_summary.txt";
-const std::string observations_file_name = "data.txt";
-const std::string coordinates_header = "#Lon\tLat\tStation ID#\n";
+using support::catalogue_file_name;
+using support::coordinates_header;
+using support::first_five;
+using support::observations_file_name;
+using support::output_names;
+using support::outputs_for_choice;
 
 struct named_bytes {
     std::string name;
@@ -74,10 +80,6 @@ std::vector<std::string> observations_header() {
     return lines;
 }
 
-std::vector<std::string> first_five(const std::vector<std::string>& header) {
-    return {header.begin(), header.begin() + 5};
-}
-
 // Stations at latitudes 10.5, -33.75 and 60.1: none lies between 40 and 45.
 const std::vector<std::string> standard_stations = {
     "  101  10.50   20.25  123.0",
@@ -109,21 +111,6 @@ std::vector<named_bytes> standard_archive() {
 }
 
 // ---------------------------------------------------------------- output files
-
-struct output_names {
-    std::string series;
-    std::string coordinates;
-};
-
-// Series file "QORN_" + tag + ".TSF", coordinates file "QORN" + tag + ".YX".
-output_names outputs_for_choice(int data_type) {
-    switch (data_type) {
-        case 1: return {"QORN_TAVEq.TSF", "QORNTAVEq.YX"};
-        case 2: return {"QORN_TMAXq.TSF", "QORNTMAXq.YX"};
-        case 3: return {"QORN_TMINq.TSF", "QORNTMINq.YX"};
-        default: return {"QORN__TAVE.TSF", "QORN_TAVE.YX"};
-    }
-}
 
 // A run that saves no station: an empty series file and the coordinates header alone.
 std::vector<named_bytes> empty_outputs(int data_type) {
@@ -776,6 +763,6 @@ TEST_P(dialogue_run, gives_the_expected_transcript_and_files) {
 }
 
 INSTANTIATE_TEST_SUITE_P(cases, dialogue_run, ::testing::ValuesIn(all_cases()),
-                         [](const ::testing::TestParamInfo<dialogue_case>& param_info) { return param_info.param.name; });
+                         support::named_by_name());
 
 }  // namespace

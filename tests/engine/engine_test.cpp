@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/run_settings.hpp"
+#include "tests/support/temp_files.hpp"
 #include "engine/month.hpp"
 #include "engine/observations.hpp"
 #include "engine/stations.hpp"
@@ -64,14 +65,6 @@ TEST(MonthAssignment, ByTheThreeDecimalText) {
     }
 }
 
-std::string temp_file(const std::string& content) {
-    char path[] = "/tmp/varnex_obs_XXXXXX";
-    const int fd = ::mkstemp(path);
-    EXPECT_EQ(::write(fd, content.data(), content.size()), static_cast<ssize_t>(content.size()));
-    ::close(fd);
-    return path;
-}
-
 // The reader's quick path for plain numbers must give, value for value and bit for bit,
 // what the general free-form reader gives for the same records.
 TEST(ObservationRecords, QuickPathAgreesWithFreeFormRules) {
@@ -99,7 +92,7 @@ TEST(ObservationRecords, QuickPathAgreesWithFreeFormRules) {
                       static_cast<int>(random() % 6), value);
         text += line;
     }
-    const std::string path = temp_file(text);
+    const std::string path = support::write_temp_file("observations.txt", text);
     textio::in_unit quick, general;
     textio::open_input(quick, 13, path);
     textio::open_input(general, 13, path);

@@ -9,6 +9,7 @@
 
 #include "engine/extract.hpp"
 #include "engine/grid.hpp"
+#include "tests/support/temp_files.hpp"
 #include "textio/units.hpp"
 
 namespace {
@@ -36,12 +37,6 @@ std::string header(int lines) {
     return text;
 }
 
-std::string write_temp(const std::string& stem, const std::string& bytes) {
-    const std::string path = ::testing::TempDir() + "screening_" + std::to_string(::getpid()) + "_" + stem;
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path;
-}
-
 std::string month_records(const std::string& id, int year, int first_month, int last_month, const std::string& value) {
     static const char* const fractions[] = {"042", "125", "208", "292", "375", "458",
                                             "542", "625", "708", "792", "875", "958"};
@@ -58,8 +53,8 @@ TEST(Screening, EachVerdictReachesTheSinkInTableOrder) {
                                month_records("103", 1951, 1, 12, "2.5") + month_records("104", 1950, 1, 1, "3.5") +
                                month_records("105", 1950, 1, 2, "4.5") + month_records("105", 1950, 3, 3, "150.5") +
                                month_records("105", 1950, 4, 12, "-80.5");
-    const std::string catalogue_path = write_temp("catalogue", catalogue);
-    const std::string observations_path = write_temp("observations", observations);
+    const std::string catalogue_path = support::write_temp_file("catalogue", catalogue);
+    const std::string observations_path = support::write_temp_file("observations", observations);
     engine::run_settings run;
     run.max_lat = 50.0f;
     run.min_lat = 40.0f;

@@ -10,7 +10,7 @@
 // series file that this run never wrote to keeps its older content.
 //
 // When the archive lies within what the independent model of the station pass decides
-// (tests/e2e/engine_expect.hpp: every observation record on a line of its own, no value
+// (tests/support/engine_expect.hpp: every observation record on a line of its own, no value
 // left empty, distinct dates within a block), the output files of a run that ended
 // normally must be the model's byte for byte. The model reads the records with the general
 // free-form reader alone, so this also holds the observation reader's quick scan of plain
@@ -19,7 +19,6 @@
 // Input: byte 0 the settings (box in bits 0-1, span in bits 2-3, missing-month limit in
 // bits 4-5), then the catalogue's station lines, a NUL byte, and data.txt's observation
 // lines (which may hold further NUL bytes). The harness writes the headers itself.
-#include <omp.h>
 
 #include <array>
 #include <bit>
@@ -34,7 +33,8 @@
 #include "engine/series_files.hpp"
 #include "engine/terminal_lines.hpp"
 #include "textio/terminal.hpp"
-#include "tests/e2e/engine_expect.hpp"
+#include "tests/support/archive_names.hpp"
+#include "tests/support/engine_expect.hpp"
 #include "tests/fuzz/fuzz_support.hpp"
 #include "textio/read.hpp"
 #include "textio/write.hpp"
@@ -54,10 +54,10 @@ std::string header(std::string_view stem, int lines) {
 }
 
 struct paths {
-    std::string catalogue = fuzz::scratch_path("site_summary.txt");
-    std::string observations = fuzz::scratch_path("data.txt");
-    std::string series = fuzz::scratch_path("QORN_TAVEq.TSF");
-    std::string coordinates = fuzz::scratch_path("QORNTAVEq.YX");
+    std::string catalogue = fuzz::scratch_path(support::catalogue_file_name);
+    std::string observations = fuzz::scratch_path(support::observations_file_name);
+    std::string series = fuzz::scratch_path(support::outputs_for_choice(1).series);
+    std::string coordinates = fuzz::scratch_path(support::outputs_for_choice(1).coordinates);
 };
 
 namespace x = e2e::engine_expect;
@@ -236,11 +236,9 @@ void check_outputs(const paths& p, const engine::run_settings& run, int saved) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzz::start(true);
-    omp_set_num_threads(2);
-    return 0;
-}
+// The engine writes its terminal lines to standard output, which would fill libFuzzer's log;
+// its parallel parts run with a team of two.
+const fuzz::target_settings fuzz::target = {.silence_standard_output = true, .threads = 2};
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     fuzz::byte_source in{data, size};

@@ -48,10 +48,7 @@ std::vector<std::string> header_fields(std::string_view bytes) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzz::start(false);
-    return 0;
-}
+const fuzz::target_settings fuzz::target = {};
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     fuzz::byte_source in{data, size};

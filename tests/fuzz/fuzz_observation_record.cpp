@@ -31,10 +31,7 @@ bool same_bits(const engine::observation_record& a, const engine::observation_re
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzz::start(false);
-    return 0;
-}
+const fuzz::target_settings fuzz::target = {};
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string path = fuzz::scratch_path("observations.txt");

@@ -50,10 +50,7 @@ std::vector<std::string_view> split_records(std::string_view text) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzz::start(false);
-    return 0;
-}
+const fuzz::target_settings fuzz::target = {};
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     fuzz::byte_source bytes{data, size};

@@ -1,6 +1,7 @@
 #include "tests/fuzz/fuzz_support.hpp"
 
 #include <fcntl.h>
+#include <omp.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -22,21 +23,21 @@ void remove_scratch_dir() {
     if (!scratch_dir().empty()) std::filesystem::remove_all(scratch_dir(), error);
 }
 
-}  // namespace
-
-void start(bool silence_standard_output) {
-    if (scratch_dir().empty()) {
-        char pattern[] = "/tmp/varnex-fuzz-XXXXXX";
-        if (!::mkdtemp(pattern)) fail("cannot make a scratch directory");
-        scratch_dir() = pattern;
-        std::atexit(remove_scratch_dir);
-    }
-    if (silence_standard_output) {
-        const int null = ::open("/dev/null", O_WRONLY);
-        if (null < 0 || ::dup2(null, 1) != 1) fail("cannot send standard output to /dev/null");
-        ::close(null);
-    }
+void make_scratch_dir() {
+    if (!scratch_dir().empty()) return;
+    char pattern[] = "/tmp/varnex-fuzz-XXXXXX";
+    if (!::mkdtemp(pattern)) fail("cannot make a scratch directory");
+    scratch_dir() = pattern;
+    std::atexit(remove_scratch_dir);
 }
+
+void silence_standard_output() {
+    const int null = ::open("/dev/null", O_WRONLY);
+    if (null < 0 || ::dup2(null, 1) != 1) fail("cannot send standard output to /dev/null");
+    ::close(null);
+}
+
+}  // namespace
 
 std::string scratch_path(std::string_view name) {
     std::string path = scratch_dir();
@@ -64,3 +65,12 @@ void fail(const char* what, std::string_view detail) {
 }
 
 }  // namespace fuzz
+
+// libFuzzer calls this once before the first input when a target defines it; defining it
+// here, next to the helpers every target links, gives all targets the same set-up.
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    fuzz::make_scratch_dir();
+    if (fuzz::target.silence_standard_output) fuzz::silence_standard_output();
+    if (fuzz::target.threads > 0) omp_set_num_threads(fuzz::target.threads);
+    return 0;
+}

@@ -14,9 +14,16 @@ namespace fuzz {
 // A fatal condition raised by the text layer or the engine.
 using raised = textio::io_failure;
 
-// Makes the scratch directory and sends standard output (the program's terminal) to
-// /dev/null, so that a run prints nothing between libFuzzer's own lines.
-void start(bool silence_standard_output);
+// How a target wants its process set up before the first input. Every target defines
+// `fuzz::target` once; the one LLVMFuzzerInitialize (in fuzz_support.cpp) reads it.
+struct target_settings {
+    // Send standard output (the program's terminal) to /dev/null, so that a run prints
+    // nothing between libFuzzer's own lines.
+    bool silence_standard_output = false;
+    // OpenMP threads of the engine's parallel parts; 0 leaves the default.
+    int threads = 0;
+};
+extern const target_settings target;
 
 // Path of `name` inside this process's scratch directory (removed at exit).
 std::string scratch_path(std::string_view name);

@@ -8,9 +8,13 @@
 #include <fstream>
 #include <functional>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "tests/support/capture.hpp"
+#include "tests/support/case_names.hpp"
+#include "tests/support/temp_files.hpp"
 #include "textio/failure.hpp"
 
 namespace {
@@ -23,11 +27,6 @@ using textio::in_item;
 using textio::read_outcome;
 
 using read_failure = textio::io_failure;
-
-std::string scratch_path() {
-    static int counter = 0;
-    return ::testing::TempDir() + "read_test_" + std::to_string(::getpid()) + "_" + std::to_string(++counter) + ".txt";
-}
 
 descriptor make_descriptor(descriptor_kind kind) {
     descriptor d{};
@@ -56,16 +55,11 @@ protected:
         for (const std::string& path : created) ::unlink(path.c_str());
     }
     void source(const std::string& bytes) {
-        created.push_back(scratch_path());
-        std::ofstream(created.back(), std::ios::binary) << bytes;
+        created.push_back(support::write_temp_file("read_test.txt", bytes));
         textio::open_input(unit, 13, created.back());
     }
     read_failure expect_failure(const std::function<void()>& read) {
-        try {
-            read();
-        } catch (const read_failure& f) {
-            return f;
-        }
+        if (std::optional<read_failure> f = support::failure_of(read)) return *f;
         ADD_FAILURE() << "the read did not fail";
         return {};
     }
@@ -123,7 +117,12 @@ INSTANTIATE_TEST_SUITE_P(
         real_field_case{"15E1", 6, 2, 1.5f}, real_field_case{"+7", 6, 2, 0.07f},
         real_field_case{".5", 6, 2, 0.5f}, real_field_case{"inf", 6, 2, positive_infinity},
         real_field_case{"-Infinity", 6, 2, -positive_infinity}, real_field_case{"I", 6, 2, positive_infinity},
-        real_field_case{"12345678", 8, 0, 12345678.0f}, real_field_case{"1,5", 6, 2, 0.01f}));
+        real_field_case{"12345678", 8, 0, 12345678.0f}, real_field_case{"1,5", 6, 2, 0.01f}),
+    // The descriptor first: the same typed text may be read with different widths.
+    [](const ::testing::TestParamInfo<real_field_case>& param_info) {
+        return "f" + support::decimal(param_info.param.width) + "_" + support::decimal(param_info.param.decimals) + "_" +
+               support::name_part(param_info.param.typed);
+    });
 
 TEST_F(ReadTest, FixedFieldNotANumber) {
     source("n\nno\nNaN\n-nan\n");
@@ -149,7 +148,8 @@ TEST_P(BadFixedFieldTest, IsFatal) {
 
 INSTANTIATE_TEST_SUITE_P(Answers, BadFixedFieldTest,
                          ::testing::Values("4a5", "1.2.3", "1.5E2E3", "1.5E", "1.5E+", "+-1", "1e2.5", "1.5E2+3",
-                                           "x", "E5", ".E5", "1..", "12-", "1.5'"));
+                                           "x", "E5", ".E5", "1..", "12-", "1.5'"),
+                         support::named_by_text());
 
 // ---------------------------------------------------------------------------------------
 // iw
@@ -178,7 +178,11 @@ INSTANTIATE_TEST_SUITE_P(Answers, IntegerFieldTest,
                                            integer_field_case{"99999999999", 11, 2147483647},
                                            integer_field_case{"-99999999999", 12, -2147483647 - 1},
                                            integer_field_case{"2147483648", 10, 2147483647},
-                                           integer_field_case{"-2147483648", 11, -2147483647 - 1}));
+                                           integer_field_case{"-2147483648", 11, -2147483647 - 1}),
+                         [](const ::testing::TestParamInfo<integer_field_case>& param_info) {
+                             return "i" + support::decimal(param_info.param.width) + "_" +
+                                    support::name_part(param_info.param.typed);
+                         });
 
 class BadIntegerFieldTest : public ReadTest, public ::testing::WithParamInterface<const char*> {};
 
@@ -190,7 +194,8 @@ TEST_P(BadIntegerFieldTest, IsFatal) {
     EXPECT_EQ(f.line, 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Answers, BadIntegerFieldTest, ::testing::Values("19a5", "x", "1.5", "12-", "+-1", "1e2"));
+INSTANTIATE_TEST_SUITE_P(Answers, BadIntegerFieldTest, ::testing::Values("19a5", "x", "1.5", "12-", "+-1", "1e2"),
+                         support::named_by_text());
 
 // ---------------------------------------------------------------------------------------
 // a, record layout, several items
@@ -376,7 +381,8 @@ INSTANTIATE_TEST_SUITE_P(
                       integer_answer_case{"-99999999999", -2147483647 - 1},
                       integer_answer_case{"2147483647", 2147483647}, integer_answer_case{"2147483648", 2147483647},
                       integer_answer_case{"-2147483648", -2147483647 - 1},
-                      integer_answer_case{"-2147483649", -2147483647 - 1}, integer_answer_case{"2\r", 2}));
+                      integer_answer_case{"-2147483649", -2147483647 - 1}, integer_answer_case{"2\r", 2}),
+    support::named_by<&integer_answer_case::typed>());
 
 TEST_F(ReadTest, EmptyLinesBeforeAnAnswerArePassedOver) {
     source("\n   \n\t\n3\n4\n");
@@ -404,7 +410,8 @@ TEST_P(BadFreeIntegerTest, IsFatal) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Answers, BadFreeIntegerTest,
-                         ::testing::Values("2.0", "x", "1e3", "+", "-", "1-", "12a", "'5'", "0*5", "*5", "2*2.5"));
+                         ::testing::Values("2.0", "x", "1e3", "+", "-", "1-", "12a", "'5'", "0*5", "*5", "2*2.5"),
+                         support::named_by_text());
 
 struct real_answer_case {
     const char* typed;
@@ -433,7 +440,8 @@ INSTANTIATE_TEST_SUITE_P(
                       real_answer_case{"340282356779733661637539395458142568448", positive_infinity},
                       real_answer_case{"1.4e-45", std::numeric_limits<float>::denorm_min()},
                       real_answer_case{"7e-46", 0.0f}, real_answer_case{"16777217", 16777216.0f},
-                      real_answer_case{"inf", positive_infinity}, real_answer_case{"2*4.5", 4.5f}));
+                      real_answer_case{"inf", positive_infinity}, real_answer_case{"2*4.5", 4.5f}),
+    support::named_by<&real_answer_case::typed>());
 
 class BadFreeRealTest : public ReadTest, public ::testing::WithParamInterface<const char*> {};
 
@@ -444,7 +452,8 @@ TEST_P(BadFreeRealTest, IsFatal) {
     EXPECT_EQ(f.line, 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Values, BadFreeRealTest, ::testing::Values("1.2.3", "12a", "1.5E", "x1", "1e2.5", "--1"));
+INSTANTIATE_TEST_SUITE_P(Values, BadFreeRealTest, ::testing::Values("1.2.3", "12a", "1.5E", "x1", "1e2.5", "--1"),
+                         support::named_by_text());
 
 struct identifier_case {
     const char* typed;
@@ -475,7 +484,8 @@ INSTANTIATE_TEST_SUITE_P(
                       identifier_case{"-7.5", -7}, identifier_case{"-0.5", 0}, identifier_case{"1e30", most_negative_int32},
                       identifier_case{"nan", most_negative_int32}, identifier_case{"inf", most_negative_int32},
                       identifier_case{"-inf", most_negative_int32}, identifier_case{",", 4242},
-                      identifier_case{"/", 4242}, identifier_case{"2*99", 99}));
+                      identifier_case{"/", 4242}, identifier_case{"2*99", 99}),
+    support::named_by<&identifier_case::typed>());
 
 TEST_F(ReadTest, BadIdentifierIsFatal) {
     source("17508491x\n");
@@ -522,7 +532,8 @@ INSTANTIATE_TEST_SUITE_P(
                       logical_answer_case{"1", false, false}, logical_answer_case{"x", false, false},
                       logical_answer_case{".", false, false}, logical_answer_case{"..T", false, false},
                       logical_answer_case{",", false, true}, logical_answer_case{"/", false, true},
-                      logical_answer_case{"  T  F", true, true}));
+                      logical_answer_case{"  T  F", true, true}),
+    support::named_by<&logical_answer_case::typed>());
 
 TEST_F(ReadTest, CharacterValues) {
     source("abc\n'a b,c/d'\n'it''s'\n\"say \"\"hi\"\"\"\nab,cd\n'ab\ncd'\n2*xy\n");
@@ -675,7 +686,8 @@ INSTANTIATE_TEST_SUITE_P(
                       decimal_case{"16777217.000000000000000000001", 16777216.0f},
                       decimal_case{"1e39", positive_infinity}, decimal_case{"1e-50", 0.0f},
                       decimal_case{"1.17549435e-38", std::numeric_limits<float>::min()},
-                      decimal_case{"2.5D1", 25.0f}, decimal_case{"2.5-1", 0.25f}));
+                      decimal_case{"2.5D1", 25.0f}, decimal_case{"2.5-1", 0.25f}),
+    support::named_by<&decimal_case::text>());
 
 TEST(DecimalToFloat, NegativeZeroKeepsItsSign) {
     const float value = textio::decimal_to_float("-0.0");

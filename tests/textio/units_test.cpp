@@ -7,9 +7,13 @@
 #include <cerrno>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "tests/support/capture.hpp"
+#include "tests/support/case_names.hpp"
+#include "tests/support/temp_files.hpp"
 #include "textio/failure.hpp"
 
 namespace {
@@ -18,22 +22,8 @@ using textio::failure_kind;
 
 using unit_failure = textio::io_failure;
 
-std::string scratch_path(const std::string& stem) {
-    static int counter = 0;
-    return ::testing::TempDir() + "units_test_" + std::to_string(::getpid()) + "_" + std::to_string(++counter) + "_" +
-           stem;
-}
-
-std::string make_file(const std::string& stem, const std::string& bytes) {
-    const std::string path = scratch_path(stem);
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path;
-}
-
-std::string file_bytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using support::failure_of;
+using support::file_bytes;
 
 class UnitsTest : public ::testing::Test {
 protected:
@@ -42,11 +32,11 @@ protected:
         for (const std::string& path : created) ::unlink(path.c_str());
     }
     std::string file(const std::string& stem, const std::string& bytes) {
-        created.push_back(make_file(stem, bytes));
+        created.push_back(support::write_temp_file(stem, bytes));
         return created.back();
     }
     std::string fresh(const std::string& stem) {
-        created.push_back(scratch_path(stem));
+        created.push_back(support::scratch_path(stem));
         return created.back();
     }
 
@@ -123,7 +113,8 @@ INSTANTIATE_TEST_SUITE_P(Records, CleanRecordTest,
                                            clean_case{"\tx", "        x"}, clean_case{"abcde\tx", "abcde   x"},
                                            clean_case{"abcdefgh\tx", "abcdefgh        x"},
                                            clean_case{"a\r\tb", "a       b"}, clean_case{"\t\t", "                "},
-                                           clean_case{"1234567\t8", "1234567 8"}));
+                                           clean_case{"1234567\t8", "1234567 8"}),
+                         support::named_by<&clean_case::raw>());
 
 TEST_F(UnitsTest, CrLfFileReadsLikeLfFile) {
     textio::open_input(in, 12, file("crlf", "first line\r\nsecond\tcol\r\nlast\r"));
@@ -257,16 +248,13 @@ TEST_F(UnitsTest, RewindAfterTheBufferMovedOn) {
 
 TEST_F(UnitsTest, MissingInputFileIsAnOpenFailure) {
     const std::string path = fresh("absent.txt");
-    try {
-        textio::open_input(in, 12, path);
-        FAIL() << "open of a missing file succeeded";
-    } catch (const unit_failure& f) {
-        EXPECT_EQ(f.kind, failure_kind::system);
-        EXPECT_EQ(f.operation, "OPEN");
-        EXPECT_EQ(f.unit, 12);
-        EXPECT_EQ(f.error_number, ENOENT);
-        EXPECT_EQ(f.file_name, path);
-    }
+    const std::optional<unit_failure> f = failure_of([&] { textio::open_input(in, 12, path); });
+    ASSERT_TRUE(f.has_value()) << "open of a missing file succeeded";
+    EXPECT_EQ(f->kind, failure_kind::system);
+    EXPECT_EQ(f->operation, "OPEN");
+    EXPECT_EQ(f->unit, 12);
+    EXPECT_EQ(f->error_number, ENOENT);
+    EXPECT_EQ(f->file_name, path);
 }
 
 TEST_F(UnitsTest, TrailingBlanksAreNotPartOfTheName) {
@@ -279,16 +267,13 @@ TEST_F(UnitsTest, TrailingBlanksAreNotPartOfTheName) {
 TEST_F(UnitsTest, UnreadableInputIsAReadFailure) {
     textio::open_input(in, 13, ::testing::TempDir());  // a directory opens but cannot be read
     std::string record;
-    try {
-        textio::read_record(in, record);
-        FAIL() << "reading a directory succeeded";
-    } catch (const unit_failure& f) {
-        EXPECT_EQ(f.kind, failure_kind::system);
-        EXPECT_EQ(f.operation, "READ");
-        EXPECT_EQ(f.unit, 13);
-        EXPECT_EQ(f.error_number, EISDIR);
-        EXPECT_EQ(f.line, 1);
-    }
+    const std::optional<unit_failure> f = failure_of([&] { textio::read_record(in, record); });
+    ASSERT_TRUE(f.has_value()) << "reading a directory succeeded";
+    EXPECT_EQ(f->kind, failure_kind::system);
+    EXPECT_EQ(f->operation, "READ");
+    EXPECT_EQ(f->unit, 13);
+    EXPECT_EQ(f->error_number, EISDIR);
+    EXPECT_EQ(f->line, 1);
 }
 
 TEST_F(UnitsTest, StandardInputGivesEachLineAsSoonAsItIsTyped) {
@@ -424,43 +409,34 @@ TEST_F(UnitsTest, CloseAllUnitsIgnoresAFailingWrite) {
 TEST_F(UnitsTest, WriteToAFullDeviceFailsAtClose) {
     textio::open_output(out, 14, "/dev/full");
     textio::write_bytes(out, "some output\n");
-    try {
-        textio::close_output(out);
-        FAIL() << "writing to /dev/full succeeded";
-    } catch (const unit_failure& f) {
-        EXPECT_EQ(f.kind, failure_kind::system);
-        EXPECT_EQ(f.operation, "WRITE");
-        EXPECT_EQ(f.unit, 14);
-        EXPECT_EQ(f.error_number, ENOSPC);
-        EXPECT_EQ(f.file_name, "/dev/full");
-    }
+    const std::optional<unit_failure> f = failure_of([&] { textio::close_output(out); });
+    ASSERT_TRUE(f.has_value()) << "writing to /dev/full succeeded";
+    EXPECT_EQ(f->kind, failure_kind::system);
+    EXPECT_EQ(f->operation, "WRITE");
+    EXPECT_EQ(f->unit, 14);
+    EXPECT_EQ(f->error_number, ENOSPC);
+    EXPECT_EQ(f->file_name, "/dev/full");
     EXPECT_EQ(out.fd, -1);
 }
 
 TEST_F(UnitsTest, WriteToAFullDeviceFailsAtFlush) {
     textio::open_output(out, 15, "/dev/full");
     textio::write_bytes(out, "x\n");
-    try {
-        textio::flush_output(out);
-        FAIL() << "writing to /dev/full succeeded";
-    } catch (const unit_failure& f) {
-        EXPECT_EQ(f.operation, "WRITE");
-        EXPECT_EQ(f.unit, 15);
-        EXPECT_EQ(f.error_number, ENOSPC);
-    }
+    const std::optional<unit_failure> f = failure_of([&] { textio::flush_output(out); });
+    ASSERT_TRUE(f.has_value()) << "writing to /dev/full succeeded";
+    EXPECT_EQ(f->operation, "WRITE");
+    EXPECT_EQ(f->unit, 15);
+    EXPECT_EQ(f->error_number, ENOSPC);
 }
 
 TEST_F(UnitsTest, OutputInAMissingDirectoryIsAnOpenFailure) {
     const std::string path = fresh("no_such_dir") + "/out.TSF";
-    try {
-        textio::open_output(out, 14, path);
-        FAIL() << "creating a file in a missing directory succeeded";
-    } catch (const unit_failure& f) {
-        EXPECT_EQ(f.kind, failure_kind::system);
-        EXPECT_EQ(f.operation, "OPEN");
-        EXPECT_EQ(f.unit, 14);
-        EXPECT_EQ(f.error_number, ENOENT);
-    }
+    const std::optional<unit_failure> f = failure_of([&] { textio::open_output(out, 14, path); });
+    ASSERT_TRUE(f.has_value()) << "creating a file in a missing directory succeeded";
+    EXPECT_EQ(f->kind, failure_kind::system);
+    EXPECT_EQ(f->operation, "OPEN");
+    EXPECT_EQ(f->unit, 14);
+    EXPECT_EQ(f->error_number, ENOENT);
 }
 
 TEST_F(UnitsTest, TerminalPassesBytesOnAtOnce) {
@@ -485,14 +461,11 @@ TEST_F(UnitsTest, TerminalWriteFailureNamesTheTerminal) {
     textio::attach_standard_output(terminal);
     terminal.fd = ::open("/dev/full", O_WRONLY);
     ASSERT_GE(terminal.fd, 0);
-    try {
-        textio::write_bytes(terminal, "prompt");
-        FAIL() << "writing to /dev/full succeeded";
-    } catch (const unit_failure& f) {
-        EXPECT_EQ(f.operation, "WRITE");
-        EXPECT_EQ(f.unit, textio::terminal_unit);
-        EXPECT_EQ(f.error_number, ENOSPC);
-    }
+    const std::optional<unit_failure> f = failure_of([&] { textio::write_bytes(terminal, "prompt"); });
+    ASSERT_TRUE(f.has_value()) << "writing to /dev/full succeeded";
+    EXPECT_EQ(f->operation, "WRITE");
+    EXPECT_EQ(f->unit, textio::terminal_unit);
+    EXPECT_EQ(f->error_number, ENOSPC);
     ::close(terminal.fd);
 }
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/util/capture.hpp"
+#include "tests/support/capture.hpp"
 #include "util/blank.hpp"
 #include "textio/convert.hpp"
 #include "util/parallel.hpp"
@@ -122,7 +122,7 @@ TEST(Ssort, RejectedArgumentsLeaveArraysAndSayWhy) {
     };
     for (const auto& c : cases) {
         std::vector<float> keys{2, 1}, values{20, 10};
-        const std::string said = testing_support::capture_stdout(
+        const std::string said = support::capture_stdout(
             [&] { util::ssort(keys.data(), values.data(), c.n, c.k); });
         EXPECT_EQ(said, c.message);
         EXPECT_EQ(keys, (std::vector<float>{2, 1}));

@@ -1,4 +1,4 @@
-#include "tests/e2e/run_program.hpp"
+#include "tests/support/run_program.hpp"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,12 +1,17 @@
-// Captures what a piece of code writes to standard output (file descriptor 1).
+// What a piece of code leaves behind that a test wants to look at: the bytes it writes
+// to standard output, or the failure it raises.
 #pragma once
 #include <unistd.h>
 
 #include <cstdio>
+#include <optional>
 #include <string>
 
-namespace testing_support {
+#include "textio/failure.hpp"
 
+namespace support {
+
+// Standard output (file descriptor 1) is sent to a temporary file while `action` runs.
 template <class Action>
 std::string capture_stdout(Action&& action) {
     std::fflush(stdout);
@@ -28,4 +33,15 @@ std::string capture_stdout(Action&& action) {
     return text;
 }
 
-}  // namespace testing_support
+// The failure `action` raises, or nothing when it finishes.
+template <class Action>
+std::optional<textio::io_failure> failure_of(Action&& action) {
+    try {
+        action();
+    } catch (const textio::io_failure& f) {
+        return f;
+    }
+    return std::nullopt;
+}
+
+}  // namespace support

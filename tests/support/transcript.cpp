@@ -1,4 +1,4 @@
-#include "tests/e2e/transcript.hpp"
+#include "tests/support/transcript.hpp"
 
 #include <cstddef>
 

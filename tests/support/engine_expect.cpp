@@ -1,4 +1,4 @@
-#include "tests/e2e/engine_expect.hpp"
+#include "tests/support/engine_expect.hpp"
 
 #include <algorithm>
 #include <charconv>
@@ -7,7 +7,9 @@
 #include <map>
 #include <span>
 
-#include "tests/e2e/transcript.hpp"
+#include "tests/support/archive_names.hpp"
+#include "tests/support/text.hpp"
+#include "tests/support/transcript.hpp"
 #include "textio/format.hpp"
 #include "textio/items.hpp"
 
@@ -24,11 +26,7 @@ constexpr int last_grid_year = 2020;
 constexpr std::array<std::string_view, 12> month_fractions = {"042", "125", "208", "292", "375", "458",
                                                               "542", "625", "708", "792", "875", "958"};
 
-// Plain decimal digits, with '-' for a negative value.
-std::string decimal(long long value) {
-    std::string field = t::int_field(value, 24);
-    return field.substr(field.find_first_not_of(' '));
-}
+using support::decimal;
 
 std::string free_form(std::initializer_list<textio::out_item> items) {
     std::string out;
@@ -161,12 +159,8 @@ std::string dialogue_text(const run_answers& a, const std::vector<std::string>& 
 }
 
 std::pair<std::string, std::string> output_names(int data_type) {
-    switch (data_type) {
-        case 1: return {"QORN_TAVEq.TSF", "QORNTAVEq.YX"};
-        case 2: return {"QORN_TMAXq.TSF", "QORNTMAXq.YX"};
-        case 3: return {"QORN_TMINq.TSF", "QORNTMINq.YX"};
-        default: return {"QORN__TAVE.TSF", "QORN_TAVE.YX"};
-    }
+    support::output_names names = support::outputs_for_choice(data_type);
+    return {std::move(names.series), std::move(names.coordinates)};
 }
 
 std::vector<std::string> shown_header_lines(std::string_view bytes) {
@@ -288,7 +282,7 @@ pass_result expected_pass(const std::vector<catalogue_station>& catalogue,
 
     pass_result result;
     result.qualifying = static_cast<int>(table.size());
-    result.coordinates = "#Lon\tLat\tStation ID#\n";
+    result.coordinates = support::coordinates_header;
     reader r{records};
     for (const catalogue_station& s : table) {
         block b = collect(r, s.id, result.qualifying, result.terminal, result.missing_reports);
