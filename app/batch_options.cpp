@@ -135,8 +135,8 @@ void declare_options(command_line& line) {
         if (name.takes_value) {
             // Exactly one value per use, taken even when it begins with a minus sign
             // ("--lat -45,10"); a second use is reported, not merged.
-            line.options[i] = line.cli.add_option(name.names)->expected(1)->multi_option_policy(
-                CLI::MultiOptionPolicy::TakeAll);
+            line.options[i] =
+                line.cli.add_option(name.names)->expected(1)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
         } else {
             line.options[i] = line.cli.add_flag(name.names)->disable_flag_override();
         }
@@ -217,8 +217,8 @@ bool read_decimal(std::string_view text, float& value) {
 }
 
 // "A,B" into two single-precision values, each within [-limit, limit].
-std::string read_pair(std::string_view option, std::string_view text, std::string_view form,
-                      std::string_view quantity, float limit, float& first, float& second) {
+std::string read_pair(std::string_view option, std::string_view text, std::string_view form, std::string_view quantity,
+                      float limit, float& first, float& second) {
     const std::size_t comma = text.find(',');
     if (comma == std::string_view::npos || text.find(',', comma + 1) != std::string_view::npos) {
         return problem(option, "expected " + std::string(form), text);
@@ -230,8 +230,8 @@ std::string read_pair(std::string_view option, std::string_view text, std::strin
     }
     for (int i = 0; i < 2; ++i) {
         if (*targets[i] < -limit || *targets[i] > limit) {
-            const std::string range = std::to_string(static_cast<int>(-limit)) + " to " +
-                                      std::to_string(static_cast<int>(limit));
+            const std::string range =
+                std::to_string(static_cast<int>(-limit)) + " to " + std::to_string(static_cast<int>(limit));
             return problem(option, std::string(quantity) + " out of range " + range, parts[i]);
         }
     }
@@ -239,15 +239,15 @@ std::string read_pair(std::string_view option, std::string_view text, std::strin
 }
 
 std::string read_latitudes(std::string_view text, batch_options& options) {
-    std::string message = read_pair("--lat", text, "MIN,MAX", "latitude", latitude_limit, options.min_lat,
-                                    options.max_lat);
+    std::string message =
+        read_pair("--lat", text, "MIN,MAX", "latitude", latitude_limit, options.min_lat, options.max_lat);
     if (message.empty() && options.min_lat > options.max_lat) message = problem("--lat", "MIN greater than MAX", text);
     return message;
 }
 
 std::string read_longitudes(std::string_view text, batch_options& options) {
-    std::string message = read_pair("--lon", text, "WEST,EAST", "longitude", longitude_limit, options.min_lon,
-                                    options.max_lon);
+    std::string message =
+        read_pair("--lon", text, "WEST,EAST", "longitude", longitude_limit, options.min_lon, options.max_lon);
     options.crosses_dateline = message.empty() && options.min_lon > options.max_lon;
     return message;
 }

@@ -13,20 +13,20 @@ namespace app {
 struct batch_options {
     float min_lat = 0.0f;
     float max_lat = 0.0f;
-    float min_lon = 0.0f;  // west edge of the box
-    float max_lon = 0.0f;  // east edge of the box
+    float min_lon = 0.0f;           // west edge of the box
+    float max_lon = 0.0f;           // east edge of the box
     bool crosses_dateline = false;  // west edge greater than east edge
     std::int32_t fyod = 0;
     std::int32_t lyod = 0;
-    bool has_max_missing = false;  // false: no station is rejected for missing months
+    bool has_max_missing = false;   // false: no station is rejected for missing months
     float missing_fraction = 0.0f;  // 0 to 1
     std::int32_t data_type = 1;     // the menu's number: 1 tave, 2 tmax, 3 tmin, 4 tave-raw
     std::string type_word = "tave";
     std::string archive_dir = ".";
     std::string output_dir = ".";
-    std::string report_path;  // empty: no report; "-": standard output
-    std::string csv_path;     // empty: no CSV file; "-": standard output
-    std::string netcdf_path;  // empty: no netCDF file
+    std::string report_path;   // empty: no report; "-": standard output
+    std::string csv_path;      // empty: no CSV file; "-": standard output
+    std::string netcdf_path;   // empty: no netCDF file
     bool write_legacy = true;  // the .TSF series and .YX coordinates pair
     bool quiet = false;
     bool verbose = false;

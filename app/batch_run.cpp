@@ -86,8 +86,8 @@ engine::run_settings settings_of(const batch_options& o) {
     run.lyod = o.lyod;
     const std::int32_t potential_months = (o.lyod - o.fyod) * 12 + 12;
     run.missing_fraction = o.missing_fraction;
-    run.max_missing = o.has_max_missing ? engine::missing_month_limit(potential_months, o.missing_fraction)
-                                        : potential_months;
+    run.max_missing =
+        o.has_max_missing ? engine::missing_month_limit(potential_months, o.missing_fraction) : potential_months;
     return run;
 }
 
@@ -271,8 +271,7 @@ std::string failure_text(const textio::io_failure& failure) {
 // final paths written, or nothing after a refusal (reported here).
 std::optional<std::vector<std::string>> commit_outputs(batch_files& f) {
     std::vector<std::string> written;
-    engine::replaced_file* order[] = {&f.series_file, &f.coordinates_file, &f.report_file, &f.csv_file,
-                                      &f.netcdf_file};
+    engine::replaced_file* order[] = {&f.series_file, &f.coordinates_file, &f.report_file, &f.csv_file, &f.netcdf_file};
     for (engine::replaced_file* file : order) {
         if (file->temp_path.empty()) continue;
         if (!engine::commit_file(*file)) {
@@ -295,8 +294,8 @@ void report_summary(const batch_options& o, const engine::extraction_summary& s,
     say_error(std::to_string(s.qualifying) + " stations in the box, " + std::to_string(s.saved) + " saved, " +
               std::to_string(s.no_records) + " without records, " + std::to_string(s.span_not_covered) +
               " not covering " + std::to_string(o.fyod) + "-" + std::to_string(o.lyod) + ", " +
-              std::to_string(s.too_many_missing) + " with too many missing months, " +
-              std::to_string(s.implausible) + " with implausible values");
+              std::to_string(s.too_many_missing) + " with too many missing months, " + std::to_string(s.implausible) +
+              " with implausible values");
     for (const std::string& path : written) say_error("wrote " + path);
     if (s.saved == 0) say_error("warning: no station saved");
 }
@@ -314,9 +313,9 @@ int run_batch(const batch_options& o) {
     const engine::run_settings run = settings_of(o);
     batch_files f;
     try {
-        f.catalogue_source = open_archive_file(f.archive.catalogue, engine::catalogue_unit,
-                                               in_dir(o.archive_dir, "site_summary.txt"),
-                                               engine::catalogue_header_lines);
+        f.catalogue_source =
+            open_archive_file(f.archive.catalogue, engine::catalogue_unit, in_dir(o.archive_dir, "site_summary.txt"),
+                              engine::catalogue_header_lines);
         f.observations_source = open_archive_file(f.archive.observations, engine::observations_unit,
                                                   in_dir(o.archive_dir, "data.txt"), engine::observations_header_lines);
         open_outputs(o, run, f);

@@ -69,11 +69,13 @@ const format_list longitude_invalid = parse_format("(1x,'Invalid longitude: ',f7
 const format_list longitude_range = parse_format("(/,8x,'Valid range is 180.0 <-> -180.0')");
 
 const format_list box_title = parse_format("(/1x,'Area defined is :')");
-const format_list box_heading_first = parse_format("(/1x,'    Lon.    Lat                                     Lon.     Lat.')");
+const format_list box_heading_first =
+    parse_format("(/1x,'    Lon.    Lat                                     Lon.     Lat.')");
 const format_list box_edge = parse_format("(1x,f8.2,'/',f8.2,':------------------------------:',f8.2,'/',f8.2)");
 const format_list box_side = parse_format("(18x,':                              :')");
 const format_list box_middle = parse_format("(18x,':        Your Selection        :')");
-const format_list box_heading_last = parse_format("(1x,'    Lon.    Lat                                     Lon.     Lat.')");
+const format_list box_heading_last =
+    parse_format("(1x,'    Lon.    Lat                                     Lon.     Lat.')");
 const format_list confirm_prompt = parse_format("(/1x,'Is this ok? [T]rue or [F]alse ==> ',$)");
 
 void read_field(const format_list& list, float& target) {
@@ -124,8 +126,7 @@ bool read_longitude(const format_list& prompt, float& target) {
 // Asks both longitudes until both lie in range, starting again from the maximum after
 // either error; their order is free.
 void ask_longitudes(run_settings& run) {
-    while (!(read_longitude(ask_max_lon, run.max_lon) && read_longitude(ask_min_lon, run.min_lon))) {
-    }
+    while (!(read_longitude(ask_max_lon, run.max_lon) && read_longitude(ask_min_lon, run.min_lon))) {}
 }
 
 void show_box(const run_settings& run) {

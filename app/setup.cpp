@@ -49,7 +49,9 @@ constexpr int echoed_header_lines = 5;
 constexpr int header_line_width = 88;
 
 template <std::size_t N>
-std::string_view field(const char (&text)[N]) { return {text, N}; }
+std::string_view field(const char (&text)[N]) {
+    return {text, N};
+}
 
 // File names are the fields without their trailing blanks.
 std::string_view trimmed(std::string_view name) {

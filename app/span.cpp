@@ -2,9 +2,9 @@
 // the largest number of missing months a saved station may have.
 #include "app/dialogue.hpp"
 #include "app/terminal_ops.hpp"
+#include "textio/convert.hpp"
 #include "textio/read.hpp"
 #include "textio/terminal.hpp"
-#include "textio/convert.hpp"
 
 namespace app {
 namespace {
@@ -47,7 +47,8 @@ constexpr int potential_months_line = 2;
 constexpr int example_count_line = 7;
 
 const format_list fraction_prompt = parse_format("(/1x,'Enter a percentage (as a real number) here ==> ',$)");
-const format_list final_question = parse_format("(/1x,'So, reject stations with more than ',i3,' missing monthly values?')");
+const format_list final_question =
+    parse_format("(/1x,'So, reject stations with more than ',i3,' missing monthly values?')");
 const format_list yes_no_prompt = parse_format("(/2x,'[1]=Yes',/,2x,'[2]=No ==> ',$)");
 
 void read_year(std::int32_t& target) {
@@ -86,9 +87,12 @@ void ask_completeness(run_settings& run) {
     const std::int32_t potential_months = (run.lyod - run.fyod) * 12 + 12;
     const std::int32_t example_count = textio::truncate_to_int32(static_cast<float>(potential_months) * 0.25f);
     for (int i = 0; i < static_cast<int>(std::size(completeness_intro)); ++i) {
-        if (i == potential_months_line) say(completeness_intro[i], {item_int(potential_months)});
-        else if (i == example_count_line) say(completeness_intro[i], {item_int(example_count)});
-        else say(completeness_intro[i]);
+        if (i == potential_months_line)
+            say(completeness_intro[i], {item_int(potential_months)});
+        else if (i == example_count_line)
+            say(completeness_intro[i], {item_int(example_count)});
+        else
+            say(completeness_intro[i]);
     }
     say(fraction_prompt);
     answer(run.missing_fraction);

@@ -10,9 +10,7 @@
 namespace app {
 namespace {
 
-void answer_item(const textio::in_item& item) {
-    textio::read_free_form(textio::terminal_input(), {&item, 1}, false);
-}
+void answer_item(const textio::in_item& item) { textio::read_free_form(textio::terminal_input(), {&item, 1}, false); }
 
 std::string unit_text(int unit) { return unit == textio::terminal_unit ? "*" : std::to_string(unit); }
 
@@ -42,8 +40,8 @@ void pause(const char* text) {
     textio::in_unit& input = textio::terminal_input();
     std::string line;
     if (!textio::read_record(input, line))
-        textio::raise_failure(
-            textio::failure_at(textio::failure_kind::end_of_file, "READ", textio::terminal_unit, input.name, input.line + 1));
+        textio::raise_failure(textio::failure_at(textio::failure_kind::end_of_file, "READ", textio::terminal_unit,
+                                                 input.name, input.line + 1));
 }
 
 void answer(std::int32_t& target) { answer_item(textio::target_int(target)); }
@@ -51,8 +49,8 @@ void answer(float& target) { answer_item(textio::target_real(target)); }
 void answer(bool& target) { answer_item(textio::target_logical(target)); }
 
 std::string failure_report_text(const textio::io_failure& failure) {
-    return "? " + heading(failure) + "\n? " + failure.message + "\n? " + failure.operation + "(UNIT=" +
-           unit_text(failure.unit) + ",...\n";
+    return "? " + heading(failure) + "\n? " + failure.message + "\n? " + failure.operation +
+           "(UNIT=" + unit_text(failure.unit) + ",...\n";
 }
 
 void write_error_text(const std::string& text) {

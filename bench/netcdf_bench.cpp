@@ -85,8 +85,12 @@ int main(int argc, char** argv) {
             try {
                 engine::netcdf_writer w = engine::create_netcdf(path, meta, level);
                 for (int s = 0; s < stations; ++s) {
-                    const engine::station_series series = {100000 + s, static_cast<float>(s % 360) - 180.0f, lats[s],
-                                                           static_cast<float>(s % 2000), meta.fyod, meta.lyod,
+                    const engine::station_series series = {100000 + s,
+                                                           static_cast<float>(s % 360) - 180.0f,
+                                                           lats[s],
+                                                           static_cast<float>(s % 2000),
+                                                           meta.fyod,
+                                                           meta.lyod,
                                                            all_rows + static_cast<std::size_t>(s) * years};
                     engine::write_netcdf_station(w, series);
                 }

@@ -34,8 +34,8 @@ void load_station_catalogue(const run_settings& run, textio::in_unit& catalogue,
     // A value left empty keeps what the same field had in the previous record.
     std::int32_t id = 0;
     float lat = 0.0f, lon = 0.0f, extra = 0.0f;
-    const textio::in_item fields[] = {textio::target_identifier(id), textio::target_real(lat),
-                                      textio::target_real(lon), textio::target_real(extra)};
+    const textio::in_item fields[] = {textio::target_identifier(id), textio::target_real(lat), textio::target_real(lon),
+                                      textio::target_real(extra)};
     while (textio::read_free_form(catalogue, fields, true) == textio::read_outcome::ok)
         if (inside_box(run, lat, lon)) append_station(table, id, lat, lon, extra);
     textio::close_input(catalogue);

@@ -59,7 +59,7 @@ void append_csv_station(std::string& out, const station_series& s) {
     }
     station.push_back(',');
     for (std::int32_t y = s.fyod; y <= s.lyod; ++y) {
-        const float (&months)[12] = s.rows[y - s.fyod];
+        const float(&months)[12] = s.rows[y - s.fyod];
         for (int m = 0; m < 12; ++m) {
             out.append(station);
             append_integer(out, y);

@@ -43,8 +43,8 @@ void place_block(const observation_reader& r, station_grid& grid) {
 bool is_spurious(float v) { return v != missing_value && (v > spurious_above || v < spurious_below); }
 
 station_row row_of(const station_table& t, std::int32_t row) {
-    return {t.station_id[row], t.station_lat[row], t.station_lon[row],
-            t.station_extra[row], t.first_year[row], t.last_year[row]};
+    return {t.station_id[row],    t.station_lat[row], t.station_lon[row],
+            t.station_extra[row], t.first_year[row],  t.last_year[row]};
 }
 
 void count_verdict(const station_verdict& v, extraction_summary& summary) {

@@ -40,8 +40,10 @@ float first_fraction_reading(int target) {
         const std::uint32_t middle = low + (high - low) / 2;
         float f;
         std::memcpy(&f, &middle, sizeof f);
-        if (thousandths_text_value(f) >= target) high = middle;
-        else low = middle + 1;
+        if (thousandths_text_value(f) >= target)
+            high = middle;
+        else
+            low = middle + 1;
     }
     float f;
     std::memcpy(&f, &low, sizeof f);
@@ -52,8 +54,8 @@ const month_intervals& month_table() {
     static const month_intervals table = [] {
         month_intervals t;
         for (int m = 0; m < 12; ++m) {
-            const int thousandths = (month_texts[m][2] - '0') * 100 + (month_texts[m][3] - '0') * 10 +
-                                    (month_texts[m][4] - '0');
+            const int thousandths =
+                (month_texts[m][2] - '0') * 100 + (month_texts[m][3] - '0') * 10 + (month_texts[m][4] - '0');
             t.low[m] = first_fraction_reading(thousandths);
             t.high[m] = first_fraction_reading(thousandths + 1);
         }

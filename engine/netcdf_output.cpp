@@ -9,9 +9,7 @@ namespace {
 
 constexpr int month_bounds = 2;  // the nv dimension: start and end of each month
 
-[[noreturn]] void fail(const std::string& path, const std::string& reason) {
-    throw output_error(path + ": " + reason);
-}
+[[noreturn]] void fail(const std::string& path, const std::string& reason) { throw output_error(path + ": " + reason); }
 
 void check(const std::string& path, int status) {
     if (status != NC_NOERR) fail(path, nc_strerror(status));

@@ -5,10 +5,10 @@
 #include <string_view>
 
 #include "engine/record_skim.hpp"
+#include "textio/convert.hpp"
 #include "textio/failure.hpp"
 #include "textio/plain_number.hpp"
 #include "textio/read.hpp"
-#include "textio/convert.hpp"
 
 namespace engine {
 namespace {
@@ -155,7 +155,8 @@ void pass_records(textio::in_unit& unit, observation_reader& r, const skim_resul
 void pass_other_stations(textio::in_unit& unit, observation_reader& r, const wanted_digits& digits) {
     if (const std::int64_t reach = judged_from(r, textio::input_offset(unit))) {
         const std::string_view text = textio::buffered_bytes(unit);
-        const auto judged = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(text.size()), reach));
+        const auto judged =
+            static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(text.size()), reach));
         pass_records(unit, r, skim_judged_records(text.substr(0, judged), digits));
     }
     const std::int64_t from = textio::input_offset(unit);

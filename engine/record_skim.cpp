@@ -56,22 +56,19 @@ struct class_masks {
     // '0'..'9' moved to -128..-119: one signed comparison tells digits from everything else.
     const __m256i shift = _mm256_set1_epi8(static_cast<char>(128 - '0'));
     const __m256i limit = _mm256_set1_epi8(static_cast<char>(-128 + 10));
-    const auto lo = static_cast<std::uint32_t>(
-        _mm256_movemask_epi8(_mm256_cmpgt_epi8(limit, _mm256_add_epi8(low, shift))));
-    const auto hi = static_cast<std::uint32_t>(
-        _mm256_movemask_epi8(_mm256_cmpgt_epi8(limit, _mm256_add_epi8(high, shift))));
+    const auto lo =
+        static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpgt_epi8(limit, _mm256_add_epi8(low, shift))));
+    const auto hi =
+        static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpgt_epi8(limit, _mm256_add_epi8(high, shift))));
     return lo | static_cast<std::uint64_t>(hi) << 32;
 }
 
 [[gnu::target("avx2")]] inline class_masks classify(const char* p) {
     const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
     const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
-    return {equal_mask(low, high, '\n'),
-            equal_mask(low, high, ' ') | equal_mask(low, high, '\t'),
-            equal_mask(low, high, '\r'),
-            digit_mask(low, high),
-            equal_mask(low, high, '.'),
-            equal_mask(low, high, '+') | equal_mask(low, high, '-')};
+    return {equal_mask(low, high, '\n'), equal_mask(low, high, ' ') | equal_mask(low, high, '\t'),
+            equal_mask(low, high, '\r'), digit_mask(low, high),
+            equal_mask(low, high, '.'),  equal_mask(low, high, '+') | equal_mask(low, high, '-')};
 }
 
 // Whether the first four tokens of a line, as masks over its first 64 bytes, are plain
@@ -79,7 +76,7 @@ struct class_masks {
 // by a digit or point, at most one point, at least one digit, at most 15 characters
 // (hence digits), nothing else. `tokens` marks the characters of the first four tokens.
 [[gnu::target("avx2,bmi,bmi2,popcnt")]] inline bool plain_tokens(const class_masks& m, std::uint64_t tokens,
-                                                                   std::uint64_t starts) {
+                                                                 std::uint64_t starts) {
     const std::uint64_t numeric = m.digit | m.point | m.sign;
     const std::uint64_t signs = m.sign & tokens;
     const std::uint64_t points = m.point & tokens;
@@ -97,20 +94,19 @@ struct class_masks {
 
 // One record judged from the 64 bytes at its start.
 struct judged_line {
-    unsigned length;          // bytes before the line feed
-    std::uint64_t digits;     // digit characters
-    std::uint64_t points;     // decimal points
-    std::uint64_t starts;     // first characters of the tokens
-    std::uint64_t ends;       // characters just after the tokens
-    std::uint64_t id_bytes;   // the identifier's first 8 digits, when it is plain digits
-    std::uint16_t id_more;    // its 9th and 10th
+    unsigned length;         // bytes before the line feed
+    std::uint64_t digits;    // digit characters
+    std::uint64_t points;    // decimal points
+    std::uint64_t starts;    // first characters of the tokens
+    std::uint64_t ends;      // characters just after the tokens
+    std::uint64_t id_bytes;  // the identifier's first 8 digits, when it is plain digits
+    std::uint16_t id_more;   // its 9th and 10th
     unsigned id_length;
 };
 
 // True when the record is four plain numbers whose identifier is plain digits without
 // sign, point or leading zero (at most 10 of them); false when the reader must judge it.
-[[gnu::target("avx2,bmi,bmi2,popcnt")]] inline bool judge_line(const char* p, std::size_t available,
-                                                                 judged_line& j) {
+[[gnu::target("avx2,bmi,bmi2,popcnt")]] inline bool judge_line(const char* p, std::size_t available, judged_line& j) {
     const class_masks m = classify(p);
     const std::uint64_t valid = available >= 64 ? ~0ull : (1ull << available) - 1;
     const std::uint64_t newline = m.newline & valid;
@@ -183,7 +179,7 @@ inline float scanned_value(const char* s, const char* end) {
 }
 
 [[gnu::target("avx2,bmi,bmi2,popcnt")]] skim_result skim_avx2(const char* text, std::size_t size,
-                                                                const wanted_digits& wanted) {
+                                                              const wanted_digits& wanted) {
     skim_result result;
     std::size_t pos = 0;
     judged_line j;
@@ -197,9 +193,9 @@ inline float scanned_value(const char* s, const char* end) {
 }
 
 [[gnu::target("avx2,bmi,bmi2,popcnt")]] gather_result gather_avx2(const char* text, std::size_t size,
-                                                                    const wanted_digits& wanted,
-                                                                    std::vector<float>& dates,
-                                                                    std::vector<float>& values) {
+                                                                  const wanted_digits& wanted,
+                                                                  std::vector<float>& dates,
+                                                                  std::vector<float>& values) {
     gather_result result;
     std::size_t pos = 0;
     judged_line j;
@@ -231,7 +227,7 @@ inline bool opens_with(const char* p, const char* end, const wanted_digits& want
 }
 
 [[gnu::target("avx2,bmi,bmi2,popcnt")]] skim_result skim_judged_avx2(const char* text, std::size_t size,
-                                                                       const wanted_digits& wanted) {
+                                                                     const wanted_digits& wanted) {
     skim_result result;
     std::size_t record_start = 0;
     if (size == 0 || opens_with(text, text + size, wanted)) return result;
@@ -240,8 +236,8 @@ inline bool opens_with(const char* p, const char* end, const wanted_digits& want
         const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + block));
         const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + block + 32));
         std::uint64_t ends = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(low, newline))) |
-                             static_cast<std::uint64_t>(static_cast<std::uint32_t>(
-                                 _mm256_movemask_epi8(_mm256_cmpeq_epi8(high, newline))))
+                             static_cast<std::uint64_t>(
+                                 static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(high, newline))))
                                  << 32;
         if (size - block < 64) ends &= (1ull << (size - block)) - 1;
         for (; ends; ends &= ends - 1) {
@@ -268,7 +264,8 @@ bool processor_can_skim() {
 #endif
 
 // Without the instructions every record is left to the record reader.
-gather_result gather_wanted_records([[maybe_unused]] std::string_view text, [[maybe_unused]] const wanted_digits& wanted,
+gather_result gather_wanted_records([[maybe_unused]] std::string_view text,
+                                    [[maybe_unused]] const wanted_digits& wanted,
                                     [[maybe_unused]] std::vector<float>& dates,
                                     [[maybe_unused]] std::vector<float>& values) {
 #if VARNEX_SKIM_AVX2

@@ -42,13 +42,13 @@ void start_series_pair(series_pair& pair, char separator) {
 void write_station_output(series_pair& pair, const run_settings& run, const station_row& row,
                           const year_month_grid& grid) {
     const std::string_view tab(&run.separator, 1);
-    textio::write_free_form(pair.coordinates, {textio::item_real(row.lon), textio::item_text(tab),
-                                               textio::item_real(row.lat), textio::item_text(tab),
-                                               textio::item_int(row.id)});
-    textio::write_free_form(pair.series, {textio::item_real(row.lon), textio::item_text(tab),
-                                          textio::item_real(row.lat), textio::item_text(tab),
-                                          textio::item_real(row.extra), textio::item_int(row.id),
-                                          textio::item_text(" RFMT=(i4,12f8.3) MISS= -99.000")});
+    textio::write_free_form(pair.coordinates,
+                            {textio::item_real(row.lon), textio::item_text(tab), textio::item_real(row.lat),
+                             textio::item_text(tab), textio::item_int(row.id)});
+    textio::write_free_form(
+        pair.series,
+        {textio::item_real(row.lon), textio::item_text(tab), textio::item_real(row.lat), textio::item_text(tab),
+         textio::item_real(row.extra), textio::item_int(row.id), textio::item_text(" RFMT=(i4,12f8.3) MISS= -99.000")});
     std::string rows;
     rows.reserve(static_cast<std::size_t>(run.lyod - run.fyod + 1) * 101);
     for (std::int32_t y = run.fyod; y <= run.lyod; ++y) textio::append_series_row(rows, y, grid[y]);

@@ -15,7 +15,7 @@ struct station_row {
     std::int32_t id = 0;
     float lat = 0.0f;
     float lon = 0.0f;
-    float extra = 0.0f;       // the catalogue's fourth value
+    float extra = 0.0f;           // the catalogue's fourth value
     std::int32_t first_year = 0;  // year of the first record of its block
     std::int32_t last_year = 0;   // year of the last record of its block
 };
@@ -25,13 +25,13 @@ enum class verdict_kind { saved, no_records, span_not_covered, too_many_missing,
 
 struct station_verdict {
     verdict_kind kind = verdict_kind::saved;
-    std::int32_t saved_count = 0;    // saved: how many stations are saved, this one included
-    bool reported_missing = false;   // no_records: the search ran to the end twice and says so
-    std::int32_t missing = 0;        // too_many_missing: missing months of the span
-    std::int32_t limit = 0;          //   and the largest number allowed
-    float value = 0.0f;              // implausible: the first such value of the span,
-    std::int32_t year = 0;           //   its year
-    int month = 0;                   //   and month
+    std::int32_t saved_count = 0;   // saved: how many stations are saved, this one included
+    bool reported_missing = false;  // no_records: the search ran to the end twice and says so
+    std::int32_t missing = 0;       // too_many_missing: missing months of the span
+    std::int32_t limit = 0;         //   and the largest number allowed
+    float value = 0.0f;             // implausible: the first such value of the span,
+    std::int32_t year = 0;          //   its year
+    int month = 0;                  //   and month
 };
 
 class station_sink {

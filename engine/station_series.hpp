@@ -11,28 +11,28 @@
 namespace engine {
 
 struct station_series {
-    std::int32_t id = 0;             // exact identifier
+    std::int32_t id = 0;  // exact identifier
     float lon = 0.0f;
     float lat = 0.0f;
-    float extra = 0.0f;              // the catalogue's fourth value
-    std::int32_t fyod = 0;           // span of years
+    float extra = 0.0f;     // the catalogue's fourth value
+    std::int32_t fyod = 0;  // span of years
     std::int32_t lyod = 0;
     const float (*rows)[12] = nullptr;  // rows[0] is year fyod ... rows[lyod - fyod] is year lyod; -99.0f = missing
 };
 
 struct output_meta {
-    std::string type_word;           // "tave", "tmax", "tmin", "tave-raw"
+    std::string type_word;  // "tave", "tmax", "tmin", "tave-raw"
     float min_lat = 0.0f;
     float max_lat = 0.0f;
-    float west = 0.0f;               // the box as given: west > east across the 180th meridian
+    float west = 0.0f;  // the box as given: west > east across the 180th meridian
     float east = 0.0f;
     std::int32_t fyod = 0;
     std::int32_t lyod = 0;
     bool has_max_missing = false;
     std::int32_t max_missing = 0;
-    std::string catalogue_source;     // first header line of each archive file
+    std::string catalogue_source;  // first header line of each archive file
     std::string observations_source;
-    std::string history;              // command line and UTC timestamp
+    std::string history;  // command line and UTC timestamp
 };
 
 inline constexpr float missing_month = -99.0f;

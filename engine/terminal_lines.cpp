@@ -29,16 +29,16 @@ void terminal_lines_sink::station(const station_row& row, const station_verdict&
             return;
         case verdict_kind::implausible:
             textio::write_free_form(terminal_, {item_text(" :-Spurious values detected in record e.g., :- ")});
-            textio::write_free_form(terminal_, {item_text("  "), item_int(row.id), item_text(tab), item_real(row.lon),
-                                                item_text(tab), item_real(row.lat), item_text(tab),
-                                                item_real(verdict.value)});
+            textio::write_free_form(
+                terminal_, {item_text("  "), item_int(row.id), item_text(tab), item_real(row.lon), item_text(tab),
+                            item_real(row.lat), item_text(tab), item_real(verdict.value)});
             textio::write_formatted(terminal_, skipped_line);
             return;
         case verdict_kind::saved:
-            textio::write_free_form(terminal_, {item_int(verdict.saved_count), item_text(" >> Saving Station-: "),
-                                                item_real(row.lon), item_text(tab), item_real(row.lat), item_text(tab),
-                                                item_int(row.id), item_text(tab), item_int(row.first_year),
-                                                item_int(0), item_int(row.last_year)});
+            textio::write_free_form(
+                terminal_, {item_int(verdict.saved_count), item_text(" >> Saving Station-: "), item_real(row.lon),
+                            item_text(tab), item_real(row.lat), item_text(tab), item_int(row.id), item_text(tab),
+                            item_int(row.first_year), item_int(0), item_int(row.last_year)});
             return;
         case verdict_kind::span_not_covered:
         case verdict_kind::too_many_missing: return;

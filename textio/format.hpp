@@ -44,8 +44,7 @@ void append_formatted(std::string& out, const format_list& list, std::span<const
 void append_free_form(std::string& out, std::span<const out_item> items);
 
 // Internal record: the formatted record stored into field[0..length), blank-padded.
-void format_to_string(char* field, std::size_t length, const format_list& list,
-                      std::span<const out_item> items);
+void format_to_string(char* field, std::size_t length, const format_list& list, std::span<const out_item> items);
 
 // Single fields, exactly w characters: iw of an integer and fw.d of a real.
 void append_integer_field(std::string& out, std::int32_t value, int width);

@@ -89,8 +89,7 @@ void append_formatted(std::string& out, const format_list& list, std::span<const
     if (!b.no_line_feed) out.push_back('\n');
 }
 
-void format_to_string(char* field, std::size_t length, const format_list& list,
-                      std::span<const out_item> items) {
+void format_to_string(char* field, std::size_t length, const format_list& list, std::span<const out_item> items) {
     thread_local std::string record;
     record.clear();
     record_builder b{record, true};

@@ -20,8 +20,7 @@ void read_formatted(in_unit& source, const format_list& list, std::span<const in
 // Fills the items from as many records as needed. With end_of_file_allowed the end of
 // the source gives read_outcome::end_of_file (items filled before keep their values);
 // without it the end is fatal.
-read_outcome read_free_form(in_unit& source, std::span<const in_item> items,
-                            bool end_of_file_allowed);
+read_outcome read_free_form(in_unit& source, std::span<const in_item> items, bool end_of_file_allowed);
 
 // Decimal text (already checked, blanks removed) to the nearest double, then to float.
 float decimal_to_float(std::string_view text);

@@ -47,8 +47,7 @@ void unregister_unit(Unit** table, const Unit* unit) {
     }
 }
 
-[[noreturn]] void raise_system(int error, const char* operation, int unit, const std::string& name,
-                               long line = 0) {
+[[noreturn]] void raise_system(int error, const char* operation, int unit, const std::string& name, long line = 0) {
     io_failure failure = failure_at(failure_kind::system, operation, unit, name, line);
     failure.error_number = error;
     raise_failure(std::move(failure));
@@ -167,7 +166,8 @@ void reposition(in_unit& u, std::int64_t target, const char* operation) {
 void read_exactly_at(const in_unit& u, char* into, std::size_t count, std::int64_t offset) {
     std::size_t done = 0;
     while (done < count) {
-        const ssize_t n = ::pread(u.fd, into + done, count - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
+        const ssize_t n =
+            ::pread(u.fd, into + done, count - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) raise_system(n < 0 ? errno : EIO, "BACKSPACE", u.unit, u.name, u.line);
         done += static_cast<std::size_t>(n);
@@ -402,7 +402,8 @@ void empty_output(out_unit& u) {
 
 void write_output_up_to(out_unit& u, std::int64_t length) {
     const std::int64_t wanted = std::max<std::int64_t>(0, length - u.written);
-    write_pending_bytes(u, static_cast<std::size_t>(std::min<std::int64_t>(wanted, static_cast<std::int64_t>(u.pending.size()))));
+    write_pending_bytes(
+        u, static_cast<std::size_t>(std::min<std::int64_t>(wanted, static_cast<std::int64_t>(u.pending.size()))));
     u.pending.clear();
 }
 

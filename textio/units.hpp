@@ -10,28 +10,28 @@ namespace textio {
 
 // An input file (or standard input) read record by record.
 struct in_unit {
-    int unit = 0;           // terminal_unit for standard input
+    int unit = 0;  // terminal_unit for standard input
     int fd = -1;
-    std::string name;       // file name for reports ("standard input" for the terminal)
+    std::string name;        // file name for reports ("standard input" for the terminal)
     char* buffer = nullptr;  // holds whole records: grows only for a record longer than it
     std::size_t capacity = 0;
-    std::size_t begin = 0;   // next unread byte
-    std::size_t end = 0;     // end of valid bytes
-    std::int64_t buffer_offset = 0;   // file offset of buffer[0]
+    std::size_t begin = 0;                // next unread byte
+    std::size_t end = 0;                  // end of valid bytes
+    std::int64_t buffer_offset = 0;       // file offset of buffer[0]
     std::int64_t last_record_start = -1;  // file offset of the record last read
-    long line = 0;           // number of the record last read (1 for the first)
-    bool at_end = false;     // the source has no more bytes to give
+    long line = 0;                        // number of the record last read (1 for the first)
+    bool at_end = false;                  // the source has no more bytes to give
 };
 
 // An output file or standard output.
 struct out_unit {
-    int unit = 0;            // terminal_unit for standard output
+    int unit = 0;  // terminal_unit for standard output
     int fd = -1;
     std::string name;
-    std::string pending;     // bytes written by the program, not yet passed to the system
+    std::string pending;       // bytes written by the program, not yet passed to the system
     std::int64_t written = 0;  // bytes the system took since the file was opened or emptied
     bool is_terminal = false;
-    bool regular = false;    // a regular file, which may be emptied and cut back
+    bool regular = false;  // a regular file, which may be emptied and cut back
 };
 
 // Opens `name` for reading as `unit`; a refusal is a failure report OPEN(UNIT=unit).
@@ -81,9 +81,7 @@ bool lock_output(out_unit& u);
 void empty_output(out_unit& u);
 
 // The length the file will have once the pending bytes are written.
-inline std::int64_t output_length(const out_unit& u) {
-    return u.written + static_cast<std::int64_t>(u.pending.size());
-}
+inline std::int64_t output_length(const out_unit& u) { return u.written + static_cast<std::int64_t>(u.pending.size()); }
 
 // For the failure path, never raising: passes on the pending bytes that fall below
 // `length`, then drops the rest.

@@ -62,9 +62,7 @@ std::uint64_t chance_threshold(double p) {
     return static_cast<std::uint64_t>(p * 9007199254740992.0);
 }
 
-bool draw_chance(rng& r, std::uint64_t threshold) {
-    return (next_u64(r) >> 11) < threshold;
-}
+bool draw_chance(rng& r, std::uint64_t threshold) { return (next_u64(r) >> 11) < threshold; }
 
 // Roughly normal noise with standard deviation `sd` (sum of four uniforms).
 int draw_noise(rng& r, int sd) {
@@ -118,7 +116,8 @@ num_text fixed_text(std::int64_t scaled, int decimals) {
     std::int64_t unit = 1;
     for (int i = 0; i < decimals; ++i) unit *= 10;
     const bool negative = scaled < 0;
-    const std::uint64_t magnitude = negative ? 0 - static_cast<std::uint64_t>(scaled) : static_cast<std::uint64_t>(scaled);
+    const std::uint64_t magnitude =
+        negative ? 0 - static_cast<std::uint64_t>(scaled) : static_cast<std::uint64_t>(scaled);
     num_text t = integer_text(static_cast<std::int64_t>(magnitude / static_cast<std::uint64_t>(unit)));
     if (negative) {
         std::memmove(t.chars + 1, t.chars, static_cast<std::size_t>(t.length));
@@ -284,26 +283,27 @@ bool parse_whole_double(std::string_view text, double& value) {
 
 int int_option(std::string_view name, std::string_view text, std::int64_t lo, std::int64_t hi) {
     std::int64_t v = 0;
-    if (!parse_whole_int(text, v) || v < lo || v > hi) fail_usage(std::string(name) + ": bad value '" + std::string(text) + "'");
+    if (!parse_whole_int(text, v) || v < lo || v > hi)
+        fail_usage(std::string(name) + ": bad value '" + std::string(text) + "'");
     return static_cast<int>(v);
 }
 
 double share_option(std::string_view name, std::string_view text, double hi) {
     double v = 0;
-    if (!parse_whole_double(text, v) || !(v >= 0.0) || v > hi) fail_usage(std::string(name) + ": bad value '" + std::string(text) + "'");
+    if (!parse_whole_double(text, v) || !(v >= 0.0) || v > hi)
+        fail_usage(std::string(name) + ": bad value '" + std::string(text) + "'");
     return v;
 }
 
-int hundredths(double degrees) {
-    return static_cast<int>(degrees * 100.0 + (degrees < 0 ? -0.5 : 0.5));
-}
+int hundredths(double degrees) { return static_cast<int>(degrees * 100.0 + (degrees < 0 ? -0.5 : 0.5)); }
 
 void parse_box(options& o, std::string_view text) {
     double v[4];
     for (int i = 0; i < 4; ++i) {
         const std::size_t comma = text.find(',');
         const std::string_view part = i < 3 ? text.substr(0, comma) : text;
-        if ((i < 3 && comma == std::string_view::npos) || !parse_whole_double(part, v[i])) fail_usage("--box: expected S,N,W,E");
+        if ((i < 3 && comma == std::string_view::npos) || !parse_whole_double(part, v[i]))
+            fail_usage("--box: expected S,N,W,E");
         if (i < 3) text.remove_prefix(comma + 1);
     }
     if (!(v[0] >= -90 && v[0] <= v[1] && v[1] <= 90 && v[2] >= -180 && v[2] <= 180 && v[3] >= -180 && v[3] <= 180))
@@ -342,27 +342,44 @@ options parse_options(int argc, char** argv) {
         if (flag("--help") || flag("-h")) {
             std::fputs(usage_text, stdout);
             std::exit(0);
-        } else if (valued("--out")) o.out_dir = std::string(value);
-        else if (valued("--truth")) o.truth_path = std::string(value);
-        else if (valued("--stations")) o.stations = int_option(arg, value, 1, max_station_count);
-        else if (valued("--first-year")) o.first_year = int_option(arg, value, 1, 9999);
-        else if (valued("--last-year")) o.last_year = int_option(arg, value, 1, 9999);
+        } else if (valued("--out"))
+            o.out_dir = std::string(value);
+        else if (valued("--truth"))
+            o.truth_path = std::string(value);
+        else if (valued("--stations"))
+            o.stations = int_option(arg, value, 1, max_station_count);
+        else if (valued("--first-year"))
+            o.first_year = int_option(arg, value, 1, 9999);
+        else if (valued("--last-year"))
+            o.last_year = int_option(arg, value, 1, 9999);
         else if (valued("--seed")) {
             std::int64_t s = 0;
             if (!parse_whole_int(value, s) || s < 0) fail_usage("--seed: bad value '" + std::string(value) + "'");
             o.seed = static_cast<std::uint64_t>(s);
-        } else if (valued("--missing")) o.missing = share_option(arg, value, 0.95);
-        else if (valued("--absent")) o.absent = int_option(arg, value, 0, max_station_count);
-        else if (valued("--spurious")) o.spurious = share_option(arg, value, 1.0);
-        else if (valued("--box")) parse_box(o, value);
-        else if (flag("--crlf")) o.crlf = true;
-        else if (flag("--gaps")) o.gaps = true;
-        else if (flag("--shuffle-blocks")) o.shuffle_blocks = true;
-        else if (flag("--dateline")) o.dateline = true;
-        else if (flag("--no-final-newline")) o.no_final_newline = true;
-        else if (flag("--big-ids")) o.big_ids = true;
-        else if (flag("--names")) o.names = true;
-        else fail_usage("unknown option '" + std::string(argv[i]) + "'");
+        } else if (valued("--missing"))
+            o.missing = share_option(arg, value, 0.95);
+        else if (valued("--absent"))
+            o.absent = int_option(arg, value, 0, max_station_count);
+        else if (valued("--spurious"))
+            o.spurious = share_option(arg, value, 1.0);
+        else if (valued("--box"))
+            parse_box(o, value);
+        else if (flag("--crlf"))
+            o.crlf = true;
+        else if (flag("--gaps"))
+            o.gaps = true;
+        else if (flag("--shuffle-blocks"))
+            o.shuffle_blocks = true;
+        else if (flag("--dateline"))
+            o.dateline = true;
+        else if (flag("--no-final-newline"))
+            o.no_final_newline = true;
+        else if (flag("--big-ids"))
+            o.big_ids = true;
+        else if (flag("--names"))
+            o.names = true;
+        else
+            fail_usage("unknown option '" + std::string(argv[i]) + "'");
     }
     if (o.out_dir.empty()) fail_usage("--out DIR is required");
     if (o.first_year > o.last_year) fail_usage("--first-year is after --last-year");
@@ -375,14 +392,14 @@ options parse_options(int argc, char** argv) {
 
 struct station {
     std::int64_t id = 0;
-    int lat = 0;        // hundredths of a degree
-    int lon = 0;        // hundredths of a degree
-    int extra = 0;      // elevation, tenths of a metre; -9990 marks an unknown elevation
+    int lat = 0;    // hundredths of a degree
+    int lon = 0;    // hundredths of a degree
+    int extra = 0;  // elevation, tenths of a metre; -9990 marks an unknown elevation
     int first_year = 0;
     int last_year = 0;
-    int source = 1;     // second column of its observation lines
+    int source = 1;            // second column of its observation lines
     int continentality = 100;  // percent; scales the seasonal swing
-    int layout = 0;     // how its catalogue line is spaced
+    int layout = 0;            // how its catalogue line is spaced
     bool has_block = true;
     bool spurious = false;
     std::string name;
@@ -406,9 +423,7 @@ int draw_latitude(rng& r) {
     return static_cast<int>(between(r, -9000, 9000));
 }
 
-int draw_longitude(rng& r) {
-    return static_cast<int>(between(r, -18000, 18000));
-}
+int draw_longitude(rng& r) { return static_cast<int>(between(r, -18000, 18000)); }
 
 int draw_box_longitude(rng& r, const options& o) {
     const int span = o.box_west <= o.box_east ? o.box_east - o.box_west : o.box_east - o.box_west + 36000;
@@ -432,8 +447,8 @@ int draw_elevation(rng& r) {
 }
 
 std::string draw_name(rng& r) {
-    static const char* const syllables[] = {"KAR", "VEN", "OST", "RIN", "MOL", "DA", "BE", "LUN", "TOR", "SKA",
-                                            "VAL", "MO", "RA", "NES", "GRE", "BO", "LIN", "ZA", "PER", "HOL"};
+    static const char* const syllables[] = {"KAR", "VEN", "OST", "RIN", "MOL", "DA", "BE",  "LUN", "TOR", "SKA",
+                                            "VAL", "MO",  "RA",  "NES", "GRE", "BO", "LIN", "ZA",  "PER", "HOL"};
     static const char* const suffixes[] = {"", "", "", " AP", " HILL", " PORT", "/OBS", " IS.", ", RIVER", " 'NORTH'"};
     std::string name;
     const int parts = static_cast<int>(between(r, 2, 3));
@@ -480,9 +495,12 @@ void assign_ids(std::vector<station>& stations, const options& o) {
     const std::int64_t big_count = std::max<std::int64_t>(1, n - big_from);
     const std::int64_t big_step = std::min<std::int64_t>(200000, 2000000000 / big_count);
     for (std::int64_t i = 0; i < n; ++i) {
-        if (i == big_from) id = 16777217;
-        else if (i > big_from) id += between(r, 1000, std::max<std::int64_t>(1000, big_step));
-        else if (i > 0) id += between(r, 1, step);
+        if (i == big_from)
+            id = 16777217;
+        else if (i > big_from)
+            id += between(r, 1000, std::max<std::int64_t>(1000, big_step));
+        else if (i > 0)
+            id += between(r, 1, step);
         stations[static_cast<std::size_t>(i)].id = id;
     }
 }
@@ -537,9 +555,7 @@ constexpr int season_shape[12] = {966, 707, 259, -259, -707, -966, -966, -707, -
 
 constexpr int month_thousandths[12] = {42, 125, 208, 292, 375, 458, 542, 625, 708, 792, 875, 958};
 
-bool leap_year(int y) {
-    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-}
+bool leap_year(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 
 int days_in_month(int y, int m) {
     static constexpr int days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -568,9 +584,9 @@ constexpr int spurious_values[] = {12340, -8880, 10550, -7150, 99990};
 struct observation {
     int year;
     int month;
-    int value;       // hundredths of a degree
-    int deviation;   // hundredths; the ignored sixth column
-    int flag;        // the ignored seventh column
+    int value;      // hundredths of a degree
+    int deviation;  // hundredths; the ignored sixth column
+    int flag;       // the ignored seventh column
 };
 
 // Every month of the option range is drawn, in order, whatever the station keeps.
@@ -754,14 +770,16 @@ std::vector<std::string> observations_header(const options& o) {
     for (const char* line : history) h.push_back(line);
     h.push_back("");
     h.push_back("ACKNOWLEDGEMENTS");
-    h.push_back("  The archive exists thanks to generations of observers who read the thermometers twice or three times a day.");
+    h.push_back(
+        "  The archive exists thanks to generations of observers who read the thermometers twice or three times a "
+        "day.");
     h.push_back("");
     h.push_back("COUNTRY CODES (first three digits of the identifier)");
     static const char* const countries[] = {
-        "Aldoria", "Belmark", "Corvania", "Dunmere", "Estrava", "Falnor", "Gorvik", "Halvany", "Istrel",
-        "Jorvala", "Kestria", "Lunmark", "Morvane", "Norrath", "Ostrin", "Pellmar", "Quessan", "Ravena",
-        "Sarnow", "Tolvane", "Ulmeria", "Valmora", "Westmarch", "Yrvania", "Zelland", "Arvenne", "Brisca",
-        "Caldera", "Dravonia", "Elmshire", "Fenwick", "Galvira", "Hestria", "Ivarne", "Kalmora", "Lestrade"};
+        "Aldoria", "Belmark",  "Corvania", "Dunmere", "Estrava",   "Falnor",  "Gorvik",  "Halvany", "Istrel",
+        "Jorvala", "Kestria",  "Lunmark",  "Morvane", "Norrath",   "Ostrin",  "Pellmar", "Quessan", "Ravena",
+        "Sarnow",  "Tolvane",  "Ulmeria",  "Valmora", "Westmarch", "Yrvania", "Zelland", "Arvenne", "Brisca",
+        "Caldera", "Dravonia", "Elmshire", "Fenwick", "Galvira",   "Hestria", "Ivarne",  "Kalmora", "Lestrade"};
     for (std::size_t k = 0; h.size() < 106; ++k) {
         std::string line = "  ";
         line += integer_text(static_cast<std::int64_t>(101 + k)).view();
@@ -994,6 +1012,4 @@ int run(int argc, char** argv) {
 
 }  // namespace archive
 
-int main(int argc, char** argv) {
-    return archive::run(argc, argv);
-}
+int main(int argc, char** argv) { return archive::run(argc, argv); }

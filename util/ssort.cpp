@@ -56,8 +56,10 @@ void sort_increasing(const sort_view& v, long n) {
 
 top:
     if (i == j) goto pop;
-    if (r <= 0.5898437f) r += 0.0390625f;
-    else r -= 0.21875f;
+    if (r <= 0.5898437f)
+        r += 0.0390625f;
+    else
+        r -= 0.21875f;
 split:
     k = i;
     ij = i + static_cast<long>(static_cast<float>(j - i) * r);
@@ -72,8 +74,10 @@ split:
     for (;;) {
         // After the exchanges above x[i] <= t <= x[j] (or t is not comparable), so the
         // scans stop inside [i, j]; the bounds only guard against what cannot happen.
-        do --l; while (l > i && v.x[l] > t);
-        do ++k; while (k < j && v.x[k] < t);
+        do --l;
+        while (l > i && v.x[l] > t);
+        do ++k;
+        while (k < j && v.x[k] < t);
         if (k > l) break;
         v.swap(l, k);
     }

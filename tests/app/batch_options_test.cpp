@@ -78,39 +78,46 @@ void expect_same(const batch_options& got, const batch_options& want) {
 
 struct accepted_case {
     const char* name;
-    std::vector<std::string> args;  // completed with the base's required options
+    std::vector<std::string> args;   // completed with the base's required options
     void (*expect)(batch_options&);  // the base options, changed as the case asks
 };
 
 const accepted_case accepted_cases[] = {
     {"base", {}, [](batch_options&) {}},
     {"lat_with_equals_sign", {"--lat=-45,10"}, [](batch_options& o) { o.min_lat = -45.0f, o.max_lat = 10.0f; }},
-    {"lat_negative_as_next_word", {"--lat", "-45,10"},
-     [](batch_options& o) { o.min_lat = -45.0f, o.max_lat = 10.0f; }},
-    {"lon_negative_as_next_word", {"--lon", "-10.5,-2"},
+    {"lat_negative_as_next_word", {"--lat", "-45,10"}, [](batch_options& o) { o.min_lat = -45.0f, o.max_lat = 10.0f; }},
+    {"lon_negative_as_next_word",
+     {"--lon", "-10.5,-2"},
      [](batch_options& o) { o.min_lon = -10.5f, o.max_lon = -2.0f; }},
     {"whole_number_is_degrees", {"--lat", "45,46"}, [](batch_options& o) { o.min_lat = 45.0f, o.max_lat = 46.0f; }},
     {"point_first_and_point_last", {"--lat", ".5,5."}, [](batch_options& o) { o.min_lat = 0.5f, o.max_lat = 5.0f; }},
     {"signs_with_point_first", {"--lat", "-.5,+5"}, [](batch_options& o) { o.min_lat = -0.5f, o.max_lat = 5.0f; }},
-    {"tenths_through_double", {"--lat", "0.1,0.2"},
+    {"tenths_through_double",
+     {"--lat", "0.1,0.2"},
      [](batch_options& o) { o.min_lat = static_cast<float>(0.1), o.max_lat = static_cast<float>(0.2); }},
     // The double nearest to this text is 1 + 2^-24, halfway between two floats; it then rounds
     // to even, 1.0f, where a direct rounding of the text would give 1 + 2^-23.
-    {"double_then_float", {"--lat", "1.0000000596046447753906250000000001,2"},
+    {"double_then_float",
+     {"--lat", "1.0000000596046447753906250000000001,2"},
      [](batch_options& o) { o.min_lat = 1.0f, o.max_lat = 2.0f; }},
-    {"many_digits", {"--lon", "-179.99999999999999999,179.999999999999999999"},
+    {"many_digits",
+     {"--lon", "-179.99999999999999999,179.999999999999999999"},
      [](batch_options& o) { o.min_lon = -180.0f, o.max_lon = 180.0f; }},
     {"lat_bounds", {"--lat", "-90,90"}, [](batch_options& o) { o.min_lat = -90.0f, o.max_lat = 90.0f; }},
-    {"lat_bound_in_single_precision", {"--lat", "-90.000001,90.000001"},
+    {"lat_bound_in_single_precision",
+     {"--lat", "-90.000001,90.000001"},
      [](batch_options& o) { o.min_lat = -90.0f, o.max_lat = 90.0f; }},
     {"lat_one_value_high", {"--lat", "5,5"}, [](batch_options& o) { o.min_lat = 5.0f, o.max_lat = 5.0f; }},
     {"lon_bounds", {"--lon", "-180,180"}, [](batch_options& o) { o.min_lon = -180.0f, o.max_lon = 180.0f; }},
-    {"lon_bound_in_single_precision", {"--lon", "-180.000007,180.000007"},
+    {"lon_bound_in_single_precision",
+     {"--lon", "-180.000007,180.000007"},
      [](batch_options& o) { o.min_lon = -180.0f, o.max_lon = 180.0f; }},
     {"negative_zero", {"--lon", "-0,0"}, [](batch_options& o) { o.min_lon = -0.0f, o.max_lon = 0.0f; }},
-    {"across_the_dateline", {"--lon", "170,-170"},
+    {"across_the_dateline",
+     {"--lon", "170,-170"},
      [](batch_options& o) { o.min_lon = 170.0f, o.max_lon = -170.0f, o.crosses_dateline = true; }},
-    {"west_just_above_east", {"--lon", "10.5,10.4"},
+    {"west_just_above_east",
+     {"--lon", "10.5,10.4"},
      [](batch_options& o) {
          o.min_lon = static_cast<float>(10.5), o.max_lon = static_cast<float>(10.4), o.crosses_dateline = true;
      }},
@@ -121,27 +128,38 @@ const accepted_case accepted_cases[] = {
     {"year_bounds", {"--years=1800-2020"}, [](batch_options& o) { o.fyod = 1800, o.lyod = 2020; }},
     {"same_year_twice", {"--years", "2020-2020"}, [](batch_options& o) { o.fyod = 2020, o.lyod = 2020; }},
     {"year_leading_zero", {"--years", "01950"}, [](batch_options& o) { o.fyod = 1950, o.lyod = 1950; }},
-    {"max_missing_zero", {"--max-missing", "0"},
+    {"max_missing_zero",
+     {"--max-missing", "0"},
      [](batch_options& o) { o.has_max_missing = true, o.missing_fraction = 0.0f; }},
-    {"max_missing_fraction", {"--max-missing", "0.25"},
+    {"max_missing_fraction",
+     {"--max-missing", "0.25"},
      [](batch_options& o) { o.has_max_missing = true, o.missing_fraction = 0.25f; }},
-    {"max_missing_tenth", {"--max-missing", ".1"},
+    {"max_missing_tenth",
+     {"--max-missing", ".1"},
      [](batch_options& o) { o.has_max_missing = true, o.missing_fraction = static_cast<float>(0.1); }},
-    {"max_missing_one", {"--max-missing", "1"},
+    {"max_missing_one",
+     {"--max-missing", "1"},
      [](batch_options& o) { o.has_max_missing = true, o.missing_fraction = 1.0f; }},
-    {"max_missing_one_with_zeros", {"--max-missing", "1.000"},
+    {"max_missing_one_with_zeros",
+     {"--max-missing", "1.000"},
      [](batch_options& o) { o.has_max_missing = true, o.missing_fraction = 1.0f; }},
-    {"max_missing_plus_percentage", {"--max-missing", "+50.%"},
+    {"max_missing_plus_percentage",
+     {"--max-missing", "+50.%"},
      [](batch_options& o) { o.has_max_missing = true, o.missing_fraction = 0.5f; }},
-    {"max_missing_percentage", {"--max-missing", "25%"},
+    {"max_missing_percentage",
+     {"--max-missing", "25%"},
      [](batch_options& o) { o.has_max_missing = true, o.missing_fraction = 0.25f; }},
-    {"max_missing_zero_percent", {"--max-missing", "0%"},
+    {"max_missing_zero_percent",
+     {"--max-missing", "0%"},
      [](batch_options& o) { o.has_max_missing = true, o.missing_fraction = 0.0f; }},
-    {"max_missing_hundred_percent", {"--max-missing", "100%"},
+    {"max_missing_hundred_percent",
+     {"--max-missing", "100%"},
      [](batch_options& o) { o.has_max_missing = true, o.missing_fraction = 1.0f; }},
-    {"max_missing_percentage_divided_in_double", {"--max-missing=33.3%"},
+    {"max_missing_percentage_divided_in_double",
+     {"--max-missing=33.3%"},
      [](batch_options& o) { o.has_max_missing = true, o.missing_fraction = static_cast<float>(33.3 / 100.0); }},
-    {"max_missing_small_percentage", {"--max-missing", "0.1%"},
+    {"max_missing_small_percentage",
+     {"--max-missing", "0.1%"},
      [](batch_options& o) { o.has_max_missing = true, o.missing_fraction = static_cast<float>(0.1 / 100.0); }},
     {"type_tave", {"--type", "tave"}, [](batch_options& o) { o.data_type = 1, o.type_word = "tave"; }},
     {"type_tmax", {"--type", "tmax"}, [](batch_options& o) { o.data_type = 2, o.type_word = "tmax"; }},
@@ -157,7 +175,8 @@ const accepted_case accepted_cases[] = {
     {"report_named_like_a_switch", {"--report", "-q"}, [](batch_options& o) { o.report_path = "-q"; }},
     {"report_to_stdout", {"--report", "-"}, [](batch_options& o) { o.report_path = "-"; }},
     {"csv_to_stdout", {"--csv", "-"}, [](batch_options& o) { o.csv_path = "-"; }},
-    {"report_file_and_csv_stdout", {"--report", "r.tsv", "--csv", "-"},
+    {"report_file_and_csv_stdout",
+     {"--report", "r.tsv", "--csv", "-"},
      [](batch_options& o) { o.report_path = "r.tsv", o.csv_path = "-"; }},
     {"netcdf_file", {"--netcdf", "out.nc"}, [](batch_options& o) { o.netcdf_path = "out.nc"; }},
     {"no_tsf", {"--no-tsf"}, [](batch_options& o) { o.write_legacy = false; }},
@@ -166,8 +185,9 @@ const accepted_case accepted_cases[] = {
     {"verbose_long", {"--verbose"}, [](batch_options& o) { o.verbose = true; }},
     {"verbose_short", {"-v"}, [](batch_options& o) { o.verbose = true; }},
     {"options_in_any_order",
-     {"--type", "tmin", "--years", "1961-1990", "-o", "out", "--lon", "-10,30", "--no-tsf", "--lat", "36,66", "-C",
-      "arch", "--max-missing", "10%", "--csv", "out.csv", "--netcdf", "out.nc", "--report", "-", "-v"},
+     {"--type", "tmin", "--years", "1961-1990",     "-o",  "out",   "--lon",   "-10,30",   "--no-tsf", "--lat",
+      "36,66",  "-C",   "arch",    "--max-missing", "10%", "--csv", "out.csv", "--netcdf", "out.nc",   "--report",
+      "-",      "-v"},
      [](batch_options& o) {
          o.min_lat = 36.0f, o.max_lat = 66.0f, o.min_lon = -10.0f, o.max_lon = 30.0f, o.fyod = 1961, o.lyod = 1990;
          o.has_max_missing = true, o.missing_fraction = static_cast<float>(10.0 / 100.0);
@@ -244,7 +264,8 @@ const usage_case usage_cases[] = {
     {"degree_sign", {"--lat", "5°,10"}, R"(--lat: not a plain decimal number: "5°")"},
     {"lat_above_90", {"--lat", "0,90.00001"}, R"(--lat: latitude out of range -90 to 90: "90.00001")"},
     {"lat_below_minus_90", {"--lat", "-90.5,0"}, R"(--lat: latitude out of range -90 to 90: "-90.5")"},
-    {"lat_far_out", {"--lat", "0,100000000000000000000000000000000000000000"},
+    {"lat_far_out",
+     {"--lat", "0,100000000000000000000000000000000000000000"},
      R"(--lat: latitude out of range -90 to 90: "100000000000000000000000000000000000000000")"},
     {"lat_wrong_order", {"--lat", "20,10"}, R"(--lat: MIN greater than MAX: "20,10")"},
     {"lon_above_180", {"--lon", "0,180.00001"}, R"(--lon: longitude out of range -180 to 180: "180.00001")"},
@@ -259,14 +280,15 @@ const usage_case usage_cases[] = {
     {"year_with_point", {"--years", "1950.0"}, R"(--years: expected FIRST-LAST or one year: "1950.0")"},
     {"year_with_plus", {"--years", "+1950"}, R"(--years: expected FIRST-LAST or one year: "+1950")"},
     {"three_years", {"--years", "1950-1960-1970"}, R"(--years: expected FIRST-LAST or one year: "1950-1960-1970")"},
-    {"fraction_just_above_one", {"--max-missing", "1.00000001"},
+    {"fraction_just_above_one",
+     {"--max-missing", "1.00000001"},
      R"(--max-missing: fraction out of range 0 to 1: "1.00000001")"},
     {"fraction_above_one", {"--max-missing", "1.5"}, R"(--max-missing: fraction out of range 0 to 1: "1.5")"},
     {"fraction_negative", {"--max-missing", "-0.1"}, R"(--max-missing: fraction out of range 0 to 1: "-0.1")"},
     {"fraction_as_count", {"--max-missing", "25"}, R"(--max-missing: fraction out of range 0 to 1: "25")"},
-    {"percentage_above_100", {"--max-missing", "101%"},
-     R"(--max-missing: percentage out of range 0% to 100%: "101%")"},
-    {"percentage_just_above_100", {"--max-missing", "100.000001%"},
+    {"percentage_above_100", {"--max-missing", "101%"}, R"(--max-missing: percentage out of range 0% to 100%: "101%")"},
+    {"percentage_just_above_100",
+     {"--max-missing", "100.000001%"},
      R"(--max-missing: percentage out of range 0% to 100%: "100.000001%")"},
     {"percentage_negative", {"--max-missing", "-5%"}, R"(--max-missing: percentage out of range 0% to 100%: "-5%")"},
     {"percent_sign_alone", {"--max-missing", "%"}, R"(--max-missing: not a plain decimal number: "%")"},
@@ -283,7 +305,8 @@ const usage_case usage_cases[] = {
     {"empty_csv", {"--csv", ""}, R"(--csv: empty name: "")"},
     {"empty_netcdf", {"--netcdf", ""}, R"(--netcdf: empty name: "")"},
     {"netcdf_to_stdout", {"--netcdf", "-"}, R"(--netcdf: cannot write to standard output: "-")"},
-    {"two_outputs_to_stdout", {"--report", "-", "--csv", "-"},
+    {"two_outputs_to_stdout",
+     {"--report", "-", "--csv", "-"},
      "--report and --csv cannot both write to standard output"},
     {"quiet_and_verbose", {"-q", "-v"}, "--quiet and --verbose cannot be used together"},
     {"quiet_and_verbose_joined", {"-qv"}, "--quiet and --verbose cannot be used together"},
@@ -420,10 +443,10 @@ TEST(Help, GivesEveryOptionItsDefault) {
 
 TEST(Help, NamesEveryOption) {
     const std::string help = app::batch_help_text();
-    for (const char* option : {"--lat MIN,MAX", "--lon WEST,EAST", "--years FIRST-LAST", "--max-missing X", "--type T",
-                               "-C, --archive DIR", "-o, --output-dir DIR", "--report FILE", "--csv FILE",
-                               "--netcdf FILE", "--no-tsf", "-q, --quiet", "-v, --verbose", "-h, --help",
-                               "-V, --version"}) {
+    for (const char* option :
+         {"--lat MIN,MAX", "--lon WEST,EAST", "--years FIRST-LAST", "--max-missing X", "--type T", "-C, --archive DIR",
+          "-o, --output-dir DIR", "--report FILE", "--csv FILE", "--netcdf FILE", "--no-tsf", "-q, --quiet",
+          "-v, --verbose", "-h, --help", "-V, --version"}) {
         EXPECT_NE(help.find(std::string("  ") + option), std::string::npos) << option;
     }
     EXPECT_NE(help.find("chooses only the output\n                        file names"), std::string::npos);
@@ -438,11 +461,11 @@ struct decimal_case {
 };
 
 const decimal_case decimal_cases[] = {
-    {"45", true},   {"-45", true},   {"+45", true},  {"45.5", true},  {".5", true},   {"5.", true},
-    {"-.5", true},  {"+5.", true},   {"007", true},  {"0", true},     {"", false},    {".", false},
-    {"-", false},   {"+", false},    {"-.", false},  {"1e5", false},  {"1E5", false}, {"1d5", false},
-    {"inf", false}, {"nan", false},  {"0x1", false}, {" 1", false},   {"1 ", false},  {"1.2.3", false},
-    {"--1", false}, {"1-", false},   {"1,5", false}, {"½", false},   {"1_000", false},
+    {"45", true},   {"-45", true},  {"+45", true},  {"45.5", true}, {".5", true},     {"5.", true},
+    {"-.5", true},  {"+5.", true},  {"007", true},  {"0", true},    {"", false},      {".", false},
+    {"-", false},   {"+", false},   {"-.", false},  {"1e5", false}, {"1E5", false},   {"1d5", false},
+    {"inf", false}, {"nan", false}, {"0x1", false}, {" 1", false},  {"1 ", false},    {"1.2.3", false},
+    {"--1", false}, {"1-", false},  {"1,5", false}, {"½", false},   {"1_000", false},
 };
 
 class PlainDecimalTest : public ::testing::TestWithParam<decimal_case> {};

@@ -24,8 +24,7 @@ struct run_result {
 
 // Runs the program in dir.work with `args`, standard input empty, standard output into
 // `out_path` (dir.base/out when empty) and standard error into dir.base/err.
-run_result run_with_args(const e2e::scratch_dir& dir, const std::vector<std::string>& args,
-                         std::string out_path = "") {
+run_result run_with_args(const e2e::scratch_dir& dir, const std::vector<std::string>& args, std::string out_path = "") {
     const bool own_out = out_path.empty();
     if (own_out) out_path = dir.base + "/out";
     const std::string err_path = dir.base + "/err";
@@ -71,11 +70,17 @@ std::vector<batch_case> batch_cases() {
         {"help_short", {"-h", "--bogus"}, 0, app::batch_help_text(), ""},
         {"version", {"--version"}, 0, app::version_text(), ""},
         {"version_short", {"-V"}, 0, app::version_text(), ""},
-        {"bad_number", {"--lat", "1e5,10", "--lon", "0,1", "--years", "1950"}, 2, "",
+        {"bad_number",
+         {"--lat", "1e5,10", "--lon", "0,1", "--years", "1950"},
+         2,
+         "",
          "varnex: --lat: not a plain decimal number: \"1e5\"\n" + try_help},
         {"missing_option", {"--lat=-45,10"}, 2, "", "varnex: --lon WEST,EAST is required\n" + try_help},
         {"unknown_option", {"--frobnicate"}, 2, "", "varnex: unknown option: \"--frobnicate\"\n" + try_help},
-        {"two_stdouts", {"--lat", "0,1", "--lon", "0,1", "--years", "1950", "--report", "-", "--csv", "-"}, 2, "",
+        {"two_stdouts",
+         {"--lat", "0,1", "--lon", "0,1", "--years", "1950", "--report", "-", "--csv", "-"},
+         2,
+         "",
          "varnex: --report and --csv cannot both write to standard output\n" + try_help},
         {"valid_run_without_archive",
          {"--lat", "-45,10", "--lon", "170,-170", "--years", "1950-1980", "--report", "r.tsv"},

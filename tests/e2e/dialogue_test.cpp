@@ -48,9 +48,7 @@ std::string join_lines(const std::vector<std::string>& lines, const std::string&
     return text;
 }
 
-std::string numbered(const std::string& stem, int number) {
-    return stem + " " + std::to_string(number);
-}
+std::string numbered(const std::string& stem, int number) { return stem + " " + std::to_string(number); }
 
 // 60 header lines. Line 4 is empty, so its echo is 88 blanks.
 std::vector<std::string> catalogue_header() {
@@ -68,10 +66,8 @@ std::vector<std::string> catalogue_header() {
 // 111 header lines.
 std::vector<std::string> observations_header() {
     std::vector<std::string> lines = {
-        "VALMORA STATION ARCHIVE - MONTHLY DATA",
-        "Station  Flag  Decimal date  Value",
-        "Dates are mid-month: year + (month - 0.5) / 12",
-        "Missing months are not listed",
+        "VALMORA STATION ARCHIVE - MONTHLY DATA",         "Station  Flag  Decimal date  Value",
+        "Dates are mid-month: year + (month - 0.5) / 12", "Missing months are not listed",
         "========================================",
     };
     while (lines.size() < 111) {
@@ -125,26 +121,19 @@ std::string standard_set_up() {
            t::opening_file(t::observations_name_field, first_five(observations_header()));
 }
 
-std::string start_with_choice() {
-    return t::banner() + t::menu() + standard_set_up();
-}
+std::string start_with_choice() { return t::banner() + t::menu() + standard_set_up(); }
 
-std::string region_opening() {
-    return t::region_banner() + t::region_explanation();
-}
+std::string region_opening() { return t::region_banner() + t::region_explanation(); }
 
 std::string four_prompts() {
-    return t::max_latitude_prompt() + t::min_latitude_prompt() + t::max_longitude_prompt() +
-           t::min_longitude_prompt();
+    return t::max_latitude_prompt() + t::min_latitude_prompt() + t::max_longitude_prompt() + t::min_longitude_prompt();
 }
 
 // Box of max lat 45, min lat 40, max lon 10, min lon 0 (f8.2 fields).
 const t::box_fields standard_box = {"    0.00", "   45.00", "   10.00", "   40.00"};
 const std::string standard_box_answers = "45.00\n40.00\n10.00\n0.00\n";
 
-std::string standard_box_entry() {
-    return four_prompts() + t::area_box(standard_box) + t::confirm_prompt();
-}
+std::string standard_box_entry() { return four_prompts() + t::area_box(standard_box) + t::confirm_prompt(); }
 
 // Span 1950-1964: 15 years, 180 potential months, example count 45; fraction 0.25 gives 45.
 const std::string standard_span_answers = "1950\n1964\nT\n0.25\n1\n";
@@ -153,20 +142,14 @@ std::string span_entry(int fyod, int lyod) {
     return t::span_start() + t::first_year_prompt() + t::last_year_prompt() + t::values_entered(fyod, lyod);
 }
 
-std::string standard_span() {
-    return span_entry(1950, 1964) + t::completeness(180, 45) + t::final_check(" 45");
-}
+std::string standard_span() { return span_entry(1950, 1964) + t::completeness(180, 45) + t::final_check(" 45"); }
 
-std::string no_station_end() {
-    return t::qualifying_stations(0) + t::closing(0);
-}
+std::string no_station_end() { return t::qualifying_stations(0) + t::closing(0); }
 
 // Pause release, standard box confirmed, standard span.
 const std::string standard_dialogue_answers = "\n" + standard_box_answers + "T\n" + standard_span_answers;
 
-std::string standard_dialogue() {
-    return region_opening() + standard_box_entry() + standard_span();
-}
+std::string standard_dialogue() { return region_opening() + standard_box_entry() + standard_span(); }
 
 // ---------------------------------------------------------------- the case table
 
@@ -264,8 +247,8 @@ std::vector<dialogue_case> choice_cases() {
     cases.push_back(failing_run("menu_word_is_fatal", "two\n", t::banner() + t::menu(),
                                 std::string(t::illegal_character_message), {}));
     // Empty lines are passed over, then the input ends at the menu prompt.
-    cases.push_back(failing_run("menu_end_of_input", "\n\n", t::banner() + t::menu(),
-                                std::string(t::end_of_file_message), {}));
+    cases.push_back(
+        failing_run("menu_end_of_input", "\n\n", t::banner() + t::menu(), std::string(t::end_of_file_message), {}));
     cases.push_back(failing_run("menu_pause_end_of_input", "7\n", t::banner() + t::menu() + t::menu_rejected(),
                                 std::string(t::end_of_file_message), {}));
     return cases;
@@ -357,8 +340,8 @@ std::vector<dialogue_case> file_cases() {
         lines[2] = "abcd\tef\tgh";
         lines[3] = "\tindented";
         lines[4] = std::string(87, 'Z') + "\tXYZ";
-        std::vector<std::string> shown = {hundred.substr(0, 88), "ABCDEFGHIJ", "abcd    ef      gh",
-                                          "        indented", std::string(87, 'Z') + " "};
+        std::vector<std::string> shown = {hundred.substr(0, 88), "ABCDEFGHIJ", "abcd    ef      gh", "        indented",
+                                          std::string(87, 'Z') + " "};
         std::vector<std::string> obs_lines = observations_header();
         obs_lines[0] = std::string(120, 'Q');
         std::vector<std::string> obs_shown = first_five(obs_lines);
@@ -443,11 +426,10 @@ std::vector<dialogue_case> region_cases() {
         // maximum latitude.
         std::string answers = "\n90.01\n-100.5\n10.00\n20.00\n45.00\n-90.50\n" + standard_box_answers + "T\n";
         std::string expected = region_opening() + t::max_latitude_prompt() + t::max_latitude_invalid(" 90.01") +
-                               t::max_latitude_prompt() + t::max_latitude_invalid("******") +
+                               t::max_latitude_prompt() + t::max_latitude_invalid("******") + t::max_latitude_prompt() +
+                               t::min_latitude_prompt() + t::min_latitude_above_max(" 10.00") +
                                t::max_latitude_prompt() + t::min_latitude_prompt() +
-                               t::min_latitude_above_max(" 10.00") + t::max_latitude_prompt() +
-                               t::min_latitude_prompt() + t::min_latitude_invalid("-90.50", " 45.00") +
-                               standard_box_entry();
+                               t::min_latitude_invalid("-90.50", " 45.00") + standard_box_entry();
         cases.push_back(region_run("latitude_messages", answers, expected));
     }
     {
@@ -466,11 +448,9 @@ std::vector<dialogue_case> region_cases() {
         // both longitudes again and the latitudes stay. Min 180 with max -180 needs no order.
         std::string answers = "\n45.00\n40.00\n180.01\n-180.50\n180.00\n-180.01\n-180.00\n180.00\nT\n";
         std::string expected = region_opening() + t::max_latitude_prompt() + t::min_latitude_prompt() +
-                               t::max_longitude_prompt() + t::longitude_invalid(" 180.01") +
-                               t::max_longitude_prompt() + t::longitude_invalid("-180.50") +
-                               t::max_longitude_prompt() + t::min_longitude_prompt() +
-                               t::longitude_invalid("-180.01") + t::max_longitude_prompt() +
-                               t::min_longitude_prompt() +
+                               t::max_longitude_prompt() + t::longitude_invalid(" 180.01") + t::max_longitude_prompt() +
+                               t::longitude_invalid("-180.50") + t::max_longitude_prompt() + t::min_longitude_prompt() +
+                               t::longitude_invalid("-180.01") + t::max_longitude_prompt() + t::min_longitude_prompt() +
                                t::area_box({"  180.00", "   45.00", " -180.00", "   40.00"}) + t::confirm_prompt();
         cases.push_back(region_run("longitude_messages", answers, expected));
     }
@@ -507,8 +487,8 @@ std::vector<dialogue_case> region_cases() {
         // -1000 in f7.2 reads -10.00.
         std::string answers = "\n-179.75\n4500\n45\n\n-1000\nT\n";
         std::string expected = region_opening() + t::max_latitude_prompt() + t::max_latitude_invalid("******") +
-                               four_prompts() +
-                               t::area_box({"  -10.00", "   45.00", "    0.00", "    0.45"}) + t::confirm_prompt();
+                               four_prompts() + t::area_box({"  -10.00", "   45.00", "    0.00", "    0.45"}) +
+                               t::confirm_prompt();
         cases.push_back(region_run("answers_without_decimal_point", answers, expected));
     }
     {
@@ -534,8 +514,8 @@ std::vector<dialogue_case> span_cases() {
         std::string expected = t::span_start() + t::first_year_prompt() + t::first_year_warning() +
                                t::first_year_prompt() + t::first_year_warning() + t::first_year_prompt() +
                                t::last_year_prompt() + t::last_year_before_first(1950) + t::last_year_prompt() +
-                               t::last_year_after_limit(1950) + t::last_year_prompt() +
-                               t::values_entered(1950, 1964) + t::completeness(180, 45) + t::final_check(" 45");
+                               t::last_year_after_limit(1950) + t::last_year_prompt() + t::values_entered(1950, 1964) +
+                               t::completeness(180, 45) + t::final_check(" 45");
         cases.push_back(span_run("year_warnings", "1799\n2021\n1950\n1949\n2021\n1964\nT\n0.25\n1\n", expected));
     }
     {
@@ -565,8 +545,7 @@ std::vector<dialogue_case> span_cases() {
         for (int i = 0; i < 3; ++i)
             expected += span_entry(1950, 1964) + t::completeness(180, 45) + t::final_check("  0");
         cases.push_back(span_run("fraction_forms_of_zero",
-                                 "1950\n1964\nT\n+\n2\n1950\n1964\nT\n0e5\n2\n1950\n1964\nT\n1e-50\n1\n",
-                                 expected));
+                                 "1950\n1964\nT\n+\n2\n1950\n1964\nT\n0e5\n2\n1950\n1964\nT\n1e-50\n1\n", expected));
     }
     {
         // 180 times 0.65 in single precision is just below 117: truncated to 116.
@@ -643,17 +622,17 @@ std::vector<dialogue_case> late_failure_cases() {
         // Older output files were replaced at set-up: after the failure the series file is
         // empty and the coordinates file holds this run's header line.
         const std::string older_series = "older series content\n";
-        dialogue_case c = failing_run("failure_with_older_output_files", "2\n\nab\n",
-                                      before_region + t::max_latitude_prompt(), illegal,
-                                      {{"QORN_TMAXq.TSF", ""}, {"QORNTMAXq.YX", coordinates_header}});
+        dialogue_case c =
+            failing_run("failure_with_older_output_files", "2\n\nab\n", before_region + t::max_latitude_prompt(),
+                        illegal, {{"QORN_TMAXq.TSF", ""}, {"QORNTMAXq.YX", coordinates_header}});
         c.files_before.push_back({"QORN_TMAXq.TSF", older_series});
         c.files_before.push_back({"QORNTMAXq.YX", coordinates_header + "  1.00000\t  2.00000\t  3\n"});
         cases.push_back(c);
     }
-    cases.push_back(failing_run("letters_in_longitude_are_fatal", "1\n\n45.00\n40.00\n1O.00\n",
-                                before_region + t::max_latitude_prompt() + t::min_latitude_prompt() +
-                                    t::max_longitude_prompt(),
-                                illegal, empty_outputs(1)));
+    cases.push_back(
+        failing_run("letters_in_longitude_are_fatal", "1\n\n45.00\n40.00\n1O.00\n",
+                    before_region + t::max_latitude_prompt() + t::min_latitude_prompt() + t::max_longitude_prompt(),
+                    illegal, empty_outputs(1)));
     cases.push_back(failing_run("letters_in_year_are_fatal", "2\n\n" + standard_box_answers + "T\n19a5\n",
                                 before_span + t::span_start() + t::first_year_prompt(), illegal, empty_outputs(2)));
     cases.push_back(failing_run("percent_sign_is_fatal", "2\n\n" + standard_box_answers + "T\n1950\n1964\nT\n25%\n",
@@ -667,8 +646,8 @@ std::vector<dialogue_case> late_failure_cases() {
                                 before_span + t::span_start() + t::first_year_prompt() + t::last_year_prompt(),
                                 end_of_file, empty_outputs(4)));
     // The empty lines at a free-form prompt are passed over before the input ends.
-    cases.push_back(failing_run("end_of_input_at_confirmation", "3\n\n" + standard_box_answers + "\n\n",
-                                before_span, end_of_file, empty_outputs(3)));
+    cases.push_back(failing_run("end_of_input_at_confirmation", "3\n\n" + standard_box_answers + "\n\n", before_span,
+                                end_of_file, empty_outputs(3)));
     return cases;
 }
 
@@ -688,9 +667,7 @@ void expect_no_reason(const std::string& reason, const std::string& what) {
 }
 
 // gtest names a failing case by this instead of dumping the struct's bytes.
-void PrintTo(const dialogue_case& c, std::ostream* os) {
-    *os << c.name;
-}
+void PrintTo(const dialogue_case& c, std::ostream* os) { *os << c.name; }
 
 class dialogue_run : public ::testing::TestWithParam<dialogue_case> {};
 
@@ -762,7 +739,6 @@ TEST_P(dialogue_run, gives_the_expected_transcript_and_files) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(cases, dialogue_run, ::testing::ValuesIn(all_cases()),
-                         support::named_by_name());
+INSTANTIATE_TEST_SUITE_P(cases, dialogue_run, ::testing::ValuesIn(all_cases()), support::named_by_name());
 
 }  // namespace

@@ -159,9 +159,7 @@ std::string read_truth(std::string_view text, generated_archive& archive) {
     return {};
 }
 
-std::string quoted(const std::string& text) {
-    return "'" + text + "'";
-}
+std::string quoted(const std::string& text) { return "'" + text + "'"; }
 
 generated_archive generate(const e2e::scratch_dir& dir, const std::string& options) {
     generated_archive archive;
@@ -204,16 +202,14 @@ struct generated_case {
     least_counts least;
 };
 
-void PrintTo(const generated_case& c, std::ostream* os) {
-    *os << c.name;
-}
+void PrintTo(const generated_case& c, std::ostream* os) { *os << c.name; }
 
 const std::string years_1950_2010 = "--first-year 1950 --last-year 2010";
 
 x::run_answers answers_for(int data_type, std::string max_lat, std::string min_lat, std::string max_lon,
                            std::string min_lon, int fyod, int lyod, std::string fraction) {
-    return {data_type, std::move(max_lat), std::move(min_lat), std::move(max_lon), std::move(min_lon), fyod, lyod,
-            std::move(fraction)};
+    return {data_type, std::move(max_lat), std::move(min_lat), std::move(max_lon), std::move(min_lon), fyod,
+            lyod,      std::move(fraction)};
 }
 
 x::run_answers whole_globe(int data_type, int fyod, int lyod, std::string fraction) {
@@ -250,7 +246,8 @@ std::vector<generated_case> generated_cases() {
     // Blocks out of catalogue order: most searches go through a rewind.
     add("shuffled_blocks", "--stations 40 --seed 110 --shuffle-blocks", whole_globe(2, 1960, 1990, "0.0"),
         {.qualifying = 40, .rewinds = 10});
-    add("shuffled_blocks_with_absent_stations", "--stations 40 --seed 111 --shuffle-blocks --absent 2 --missing 0.05 --gaps",
+    add("shuffled_blocks_with_absent_stations",
+        "--stations 40 --seed 111 --shuffle-blocks --absent 2 --missing 0.05 --gaps",
         whole_globe(3, 1960, 1990, "0.08"), {.qualifying = 40, .missing_reports = 2, .rewinds = 10});
     add("everything_together",
         "--stations 150 --seed 112 --missing 0.03 --gaps --spurious 0.05 --absent 2 --names --box 30,60,-10,30",
@@ -288,15 +285,14 @@ TEST_P(generated_run, matches_the_listing) {
     finish(dir);
 }
 
-INSTANTIATE_TEST_SUITE_P(archives, generated_run, ::testing::ValuesIn(generated_cases()),
-                         support::named_by_name());
+INSTANTIATE_TEST_SUITE_P(archives, generated_run, ::testing::ValuesIn(generated_cases()), support::named_by_name());
 
 // The thread count of the grid reset changes nothing in the output.
 TEST(engine_threads, one_and_three_threads_give_the_same_output) {
     e2e::scratch_dir dir = e2e::make_scratch_dir();
     ASSERT_FALSE(dir.base.empty()) << "cannot make a scratch directory";
-    generated_archive archive = generate(
-        dir, years_1950_2010 + " --stations 60 --seed 113 --missing 0.03 --gaps --spurious 0.05 --absent 1");
+    generated_archive archive =
+        generate(dir, years_1950_2010 + " --stations 60 --seed 113 --missing 0.03 --gaps --spurious 0.05 --absent 1");
     ASSERT_EQ(archive.error, "");
     const x::run_answers answers = whole_globe(1, 1960, 2000, "0.05");
     x::pass_result pass = x::expected_pass(archive.catalogue, archive.records, answers);
@@ -379,9 +375,7 @@ struct hand_case {
     expectation expected;
 };
 
-void PrintTo(const hand_case& c, std::ostream* os) {
-    *os << c.name;
-}
+void PrintTo(const hand_case& c, std::ostream* os) { *os << c.name; }
 
 // Box latitude 0 to 60, longitude 0 to 40.
 x::run_answers hand_answers(int fyod, int lyod, std::string fraction) {
@@ -423,8 +417,8 @@ hand_case two_blocks_of_one_identifier() {
 // Station 201 lists its Januaries from 1960 back to 1950, so its first year is 1960 and
 // its last 1950: no span can pass. Station 202 has the same months in time order.
 hand_case backwards_block(int fyod, int lyod) {
-    hand_case c = make_case("backwards_block_span_" + decimal(fyod) + "_" + decimal(lyod),
-                            hand_answers(fyod, lyod, "1.0"), 2);
+    hand_case c =
+        make_case("backwards_block_span_" + decimal(fyod) + "_" + decimal(lyod), hand_answers(fyod, lyod, "1.0"), 2);
     c.stations = {"  201   45.00   10.00   1.0", "  202   45.00   20.00   2.0"};
     for (int y = 1960; y >= 1950; --y) c.observations.push_back(record_for("201", y, 1, decimal(y - 1900) + ".0"));
     std::vector<cell_text> cells;
@@ -500,15 +494,13 @@ hand_case equal_dates() {
                   "  504   45.00   13.00   4.0", "  505   45.00   14.00   5.0", "  506   45.00   15.00   6.0"};
     const std::string jan = "1950.042";
     const std::string feb = "1950.125";
-    c.observations = {record("501", jan, "1.0"),  record("501", jan, "2.0"),
-                      record("502", jan, "1.0"),  record("502", jan, "2.0"), record("502", jan, "3.0"),
-                      record("503", jan, "1.0"),  record("503", jan, "2.0"), record("503", jan, "3.0"),
-                      record("503", jan, "4.0"),
-                      record("504", jan, "1.0"),  record("504", jan, "2.0"), record("504", jan, "3.0"),
-                      record("504", jan, "4.0"),  record("504", jan, "5.0"),
-                      record("505", feb, "20.0"), record("505", jan, "1.0"), record("505", jan, "2.0"),
-                      record("506", jan, "1.0"),  record("506", jan, "2.0"), record("506", jan, "3.0"),
-                      record("506", feb, "20.0")};
+    c.observations = {record("501", jan, "1.0"), record("501", jan, "2.0"), record("502", jan, "1.0"),
+                      record("502", jan, "2.0"), record("502", jan, "3.0"), record("503", jan, "1.0"),
+                      record("503", jan, "2.0"), record("503", jan, "3.0"), record("503", jan, "4.0"),
+                      record("504", jan, "1.0"), record("504", jan, "2.0"), record("504", jan, "3.0"),
+                      record("504", jan, "4.0"), record("504", jan, "5.0"), record("505", feb, "20.0"),
+                      record("505", jan, "1.0"), record("505", jan, "2.0"), record("506", jan, "1.0"),
+                      record("506", jan, "2.0"), record("506", jan, "3.0"), record("506", feb, "20.0")};
     c.expected.save(501, "10.00", "45.00", "1.0", 1950, 1950, {{1950, 1, "2.0"}});
     c.expected.save(502, "11.00", "45.00", "2.0", 1950, 1950, {{1950, 1, "3.0"}});
     c.expected.save(503, "12.00", "45.00", "3.0", 1950, 1950, {{1950, 1, "4.0"}});
@@ -685,15 +677,14 @@ hand_case identifiers_are_exact() {
     // still 17508491. 2147483647 keeps its value; 16777216 is not 16777217. 123.9 and
     // 123.2 are both 123, -7.5 and -7.9 both -7.
     hand_case c = make_case("identifiers_are_exact", hand_answers(1950, 1950, "1.0"), 6);
-    c.stations = {"17508491   45.00   10.00   1.0", "17508492   45.00   11.00   2.0",
-                  "   123.9   45.00   12.00   3.0", "    -7.5   45.00   13.00   4.0",
-                  "2147483647 45.00   14.00   5.0", "16777217   45.00   15.00   6.0"};
-    c.observations = {record("17508491", "1950.042", "1.0"),    record("1.7508491E7", "1950.125", "2.0"),
-                      record("17508491.0", "1950.208", "3.0"),  record("017508491", "1950.292", "4.0"),
-                      record("17508492", "1950.042", "5.0"),    record("17508492", "1950.125", "6.0"),
-                      record("123.2", "1950.042", "5.0"),       record("123", "1950.125", "6.0"),
-                      record("-7.9", "1950.042", "7.0"),        record("2147483647", "1950.042", "8.0"),
-                      record("16777216", "1950.042", "9.0"),    record("16777217", "1950.125", "10.0")};
+    c.stations = {"17508491   45.00   10.00   1.0", "17508492   45.00   11.00   2.0", "   123.9   45.00   12.00   3.0",
+                  "    -7.5   45.00   13.00   4.0", "2147483647 45.00   14.00   5.0", "16777217   45.00   15.00   6.0"};
+    c.observations = {record("17508491", "1950.042", "1.0"),   record("1.7508491E7", "1950.125", "2.0"),
+                      record("17508491.0", "1950.208", "3.0"), record("017508491", "1950.292", "4.0"),
+                      record("17508492", "1950.042", "5.0"),   record("17508492", "1950.125", "6.0"),
+                      record("123.2", "1950.042", "5.0"),      record("123", "1950.125", "6.0"),
+                      record("-7.9", "1950.042", "7.0"),       record("2147483647", "1950.042", "8.0"),
+                      record("16777216", "1950.042", "9.0"),   record("16777217", "1950.125", "10.0")};
     c.expected.save(17508491, "10.00", "45.00", "1.0", 1950, 1950,
                     {{1950, 1, "1.0"}, {1950, 2, "2.0"}, {1950, 3, "3.0"}, {1950, 4, "4.0"}});
     c.expected.save(17508492, "11.00", "45.00", "2.0", 1950, 1950, {{1950, 1, "5.0"}, {1950, 2, "6.0"}});
@@ -717,10 +708,14 @@ hand_case records_with_empty_values() {
                   "1203,,12.00,30.0",
                   "  1204  47.00 /",
                   "  1205 , 48.00 , 13.00 , 40.0   words after the fourth value, ignored / 1 2"};
-    c.observations = {record("1201", "1950.042", "1.0"), record("1202", "1950.042", "2.0"),
-                      record("1203", "1950.042", "3.0"), record("1204", "1950.042", "4.0"),
-                      "1205,1,1950.042,5.0",             "",
-                      "1205 1 1950.125 /",               "1205,,1950.208,6.5"};
+    c.observations = {record("1201", "1950.042", "1.0"),
+                      record("1202", "1950.042", "2.0"),
+                      record("1203", "1950.042", "3.0"),
+                      record("1204", "1950.042", "4.0"),
+                      "1205,1,1950.042,5.0",
+                      "",
+                      "1205 1 1950.125 /",
+                      "1205,,1950.208,6.5"};
     c.observations_final_newline = false;
     expectation& e = c.expected;
     e.save(1201, "10.25", "45.50", "12.0", 1950, 1950, {{1950, 1, "1.0"}});
@@ -749,9 +744,9 @@ hand_case box_across_the_dateline() {
     hand_case c = make_case("box_across_the_dateline",
                             answers_for(2, "50.00", "40.00", "-170.00", "170.00", 1950, 1950, "1.0"), 6);
     const std::vector<std::pair<std::string, std::string>> places = {
-        {"45.00", "175.00"}, {"45.00", "180.00"},  {"45.00", "-180.00"}, {"45.00", "-175.00"},
-        {"45.00", "0.00"},   {"50.00", "170.00"},  {"40.00", "-170.00"}, {"50.01", "175.00"},
-        {"39.99", "175.00"}, {"45.00", "169.99"},  {"45.00", "-169.99"}};
+        {"45.00", "175.00"}, {"45.00", "180.00"}, {"45.00", "-180.00"}, {"45.00", "-175.00"},
+        {"45.00", "0.00"},   {"50.00", "170.00"}, {"40.00", "-170.00"}, {"50.01", "175.00"},
+        {"39.99", "175.00"}, {"45.00", "169.99"}, {"45.00", "-169.99"}};
     const std::vector<bool> inside = {true, true, true, true, false, true, true, false, false, false, false};
     for (std::size_t i = 0; i < places.size(); ++i) {
         const std::string id = decimal(1301 + static_cast<long long>(i));
@@ -786,11 +781,10 @@ hand_case rewinds_over_identifiers_in_every_form() {
     hand_case c = make_case("rewinds_over_identifiers_in_every_form", hand_answers(1950, 1950, "1.0"), 6);
     c.stations = {"  101   45.00   10.00   100.0", "  102   45.50   10.50   200.0", "  103   46.00   11.00   300.0",
                   "  104   46.50   11.50   400.0", "  105   47.00   12.00   500.0", "  101   45.00   10.00   100.0"};
-    c.observations = {record("0103", "1950.042", "3.0"),  record("103.0", "1950.125", "3.5"),
-                      record("  104", "1950.042", "4.0"), record("\t104", "1950.125", "4.5"),
-                      record("101", "1950.042", "1.0"),   record("101.0", "1950.125", "1.5"),
-                      record("101", "1950.208", "1.75"),  record("102", "1950.042", "2.0"),
-                      record("102", "1950.125", "2.5")};
+    c.observations = {
+        record("0103", "1950.042", "3.0"),  record("103.0", "1950.125", "3.5"), record("  104", "1950.042", "4.0"),
+        record("\t104", "1950.125", "4.5"), record("101", "1950.042", "1.0"),   record("101.0", "1950.125", "1.5"),
+        record("101", "1950.208", "1.75"),  record("102", "1950.042", "2.0"),   record("102", "1950.125", "2.5")};
     const std::vector<cell_text> first_station = {{1950, 1, "1.0"}, {1950, 2, "1.5"}, {1950, 3, "1.75"}};
     c.expected.save(101, "10.00", "45.00", "100.0", 1950, 1950, first_station);
     c.expected.save(102, "10.50", "45.50", "200.0", 1950, 1950, {{1950, 1, "2.0"}, {1950, 2, "2.5"}});
@@ -842,12 +836,9 @@ void run_hand_case(const hand_case& c, const std::vector<e2e::env_setting>& env 
 
 class hand_run : public ::testing::TestWithParam<hand_case> {};
 
-TEST_P(hand_run, gives_the_expected_stations) {
-    run_hand_case(GetParam());
-}
+TEST_P(hand_run, gives_the_expected_stations) { run_hand_case(GetParam()); }
 
-INSTANTIATE_TEST_SUITE_P(archives, hand_run, ::testing::ValuesIn(hand_cases()),
-                         support::named_by_name());
+INSTANTIATE_TEST_SUITE_P(archives, hand_run, ::testing::ValuesIn(hand_cases()), support::named_by_name());
 
 // 41,000 stations inside the box, more than the table's nominal 40,000, each with one
 // complete year: every one is kept and saved, with the default team of threads.

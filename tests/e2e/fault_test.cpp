@@ -12,9 +12,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <algorithm>
 #include <array>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -105,8 +105,7 @@ protected:
 
     void write_archive(const std::string& catalogue_body, const std::string& observations_body) {
         ASSERT_TRUE(e2e::write_file(dir.work, catalogue_file_name, joined(catalogue_header) + catalogue_body));
-        ASSERT_TRUE(
-            e2e::write_file(dir.work, observations_file_name, joined(observations_header) + observations_body));
+        ASSERT_TRUE(e2e::write_file(dir.work, observations_file_name, joined(observations_header) + observations_body));
     }
 
     std::string path(std::string_view name) const { return dir.work + "/" + std::string(name); }
@@ -219,9 +218,9 @@ struct stations_expected {
 };
 
 // Three stations of the box, each with January and February 1950.
-const std::string three_stations =
-    station("101", "45.00", "10.00", "100.0") + station("102", "45.50", "10.50", "200.0") +
-    station("103", "46.00", "11.00", "300.0");
+const std::string three_stations = station("101", "45.00", "10.00", "100.0") +
+                                   station("102", "45.50", "10.50", "200.0") +
+                                   station("103", "46.00", "11.00", "300.0");
 const std::string three_blocks = record("101", "1950.042", "1.0") + record("101", "1950.125", "1.5") +
                                  record("102", "1950.042", "2.0") + record("102", "1950.125", "2.5") +
                                  record("103", "1950.042", "3.0") + record("103", "1950.125", "3.5");
@@ -257,7 +256,7 @@ struct fault_case {
     x::run_answers answers = box_answers();
     int time_limit = e2e::default_time_limit_seconds;
     std::optional<failure_report> failure;  // none: the run ends normally
-    std::string out;  // all of standard output, or for a normal end all before the author credit
+    std::string out;                        // all of standard output, or for a normal end all before the author credit
     std::optional<std::string> series;
     std::optional<std::string> coordinates;
     std::vector<std::string> files;              // every name in the directory after the run
@@ -342,9 +341,9 @@ fault_case coordinates_name_taken_by_a_directory() {
 fault_case empty_observations_file_fails_in_its_header() {
     fault_case c;
     // Output files of an earlier run stay as they are: they are opened only after the headers.
-    c.before = with_older_outputs({{catalogue_file_name, joined(catalogue_header) + three_stations},
-                                   {observations_file_name, ""}},
-                                  older_series, older_coordinates);
+    c.before = with_older_outputs(
+        {{catalogue_file_name, joined(catalogue_header) + three_stations}, {observations_file_name, ""}}, older_series,
+        older_coordinates);
     c.failure = failure_report{heading_at(observations_file_name, 1), t::end_of_file_message, "READ", "13"};
     c.out = t::banner() + t::menu() + t::opening_file(t::catalogue_name_field, first_five(catalogue_header)) +
             "\n\n Opening File : " + std::string(t::observations_name_field) + "\n";
@@ -424,9 +423,9 @@ fault_case catalogue_last_line_cut_inside_its_fourth_value() {
 
 fault_case catalogue_last_line_cut_before_its_fourth_value() {
     fault_case c;
-    c.before = archive(station("101", "45.00", "10.00", "100.0") + station("102", "45.50", "10.50", "200.0") +
-                           "  103   46.00   11",
-                       three_blocks);
+    c.before = archive(
+        station("101", "45.00", "10.00", "100.0") + station("102", "45.50", "10.50", "200.0") + "  103   46.00   11",
+        three_blocks);
     stations_expected e;
     e.save(101, "10.00", "45.00", "100.0", 1950, 1950, 1950, 1950, {{1950, 1, "1.0"}, {1950, 2, "1.5"}});
     e.save(102, "10.50", "45.50", "200.0", 1950, 1950, 1950, 1950, {{1950, 1, "2.0"}, {1950, 2, "2.5"}});
@@ -493,9 +492,9 @@ fault_case malformed_first_observation_empties_an_older_series_file() {
 // series file holds exactly what this run wrote.
 fault_case malformed_record_of_a_station_outside_the_table() {
     fault_case c;
-    const std::string catalogue =
-        station("101", "45.00", "10.00", "100.0") + station("102", "45.50", "10.50", "200.0") +
-        station("999", "80.00", "10.00", "1.0") + station("103", "46.00", "11.00", "300.0");
+    const std::string catalogue = station("101", "45.00", "10.00", "100.0") +
+                                  station("102", "45.50", "10.50", "200.0") + station("999", "80.00", "10.00", "1.0") +
+                                  station("103", "46.00", "11.00", "300.0");
     const std::string observations = record("101", "1950.042", "1.0") + record("101", "1950.125", "1.5") +
                                      record("102", "1950.042", "2.0") + record("102", "1950.125", "2.5") +
                                      record("999", "1950.042", "9.0") + record("9x9", "1950.125", "9.5") +
@@ -548,8 +547,8 @@ fault_case odd_bytes_where_they_are_harmless() {
     std::vector<std::string> header = observations_header;
     header[2] = bytes("third\0line\xff\xfe with bytes");
     header[40] = bytes("\0\0\0\x80\x81 not shown");
-    const std::string observations = "101 1 1950.042 1.0 " + bytes("\0\x01\x02\xff garbage, / 7 8\0") +
-                                     "\n" + "101 1 1950.1\r25 1.5\n" + record("102", "1950.042", "2.0") +
+    const std::string observations = "101 1 1950.042 1.0 " + bytes("\0\x01\x02\xff garbage, / 7 8\0") + "\n" +
+                                     "101 1 1950.1\r25 1.5\n" + record("102", "1950.042", "2.0") +
                                      "102,1,1950.125,2.5,\x7f\x80\n" + record("103", "1950.042", "3.0") +
                                      "103 1 1950.125 3.5\r\n";
     c.before = archive(three_stations, observations, catalogue_header, header);
@@ -608,8 +607,8 @@ fault_case block_of_100000_records() {
             cells_102.emplace_back(y, m, "-" + decimal(m) + ".25");
         }
     }
-    c.before = archive(station("101", "45.00", "10.00", "100.0") + station("102", "45.50", "10.50", "200.0"),
-                       observations);
+    c.before =
+        archive(station("101", "45.00", "10.00", "100.0") + station("102", "45.50", "10.50", "200.0"), observations);
     stations_expected e;
     e.save(101, "10.00", "45.00", "100.0", 1950, 1951, 1950, 1951, cells);
     e.save(102, "10.50", "45.50", "200.0", 1950, 1951, 1950, 1951, cells_102);
@@ -628,10 +627,9 @@ fault_case block_of_100000_records() {
 // is implausible.
 fault_case not_a_number_infinity_and_1e30() {
     fault_case c;
-    const std::string catalogue =
-        station("101", "45.00", "10.00", "1.0") + station("1e30", "45.00", "11.00", "2.0") +
-        station("103", "45.00", "12.00", "3.0") + station("104", "45.00", "13.00", "4.0") +
-        station("105", "45.00", "14.00", "5.0") + station("106", "45.00", "15.00", "6.0");
+    const std::string catalogue = station("101", "45.00", "10.00", "1.0") + station("1e30", "45.00", "11.00", "2.0") +
+                                  station("103", "45.00", "12.00", "3.0") + station("104", "45.00", "13.00", "4.0") +
+                                  station("105", "45.00", "14.00", "5.0") + station("106", "45.00", "15.00", "6.0");
     const std::string observations =
         // 101: dates of no month between two good ones.
         record("101", "1950.042", "1.0") + record("101", "nan", "91.0") + record("101", "inf", "92.0") +
@@ -654,8 +652,13 @@ fault_case not_a_number_infinity_and_1e30() {
     stations_expected e;
     e.save(101, "10.00", "45.00", "1.0", 1950, 1950, 1950, 1950, {{1950, 1, "1.0"}, {1950, 2, "2.0"}});
     e.save(most_negative, "11.00", "45.00", "2.0", 1950, 1950, 1950, 1950,
-           {{1950, 1, "3.0"}, {1950, 2, "4.0"}, {1950, 3, "5.0"}, {1950, 4, "6.0"}, {1950, 5, "7.0"},
-            {1950, 6, "8.0"}, {1950, 7, "9.0"}});
+           {{1950, 1, "3.0"},
+            {1950, 2, "4.0"},
+            {1950, 3, "5.0"},
+            {1950, 4, "6.0"},
+            {1950, 5, "7.0"},
+            {1950, 6, "8.0"},
+            {1950, 7, "9.0"}});
     // f8.3 of not-a-number: NaN right-justified in 8 columns.
     e.save_rows(103, "12.00", "45.00", "3.0", 1950, 1950,
                 "1950   1.000 -99.000     NaN -99.000 -99.000 -99.000 -99.000 -99.000 -99.000 -99.000 -99.000  "
@@ -844,12 +847,12 @@ TEST_P(full_device_run, ends_with_the_write_refusal) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    outputs, full_device_run,
-    ::testing::Values(full_device_case{"series_few_stations", 3, true}, full_device_case{"series_many_stations", 1500, true},
-                      full_device_case{"coordinates_few_stations", 3, false},
-                      full_device_case{"coordinates_many_stations", 1500, false}),
-    support::named_by_name());
+INSTANTIATE_TEST_SUITE_P(outputs, full_device_run,
+                         ::testing::Values(full_device_case{"series_few_stations", 3, true},
+                                           full_device_case{"series_many_stations", 1500, true},
+                                           full_device_case{"coordinates_few_stations", 3, false},
+                                           full_device_case{"coordinates_many_stations", 1500, false}),
+                         support::named_by_name());
 
 // ================================================================ the output pair
 
@@ -894,14 +897,16 @@ TEST_P(locked_run, leaves_both_files_untouched) {
     ::close(holder);
     expect_failure(o.result, system_error_heading, locked_name + " is in use by another run", "OPEN",
                    c.series_locked ? "14" : "15");
-    EXPECT_EQ(o.result.out, t::banner() + t::menu() + t::opening_file(t::catalogue_name_field, first_five(catalogue_header)) +
+    EXPECT_EQ(o.result.out, t::banner() + t::menu() +
+                                t::opening_file(t::catalogue_name_field, first_five(catalogue_header)) +
                                 t::opening_file(t::observations_name_field, first_five(observations_header)));
     EXPECT_EQ(o.series, std::optional<std::string>(older_series));
     EXPECT_EQ(o.coordinates, std::optional<std::string>(older_coordinates));
 }
 
 INSTANTIATE_TEST_SUITE_P(outputs, locked_run,
-                         ::testing::Values(locked_case{"series_locked", true}, locked_case{"coordinates_locked", false}),
+                         ::testing::Values(locked_case{"series_locked", true},
+                                           locked_case{"coordinates_locked", false}),
                          support::named_by_name());
 
 // A file-size limit of 48 KiB (96 blocks of 512 bytes for /bin/sh) refuses the series file
@@ -1011,8 +1016,8 @@ TEST_F(fault_run, fifty_thousand_stations_in_the_box) {
     ASSERT_EQ(pass.qualifying, count);
     ASSERT_EQ(pass.saved, count);
     const run_outcome o = run(answers, {{"OMP_NUM_THREADS", "1"}}, 300);
-    expect_normal_end(o.result, dialogue(answers) + t::qualifying_stations(count) + pass.terminal +
-                                    t::closing(pass.saved));
+    expect_normal_end(o.result,
+                      dialogue(answers) + t::qualifying_stations(count) + pass.terminal + t::closing(pass.saved));
     ASSERT_TRUE(o.series.has_value());
     ASSERT_TRUE(o.coordinates.has_value());
     expect_no_reason(t::first_difference(pass.series, *o.series), series_name);

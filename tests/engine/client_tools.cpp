@@ -12,8 +12,10 @@ namespace client {
 std::string quoted(const std::string& word) {
     std::string q = "'";
     for (const char ch : word) {
-        if (ch == '\'') q += "'\\''";
-        else q.push_back(ch);
+        if (ch == '\'')
+            q += "'\\''";
+        else
+            q.push_back(ch);
     }
     return q + "'";
 }
@@ -40,9 +42,7 @@ bool python_has(const std::string& modules) {
     return run_command("/usr/bin/python3 -c " + quoted("import " + modules)).exit_status == 0;
 }
 
-bool program_found(const std::string& program) {
-    return run_command("command -v " + quoted(program)).exit_status == 0;
-}
+bool program_found(const std::string& program) { return run_command("command -v " + quoted(program)).exit_status == 0; }
 
 command_result run_python(const std::string& script, const std::string& arguments) {
     return run_command("/usr/bin/python3 -c " + quoted(script) + " " + arguments);

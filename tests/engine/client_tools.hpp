@@ -39,10 +39,10 @@ std::string quoted(const std::string& word);
 }  // namespace client
 
 // Skips the test when a client is missing, or fails it under CI=true.
-#define REQUIRE_CLIENT(available, what)                                                     \
-    do {                                                                                    \
-        if (!(available)) {                                                                 \
-            if (client::clients_required()) FAIL() << (what) << " is missing and CI=true";  \
-            GTEST_SKIP() << (what) << " is missing";                                        \
-        }                                                                                   \
+#define REQUIRE_CLIENT(available, what)                                                    \
+    do {                                                                                   \
+        if (!(available)) {                                                                \
+            if (client::clients_required()) FAIL() << (what) << " is missing and CI=true"; \
+            GTEST_SKIP() << (what) << " is missing";                                       \
+        }                                                                                  \
     } while (false)

@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "engine/run_settings.hpp"
-#include "tests/support/temp_files.hpp"
 #include "engine/month.hpp"
 #include "engine/observations.hpp"
+#include "engine/run_settings.hpp"
 #include "engine/stations.hpp"
+#include "tests/support/temp_files.hpp"
 #include "textio/read.hpp"
 #include "textio/units.hpp"
 
@@ -37,12 +37,12 @@ TEST(RegionFilter, EdgesDatelineAndNaN) {
         float lat, lon;
         bool inside;
     } cases[] = {
-        {plain, 50, 0, true},      {plain, 40, 0, true},        {plain, 45, -10, true},
-        {plain, 45, 10, true},     {plain, 50.001f, 0, false},  {plain, 45, 10.001f, false},
-        {plain, NAN, 0, false},    {plain, 45, NAN, false},     {dateline, 0, 175, true},
-        {dateline, 0, 180, true},  {dateline, 0, -180, true},   {dateline, 0, -175, true},
-        {dateline, 0, 0, false},   {dateline, 0, -169.9f, false}, {dateline, 0, 170, true},
-        {dateline, 11, 175, false}, {meridian, 0, 10, true},    {meridian, 0, 10.0001f, false},
+        {plain, 50, 0, true},       {plain, 40, 0, true},          {plain, 45, -10, true},
+        {plain, 45, 10, true},      {plain, 50.001f, 0, false},    {plain, 45, 10.001f, false},
+        {plain, NAN, 0, false},     {plain, 45, NAN, false},       {dateline, 0, 175, true},
+        {dateline, 0, 180, true},   {dateline, 0, -180, true},     {dateline, 0, -175, true},
+        {dateline, 0, 0, false},    {dateline, 0, -169.9f, false}, {dateline, 0, 170, true},
+        {dateline, 11, 175, false}, {meridian, 0, 10, true},       {meridian, 0, 10.0001f, false},
     };
     for (const auto& c : cases) EXPECT_EQ(engine::inside_box(c.run, c.lat, c.lon), c.inside) << c.lat << " " << c.lon;
 }
@@ -53,10 +53,9 @@ TEST(MonthAssignment, ByTheThreeDecimalText) {
         std::int32_t year;
         int month;
     } cases[] = {
-        {1950.042f, 1950, 1}, {1950.125f, 1950, 2},  {1950.958f, 1950, 12}, {1950.5f, 1950, 0},
-        {1950.0f, 1950, 0},   {1950.0416f, 1950, 1}, {1950.0424f, 1950, 1}, {1950.375f, 1950, 5},
-        {1950.792f, 1950, 10}, {1.042f, 1, 1},       {2020.958f, 2020, 12}, {-1950.042f, -1950, 0},
-        {NAN, INT32_MIN, 0},  {1e30f, INT32_MIN, 0},
+        {1950.042f, 1950, 1},  {1950.125f, 1950, 2},   {1950.958f, 1950, 12}, {1950.5f, 1950, 0},    {1950.0f, 1950, 0},
+        {1950.0416f, 1950, 1}, {1950.0424f, 1950, 1},  {1950.375f, 1950, 5},  {1950.792f, 1950, 10}, {1.042f, 1, 1},
+        {2020.958f, 2020, 12}, {-1950.042f, -1950, 0}, {NAN, INT32_MIN, 0},   {1e30f, INT32_MIN, 0},
     };
     for (const auto& c : cases) {
         const engine::year_month got = engine::date_to_year_month(c.date);

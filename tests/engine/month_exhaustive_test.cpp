@@ -61,8 +61,16 @@ TEST(MonthOfFraction, AgreesWithTheTextForEveryFractionInZeroToOne) {
 }
 
 TEST(MonthOfFraction, NegativeAndOutOfRangeFractionsHaveNoMonth) {
-    const float cases[] = {-0.0f, -0.042f, -0.958f, 1.0f, 1.042f, 12.042f, -1e30f, 1e30f,
-                           std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+    const float cases[] = {-0.0f,
+                           -0.042f,
+                           -0.958f,
+                           1.0f,
+                           1.042f,
+                           12.042f,
+                           -1e30f,
+                           1e30f,
+                           std::numeric_limits<float>::quiet_NaN(),
+                           std::numeric_limits<float>::infinity(),
                            -std::numeric_limits<float>::infinity()};
     for (const float f : cases) {
         EXPECT_EQ(engine::month_of_fraction(f), 0) << f;

@@ -341,12 +341,12 @@ TEST(NetcdfOutput, NcdumpShowsTheStructure) {
     const std::string path = write_file(dir.path + "/stations.nc", make_stations(), make_meta("tmax"));
     const client::command_result r = client::run_command("ncdump -h " + client::quoted(path));
     ASSERT_EQ(r.exit_status, 0) << r.output;
-    for (const char* text : {"station = UNLIMITED ; // (3 currently)", "time = 36 ;", "nv = 2 ;",
-                             "int station_id(station) ;", "station_id:cf_role = \"timeseries_id\" ;",
-                             "float lat(station) ;", "float lon(station) ;", "float extra(station) ;",
-                             "double time(time) ;", "double time_bnds(time, nv) ;", "float tasmax(station, time) ;",
-                             "tasmax:_FillValue = -99.f ;", ":featureType = \"timeSeries\" ;",
-                             ":Conventions = \"CF-1.8, ACDD-1.3\" ;", ":varnex_max_missing_months = 36 ;"})
+    for (const char* text :
+         {"station = UNLIMITED ; // (3 currently)", "time = 36 ;", "nv = 2 ;", "int station_id(station) ;",
+          "station_id:cf_role = \"timeseries_id\" ;", "float lat(station) ;", "float lon(station) ;",
+          "float extra(station) ;", "double time(time) ;", "double time_bnds(time, nv) ;",
+          "float tasmax(station, time) ;", "tasmax:_FillValue = -99.f ;", ":featureType = \"timeSeries\" ;",
+          ":Conventions = \"CF-1.8, ACDD-1.3\" ;", ":varnex_max_missing_months = 36 ;"})
         EXPECT_NE(r.output.find(text), std::string::npos) << text << "\n" << r.output;
 }
 

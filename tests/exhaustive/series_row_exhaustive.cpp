@@ -81,13 +81,14 @@ TEST(SeriesRowExhaustive, EveryFloatBelowTwoToTheFourteenAndEveryNaNAgreeWithThe
     const tally finite = check_range(0, below_2_pow_14);
     const tally not_finite = check_range(not_finite_from, 0x80000000u);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    std::printf("checked %llu floats (%llu with infinities and NaNs) in %.1f s: %llu mismatches, %llu through the "
-                "general writer (%llu of them in [-70, 100])\n",
-                static_cast<unsigned long long>(finite.checked + not_finite.checked),
-                static_cast<unsigned long long>(not_finite.checked), seconds,
-                static_cast<unsigned long long>(finite.mismatches + not_finite.mismatches),
-                static_cast<unsigned long long>(finite.general + not_finite.general),
-                static_cast<unsigned long long>(finite.plausible_general));
+    std::printf(
+        "checked %llu floats (%llu with infinities and NaNs) in %.1f s: %llu mismatches, %llu through the "
+        "general writer (%llu of them in [-70, 100])\n",
+        static_cast<unsigned long long>(finite.checked + not_finite.checked),
+        static_cast<unsigned long long>(not_finite.checked), seconds,
+        static_cast<unsigned long long>(finite.mismatches + not_finite.mismatches),
+        static_cast<unsigned long long>(finite.general + not_finite.general),
+        static_cast<unsigned long long>(finite.plausible_general));
     EXPECT_EQ(finite.mismatches + not_finite.mismatches, 0u);
     EXPECT_EQ(finite.checked, 2ull * below_2_pow_14);
     EXPECT_EQ(not_finite.checked, 2ull * (0x80000000u - not_finite_from));

@@ -32,11 +32,11 @@
 #include "engine/extract.hpp"
 #include "engine/series_files.hpp"
 #include "engine/terminal_lines.hpp"
-#include "textio/terminal.hpp"
+#include "tests/fuzz/fuzz_support.hpp"
 #include "tests/support/archive_names.hpp"
 #include "tests/support/engine_expect.hpp"
-#include "tests/fuzz/fuzz_support.hpp"
 #include "textio/read.hpp"
+#include "textio/terminal.hpp"
 #include "textio/write.hpp"
 
 namespace {
@@ -67,9 +67,9 @@ namespace x = e2e::engine_expect;
 // that gives a limit of 0, a tenth of the months, all of them, or -2147483648.
 x::run_answers choose_answers(std::uint8_t control) {
     static const std::array<std::array<const char*, 4>, 4> boxes = {{{"90.00", "-90.00", "180.00", "-180.00"},
-                                                                      {"60.00", "0.00", "40.00", "0.00"},
-                                                                      {"70.00", "-60.00", "-170.00", "170.00"},
-                                                                      {"45.00", "45.00", "10.00", "10.00"}}};
+                                                                     {"60.00", "0.00", "40.00", "0.00"},
+                                                                     {"70.00", "-60.00", "-170.00", "170.00"},
+                                                                     {"45.00", "45.00", "10.00", "10.00"}}};
     static const int spans[4][2] = {{1950, 1950}, {1950, 1952}, {1900, 2000}, {1800, 2020}};
     static const char* fractions[4] = {"0.0001", "0.1", "0.0", "1e30"};
     const auto& box = boxes[control & 3];
@@ -96,9 +96,7 @@ constexpr std::uint32_t unread_bits = 0x7fc0deadu;  // a NaN no reader gives
 // An identifier a reader gives only for the text -2147483647: such an archive is left out.
 constexpr std::int32_t unread_id = -2147483647;
 
-bool is_blank_line(std::string_view line) {
-    return line.find_first_not_of(" \t\r") == std::string_view::npos;
-}
+bool is_blank_line(std::string_view line) { return line.find_first_not_of(" \t\r") == std::string_view::npos; }
 
 // The records after the header, read one by one with the general free-form reader. With
 // `one_line_each`, nullopt when a record does not stand on a line of its own (apart from
@@ -109,8 +107,8 @@ struct read_record {
     std::array<float, 4> values{};  // [0] unused
 };
 
-std::optional<std::vector<read_record>> records_of(const std::string& path, std::string_view body,
-                                                            int header_lines, bool one_line_each) {
+std::optional<std::vector<read_record>> records_of(const std::string& path, std::string_view body, int header_lines,
+                                                   bool one_line_each) {
     std::vector<std::string_view> lines;
     for (std::size_t start = 0; start < body.size();) {
         const std::size_t end = std::min(body.find('\n', start), body.size());
@@ -206,8 +204,10 @@ void check_outputs(const paths& p, const engine::run_settings& run, int saved) {
     const std::string series = fuzz::read_file(p.series);
     fuzz::check(coordinates.compare(0, coordinates_header.size(), coordinates_header) == 0,
                 "the coordinates file does not start with its header line", coordinates);
-    const std::vector<std::string_view> rows = lines_of(std::string_view(coordinates).substr(coordinates_header.size()));
-    if (saved >= 0) fuzz::check(rows.size() == static_cast<std::size_t>(saved), "coordinates rows differ from the count");
+    const std::vector<std::string_view> rows =
+        lines_of(std::string_view(coordinates).substr(coordinates_header.size()));
+    if (saved >= 0)
+        fuzz::check(rows.size() == static_cast<std::size_t>(saved), "coordinates rows differ from the count");
     if (rows.empty()) {
         fuzz::check(series.empty(), "a series file without stations is not empty", series);
         return;

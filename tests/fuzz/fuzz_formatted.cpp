@@ -62,9 +62,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::int32_t integer = 0;
     char header_line[header_width];
     textio::in_item item;
-    if (which < 2) item = textio::target_real(real);
-    else if (which == 2) item = textio::target_int(integer);
-    else item = textio::target_text(header_line, sizeof header_line);
+    if (which < 2)
+        item = textio::target_real(real);
+    else if (which == 2)
+        item = textio::target_int(integer);
+    else
+        item = textio::target_text(header_line, sizeof header_line);
 
     textio::in_unit unit;
     std::size_t records = 0;
@@ -81,14 +84,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     } catch (const fuzz::raised& r) {
         textio::close_all_units();
-        fuzz::check(r.unit == catalogue_unit && r.operation == "READ",
-                    "failure names another operation or unit", r.operation);
+        fuzz::check(r.unit == catalogue_unit && r.operation == "READ", "failure names another operation or unit",
+                    r.operation);
         if (which == 3) {
             fuzz::check(r.kind == textio::failure_kind::end_of_file, "(a) raised something other than the end");
             fuzz::check(records == expected_fields.size(), "(a) ended before the last record");
         } else {
-            fuzz::check(r.kind == textio::failure_kind::end_of_file || r.kind == textio::failure_kind::illegal_character,
-                        "unexpected kind of failure");
+            fuzz::check(
+                r.kind == textio::failure_kind::end_of_file || r.kind == textio::failure_kind::illegal_character,
+                "unexpected kind of failure");
         }
     }
     return 0;

@@ -67,8 +67,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         textio::close_input(unit);
     } catch (const fuzz::raised& r) {
         textio::close_all_units();
-        fuzz::check(r.unit == observations_unit && r.operation == "READ",
-                    "failure names another operation or unit", r.operation);
+        fuzz::check(r.unit == observations_unit && r.operation == "READ", "failure names another operation or unit",
+                    r.operation);
         fuzz::check(r.kind == textio::failure_kind::illegal_character ||
                         (r.kind == textio::failure_kind::end_of_file && !end_of_file_allowed),
                     "unexpected kind of failure");

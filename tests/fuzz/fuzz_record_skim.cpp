@@ -64,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     reference_reader reference;
     textio::open_input(reference.unit, 13, path);
 
-    std::string judged_text;            // every record either judge took, in order
+    std::string judged_text;             // every record either judge took, in order
     std::vector<bool> judged_is_wanted;  // its verdict by the general rules
     std::size_t pos = 0;
     unsigned turn = control >> 3;

@@ -13,7 +13,9 @@ namespace support {
 
 // For tables whose parameter is the text itself.
 struct named_by_text {
-    std::string operator()(const ::testing::TestParamInfo<const char*>& param_info) const { return name_part(param_info.param); }
+    std::string operator()(const ::testing::TestParamInfo<const char*>& param_info) const {
+        return name_part(param_info.param);
+    }
 };
 
 // For tables of structs named by one text member, e.g. named_by<&answer_case::typed>.

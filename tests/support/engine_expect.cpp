@@ -75,10 +75,10 @@ std::pair<std::int32_t, int> year_and_month(float date) {
 
 std::string progress_line(int saved_count, float lon, float lat, std::int32_t id, std::int32_t first_year,
                           std::int32_t last_year) {
-    return free_form({textio::item_int(saved_count), textio::item_text(" >> Saving Station-: "),
-                      textio::item_real(lon), textio::item_text(tab), textio::item_real(lat),
-                      textio::item_text(tab), textio::item_int(id), textio::item_text(tab),
-                      textio::item_int(first_year), textio::item_int(0), textio::item_int(last_year)});
+    return free_form({textio::item_int(saved_count), textio::item_text(" >> Saving Station-: "), textio::item_real(lon),
+                      textio::item_text(tab), textio::item_real(lat), textio::item_text(tab), textio::item_int(id),
+                      textio::item_text(tab), textio::item_int(first_year), textio::item_int(0),
+                      textio::item_int(last_year)});
 }
 
 std::string spurious_report(std::int32_t id, float lon, float lat, float value) {
@@ -123,9 +123,7 @@ std::string answer_lines(const run_answers& a) {
            "\nT\n" + decimal(a.fyod) + "\n" + decimal(a.lyod) + "\nT\n" + a.fraction + "\n1\n";
 }
 
-int potential_months(const run_answers& a) {
-    return (a.lyod - a.fyod) * 12 + 12;
-}
+int potential_months(const run_answers& a) { return (a.lyod - a.fyod) * 12 + 12; }
 
 std::int32_t max_missing(const run_answers& a) {
     const float fraction = real_from_text(a.fraction);
@@ -148,8 +146,7 @@ std::string dialogue_text(const run_answers& a, const std::vector<std::string>& 
     text += t::opening_file(t::catalogue_name_field, catalogue_shown);
     text += t::opening_file(t::observations_name_field, observations_shown);
     text += t::region_banner() + t::region_explanation();
-    text += t::max_latitude_prompt() + t::min_latitude_prompt() + t::max_longitude_prompt() +
-            t::min_longitude_prompt();
+    text += t::max_latitude_prompt() + t::min_latitude_prompt() + t::max_longitude_prompt() + t::min_longitude_prompt();
     text += t::area_box({corner_field(min_lon), corner_field(max_lat), corner_field(max_lon), corner_field(min_lat)});
     text += t::confirm_prompt();
     text += t::span_start() + t::first_year_prompt() + t::last_year_prompt() + t::values_entered(a.fyod, a.lyod);
@@ -172,7 +169,8 @@ std::vector<std::string> shown_header_lines(std::string_view bytes) {
             lines.push_back(current);
             current.clear();
         } else if (c == '\t') {
-            do current += ' '; while (current.size() % 8 != 0);
+            do current += ' ';
+            while (current.size() % 8 != 0);
         } else if (c != '\r') {
             current += c;
         }
@@ -262,17 +260,20 @@ float cell(const grid& g, int year, int month) {
     return it == g.end() ? missing_value : it->second;
 }
 
-bool is_spurious(float v) {
-    return v != missing_value && (v > 100.0f || v < -70.0f);
-}
+bool is_spurious(float v) { return v != missing_value && (v > 100.0f || v < -70.0f); }
 
 }  // namespace
 
 pass_result expected_pass(const std::vector<catalogue_station>& catalogue,
                           const std::vector<observation_record>& records, const run_answers& answers) {
-    pass_settings p{real_from_text(answers.max_lat), real_from_text(answers.min_lat),
-                    real_from_text(answers.max_lon), real_from_text(answers.min_lon), false,
-                    answers.fyod, answers.lyod, max_missing(answers)};
+    pass_settings p{real_from_text(answers.max_lat),
+                    real_from_text(answers.min_lat),
+                    real_from_text(answers.max_lon),
+                    real_from_text(answers.min_lon),
+                    false,
+                    answers.fyod,
+                    answers.lyod,
+                    max_missing(answers)};
     p.crosses_dateline = p.min_lon > p.max_lon;
 
     std::vector<catalogue_station> table;

@@ -83,13 +83,11 @@ std::vector<std::string> wrapper_words() {
     return words;
 }
 
-int open_for_child(const std::string& path, int flags) {
-    return ::open(path.c_str(), flags | O_CLOEXEC, 0644);
-}
+int open_for_child(const std::string& path, int flags) { return ::open(path.c_str(), flags | O_CLOEXEC, 0644); }
 
 // Runs in the forked child: only async-signal-safe calls until execve.
-[[noreturn]] void exec_child(const char* work, const char* program, char* const argv[], char* const envp[],
-                             int in_fd, int out_fd, int err_fd, int report_fd) {
+[[noreturn]] void exec_child(const char* work, const char* program, char* const argv[], char* const envp[], int in_fd,
+                             int out_fd, int err_fd, int report_fd) {
     // Own process group, so a run killed at the time limit takes anything it started along.
     ::setpgid(0, 0);
     if (::chdir(work) == 0 && ::dup2(in_fd, 0) == 0 && ::dup2(out_fd, 1) == 1 && ::dup2(err_fd, 2) == 2) {
@@ -133,8 +131,7 @@ void wait_for_child(pid_t pid, int time_limit_seconds, const run_options& option
         if (std::chrono::steady_clock::now() >= deadline) {
             ::kill(-pid, SIGKILL);
             ::kill(pid, SIGKILL);
-            while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-            }
+            while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
             result.timed_out = true;
             break;
         }
@@ -236,8 +233,8 @@ program_result run_program(const scratch_dir& dir, const std::string& program, s
     }
 
     pid_t pid = ::fork();
-    if (pid == 0) exec_child(dir.work.c_str(), program_text.c_str(), argv.data(), envp.data(), in_fd, out_fd, err_fd,
-                             report[1]);
+    if (pid == 0)
+        exec_child(dir.work.c_str(), program_text.c_str(), argv.data(), envp.data(), in_fd, out_fd, err_fd, report[1]);
     ::close(report[1]);
     ::close(in_fd);
     ::close(out_fd);

@@ -58,8 +58,8 @@ std::vector<std::string> list_files(const std::string& dir);
 // --error-exitcode=99"), the program is started under that command, its words split at
 // blanks and the first one looked up in PATH, and every time limit is multiplied by
 // wrapper_time_factor.
-program_result run_program(const scratch_dir& dir, const std::string& program,
-                           std::string_view answers, const std::vector<env_setting>& extra_env,
+program_result run_program(const scratch_dir& dir, const std::string& program, std::string_view answers,
+                           const std::vector<env_setting>& extra_env,
                            int time_limit_seconds = default_time_limit_seconds);
 
 struct run_options {

@@ -6,9 +6,7 @@ namespace support {
 
 namespace {
 
-bool is_name_character(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-}
+bool is_name_character(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); }
 
 std::string word_for(unsigned char c) {
     switch (c) {
@@ -34,9 +32,7 @@ std::string word_for(unsigned char c) {
 
 }  // namespace
 
-std::string decimal(long long value) {
-    return std::to_string(value);
-}
+std::string decimal(long long value) { return std::to_string(value); }
 
 std::vector<std::string> numbered_header(const std::string& stem, int count) {
     std::vector<std::string> lines;

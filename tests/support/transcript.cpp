@@ -57,9 +57,7 @@ std::vector<std::string_view> split_lines(std::string_view text) {
 
 }  // namespace
 
-std::string blanks(int count) {
-    return std::string(count > 0 ? static_cast<std::size_t>(count) : 0, ' ');
-}
+std::string blanks(int count) { return std::string(count > 0 ? static_cast<std::size_t>(count) : 0, ' '); }
 
 std::string int_field(long long value, int width) {
     unsigned long long magnitude =
@@ -78,20 +76,19 @@ std::string int_field(long long value, int width) {
 
 std::string banner() {
     return empty_line + line(" Program Varnex_v15 **************************")  // (/1x,'...')
-           + line(" Serves up Valmora data")                                   // (1x,'...')
-           + empty_line + line(" Required input files:")                       // (/1x,'...')
-           + empty_line + line("    1] site_summary.txt")                      // (/4x,'...')
-           + line("    2] data.txt");                                          // (4x,'...')
+           + line(" Serves up Valmora data")                                    // (1x,'...')
+           + empty_line + line(" Required input files:")                        // (/1x,'...')
+           + empty_line + line("    1] site_summary.txt")                       // (/4x,'...')
+           + line("    2] data.txt");                                           // (4x,'...')
 }
 
 std::string menu() {
     return empty_line + line(" Pray tell which data type are you trying to extract")  // (/1x,...)
-           + line(" data from?")                                                    // (1x,...)
-           + empty_line + line("    [1] TAVE-Quality Controlled")                   // (/4x,...)
-           + line("    [2] TMAX-Quality Controlled")                                // (4x,...)
-           + line("    [3] TMIN-Quality Controlled")
-           + line("    [4] TAVE-NO-quality Control")
-           + empty_line + "    Enter Selection ==> ";  // (/4x,'Enter Selection ==> ',$)
+           + line(" data from?")                                                      // (1x,...)
+           + empty_line + line("    [1] TAVE-Quality Controlled")                     // (/4x,...)
+           + line("    [2] TMAX-Quality Controlled")                                  // (4x,...)
+           + line("    [3] TMIN-Quality Controlled") + line("    [4] TAVE-NO-quality Control") + empty_line +
+           "    Enter Selection ==> ";  // (/4x,'Enter Selection ==> ',$)
 }
 
 std::string menu_rejected() {
@@ -115,51 +112,49 @@ std::string opening_file(std::string_view name_field, const std::vector<std::str
 
 std::string missing_file(std::string_view name_field) {
     return empty_line + line(" The file: " + std::string(name_field) + " Does not exist. ")  // (/1x,...,a,...)
-           + line(" Find that File! Program Terminating")                               // (1x,...)
-           + line("  Hit RETURN to continue");                                          // pause record
+           + line(" Find that File! Program Terminating")                                    // (1x,...)
+           + line("  Hit RETURN to continue");                                               // pause record
 }
 
 // ---- Region dialogue ----
 
-std::string region_banner() {
-    return empty_line + line(" Program Varnex_v14c ostrin 3/5/2012 ******************");
-}
+std::string region_banner() { return empty_line + line(" Program Varnex_v14c ostrin 3/5/2012 ******************"); }
 
 std::string region_explanation() {
     std::string text;
-    text += empty_line + line("    Select the Geographical Range of data to extract");           // 1 (/,4x,...)
-    text += empty_line + line("  This data set is spatially shaped like a rectangle where");     // 2 (/2x,...)
-    text += line("  the top left corner is defined by the coordinates");                         // 3 (2x,...)
-    text += line("  -180.0 Lon./-90.0 Lat. and the bottom right coordinates are");               // 4
-    text += line("  180.0 Lon./90.0 Lat.  (see diagram below)");                                 // 5
+    text += empty_line + line("    Select the Geographical Range of data to extract");             // 1 (/,4x,...)
+    text += empty_line + line("  This data set is spatially shaped like a rectangle where");       // 2 (/2x,...)
+    text += line("  the top left corner is defined by the coordinates");                           // 3 (2x,...)
+    text += line("  -180.0 Lon./-90.0 Lat. and the bottom right coordinates are");                 // 4
+    text += line("  180.0 Lon./90.0 Lat.  (see diagram below)");                                   // 5
     text += empty_line + line("   -180.0/-90.0                                     180.0/-90.0");  // 6 (/3x,...)
-    text += line("         :------------------------------------------:");                      // 7 (3x,'      :...')
-    text += line("         :                                          :");                      // 8
-    text += line("         :                                          :");                      // 9
-    text += line("         :           Our Beautiful Planet           :");                      // 10
-    text += line("         :                                          :");                      // 11
-    text += line("         :                                          :");                      // 12
-    text += line("         :                                          :");                      // 13
-    text += line("         :                                          :");                      // 14
-    text += line("         :------------------------------------------:");                      // 15
-    text += line("   -180.0/90.0                                      180.0/90.0");              // 16
-    text += empty_line + line("  Enter the range of Latitude and Longitude");                  // 17 (/,2x,...)
-    text += line("  from which you would like to extract your data.");                           // 18
-    text += empty_line + line("  Enter values as REAL numbers to the nearest 0.5");            // 19 (/2x,...)
-    text += line("  degree. EXAMPLE a Latitude entered as -89.75 defines ");                     // 20
-    text += line("  cells bounded on the bottom by -90.0 degrees SOUTH.");                       // 21
-    text += line("  Similarly a longitude entered as 179.75 are the cells ");                    // 22
-    text += line("  bounded to the right by 180.0 degrees EAST).") + empty_line;                 // 23 (2x,...,/)
-    text += empty_line + line("  All LONGITUDES WEST or [LEFT] of Greenwich  ");               // 24 (/,2x,...)
-    text += line("  are NEGATIVE and EAST or [RIGHT] of Greenwich  ");                           // 25
-    text += line("  are POSITIVE");                                                              // 26
-    text += empty_line + line("  All LATITUDES SOUTH or [BELOW] the Equator are");             // 27 (/2x,...)
-    text += line("  NEGATIVE and NORTH latitudes, [ABOVE] the equator, are");                    // 28
-    text += line("  POSITIVE.");                                                                 // 29
-    text += empty_line + line("  Each grid cell value is the observation for that  ");         // 30 (/,2x,...)
-    text += line("  cells mid-point. Example: for the cell 90.0 Lat. -180.0");                   // 31
-    text += line("  Lon. The actual grid point value given is centered ");                       // 32
-    text += line("  over (89.75,-179.75).") + empty_line;                                        // 33 (2x,...'/)
+    text += line("         :------------------------------------------:");              // 7 (3x,'      :...')
+    text += line("         :                                          :");              // 8
+    text += line("         :                                          :");              // 9
+    text += line("         :           Our Beautiful Planet           :");              // 10
+    text += line("         :                                          :");              // 11
+    text += line("         :                                          :");              // 12
+    text += line("         :                                          :");              // 13
+    text += line("         :                                          :");              // 14
+    text += line("         :------------------------------------------:");              // 15
+    text += line("   -180.0/90.0                                      180.0/90.0");     // 16
+    text += empty_line + line("  Enter the range of Latitude and Longitude");           // 17 (/,2x,...)
+    text += line("  from which you would like to extract your data.");                  // 18
+    text += empty_line + line("  Enter values as REAL numbers to the nearest 0.5");     // 19 (/2x,...)
+    text += line("  degree. EXAMPLE a Latitude entered as -89.75 defines ");            // 20
+    text += line("  cells bounded on the bottom by -90.0 degrees SOUTH.");              // 21
+    text += line("  Similarly a longitude entered as 179.75 are the cells ");           // 22
+    text += line("  bounded to the right by 180.0 degrees EAST).") + empty_line;        // 23 (2x,...,/)
+    text += empty_line + line("  All LONGITUDES WEST or [LEFT] of Greenwich  ");        // 24 (/,2x,...)
+    text += line("  are NEGATIVE and EAST or [RIGHT] of Greenwich  ");                  // 25
+    text += line("  are POSITIVE");                                                     // 26
+    text += empty_line + line("  All LATITUDES SOUTH or [BELOW] the Equator are");      // 27 (/2x,...)
+    text += line("  NEGATIVE and NORTH latitudes, [ABOVE] the equator, are");           // 28
+    text += line("  POSITIVE.");                                                        // 29
+    text += empty_line + line("  Each grid cell value is the observation for that  ");  // 30 (/,2x,...)
+    text += line("  cells mid-point. Example: for the cell 90.0 Lat. -180.0");          // 31
+    text += line("  Lon. The actual grid point value given is centered ");              // 32
+    text += line("  over (89.75,-179.75).") + empty_line;                               // 33 (2x,...'/)
     text += line("  HIT RETURN to continue");  // pause record: one blank and the text
     return text;
 }
@@ -171,12 +166,12 @@ std::string min_longitude_prompt() { return blanks(8) + "Enter Min Longitude [LE
 
 std::string max_latitude_invalid(std::string_view max_lat) {
     return empty_line + line(" Invalid latitude: " + std::string(max_lat))  // (/1x,'Invalid latitude: ',f6.2)
-           + line(blanks(8) + "Valid range is 90.0 <-> -90.0");           // (,8x,'...')
+           + line(blanks(8) + "Valid range is 90.0 <-> -90.0");             // (,8x,'...')
 }
 
 std::string min_latitude_above_max(std::string_view max_lat) {
-    return empty_line + line(blanks(8) + "Your Min. Lat is greater than your Max.Lat")  // (/,8x,...)
-           + line(blanks(8) + " MAX. LAT =>  " + std::string(max_lat))                 // (8x,'...',f6.2)
+    return empty_line + line(blanks(8) + "Your Min. Lat is greater than your Max.Lat")              // (/,8x,...)
+           + line(blanks(8) + " MAX. LAT =>  " + std::string(max_lat))                              // (8x,'...',f6.2)
            + empty_line + line(blanks(8) + "Valid range is" + std::string(max_lat) + " -> -90.0");  // (/8x,...)
 }
 
@@ -186,7 +181,7 @@ std::string min_latitude_invalid(std::string_view min_lat, std::string_view max_
 }
 
 std::string longitude_invalid(std::string_view lon) {
-    return line(" Invalid longitude: " + std::string(lon))  // (1x,'Invalid longitude: ',f7.2)
+    return line(" Invalid longitude: " + std::string(lon))                      // (1x,'Invalid longitude: ',f7.2)
            + empty_line + line(blanks(8) + "Valid range is 180.0 <-> -180.0");  // (/,8x,...)
 }
 
@@ -194,14 +189,14 @@ std::string area_box(const box_fields& box) {
     const std::string heading = " " + std::string("    Lon.    Lat                                     Lon.     Lat.");
     const std::string edge = ":------------------------------:";
     const std::string side = blanks(18) + ":                              :";
-    std::string text = empty_line + line(" Area defined is :");  // (/1x,...)
-    text += empty_line + line(heading);                        // row 2 (/1x,...)
+    std::string text = empty_line + line(" Area defined is :");                                    // (/1x,...)
+    text += empty_line + line(heading);                                                            // row 2 (/1x,...)
     text += line(" " + box.min_lon + "/" + box.max_lat + edge + box.max_lon + "/" + box.max_lat);  // row 3
-    text += line(side) + line(side) + line(side);                                // rows 4-6
-    text += line(blanks(18) + ":        Your Selection        :");               // row 7
-    text += line(side) + line(side) + line(side);                                // rows 8-10
+    text += line(side) + line(side) + line(side);                                                  // rows 4-6
+    text += line(blanks(18) + ":        Your Selection        :");                                 // row 7
+    text += line(side) + line(side) + line(side);                                                  // rows 8-10
     text += line(" " + box.min_lon + "/" + box.min_lat + edge + box.max_lon + "/" + box.min_lat);  // row 11
-    text += line(heading);                                                        // row 12 (1x,...)
+    text += line(heading);                                                                         // row 12 (1x,...)
     return text;
 }
 
@@ -212,9 +207,9 @@ std::string confirm_prompt() {
 // ---- Time span and completeness dialogue ----
 
 std::string span_start() {
-    return empty_line + line(" " + std::string(62, '-'))                       // (/1x,'---...')
+    return empty_line + line(" " + std::string(62, '-'))                          // (/1x,'---...')
            + empty_line + line(" Define the time span to extract.") + empty_line  // (/1x,'...',/)
-           + empty_line + line("  Valid years are 1800-2020");                 // (/2x,'...',i4,'-',i4)
+           + empty_line + line("  Valid years are 1800-2020");                    // (/2x,'...',i4,'-',i4)
 }
 
 std::string first_year_prompt() {
@@ -233,7 +228,7 @@ std::string last_year_prompt() {
 
 std::string last_year_before_first(int fyod) {
     return line(" *WARNING* LYOD must be greater than" + int_field(fyod, 4))  // (1x,'...than',i4)
-           + line("  Valid range = " + int_field(fyod, 4) + "-2020");          // (2x,'...',i4,'-',i4 )
+           + line("  Valid range = " + int_field(fyod, 4) + "-2020");         // (2x,'...',i4,'-',i4 )
 }
 
 std::string last_year_after_limit(int fyod) {
@@ -260,9 +255,9 @@ std::string completeness(int potential_months, int example_count) {
 }
 
 std::string final_check(std::string_view max_missing_i3) {
-    return empty_line + line(" So, reject stations with more than " + std::string(max_missing_i3) +
-                             " missing monthly values?")
-           + empty_line + line("  [1]=Yes") + "  [2]=No ==> ";  // (/2x,'[1]=Yes',/,2x,'[2]=No ==> ',$)
+    return empty_line +
+           line(" So, reject stations with more than " + std::string(max_missing_i3) + " missing monthly values?") +
+           empty_line + line("  [1]=Yes") + "  [2]=No ==> ";  // (/2x,'[1]=Yes',/,2x,'[2]=No ==> ',$)
 }
 
 // ---- Engine and closing ----
@@ -278,7 +273,7 @@ std::string station_data_missing(int station_id) {
 
 std::string closing(int saved_count) {
     return empty_line + line(" Number of save station records = " + int_field(saved_count, 6))  // (/1x,...,i6)
-           + empty_line + line(" Normal Termination of Program.");                            // (/,1x,...)
+           + empty_line + line(" Normal Termination of Program.");                              // (/,1x,...)
 }
 
 // ---- Checks ----
@@ -307,12 +302,11 @@ std::string check_normal_end(std::string_view expected_before_credit, std::strin
     std::string_view credit = actual.substr(expected_before_credit.size());
     std::size_t end_of_line = credit.find('\n');
     if (credit.empty() || credit.front() != ' ' || end_of_line == std::string_view::npos) {
-        return "no author credit line starting with a blank after the termination message: [" + visible(credit) +
-               "]";
+        return "no author credit line starting with a blank after the termination message: [" + visible(credit) + "]";
     }
     if (credit.substr(end_of_line + 1) != "\n") {
-        return "the credit line must be followed by exactly one empty line and the end of output: [" +
-               visible(credit) + "]";
+        return "the credit line must be followed by exactly one empty line and the end of output: [" + visible(credit) +
+               "]";
     }
     return {};
 }

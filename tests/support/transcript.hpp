@@ -100,8 +100,8 @@ std::string first_difference(std::string_view expected, std::string_view actual)
 std::string check_normal_end(std::string_view expected_before_credit, std::string_view actual);
 // Standard error of a run-time failure: exactly three lines, the first starting with
 // "? ", then "? <message>" and "? <operation>(UNIT=<unit>,...".
-std::string check_failure_report(std::string_view actual_err, std::string_view message,
-                                 std::string_view operation, std::string_view unit);
+std::string check_failure_report(std::string_view actual_err, std::string_view message, std::string_view operation,
+                                 std::string_view unit);
 
 inline constexpr std::string_view end_of_file_message = "Attempt to read past end of file";
 inline constexpr std::string_view illegal_character_message = "Illegal character in numeric input";

@@ -45,7 +45,8 @@ exact_decimal expand(float magnitude) {
     const int e = static_cast<int>(bits >> 23) - 150;
     std::vector<std::uint8_t> digits;
     digits.reserve(128);
-    for (std::uint32_t m = (bits & 0x7fffffu) | 0x800000u; m != 0; m /= 10) digits.push_back(static_cast<std::uint8_t>(m % 10));
+    for (std::uint32_t m = (bits & 0x7fffffu) | 0x800000u; m != 0; m /= 10)
+        digits.push_back(static_cast<std::uint8_t>(m % 10));
     for (int i = 0; i < (e >= 0 ? e : -e); ++i) multiply_digits(digits, e >= 0 ? 2 : 5);
     exact_decimal x;
     for (auto it = digits.rbegin(); it != digits.rend(); ++it) x.digits.push_back(static_cast<char>('0' + *it));
@@ -97,7 +98,8 @@ rounded_text round_reference(const exact_decimal& x, int d) {
     }
     rounded_text r;
     r.whole = all.substr(0, point);
-    r.whole.erase(0, r.whole.find_first_not_of('0') == std::string::npos ? r.whole.size() : r.whole.find_first_not_of('0'));
+    r.whole.erase(
+        0, r.whole.find_first_not_of('0') == std::string::npos ? r.whole.size() : r.whole.find_first_not_of('0'));
     r.fraction = all.substr(point, d);
     r.zero = r.whole.empty() && r.fraction.find_first_not_of('0') == std::string::npos;
     return r;
@@ -222,8 +224,9 @@ float any_value(std::mt19937_64& rng) { return from_bits(static_cast<std::uint32
 
 // Near powers of ten and near the edges of the free-form fixed layout.
 float free_form_boundary_value(std::mt19937_64& rng) {
-    static const double base[] = {1e-8, 5e-8, 1e-7, 1e-6, 1e-5, 1e-4, 1e-3, 0.01, 0.1, 1.0, 10.0, 100.0, 1e3, 1e4,
-                                  1e5, 1e6, 999999.5, 999999.9, 9999999.5, 1e7, 1e8, 0.0999999, 0.9999999};
+    static const double base[] = {1e-8,     5e-8,     1e-7,      1e-6,  1e-5, 1e-4,      1e-3,     0.01,
+                                  0.1,      1.0,      10.0,      100.0, 1e3,  1e4,       1e5,      1e6,
+                                  999999.5, 999999.9, 9999999.5, 1e7,   1e8,  0.0999999, 0.9999999};
     float v = static_cast<float>(base[rng() % (sizeof base / sizeof base[0])]);
     if (rng() & 1) v = -v;
     return offset_ulps(v, static_cast<int>(rng() % 129) - 64);
@@ -337,17 +340,16 @@ TEST(FixedDigits, FastRouteAgreesWithTheExactRoute) {
         } else {
             static const double scale[] = {1.0, 10.0, 100.0, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
             const double half = (rng() & 1) ? 0.5 : 0.0;
-            v = std::fabs(offset_ulps(static_cast<float>((static_cast<double>(rng() % 10000000) + half) /
-                                                         scale[rng() % 10]),
-                                      static_cast<int>(rng() % 5) - 2));
+            v = std::fabs(
+                offset_ulps(static_cast<float>((static_cast<double>(rng() % 10000000) + half) / scale[rng() % 10]),
+                            static_cast<int>(rng() % 5) - 2));
             if (v == 0.0f) continue;
         }
         const int decimals = static_cast<int>(rng() % 19);
         textio::rounded_digits quick;
         if (!textio::round_fixed_fast(v, decimals, quick)) continue;
         ++fast;
-        const textio::rounded_digits exact =
-            textio::round_leading_digits(textio::exact_leading_digits(v), decimals);
+        const textio::rounded_digits exact = textio::round_leading_digits(textio::exact_leading_digits(v), decimals);
         if (quick.lead != exact.lead || quick.zeros != exact.zeros) {
             if (++disagreements <= 20) {
                 ADD_FAILURE() << "bits " << std::bit_cast<std::uint32_t>(v) << " at " << decimals << " places: fast "
@@ -382,10 +384,10 @@ TEST(FixedDigits, ExactLeadingDigits) {
         {1.0f, 10000000u, 1},
         {0.0419921875f, 41992187u, -1},
         {0.125f, 12500000u, 0},
-        {123456789.0f, 12345679u, 9},                       // 123456792
-        {std::numeric_limits<float>::max(), 34028234u, 39},  // 3.40282346638...e38
+        {123456789.0f, 12345679u, 9},                         // 123456792
+        {std::numeric_limits<float>::max(), 34028234u, 39},   // 3.40282346638...e38
         {std::numeric_limits<float>::min(), 11754943u, -37},  // 1.17549435082...e-38
-        {0.3f, 30000001u, 0},                                // 0.300000011920...
+        {0.3f, 30000001u, 0},                                 // 0.300000011920...
     };
     for (const digits_case& c : cases) {
         const textio::leading_digits v = textio::exact_leading_digits(c.value);

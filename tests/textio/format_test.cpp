@@ -55,33 +55,20 @@ struct fixed_case {
 
 void expect_fixed_cases(std::initializer_list<fixed_case> cases) {
     for (const fixed_case& c : cases) {
-        EXPECT_EQ(fixed(c.value, c.width, c.decimals), c.field)
-            << "f" << c.width << "." << c.decimals << " of bits 0x" << std::hex << std::bit_cast<std::uint32_t>(c.value);
+        EXPECT_EQ(fixed(c.value, c.width, c.decimals), c.field) << "f" << c.width << "." << c.decimals << " of bits 0x"
+                                                                << std::hex << std::bit_cast<std::uint32_t>(c.value);
     }
 }
 
 TEST(FixedField, WorkedValuesOfTheProgramsDescriptors) {
     expect_fixed_cases({
-        {0.0419921875f, 5, 3, "0.042"},
-        {0.125f, 5, 3, "0.125"},
-        {0.9580078f, 5, 3, "0.958"},
-        {0.0004f, 5, 3, "0.000"},
-        {-0.042f, 5, 3, "-.042"},
-        {-0.0004f, 5, 3, " .000"},
-        {45.5f, 6, 2, " 45.50"},
-        {-90.0f, 6, 2, "-90.00"},
-        {-0.5f, 6, 2, " -0.50"},
-        {-0.001f, 6, 2, "  0.00"},
-        {100.0f, 6, 2, "100.00"},
-        {-100.0f, 6, 2, "******"},
-        {180.0f, 7, 2, " 180.00"},
-        {-180.0f, 7, 2, "-180.00"},
-        {-179.75f, 8, 2, " -179.75"},
-        {-99.0f, 8, 3, " -99.000"},
-        {12.3456f, 8, 3, "  12.346"},
-        {-0.0f, 8, 3, "   0.000"},
-        {1234.567f, 8, 3, "1234.567"},
-        {-1234.5f, 8, 3, "********"},
+        {0.0419921875f, 5, 3, "0.042"}, {0.125f, 5, 3, "0.125"},      {0.9580078f, 5, 3, "0.958"},
+        {0.0004f, 5, 3, "0.000"},       {-0.042f, 5, 3, "-.042"},     {-0.0004f, 5, 3, " .000"},
+        {45.5f, 6, 2, " 45.50"},        {-90.0f, 6, 2, "-90.00"},     {-0.5f, 6, 2, " -0.50"},
+        {-0.001f, 6, 2, "  0.00"},      {100.0f, 6, 2, "100.00"},     {-100.0f, 6, 2, "******"},
+        {180.0f, 7, 2, " 180.00"},      {-180.0f, 7, 2, "-180.00"},   {-179.75f, 8, 2, " -179.75"},
+        {-99.0f, 8, 3, " -99.000"},     {12.3456f, 8, 3, "  12.346"}, {-0.0f, 8, 3, "   0.000"},
+        {1234.567f, 8, 3, "1234.567"},  {-1234.5f, 8, 3, "********"},
     });
 }
 
@@ -103,7 +90,7 @@ TEST(FixedField, ValuesJustBelowAndAboveAHalf) {
         {next_down(45.5f), 4, 0, " 45."},
         {1.005f, 5, 2, " 1.00"},  // 1.00499999523...
         {next_up(1.005f), 5, 2, " 1.01"},
-        {2.675f, 5, 2, " 2.67"},  // 2.67499995231...
+        {2.675f, 5, 2, " 2.67"},    // 2.67499995231...
         {0.0005f, 6, 3, " 0.001"},  // 0.00050000002...
         {next_down(0.0005f), 6, 3, " 0.000"},
         {0.0015f, 6, 3, " 0.002"},  // 0.00150000001...
@@ -201,8 +188,7 @@ TEST(FixedField, ExtremeMagnitudes) {
         {std::numeric_limits<float>::max(), 45, 1, "    340282340000000000000000000000000000000.0"},
         {std::numeric_limits<float>::min(), 30, 28, "0.0000000000000000000000000000"},
         // 1.17549435082...e-38 at 45 places keeps exactly 8 significant digits.
-        {std::numeric_limits<float>::min(), 50, 45,
-         "   0.000000000000000000000000000000000000011754943"},
+        {std::numeric_limits<float>::min(), 50, 45, "   0.000000000000000000000000000000000000011754943"},
     });
 }
 
@@ -231,7 +217,8 @@ TEST(IntegerField, Examples) {
         {INT32_MIN, 10, "**********"},
         {INT32_MAX, 10, "2147483647"},
     };
-    for (const integer_case& c : cases) EXPECT_EQ(integer(c.value, c.width), c.field) << "i" << c.width << " of " << c.value;
+    for (const integer_case& c : cases)
+        EXPECT_EQ(integer(c.value, c.width), c.field) << "i" << c.width << " of " << c.value;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -243,48 +230,41 @@ struct free_real_case {
 };
 
 TEST(FreeForm, RealExamples) {
-    const free_real_case cases[] = {
-        {36.7167f, "  36.7167"},
-        {-99.0f, " -99.0000"},
-        {24.0f, "  24.0000"},
-        {-120.25f, " -120.250"},
-        {0.5f, "  0.500000"},
-        {0.0f, "  0.000000"},
-        {1234.5f, "  1234.50"},
-        {0.05f, "  5.000000E-02"},
-        {-2.5e6f, " -2.500000E+06"},
-        {5.5f, "  5.50000"},
-        {-0.125f, " -0.125000"},
-        {123.4f, "  123.400"},
-        {-70.5f, " -70.5000"},
-        {45.25f, "  45.2500"},
-        {8.25f, "  8.25000"},
-        {-33.75f, " -33.7500"},
-        {1.0f, "  1.00000"},
-        {0.1f, "  0.100000"},
-        {123456.7f, "  123457."},      // 123456.703125: six digits, no places left
-        {999999.44f, "  999999."},     // 999999.4375
-    };
-    for (const free_real_case& c : cases) EXPECT_EQ(free_form({item_real(c.value)}), std::string(" ") + c.text + "\n") << c.value;
+    const free_real_case
+        cases
+            [] =
+                {
+                    {36.7167f, "  36.7167"},   {-99.0f, " -99.0000"},     {24.0f, "  24.0000"},
+                    {-120.25f, " -120.250"},   {0.5f, "  0.500000"},      {0.0f, "  0.000000"},
+                    {1234.5f, "  1234.50"},    {0.05f, "  5.000000E-02"}, {-2.5e6f, " -2.500000E+06"},
+                    {5.5f, "  5.50000"},       {-0.125f, " -0.125000"},   {123.4f, "  123.400"},
+                    {-70.5f, " -70.5000"},     {45.25f, "  45.2500"},     {8.25f, "  8.25000"},
+                    {-33.75f, " -33.7500"},    {1.0f, "  1.00000"},       {0.1f, "  0.100000"},
+                    {123456.7f, "  123457."},   // 123456.703125: six digits, no places left
+                    {999999.44f, "  999999."},  // 999999.4375
+                };
+    for (const free_real_case& c : cases)
+        EXPECT_EQ(free_form({item_real(c.value)}), std::string(" ") + c.text + "\n") << c.value;
 }
 
 TEST(FreeForm, RealBoundariesOfTheFixedForm) {
     const free_real_case cases[] = {
-        {0.99999994f, "  1.00000"},           // carries to one digit before the point
-        {9.999999f, "  10.0000"},             // 9.99999904632...
-        {next_down(0.1f), "  0.100000"},      // 0.0999999940...: 0.1 at 7 places
-        {0.09999f, "  9.999000E-02"},         // below 0.1: exponent form
-        {999999.94f, "  9.999999E+05"},       // 999999.9375: a 7th digit appears at 0 places
+        {0.99999994f, "  1.00000"},       // carries to one digit before the point
+        {9.999999f, "  10.0000"},         // 9.99999904632...
+        {next_down(0.1f), "  0.100000"},  // 0.0999999940...: 0.1 at 7 places
+        {0.09999f, "  9.999000E-02"},     // below 0.1: exponent form
+        {999999.94f, "  9.999999E+05"},   // 999999.9375: a 7th digit appears at 0 places
         {999999.5f, "  9.999995E+05"},
         {1.0e6f, "  1.000000E+06"},
         {9999999.0f, "  9.999999E+06"},
-        {1.0e-5f, "  1.000000E-05"},          // 9.99999974737...e-6
-        {5.0e-8f, "  5.000000E-08"},          // rounds to zero at 7 places
+        {1.0e-5f, "  1.000000E-05"},  // 9.99999974737...e-6
+        {5.0e-8f, "  5.000000E-08"},  // rounds to zero at 7 places
         {1.0e-30f, "  1.000000E-30"},
         {std::numeric_limits<float>::max(), "  3.402823E+38"},
         {-std::numeric_limits<float>::min(), " -1.175494E-38"},
     };
-    for (const free_real_case& c : cases) EXPECT_EQ(free_form({item_real(c.value)}), std::string(" ") + c.text + "\n") << c.value;
+    for (const free_real_case& c : cases)
+        EXPECT_EQ(free_form({item_real(c.value)}), std::string(" ") + c.text + "\n") << c.value;
 }
 
 TEST(FreeForm, NotANumberInfinityAndZeros) {
@@ -371,14 +351,19 @@ TEST(Formatted, DialogueLines) {
         {"(/1x,'Invalid latitude: ',f6.2)", {item_real(90.01f)}, "\n Invalid latitude:  90.01\n"},
         {"(/1x,'Invalid latitude: ',f6.2)", {item_real(-100.5f)}, "\n Invalid latitude: ******\n"},
         {"(2x,'Valid range = ',i4,'-',i4 )", {item_int(1950), item_int(2020)}, "  Valid range = 1950-2020\n"},
-        {"(1x,'*WARNING* LYOD must be greater than',i4)", {item_int(1950)},
+        {"(1x,'*WARNING* LYOD must be greater than',i4)",
+         {item_int(1950)},
          " *WARNING* LYOD must be greater than1950\n"},
-        {"(/1x,'Number of qualifying stations = ',i8,/)", {item_int(5)}, "\n Number of qualifying stations =        5\n\n"},
+        {"(/1x,'Number of qualifying stations = ',i8,/)",
+         {item_int(5)},
+         "\n Number of qualifying stations =        5\n\n"},
         {"(/2x,'[1]=Yes',/,2x,'[2]=No ==> ',$)", {}, "\n  [1]=Yes\n  [2]=No ==> "},
         {"(//1x,'Opening File : ',a)", {item_text("data.txt        ")}, "\n\n Opening File : data.txt        \n"},
-        {"(/1x,'The file: ',a,' Does not exist. ')", {item_text("site_summary.txt")},
+        {"(/1x,'The file: ',a,' Does not exist. ')",
+         {item_text("site_summary.txt")},
          "\n The file: site_summary.txt Does not exist. \n"},
-        {"(/1x,'So, reject stations with more than ',i3,' missing monthly values?')", {item_int(1008)},
+        {"(/1x,'So, reject stations with more than ',i3,' missing monthly values?')",
+         {item_int(1008)},
          "\n So, reject stations with more than *** missing monthly values?\n"},
         {"('#Lon',a,'Lat',a,'Station ID#')", {item_text("\t"), item_text("\t")}, "#Lon\tLat\tStation ID#\n"},
         {"(1x,f8.2,'/',f8.2,':------------------------------:',f8.2,'/',f8.2)",
@@ -488,8 +473,8 @@ using FormatDeathTest = ::testing::Test;
 
 TEST_F(FormatDeathTest, InvalidListsAbort) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    for (const char* bad : {"", "i4", "(i4", "i4)", "(f8)", "(f8.)", "(q)", "((i4))", "(i0)", "(0x)", "(0i4)",
-                            "('abc)", "(1x'a')", "(i4 i4)", "(i4)x", "(i4.2)"}) {
+    for (const char* bad : {"", "i4", "(i4", "i4)", "(f8)", "(f8.)", "(q)", "((i4))", "(i0)", "(0x)", "(0i4)", "('abc)",
+                            "(1x'a')", "(i4 i4)", "(i4)x", "(i4.2)"}) {
         EXPECT_DEATH(textio::parse_format(bad), "") << bad;
     }
 }

@@ -102,26 +102,27 @@ TEST_P(FixedFieldTest, ReadsTheTypedAnswer) {
 
 INSTANTIATE_TEST_SUITE_P(
     Answers, FixedFieldTest,
-    ::testing::Values(
-        real_field_case{"45", 6, 2, 0.45f}, real_field_case{"45.0", 6, 2, 45.0f}, real_field_case{"", 6, 2, 0.0f},
-        real_field_case{"4 5", 6, 2, 0.45f}, real_field_case{"45,9", 6, 2, 0.45f},
-        real_field_case{"-89.75", 6, 2, -89.75f}, real_field_case{"45.123456", 6, 2, 45.123f},
-        real_field_case{"90", 6, 2, 0.90f}, real_field_case{"5", 6, 2, 0.05f}, real_field_case{"-45", 6, 2, -0.45f},
-        real_field_case{"4500", 6, 2, 45.0f}, real_field_case{"100", 6, 2, 1.0f},
-        real_field_case{"45.5", 6, 2, 45.5f}, real_field_case{"45.", 6, 2, 45.0f},
-        real_field_case{"  -1 2.5", 8, 2, -12.5f}, real_field_case{"      ", 6, 2, 0.0f},
-        real_field_case{"-", 6, 2, 0.0f}, real_field_case{"-179.75", 7, 2, -179.75f},
-        real_field_case{"-179.755", 7, 2, -179.75f}, real_field_case{"1.5E2", 6, 2, 150.0f},
-        real_field_case{"1.5d2", 6, 2, 150.0f}, real_field_case{"1.5+2", 6, 2, 150.0f},
-        real_field_case{"1.5-3", 6, 2, 0.0015f}, real_field_case{"1.5e-3", 6, 2, 0.0015f},
-        real_field_case{"15E1", 6, 2, 1.5f}, real_field_case{"+7", 6, 2, 0.07f},
-        real_field_case{".5", 6, 2, 0.5f}, real_field_case{"inf", 6, 2, positive_infinity},
-        real_field_case{"-Infinity", 6, 2, -positive_infinity}, real_field_case{"I", 6, 2, positive_infinity},
-        real_field_case{"12345678", 8, 0, 12345678.0f}, real_field_case{"1,5", 6, 2, 0.01f}),
+    ::testing::Values(real_field_case{"45", 6, 2, 0.45f}, real_field_case{"45.0", 6, 2, 45.0f},
+                      real_field_case{"", 6, 2, 0.0f}, real_field_case{"4 5", 6, 2, 0.45f},
+                      real_field_case{"45,9", 6, 2, 0.45f}, real_field_case{"-89.75", 6, 2, -89.75f},
+                      real_field_case{"45.123456", 6, 2, 45.123f}, real_field_case{"90", 6, 2, 0.90f},
+                      real_field_case{"5", 6, 2, 0.05f}, real_field_case{"-45", 6, 2, -0.45f},
+                      real_field_case{"4500", 6, 2, 45.0f}, real_field_case{"100", 6, 2, 1.0f},
+                      real_field_case{"45.5", 6, 2, 45.5f}, real_field_case{"45.", 6, 2, 45.0f},
+                      real_field_case{"  -1 2.5", 8, 2, -12.5f}, real_field_case{"      ", 6, 2, 0.0f},
+                      real_field_case{"-", 6, 2, 0.0f}, real_field_case{"-179.75", 7, 2, -179.75f},
+                      real_field_case{"-179.755", 7, 2, -179.75f}, real_field_case{"1.5E2", 6, 2, 150.0f},
+                      real_field_case{"1.5d2", 6, 2, 150.0f}, real_field_case{"1.5+2", 6, 2, 150.0f},
+                      real_field_case{"1.5-3", 6, 2, 0.0015f}, real_field_case{"1.5e-3", 6, 2, 0.0015f},
+                      real_field_case{"15E1", 6, 2, 1.5f}, real_field_case{"+7", 6, 2, 0.07f},
+                      real_field_case{".5", 6, 2, 0.5f}, real_field_case{"inf", 6, 2, positive_infinity},
+                      real_field_case{"-Infinity", 6, 2, -positive_infinity},
+                      real_field_case{"I", 6, 2, positive_infinity}, real_field_case{"12345678", 8, 0, 12345678.0f},
+                      real_field_case{"1,5", 6, 2, 0.01f}),
     // The descriptor first: the same typed text may be read with different widths.
     [](const ::testing::TestParamInfo<real_field_case>& param_info) {
-        return "f" + support::decimal(param_info.param.width) + "_" + support::decimal(param_info.param.decimals) + "_" +
-               support::name_part(param_info.param.typed);
+        return "f" + support::decimal(param_info.param.width) + "_" + support::decimal(param_info.param.decimals) +
+               "_" + support::name_part(param_info.param.typed);
     });
 
 TEST_F(ReadTest, FixedFieldNotANumber) {
@@ -147,8 +148,8 @@ TEST_P(BadFixedFieldTest, IsFatal) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Answers, BadFixedFieldTest,
-                         ::testing::Values("4a5", "1.2.3", "1.5E2E3", "1.5E", "1.5E+", "+-1", "1e2.5", "1.5E2+3",
-                                           "x", "E5", ".E5", "1..", "12-", "1.5'"),
+                         ::testing::Values("4a5", "1.2.3", "1.5E2E3", "1.5E", "1.5E+", "+-1", "1e2.5", "1.5E2+3", "x",
+                                           "E5", ".E5", "1..", "12-", "1.5'"),
                          support::named_by_text());
 
 // ---------------------------------------------------------------------------------------
@@ -256,10 +257,9 @@ TEST_F(ReadTest, ShortRecordLeavesTheRestBlank) {
     std::int32_t year = -1;
     float value = -1.0f;
     const in_item items[] = {textio::target_int(year), textio::target_real(value)};
-    textio::read_formatted(unit,
-                           list_of({data_descriptor(descriptor_kind::integer, 4),
-                                    data_descriptor(descriptor_kind::fixed, 8, 3)}),
-                           items);
+    textio::read_formatted(
+        unit, list_of({data_descriptor(descriptor_kind::integer, 4), data_descriptor(descriptor_kind::fixed, 8, 3)}),
+        items);
     EXPECT_EQ(year, 12);
     EXPECT_EQ(value, 0.0f);
 }
@@ -269,11 +269,11 @@ TEST_F(ReadTest, CommaEndsANumericFieldEarly) {
     std::int32_t first = 0, second = 0;
     float third = 0.0f;
     const in_item items[] = {textio::target_int(first), textio::target_int(second), textio::target_real(third)};
-    textio::read_formatted(unit,
-                           list_of({data_descriptor(descriptor_kind::integer, 4),
-                                    data_descriptor(descriptor_kind::integer, 3),
-                                    data_descriptor(descriptor_kind::fixed, 8, 2)}),
-                           items);
+    textio::read_formatted(
+        unit,
+        list_of({data_descriptor(descriptor_kind::integer, 4), data_descriptor(descriptor_kind::integer, 3),
+                 data_descriptor(descriptor_kind::fixed, 8, 2)}),
+        items);
     EXPECT_EQ(first, 12);
     EXPECT_EQ(second, 34);
     EXPECT_EQ(third, 5.5f);
@@ -285,10 +285,11 @@ TEST_F(ReadTest, SkipSlashAndRestartOfTheList) {
     const in_item two[] = {textio::target_int(a), textio::target_int(b)};
     descriptor skip = make_descriptor(descriptor_kind::skip);
     skip.width = 2;
-    textio::read_formatted(unit,
-                           list_of({skip, data_descriptor(descriptor_kind::integer, 2), make_descriptor(descriptor_kind::slash),
-                                    make_descriptor(descriptor_kind::slash), data_descriptor(descriptor_kind::integer, 4)}),
-                           two);
+    textio::read_formatted(
+        unit,
+        list_of({skip, data_descriptor(descriptor_kind::integer, 2), make_descriptor(descriptor_kind::slash),
+                 make_descriptor(descriptor_kind::slash), data_descriptor(descriptor_kind::integer, 4)}),
+        two);
     EXPECT_EQ(a, 12);
     EXPECT_EQ(b, 34);
     // Items left at the end of the list take the list again on the next record.
@@ -431,11 +432,12 @@ INSTANTIATE_TEST_SUITE_P(
                       real_answer_case{"-120.25", -120.25f}, real_answer_case{"1.5E2", 150.0f},
                       real_answer_case{"1.5d2", 150.0f}, real_answer_case{"1.5+2", 150.0f},
                       real_answer_case{"1.5-3", 0.0015f}, real_answer_case{"1950.042", 1950.042f},
-                      real_answer_case{",", 8.5f}, real_answer_case{"/", 8.5f}, real_answer_case{"1e400", positive_infinity},
-                      real_answer_case{"-1e400", -positive_infinity}, real_answer_case{"1e-400", 0.0f},
-                      real_answer_case{"1e99999999999999999999", positive_infinity},
+                      real_answer_case{",", 8.5f}, real_answer_case{"/", 8.5f},
+                      real_answer_case{"1e400", positive_infinity}, real_answer_case{"-1e400", -positive_infinity},
+                      real_answer_case{"1e-400", 0.0f}, real_answer_case{"1e99999999999999999999", positive_infinity},
                       real_answer_case{"1e-99999999999999999999", 0.0f}, real_answer_case{"0e99999", 0.0f},
-                      real_answer_case{"3.5e38", positive_infinity}, real_answer_case{"3.4028236e38", positive_infinity},
+                      real_answer_case{"3.5e38", positive_infinity},
+                      real_answer_case{"3.4028236e38", positive_infinity},
                       real_answer_case{"3.40282356e38", largest_float},
                       real_answer_case{"340282356779733661637539395458142568448", positive_infinity},
                       real_answer_case{"1.4e-45", std::numeric_limits<float>::denorm_min()},
@@ -481,10 +483,10 @@ INSTANTIATE_TEST_SUITE_P(
                       identifier_case{"2147483648", most_negative_int32},
                       identifier_case{"-2147483648", most_negative_int32},
                       identifier_case{"-2147483647.5", -2147483647}, identifier_case{"123.9", 123},
-                      identifier_case{"-7.5", -7}, identifier_case{"-0.5", 0}, identifier_case{"1e30", most_negative_int32},
-                      identifier_case{"nan", most_negative_int32}, identifier_case{"inf", most_negative_int32},
-                      identifier_case{"-inf", most_negative_int32}, identifier_case{",", 4242},
-                      identifier_case{"/", 4242}, identifier_case{"2*99", 99}),
+                      identifier_case{"-7.5", -7}, identifier_case{"-0.5", 0},
+                      identifier_case{"1e30", most_negative_int32}, identifier_case{"nan", most_negative_int32},
+                      identifier_case{"inf", most_negative_int32}, identifier_case{"-inf", most_negative_int32},
+                      identifier_case{",", 4242}, identifier_case{"/", 4242}, identifier_case{"2*99", 99}),
     support::named_by<&identifier_case::typed>());
 
 TEST_F(ReadTest, BadIdentifierIsFatal) {
@@ -569,17 +571,17 @@ TEST_F(ReadTest, RecordsOfFourValues) {
         "1001 45.5 -120.25 12.0 trailing words\n"  // the rest of the record is discarded
         "\n"
         "1002\t46.25\t-121.5\t7\n"
-        "1003, 47 ,-122\n"           // continued on the next record
-        ", 8.5\n"                    // a comma at the start of a continuation only separates
-        "1004,,-123,\n"              // empty value keeps the previous one
+        "1003, 47 ,-122\n"  // continued on the next record
+        ", 8.5\n"           // a comma at the start of a continuation only separates
+        "1004,,-123,\n"     // empty value keeps the previous one
         "9.5\n"
-        ",1,2,3\n"                   // a leading comma is a null value
-        "1006 1/\n"                  // a slash ends the read
-        "2*9 2*\n"                   // repeats, also of null values
+        ",1,2,3\n"   // a leading comma is a null value
+        "1006 1/\n"  // a slash ends the read
+        "2*9 2*\n"   // repeats, also of null values
         "1007 1 2 3\r\n"
         "1008,\n"
-        ",,4\n"                      // after a comma that ended its record, a comma is a null value
-        "1009 1 2 3");               // last line without line feed
+        ",,4\n"         // after a comma that ended its record, a comma is a null value
+        "1009 1 2 3");  // last line without line feed
     four_values r{{0, 0, 0, 0}};
     const auto expect_next = [&](float a, float b, float c, float d) {
         ASSERT_EQ(read_four(unit, r), read_outcome::ok);
@@ -677,17 +679,17 @@ TEST_P(DecimalToFloatTest, NearestDoubleThenFloat) {
     EXPECT_EQ(textio::decimal_to_float(GetParam().text), GetParam().expected) << GetParam().text;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Texts, DecimalToFloatTest,
-    ::testing::Values(decimal_case{"0", 0.0f}, decimal_case{"-0.5", -0.5f}, decimal_case{"0.1", 0.1f},
-                      decimal_case{"1950.958", 1950.958f}, decimal_case{"-99.0", -99.0f},
-                      decimal_case{"16777217", 16777216.0f}, decimal_case{"16777219", 16777220.0f},
-                      // Rounded first to the double 16777217, then to even in single precision.
-                      decimal_case{"16777217.000000000000000000001", 16777216.0f},
-                      decimal_case{"1e39", positive_infinity}, decimal_case{"1e-50", 0.0f},
-                      decimal_case{"1.17549435e-38", std::numeric_limits<float>::min()},
-                      decimal_case{"2.5D1", 25.0f}, decimal_case{"2.5-1", 0.25f}),
-    support::named_by<&decimal_case::text>());
+INSTANTIATE_TEST_SUITE_P(Texts, DecimalToFloatTest,
+                         ::testing::Values(decimal_case{"0", 0.0f}, decimal_case{"-0.5", -0.5f},
+                                           decimal_case{"0.1", 0.1f}, decimal_case{"1950.958", 1950.958f},
+                                           decimal_case{"-99.0", -99.0f}, decimal_case{"16777217", 16777216.0f},
+                                           decimal_case{"16777219", 16777220.0f},
+                                           // Rounded first to the double 16777217, then to even in single precision.
+                                           decimal_case{"16777217.000000000000000000001", 16777216.0f},
+                                           decimal_case{"1e39", positive_infinity}, decimal_case{"1e-50", 0.0f},
+                                           decimal_case{"1.17549435e-38", std::numeric_limits<float>::min()},
+                                           decimal_case{"2.5D1", 25.0f}, decimal_case{"2.5-1", 0.25f}),
+                         support::named_by<&decimal_case::text>());
 
 TEST(DecimalToFloat, NegativeZeroKeepsItsSign) {
     const float value = textio::decimal_to_float("-0.0");

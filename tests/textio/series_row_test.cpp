@@ -51,10 +51,35 @@ std::string row(std::int32_t year, const float (&months)[12]) {
 // quick route.
 std::vector<float> special_values() {
     const float inf = std::numeric_limits<float>::infinity();
-    std::vector<float> v = {-99.0f, 0.0f, -0.0f, inf, -inf, 100.0f, -70.0f, 9999.999f, 9999.9995f, -999.999f,
-                            -999.9995f, 10000.0f, -1000.0f, 16383.999f, 16384.0f, -16384.0f, 8388608.0f,
-                            1e30f, -1e30f, std::numeric_limits<float>::max(), -std::numeric_limits<float>::max(),
-                            0.0005f, -0.0005f, 0.00049999997f, 0.0004f, -0.0004f, 0.9995f, 1e-30f, -1e-30f};
+    std::vector<float> v = {-99.0f,
+                            0.0f,
+                            -0.0f,
+                            inf,
+                            -inf,
+                            100.0f,
+                            -70.0f,
+                            9999.999f,
+                            9999.9995f,
+                            -999.999f,
+                            -999.9995f,
+                            10000.0f,
+                            -1000.0f,
+                            16383.999f,
+                            16384.0f,
+                            -16384.0f,
+                            8388608.0f,
+                            1e30f,
+                            -1e30f,
+                            std::numeric_limits<float>::max(),
+                            -std::numeric_limits<float>::max(),
+                            0.0005f,
+                            -0.0005f,
+                            0.00049999997f,
+                            0.0004f,
+                            -0.0004f,
+                            0.9995f,
+                            1e-30f,
+                            -1e-30f};
     for (std::uint32_t payload : {0x400000u, 0x1u, 0x7fffffu, 0x123456u, 0x400001u}) {
         v.push_back(from_bits(0x7f800000u | payload));
         v.push_back(from_bits(0xff800000u | payload));
@@ -81,12 +106,27 @@ struct field_case {
 
 TEST(SeriesRow, ValuesGiveTheirFieldsExactly) {
     const field_case cases[] = {
-        {-99.0f, " -99.000"}, {12.3456f, "  12.346"}, {-0.0f, "   0.000"},  {0.0f, "   0.000"},
-        {1234.567f, "1234.567"}, {-1234.5f, "********"}, {-1.936f, "  -1.936"}, {-3.2f, "  -3.200"},
-        {100.0f, " 100.000"}, {-70.0f, " -70.000"}, {0.0005f, "   0.001"}, {-0.0004f, "   0.000"},
-        {-0.5f, "  -0.500"}, {0.9996f, "   1.000"}, {9999.999f, "9999.999"}, {10000.0f, "********"},
-        {-999.999f, "-999.999"}, {-1000.0f, "********"}, {std::numeric_limits<float>::quiet_NaN(), "     NaN"},
-        {-std::numeric_limits<float>::infinity(), "    -INF"}, {1e-40f, "   0.000"},
+        {-99.0f, " -99.000"},
+        {12.3456f, "  12.346"},
+        {-0.0f, "   0.000"},
+        {0.0f, "   0.000"},
+        {1234.567f, "1234.567"},
+        {-1234.5f, "********"},
+        {-1.936f, "  -1.936"},
+        {-3.2f, "  -3.200"},
+        {100.0f, " 100.000"},
+        {-70.0f, " -70.000"},
+        {0.0005f, "   0.001"},
+        {-0.0004f, "   0.000"},
+        {-0.5f, "  -0.500"},
+        {0.9996f, "   1.000"},
+        {9999.999f, "9999.999"},
+        {10000.0f, "********"},
+        {-999.999f, "-999.999"},
+        {-1000.0f, "********"},
+        {std::numeric_limits<float>::quiet_NaN(), "     NaN"},
+        {-std::numeric_limits<float>::infinity(), "    -INF"},
+        {1e-40f, "   0.000"},
     };
     for (const field_case& c : cases) EXPECT_EQ(quick_value(c.value), c.field) << c.value;
 }
@@ -104,8 +144,9 @@ TEST(SeriesRow, RowAppendsToWhatIsThere) {
     const float months[12] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
     std::string out = "x";
     textio::append_series_row(out, 7, months);
-    EXPECT_EQ(out, "x   7   1.000   2.000   3.000   4.000   5.000   6.000   7.000   8.000   9.000  10.000  11.000"
-                   "  12.000\n");
+    EXPECT_EQ(out,
+              "x   7   1.000   2.000   3.000   4.000   5.000   6.000   7.000   8.000   9.000  10.000  11.000"
+              "  12.000\n");
 }
 
 TEST(SeriesRow, SpecialValuesAgreeWithTheGeneralWriter) {

@@ -68,7 +68,9 @@ std::string numbered_lines(int count) {
     return text;
 }
 
-std::string numbered_line(int i) { return "record " + std::to_string(i) + std::string(static_cast<std::size_t>(i % 37), '.'); }
+std::string numbered_line(int i) {
+    return "record " + std::to_string(i) + std::string(static_cast<std::size_t>(i % 37), '.');
+}
 
 // ---------------------------------------------------------------------------------------
 // Raw records and cleaning

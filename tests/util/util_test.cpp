@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "tests/support/capture.hpp"
-#include "util/blank.hpp"
 #include "textio/convert.hpp"
+#include "util/blank.hpp"
 #include "util/parallel.hpp"
 #include "util/ssort.hpp"
 
@@ -62,10 +62,19 @@ TEST(Convert, TruncationIsAlwaysDefined) {
         double in;
         std::int32_t out;
     } cases[] = {
-        {123.9, 123},        {-7.5, -7},          {0.999, 0},           {-0.999, 0},
-        {2147483647.0, 2147483647}, {2147483648.0, INT32_MIN}, {-2147483648.0, INT32_MIN},
-        {-2147483648.9, INT32_MIN}, {-2147483647.5, -2147483647}, {1e30, INT32_MIN},
-        {NAN, INT32_MIN},    {INFINITY, INT32_MIN}, {-INFINITY, INT32_MIN},
+        {123.9, 123},
+        {-7.5, -7},
+        {0.999, 0},
+        {-0.999, 0},
+        {2147483647.0, 2147483647},
+        {2147483648.0, INT32_MIN},
+        {-2147483648.0, INT32_MIN},
+        {-2147483648.9, INT32_MIN},
+        {-2147483647.5, -2147483647},
+        {1e30, INT32_MIN},
+        {NAN, INT32_MIN},
+        {INFINITY, INT32_MIN},
+        {-INFINITY, INT32_MIN},
     };
     for (const auto& c : cases) EXPECT_EQ(textio::truncate_to_int32(c.in), c.out) << c.in;
 }
@@ -122,8 +131,7 @@ TEST(Ssort, RejectedArgumentsLeaveArraysAndSayWhy) {
     };
     for (const auto& c : cases) {
         std::vector<float> keys{2, 1}, values{20, 10};
-        const std::string said = support::capture_stdout(
-            [&] { util::ssort(keys.data(), values.data(), c.n, c.k); });
+        const std::string said = support::capture_stdout([&] { util::ssort(keys.data(), values.data(), c.n, c.k); });
         EXPECT_EQ(said, c.message);
         EXPECT_EQ(keys, (std::vector<float>{2, 1}));
         EXPECT_EQ(values, (std::vector<float>{20, 10}));

@@ -74,8 +74,8 @@ inline int unsigned_text(std::uint64_t v, char* text) {
 // length (at most 11, for the most negative value).
 inline int integer_text(std::int32_t value, char* text) {
     const bool negative = value < 0;
-    const std::uint64_t magnitude = negative ? 0 - static_cast<std::uint64_t>(static_cast<std::int64_t>(value))
-                                             : static_cast<std::uint64_t>(value);
+    const std::uint64_t magnitude =
+        negative ? 0 - static_cast<std::uint64_t>(static_cast<std::int64_t>(value)) : static_cast<std::uint64_t>(value);
     if (negative) text[0] = '-';
     return unsigned_text(magnitude, text + (negative ? 1 : 0)) + (negative ? 1 : 0);
 }
