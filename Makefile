@@ -7,11 +7,12 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 # WERROR=ON treats every warning as an error (continuous integration sets it).
 WERROR ?= OFF
 PROGRAM_PACKAGES := g++ cmake ninja-build libcli11-dev pkg-config libnetcdf-dev
+DEMO_PACKAGES := $(PROGRAM_PACKAGES) netcdf-bin
 PACKAGE_PACKAGES := $(PROGRAM_PACKAGES) dpkg-dev
 PACKAGES := $(PROGRAM_PACKAGES) libgtest-dev groff dpkg-dev netcdf-bin python3-netcdf4 python3-xarray \
 	python3-pandas
 
-.PHONY: all deps deps-program deps-package build program test demo install uninstall package bench sanitize \
+.PHONY: all deps deps-program deps-demo deps-package build program test demo install uninstall package bench sanitize \
 	fuzz fuzz-replay fuzz-runtime clean layers format format-check exhaustive row-bench netcdf-bench
 
 all: build
@@ -55,6 +56,9 @@ deps:
 deps-program:
 	$(call install_missing,$(PROGRAM_PACKAGES))
 
+deps-demo:
+	$(call install_missing,$(DEMO_PACKAGES))
+
 deps-package:
 	$(call install_missing,$(PACKAGE_PACKAGES))
 
@@ -88,7 +92,7 @@ program: deps-program $(PROGRAM_BUILD)/build.ninja
 	cmake --build $(PROGRAM_BUILD) -j $(JOBS) --target varnex varnex_archive
 
 # The demonstration runs varnex alone: nothing else is built.
-demo: deps-program $(PROGRAM_BUILD)/build.ninja
+demo: deps-demo $(PROGRAM_BUILD)/build.ninja
 	cmake --build $(PROGRAM_BUILD) -j $(JOBS) --target varnex
 	@bash examples/run_demo.sh $(PROGRAM_BUILD)/varnex
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs varnex once on the sample archive, in a fresh temporary directory, with the
-# answers of answers.txt, then shows what the run wrote.
+# answers of answers.txt, then shows what the run wrote; then the same extraction once
+# more from the command line, which also writes the CSV and netCDF files, and shows them.
 # Usage: bash examples/run_demo.sh PATH_TO_VARNEX
 set -u
 
@@ -51,6 +52,38 @@ echo "=== sizes ==="
 for f in "${series[@]}" "${coords[@]}"; do
     printf '%10d bytes  %s\n' "$(wc -c < "$f")" "$(basename "$f")"
 done
+
+# The answers as options: box 40-60 N, 5 W to 25 E, 1950-2000, at most a tenth missing.
+batch=(--lat 40,60 --lon -5,25 --years 1950-2000 --max-missing 0.1 -o batch --csv sample.csv --netcdf sample.nc
+       --report stations.tsv)
+echo
+echo "=== varnex ${batch[*]} (in $work) ==="
+mkdir -p "$work/batch"
+(cd "$work" && "$program" "${batch[@]}")
+batch_status=$?
+echo "=== varnex exited with status $batch_status ==="
+[ "$status" -eq 0 ] || batch_status=$status
+for name in QORN_TAVEq.TSF QORNTAVEq.YX; do
+    if cmp -s "$work/$name" "$work/batch/$name"; then
+        echo "batch/$name is byte for byte the dialogue's $name"
+    else
+        echo "batch/$name differs from the dialogue's $name"
+        batch_status=1
+    fi
+done
+echo
+echo "=== head of sample.csv ==="
+head -n 8 "$work/sample.csv"
+echo
+echo "=== head of stations.tsv ==="
+head -n 8 "$work/stations.tsv"
+echo
+echo "=== ncdump -h sample.nc ==="
+if command -v ncdump >/dev/null 2>&1; then
+    ncdump -h "$work/sample.nc"
+else
+    echo "(ncdump not found: apt-get install netcdf-bin)"
+fi
 echo
 echo "The files are in $work"
-exit "$status"
+exit "$batch_status"
