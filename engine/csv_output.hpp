@@ -36,17 +36,6 @@ void discard_csv(csv_writer& w) noexcept;
 void append_csv_station(std::string& out, const station_series& s);
 
 // Writes every saved station of the span.
-class csv_sink : public station_sink {
-public:
-    csv_sink(csv_writer& writer, std::int32_t fyod, std::int32_t lyod) : writer_(writer), fyod_(fyod), lyod_(lyod) {}
-    void station(const station_row& row, const station_verdict& verdict, const year_month_grid& grid) override {
-        if (verdict.kind == verdict_kind::saved) write_csv_station(writer_, series_of(row, fyod_, lyod_, grid));
-    }
-
-private:
-    csv_writer& writer_;
-    std::int32_t fyod_;
-    std::int32_t lyod_;
-};
+using csv_sink = saved_series_sink<csv_writer, write_csv_station>;
 
 }  // namespace engine

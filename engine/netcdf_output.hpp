@@ -52,18 +52,6 @@ std::string_view data_variable_name(std::string_view type_word);
 std::int64_t days_since_1800(std::int32_t year, std::int32_t month);
 
 // Writes every saved station of the span.
-class netcdf_sink : public station_sink {
-public:
-    netcdf_sink(netcdf_writer& writer, std::int32_t fyod, std::int32_t lyod)
-        : writer_(writer), fyod_(fyod), lyod_(lyod) {}
-    void station(const station_row& row, const station_verdict& verdict, const year_month_grid& grid) override {
-        if (verdict.kind == verdict_kind::saved) write_netcdf_station(writer_, series_of(row, fyod_, lyod_, grid));
-    }
-
-private:
-    netcdf_writer& writer_;
-    std::int32_t fyod_;
-    std::int32_t lyod_;
-};
+using netcdf_sink = saved_series_sink<netcdf_writer, write_netcdf_station>;
 
 }  // namespace engine

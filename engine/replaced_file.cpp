@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "textio/failure.hpp"
+#include "textio/units.hpp"
 
 namespace engine {
 namespace {
@@ -17,19 +18,6 @@ namespace {
     textio::io_failure failure = textio::failure_at(textio::failure_kind::system, "OPEN", unit, path);
     failure.error_number = error;
     textio::raise_failure(std::move(failure));
-}
-
-int open_retrying(const std::string& path, int flags) {
-    int fd;
-    do {
-        fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
-}
-
-bool is_regular(int fd) {
-    struct stat info;
-    return ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
 }
 
 mode_t creation_mode() {
@@ -48,11 +36,11 @@ void release_lock(replaced_file& file) {
 replaced_file lock_final_name(const std::string& final_path, int unit) {
     replaced_file file;
     file.final_path = final_path;
-    file.lock_fd = open_retrying(final_path, O_WRONLY | O_CREAT | O_EXCL);
+    file.lock_fd = textio::open_retrying(final_path, O_WRONLY | O_CREAT | O_EXCL);
     file.created = file.lock_fd >= 0;
-    if (!file.created && errno == EEXIST) file.lock_fd = open_retrying(final_path, O_WRONLY | O_CREAT);
+    if (!file.created && errno == EEXIST) file.lock_fd = textio::open_retrying(final_path, O_WRONLY | O_CREAT);
     if (file.lock_fd < 0) raise_system(errno, unit, final_path);
-    if (!is_regular(file.lock_fd)) return file;
+    if (!textio::is_regular_file(file.lock_fd)) return file;
     int result;
     do {
         result = ::flock(file.lock_fd, LOCK_EX | LOCK_NB);

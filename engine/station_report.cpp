@@ -17,30 +17,36 @@ const char* verdict_word(verdict_kind kind) {
     return "";
 }
 
+namespace {
+
+// " name=value", without the blank before the first.
+void append_detail(std::string& text, const char* name, std::int64_t value) {
+    if (!text.empty()) text.push_back(' ');
+    text += name;
+    text.push_back('=');
+    append_integer(text, value);
+}
+
+}  // namespace
+
 std::string verdict_detail(const station_row& row, const station_verdict& verdict) {
     std::string text;
     switch (verdict.kind) {
         case verdict_kind::saved:
         case verdict_kind::no_records: break;
         case verdict_kind::span_not_covered:
-            text = "first=";
-            append_integer(text, row.first_year);
-            text += " last=";
-            append_integer(text, row.last_year);
+            append_detail(text, "first", row.first_year);
+            append_detail(text, "last", row.last_year);
             break;
         case verdict_kind::too_many_missing:
-            text = "missing=";
-            append_integer(text, verdict.missing);
-            text += " limit=";
-            append_integer(text, verdict.limit);
+            append_detail(text, "missing", verdict.missing);
+            append_detail(text, "limit", verdict.limit);
             break;
         case verdict_kind::implausible:
             text = "value=";
             append_fixed_real(text, verdict.value, 3);
-            text += " year=";
-            append_integer(text, verdict.year);
-            text += " month=";
-            append_integer(text, verdict.month);
+            append_detail(text, "year", verdict.year);
+            append_detail(text, "month", verdict.month);
             break;
     }
     return text;

@@ -49,4 +49,20 @@ struct output_error : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// A sink that hands every saved station of the span to one writer.
+template <class Writer, void (*Write)(Writer&, const station_series&)>
+class saved_series_sink : public station_sink {
+public:
+    saved_series_sink(Writer& writer, std::int32_t fyod, std::int32_t lyod)
+        : writer_(writer), fyod_(fyod), lyod_(lyod) {}
+    void station(const station_row& row, const station_verdict& verdict, const year_month_grid& grid) override {
+        if (verdict.kind == verdict_kind::saved) Write(writer_, series_of(row, fyod_, lyod_, grid));
+    }
+
+private:
+    Writer& writer_;
+    std::int32_t fyod_;
+    std::int32_t lyod_;
+};
+
 }  // namespace engine

@@ -59,14 +59,6 @@ std::string_view without_trailing_blanks(std::string_view name) {
     return name;
 }
 
-int open_retrying(const std::string& path, int flags) {
-    int fd;
-    do {
-        fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
-}
-
 // Closing is not retried after EINTR: on Linux the descriptor is released either way.
 int close_descriptor(int fd) {
     if (::close(fd) != 0 && errno != EINTR) return errno;
@@ -260,6 +252,19 @@ int truncate_retrying(int fd, std::int64_t length) {
 
 }  // namespace
 
+int open_retrying(const std::string& path, int flags) {
+    int fd;
+    do {
+        fd = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+bool is_regular_file(int fd) {
+    struct stat info;
+    return ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+}
+
 // -------------------------------------------------------------------------------------------
 // Input units
 
@@ -371,14 +376,13 @@ void open_output(out_unit& u, int unit, std::string_view name) {
     const std::string path(without_trailing_blanks(name));
     const int fd = open_retrying(path, O_WRONLY | O_CREAT);
     if (fd < 0) raise_system(errno, "OPEN", unit, path);
-    struct stat info;
     u.unit = unit;
     u.fd = fd;
     u.name = path;
     u.pending.clear();
     u.written = 0;
     u.is_terminal = false;
-    u.regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    u.regular = is_regular_file(fd);
     register_unit(open_outputs, &u);
 }
 

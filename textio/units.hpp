@@ -34,6 +34,12 @@ struct out_unit {
     bool regular = false;  // a regular file, which may be emptied and cut back
 };
 
+// open(2) with O_CLOEXEC and mode 0666 (before the umask), tried again after EINTR.
+int open_retrying(const std::string& path, int flags);
+
+// Whether an open descriptor is a regular file (not a device, a pipe or a directory).
+bool is_regular_file(int fd);
+
 // Opens `name` for reading as `unit`; a refusal is a failure report OPEN(UNIT=unit).
 void open_input(in_unit& u, int unit, std::string_view name);
 void attach_standard_input(in_unit& u);
