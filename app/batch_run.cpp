@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/background_sink.hpp"
 #include "engine/csv_output.hpp"
 #include "engine/extract.hpp"
 #include "engine/netcdf_output.hpp"
@@ -218,15 +219,21 @@ engine::extraction_summary extract(const batch_options& o, const engine::run_set
     engine::station_report_sink report(f.report);
     std::optional<engine::csv_sink> csv;
     std::optional<engine::netcdf_sink> netcdf;
+    // The CSV and netCDF files are written on threads of their own, beside the pass.
+    std::optional<engine::background_sink> csv_behind, netcdf_behind;
     std::vector<engine::station_sink*> sinks;
     if (o.verbose) sinks.push_back(&station_lines);
     sinks.push_back(&progress);
     if (o.write_legacy) sinks.push_back(&legacy);
     if (!o.report_path.empty()) sinks.push_back(&report);
-    if (f.csv) sinks.push_back(&csv.emplace(*f.csv, run.fyod, run.lyod));
-    if (f.netcdf) sinks.push_back(&netcdf.emplace(*f.netcdf, run.fyod, run.lyod));
+    if (f.csv) sinks.push_back(&csv_behind.emplace(csv.emplace(*f.csv, run.fyod, run.lyod), run.fyod, run.lyod));
+    if (f.netcdf)
+        sinks.push_back(&netcdf_behind.emplace(netcdf.emplace(*f.netcdf, run.fyod, run.lyod), run.fyod, run.lyod));
     engine::fan_out_sink all(sinks);
-    return engine::extract_stations(run, f.archive, all);
+    const engine::extraction_summary summary = engine::extract_stations(run, f.archive, all);
+    if (csv_behind) csv_behind->finish();
+    if (netcdf_behind) netcdf_behind->finish();
+    return summary;
 }
 
 // Writes and closes everything while nothing has replaced a final name yet.

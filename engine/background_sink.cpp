@@ -1,0 +1,109 @@
+#include "engine/background_sink.hpp"
+
+#include <algorithm>
+
+namespace engine {
+namespace {
+
+// Stations waiting for the other sink at most: a bound on memory when it is slower than
+// the station pass.
+constexpr std::size_t most_waiting = 256;
+
+}  // namespace
+
+background_sink::background_sink(station_sink& target, std::int32_t fyod, std::int32_t lyod)
+    : target_(target), fyod_(fyod), lyod_(lyod), grid_(std::make_unique<station_grid>()) {
+    for (auto& year : grid_->cells) std::fill(std::begin(year), std::end(year), missing_value);
+    worker_ = std::thread([this] { work(); });
+}
+
+// Without finish() the run is failing: what still waits is dropped.
+background_sink::~background_sink() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        closing_ = true;
+        if (!queue_.empty()) queue_.erase(queue_.begin() + 1, queue_.end());
+    }
+    changed_.notify_all();
+    if (worker_.joinable()) worker_.join();
+}
+
+void background_sink::table_loaded(std::int32_t qualifying_count) {
+    item next;
+    next.is_table = true;
+    next.qualifying_count = qualifying_count;
+    push(std::move(next));
+}
+
+void background_sink::station(const station_row& row, const station_verdict& verdict, const year_month_grid& grid) {
+    item next;
+    next.row = row;
+    next.verdict = verdict;
+    if (verdict.kind == verdict_kind::saved) next.span.assign(&grid[fyod_][0], &grid[lyod_][0] + 12);
+    push(std::move(next));
+}
+
+void background_sink::push(item&& next) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return failed_ || queue_.size() < most_waiting; });
+    if (failed_) {
+        lock.unlock();
+        throw_failure();
+    }
+    queue_.push_back(std::move(next));
+    lock.unlock();
+    changed_.notify_all();
+}
+
+void background_sink::finish() {
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return failed_ || queue_.empty(); });
+        closing_ = true;
+    }
+    changed_.notify_all();
+    if (worker_.joinable()) worker_.join();
+    throw_failure();
+}
+
+void background_sink::throw_failure() {
+    std::exception_ptr failure;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        failure = failure_;
+    }
+    if (failure) std::rethrow_exception(failure);
+}
+
+void background_sink::work() {
+    for (;;) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return closing_ || !queue_.empty(); });
+        if (queue_.empty()) return;
+        const item next = std::move(queue_.front());
+        lock.unlock();
+        try {
+            hand_on(next);
+        } catch (...) {
+            lock.lock();
+            failure_ = std::current_exception();
+            failed_ = true;
+            queue_.clear();
+            lock.unlock();
+            changed_.notify_all();
+            return;
+        }
+        lock.lock();
+        queue_.pop_front();
+        lock.unlock();
+        changed_.notify_all();
+    }
+}
+
+void background_sink::hand_on(const item& next) {
+    if (next.is_table) return target_.table_loaded(next.qualifying_count);
+    if (!next.span.empty()) std::copy(next.span.begin(), next.span.end(), &grid_->cells[fyod_][0]);
+    target_.station(next.row, next.verdict, grid_->cells);
+}
+
+}  // namespace engine
