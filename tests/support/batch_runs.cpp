@@ -58,6 +58,35 @@ std::string month_record(std::string_view id, int year, int month, std::string_v
     return std::string(id) + " 1 " + decimal(year) + "." + fractions[month - 1] + " " + std::string(value);
 }
 
+bool write_verdict_archive(const std::string& dir) {
+    std::vector<std::string> records;
+    auto add_years = [&](const char* id, int first, int last, auto value_of) {
+        for (int y = first; y <= last; ++y)
+            for (int m = 1; m <= 12; ++m) {
+                const std::string value = value_of(y, m);
+                if (!value.empty()) records.push_back(month_record(id, y, m, value));
+            }
+    };
+    add_years("101", 1950, 1951,
+              [](int y, int m) { return decimal(y - 1940) + (m < 10 ? ".0" : ".") + decimal(m); });
+    add_years("103", 1951, 1952, [](int, int) { return std::string("5.0"); });
+    add_years("104", 1950, 1951, [](int y, int m) { return y == 1950 && m <= 10 ? "" : std::string("1.5"); });
+    add_years("105", 1950, 1951, [](int y, int m) { return std::string(y == 1950 && m == 3 ? "120.5" : "-3.25"); });
+    add_years("106", 1950, 1951, [](int, int) { return std::string("1.0"); });
+    add_years("107", 1950, 1951, [](int, int m) {
+        if (m == 4 || m == 5) return std::string();
+        return m == 1 ? std::string("-0.0") : "-" + decimal(m) + ".5";
+    });
+    add_years("17508491", 1950, 1951, [](int, int) { return std::string("22.125"); });
+    return write_archive(
+        dir,
+        {station_line("101", "45.00", "10.00", "100.0"), station_line("102", "45.50", "10.50", "200.0"),
+         station_line("103", "46.00", "11.00", "300.0"), station_line("104", "46.50", "11.50", "400.0"),
+         station_line("105", "47.00", "12.00", "500.0"), station_line("106", "70.00", "12.50", "600.0"),
+         station_line("107", "-0.50", "39.75", "-12.5"), station_line("17508491", "59.25", "0.25", "7.0")},
+        records);
+}
+
 std::string generate_archive(const std::string& tool, const std::string& dir, const std::string& options) {
     const std::string command = quoted(tool) + " --out " + quoted(dir) + " " + options + " >/dev/null 2>&1";
     if (std::system(command.c_str()) != 0) return "generator failed: " + command;

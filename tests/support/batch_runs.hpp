@@ -28,6 +28,20 @@ std::string station_line(std::string_view id, std::string_view lat, std::string_
 // A data.txt record of one month: "ID 1 YEAR.FRAC VALUE".
 std::string month_record(std::string_view id, int year, int month, std::string_view value);
 
+// An archive with a station of every verdict for a run over 1950-1951 (24 months) with
+// at most 6 missing months (0.25), box latitude -10 to 60, longitude 0 to 40:
+//   101      saved, every month, values 10.01 to 10.12 and 11.01 to 11.12
+//   102      no records
+//   103      records 1951-1952 only: the span is not covered
+//   104      January to October 1950 missing: 10 missing months
+//   105      120.5 in March 1950: implausible
+//   106      latitude 70, outside the box
+//   107      saved, April and May missing each year, January -0.0, latitude -0.5
+//   17508491 saved, an identifier above 2^24, every month 22.125
+bool write_verdict_archive(const std::string& dir);
+// The data.txt line of the sixth record of station 101 (January to June 1950).
+inline constexpr int verdict_archive_june_1950_line = 117;
+
 // Runs `tool` (varnex_archive) to write an archive into `dir` with `options`; an empty
 // string on success, else what went wrong.
 std::string generate_archive(const std::string& tool, const std::string& dir, const std::string& options);
