@@ -67,8 +67,7 @@ bool write_verdict_archive(const std::string& dir) {
                 if (!value.empty()) records.push_back(month_record(id, y, m, value));
             }
     };
-    add_years("101", 1950, 1951,
-              [](int y, int m) { return decimal(y - 1940) + (m < 10 ? ".0" : ".") + decimal(m); });
+    add_years("101", 1950, 1951, [](int y, int m) { return decimal(y - 1940) + (m < 10 ? ".0" : ".") + decimal(m); });
     add_years("103", 1951, 1952, [](int, int) { return std::string("5.0"); });
     add_years("104", 1950, 1951, [](int y, int m) { return y == 1950 && m <= 10 ? "" : std::string("1.5"); });
     add_years("105", 1950, 1951, [](int y, int m) { return std::string(y == 1950 && m == 3 ? "120.5" : "-3.25"); });
