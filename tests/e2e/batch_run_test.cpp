@@ -465,4 +465,39 @@ TEST(batch_replacement, a_successful_run_renames_new_files_over_old_ones) {
     finish(dir);
 }
 
+bool is_link_to(const std::string& path, const std::string& target) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode) && std::filesystem::read_symlink(path) == target;
+}
+
+// An output named by a symbolic link replaces the file the link points to; the link stays.
+TEST(batch_replacement, a_symbolic_link_stays_a_link) {
+    const e2e::scratch_dir dir = e2e::make_scratch_dir();
+    ASSERT_TRUE(support::write_verdict_archive(dir.work));
+    ASSERT_TRUE(e2e::write_file(dir.work, "target.tsv", old_report));
+    std::filesystem::create_symlink("target.tsv", dir.work + "/stations.tsv");
+    const e2e::program_result r = batch(dir, verdict_run({"--report", "stations.tsv", "--no-tsf"}));
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.err, verdict_summary + "varnex: wrote stations.tsv\n");
+    EXPECT_TRUE(is_link_to(dir.work + "/stations.tsv", "target.tsv"));
+    EXPECT_EQ(e2e::read_file(dir.work, "target.tsv"), verdict_report);
+    EXPECT_EQ(e2e::list_files(dir.work), archive_and({"stations.tsv", "target.tsv"}));
+    finish(dir);
+}
+
+// An output that is a device is written into, not replaced by a regular file. The device
+// is reached through a link in the scratch directory, so that a run that did replace it
+// would replace only the link.
+TEST(batch_replacement, a_device_is_written_in_place) {
+    const e2e::scratch_dir dir = e2e::make_scratch_dir();
+    ASSERT_TRUE(support::write_verdict_archive(dir.work));
+    std::filesystem::create_symlink("/dev/null", dir.work + "/discarded.csv");
+    const e2e::program_result r = batch(dir, verdict_run({"--csv", "discarded.csv", "--no-tsf", "-q"}));
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(is_link_to(dir.work + "/discarded.csv", "/dev/null"));
+    EXPECT_EQ(e2e::list_files(dir.work), archive_and({"discarded.csv"}));
+    finish(dir);
+}
+
 }  // namespace
