@@ -280,7 +280,7 @@ std::optional<std::vector<std::string>> commit_outputs(batch_files& f) {
     std::vector<std::string> written;
     engine::replaced_file* order[] = {&f.series_file, &f.coordinates_file, &f.report_file, &f.csv_file, &f.netcdf_file};
     for (engine::replaced_file* file : order) {
-        if (file->temp_path.empty()) continue;
+        if (file->temp_path.empty() && !file->in_place) continue;
         if (!engine::commit_file(*file)) {
             std::string text = file->final_path + ": cannot replace it: " + std::strerror(errno);
             if (file == &f.coordinates_file)

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <vector>
 
 #include "textio/failure.hpp"
@@ -26,6 +27,10 @@ mode_t creation_mode() {
     return 0666 & ~mask;
 }
 
+const std::string& replaced_path(const replaced_file& file) {
+    return file.link_target.empty() ? file.final_path : file.link_target;
+}
+
 void release_lock(replaced_file& file) {
     if (file.lock_fd >= 0) ::close(file.lock_fd);
     file.lock_fd = -1;
@@ -40,7 +45,21 @@ replaced_file lock_final_name(const std::string& final_path, int unit) {
     file.created = file.lock_fd >= 0;
     if (!file.created && errno == EEXIST) file.lock_fd = textio::open_retrying(final_path, O_WRONLY | O_CREAT);
     if (file.lock_fd < 0) raise_system(errno, unit, final_path);
-    if (!textio::is_regular_file(file.lock_fd)) return file;
+    if (!textio::is_regular_file(file.lock_fd)) {
+        file.in_place = true;
+        return file;
+    }
+    struct stat link_info;
+    if (::lstat(final_path.c_str(), &link_info) == 0 && S_ISLNK(link_info.st_mode)) {
+        char* target = ::realpath(final_path.c_str(), nullptr);
+        if (target == nullptr) {
+            const int error = errno;
+            abandon_file(file);
+            raise_system(error, unit, final_path);
+        }
+        file.link_target = target;
+        std::free(target);
+    }
     int result;
     do {
         result = ::flock(file.lock_fd, LOCK_EX | LOCK_NB);
@@ -53,7 +72,8 @@ replaced_file lock_final_name(const std::string& final_path, int unit) {
 }
 
 const std::string& make_temp_file(replaced_file& file, int unit) {
-    std::string pattern = file.final_path + ".tmp-XXXXXX";
+    if (file.in_place) return file.final_path;
+    std::string pattern = replaced_path(file) + ".tmp-XXXXXX";
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
     const int fd = ::mkstemp(name.data());
@@ -68,7 +88,11 @@ const std::string& make_temp_file(replaced_file& file, int unit) {
 }
 
 bool commit_file(replaced_file& file) {
-    const bool renamed = ::rename(file.temp_path.c_str(), file.final_path.c_str()) == 0;
+    if (file.in_place) {
+        release_lock(file);
+        return true;
+    }
+    const bool renamed = ::rename(file.temp_path.c_str(), replaced_path(file).c_str()) == 0;
     const int error = errno;
     if (renamed) file.temp_path.clear();
     release_lock(file);

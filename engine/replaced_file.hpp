@@ -13,6 +13,12 @@ struct replaced_file {
     std::string temp_path;
     int lock_fd = -1;
     bool created = false;  // the final name did not exist before this run
+    // A final name that is no regular file (a device such as /dev/null, a FIFO) is written
+    // in place: a rename would put a regular file where the device was.
+    bool in_place = false;
+    // Where a symbolic link at the final name points: the file there is replaced, so that
+    // the link stays a link. Empty when the final name is no link.
+    std::string link_target;
 };
 
 // Opens and locks the final name. Throws textio::io_failure: OPEN refused by the system,
@@ -20,6 +26,7 @@ struct replaced_file {
 replaced_file lock_final_name(const std::string& final_path, int unit);
 
 // Makes the temporary file beside the final name and returns its path; the file is empty.
+// For a file written in place, returns the final name itself.
 // Throws textio::io_failure when the directory refuses it.
 const std::string& make_temp_file(replaced_file& file, int unit);
 

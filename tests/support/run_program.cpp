@@ -220,7 +220,7 @@ program_result run_program(const scratch_dir& dir, const std::string& program, s
     argv.push_back(nullptr);
     const std::string& program_text = command.front();
 
-    int in_fd = open_for_child(in_path, O_RDONLY);
+    int in_fd = open_for_child(options.stdin_path.empty() ? in_path : options.stdin_path, O_RDONLY);
     int out_fd = open_for_child(out_path, O_WRONLY | O_CREAT | O_TRUNC);
     int err_fd = open_for_child(err_path, O_WRONLY | O_CREAT | O_TRUNC);
     int report[2] = {-1, -1};

@@ -71,6 +71,9 @@ struct run_options {
     int signal_number = 0;
     std::string signal_marker;
     int signal_after = 0;
+    // When set, standard input is opened from this path instead of the answers; a directory
+    // makes every read of standard input fail (EISDIR).
+    std::string stdin_path;
 };
 
 program_result run_program(const scratch_dir& dir, const std::string& program, std::string_view answers,
