@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstring>
 #include <ctime>
+#include <deque>
 #include <optional>
 #include <string>
 #include <vector>
@@ -23,6 +24,7 @@
 #include "textio/failure.hpp"
 #include "textio/read.hpp"
 #include "textio/terminal.hpp"
+#include "util/parallel.hpp"
 #include "util/stop_signal.hpp"
 
 namespace app {
@@ -210,6 +212,9 @@ private:
     std::chrono::steady_clock::time_point last_drawn_{};
 };
 
+// With a second thread allowed, the series files, the report and the station lines are
+// made on one thread and the CSV and netCDF files on one each, beside the pass; the
+// progress line stays with the pass, which knows how far data.txt was read.
 engine::extraction_summary extract(const batch_options& o, const engine::run_settings& run, batch_files& f) {
     textio::out_unit err;
     textio::attach_standard_error(err);
@@ -219,21 +224,27 @@ engine::extraction_summary extract(const batch_options& o, const engine::run_set
     engine::station_report_sink report(f.report);
     std::optional<engine::csv_sink> csv;
     std::optional<engine::netcdf_sink> netcdf;
-    // The CSV and netCDF files are written on threads of their own, beside the pass.
-    std::optional<engine::background_sink> csv_behind, netcdf_behind;
-    std::vector<engine::station_sink*> sinks;
-    if (o.verbose) sinks.push_back(&station_lines);
-    sinks.push_back(&progress);
-    if (o.write_legacy) sinks.push_back(&legacy);
-    if (!o.report_path.empty()) sinks.push_back(&report);
-    if (f.csv) sinks.push_back(&csv_behind.emplace(csv.emplace(*f.csv, run.fyod, run.lyod), run.fyod, run.lyod));
-    if (f.netcdf)
-        sinks.push_back(&netcdf_behind.emplace(netcdf.emplace(*f.netcdf, run.fyod, run.lyod), run.fyod, run.lyod));
+    std::vector<engine::station_sink*> in_order;
+    if (o.verbose) in_order.push_back(&station_lines);
+    if (o.write_legacy) in_order.push_back(&legacy);
+    if (!o.report_path.empty()) in_order.push_back(&report);
+    engine::fan_out_sink ordered(in_order);
+    std::vector<engine::station_sink*> sinks = {&progress};
+    if (f.csv) sinks.push_back(&csv.emplace(*f.csv, run.fyod, run.lyod));
+    if (f.netcdf) sinks.push_back(&netcdf.emplace(*f.netcdf, run.fyod, run.lyod));
+    if (!util::second_thread_allowed()) {
+        sinks.push_back(&ordered);
+        engine::fan_out_sink all(sinks);
+        return engine::extract_stations(run, f.archive, all);
+    }
+    std::deque<engine::background_sink> behind;
+    for (engine::station_sink*& sink : sinks)
+        if (sink != &progress) sink = &behind.emplace_back(*sink, run.fyod, run.lyod);
+    sinks.push_back(&behind.emplace_back(ordered, run.fyod, run.lyod));
+    std::vector<engine::background_sink*> threads;
+    for (engine::background_sink& b : behind) threads.push_back(&b);
     engine::fan_out_sink all(sinks);
-    const engine::extraction_summary summary = engine::extract_stations(run, f.archive, all);
-    if (csv_behind) csv_behind->finish();
-    if (netcdf_behind) netcdf_behind->finish();
-    return summary;
+    return engine::extract_stations_behind(run, f.archive, all, threads);
 }
 
 // Writes and closes everything while nothing has replaced a final name yet.

@@ -2,9 +2,11 @@
 #include "app/dialogue.hpp"
 
 #include "app/terminal_ops.hpp"
+#include "engine/background_sink.hpp"
 #include "engine/extract.hpp"
 #include "engine/terminal_lines.hpp"
 #include "textio/terminal.hpp"
+#include "util/parallel.hpp"
 #include "util/stop_signal.hpp"
 
 namespace app {
@@ -18,11 +20,14 @@ const textio::format_list credit = parse_format("(1x,'Varnex, station series ext
 
 // The station lines on the terminal come before the files' rows of the same station, so
 // that a refused write is reported after the progress line of the station it belongs to.
+// Both are made on a second thread, in station order, while the pass reads on.
 engine::extraction_summary extract(dialogue_run& run) {
     engine::terminal_lines_sink terminal(run.settings, textio::terminal_output());
     engine::series_files_sink files(run.settings, run.outputs);
     engine::fan_out_sink both({&terminal, &files});
-    return engine::extract_stations(run.settings, run.archive, both);
+    if (!util::second_thread_allowed()) return engine::extract_stations(run.settings, run.archive, both);
+    engine::background_sink behind(both, run.settings.fyod, run.settings.lyod);
+    return engine::extract_stations_behind(run.settings, run.archive, behind, {&behind});
 }
 
 void close_run_files(dialogue_run& run) {

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "engine/extract.hpp"
+
 namespace engine {
 namespace {
 
@@ -104,6 +106,19 @@ void background_sink::hand_on(const item& next) {
     if (next.is_table) return target_.table_loaded(next.qualifying_count);
     if (!next.span.empty()) std::copy(next.span.begin(), next.span.end(), &grid_->cells[fyod_][0]);
     target_.station(next.row, next.verdict, grid_->cells);
+}
+
+extraction_summary extract_stations_behind(const run_settings& run, archive& files, station_sink& sink,
+                                           std::vector<background_sink*> behind) {
+    extraction_summary summary;
+    try {
+        summary = extract_stations(run, files, sink);
+    } catch (...) {
+        for (background_sink* b : behind) b->finish();
+        throw;
+    }
+    for (background_sink* b : behind) b->finish();
+    return summary;
 }
 
 }  // namespace engine

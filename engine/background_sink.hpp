@@ -56,4 +56,14 @@ private:
     std::thread worker_;
 };
 
+// extract_stations with sinks behind threads: on success every one of them has heard
+// every station when it returns. A failure of the pass first lets them finish the
+// stations before it, and a failure of one of them there, being earlier, is thrown
+// instead: the run ends as it would with one thread.
+struct extraction_summary;
+struct run_settings;
+struct archive;
+extraction_summary extract_stations_behind(const run_settings& run, archive& files, station_sink& sink,
+                                           std::vector<background_sink*> behind);
+
 }  // namespace engine

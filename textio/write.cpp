@@ -5,9 +5,10 @@
 namespace textio {
 namespace {
 
-// One record buffer reused by every write, so a write allocates nothing once warm.
+// One record buffer per thread reused by every write, so a write allocates nothing once
+// warm, and writers on two threads (the files behind the station pass) never share it.
 std::string& scratch() {
-    static std::string record;
+    thread_local std::string record;
     record.clear();
     return record;
 }

@@ -22,6 +22,10 @@ inline bool worth_parallel(long n, long cost) {
     return n > 1 && cost * n * (t - 1) > t * (128 * t + 4096);
 }
 
+// Whether the run may use a second thread beside the main one: OMP_NUM_THREADS (or, when
+// it is not set, the cores) allow more than one.
+inline bool second_thread_allowed() { return omp_get_max_threads() > 1; }
+
 // Runs body(i) for i in [0, n). In parallel, thread t of P takes the contiguous block
 // [t·b, min((t+1)·b, n)) with b = ⌈n/P⌉; the caller goes on only when all blocks are done.
 template <class Body>
