@@ -96,6 +96,8 @@ void start_input(in_unit& u, int unit, int fd, std::string_view name, std::int64
 void release_input(in_unit& u) {
     std::free(u.buffer);
     u.buffer = nullptr;
+    std::free(u.long_record);
+    u.long_record = nullptr;
     u.capacity = 0;
     u.begin = 0;
     u.end = 0;
@@ -103,25 +105,17 @@ void release_input(in_unit& u) {
     u.at_end = true;
 }
 
-// Makes room at the end of the buffer for more bytes of the record that starts at `begin`:
-// bytes already consumed are dropped, and the buffer grows only when that record alone
-// fills it. Returns how far the kept bytes moved towards the front.
+// Makes room at the end of the buffer for more bytes of the record that starts at `begin`
+// by dropping the bytes already consumed. Returns how far the kept bytes moved towards the
+// front.
 std::size_t make_room(in_unit& u) {
-    if (u.end < u.capacity) return 0;
-    if (u.begin > 0) {
-        const std::size_t shift = u.begin;
-        std::memmove(u.buffer, u.buffer + shift, u.end - shift);
-        u.buffer_offset += static_cast<std::int64_t>(shift);
-        u.end -= shift;
-        u.begin = 0;
-        return shift;
-    }
-    const std::size_t grown = u.capacity * 2;
-    char* bigger = static_cast<char*>(std::realloc(u.buffer, grown + input_slack));
-    if (!bigger) raise_system(ENOMEM, "READ", u.unit, u.name, u.line + 1);
-    u.buffer = bigger;
-    u.capacity = grown;
-    return 0;
+    if (u.end < u.capacity || u.begin == 0) return 0;
+    const std::size_t shift = u.begin;
+    std::memmove(u.buffer, u.buffer + shift, u.end - shift);
+    u.buffer_offset += static_cast<std::int64_t>(shift);
+    u.end -= shift;
+    u.begin = 0;
+    return shift;
 }
 
 // One read: a terminal gives what has been typed, so this never waits beyond one line.
@@ -142,6 +136,44 @@ bool take_record(in_unit& u, std::size_t stop, std::size_t next, std::string_vie
     record = std::string_view(u.buffer + u.begin, stop - u.begin);
     u.last_record_start = u.buffer_offset + static_cast<std::int64_t>(u.begin);
     u.begin = next;
+    ++u.line;
+    return true;
+}
+
+// Appends bytes of a long record to its kept start, up to max_record_bytes.
+void keep_record_bytes(in_unit& u, const char* bytes, std::size_t count, std::size_t& kept) {
+    const std::size_t taken = std::min(count, max_record_bytes - kept);
+    std::memcpy(u.long_record + kept, bytes, taken);
+    kept += taken;
+}
+
+// A record that fills the whole buffer without a line feed: its start is kept aside and
+// the rest is read through the buffer and dropped, up to the line feed or the end of the
+// source, so the memory used stays the same for any length of line.
+bool take_long_record(in_unit& u, std::string_view& record) {
+    if (!u.long_record) {
+        u.long_record = static_cast<char*>(std::malloc(max_record_bytes + input_slack));
+        if (!u.long_record) raise_system(ENOMEM, "READ", u.unit, u.name, u.line + 1);
+    }
+    const std::int64_t start = u.buffer_offset + static_cast<std::int64_t>(u.begin);
+    std::size_t kept = 0;
+    for (;;) {
+        const void* found = std::memchr(u.buffer + u.begin, '\n', u.end - u.begin);
+        if (found) {
+            const std::size_t stop = static_cast<std::size_t>(static_cast<const char*>(found) - u.buffer);
+            keep_record_bytes(u, u.buffer + u.begin, stop - u.begin, kept);
+            u.begin = stop + 1;
+            break;
+        }
+        keep_record_bytes(u, u.buffer + u.begin, u.end - u.begin, kept);
+        u.buffer_offset += static_cast<std::int64_t>(u.end);
+        u.begin = 0;
+        u.end = 0;
+        if (u.at_end) break;
+        fill_buffer(u);
+    }
+    record = std::string_view(u.long_record, kept);
+    u.last_record_start = start;
     ++u.line;
     return true;
 }
@@ -315,6 +347,7 @@ bool next_raw_record(in_unit& u, std::string_view& record) {
             if (u.begin == u.end) return false;
             return take_record(u, u.end, u.end, record);
         }
+        if (u.begin == 0 && u.end == u.capacity) return take_long_record(u, record);
         scan -= make_room(u);
         fill_buffer(u);
     }

@@ -13,8 +13,9 @@ struct in_unit {
     int unit = 0;  // terminal_unit for standard input
     int fd = -1;
     std::string name;        // file name for reports ("standard input" for the terminal)
-    char* buffer = nullptr;  // holds whole records: grows only for a record longer than it
+    char* buffer = nullptr;  // a fixed window of the file: it never grows
     std::size_t capacity = 0;
+    char* long_record = nullptr;          // the kept start of a record longer than the buffer
     std::size_t begin = 0;                // next unread byte
     std::size_t end = 0;                  // end of valid bytes
     std::int64_t buffer_offset = 0;       // file offset of buffer[0]
@@ -39,9 +40,14 @@ void open_input(in_unit& u, int unit, std::string_view name);
 void attach_standard_input(in_unit& u);
 void close_input(in_unit& u);
 
-// Next record as raw bytes (line feed removed, nothing else changed); the view stays
-// valid until the next call on the unit. Returns false when the source has no more
-// records. A last line without line feed is a record.
+// A record is kept up to this many bytes; the rest of a longer line is read and dropped,
+// so that memory does not follow the length of a line (a header line needs 88 characters,
+// a record its first four values).
+inline constexpr std::size_t max_record_bytes = 4 * 1024 * 1024;
+
+// Next record as raw bytes (line feed removed, nothing else changed, cut to
+// max_record_bytes); the view stays valid until the next call on the unit. Returns false
+// when the source has no more records. A last line without line feed is a record.
 bool next_raw_record(in_unit& u, std::string_view& record);
 
 // Next record with every carriage return dropped and each TAB expanded to the next
