@@ -94,6 +94,24 @@ bool opens_with_plain_digits(std::string_view record) {
     return n <= max_plain_identifier_digits && n < record.size() && is_blank(record[n]);
 }
 
+// The identifier of the plain record at the start of `text` (which runs on past it).
+std::int32_t identifier_at(std::string_view text) {
+    const std::size_t end = text.find('\n');
+    plain_number fields[4];
+    scan_plain_record(text.substr(0, end), fields);
+    return plain_identifier(fields[0]);
+}
+
+// Goes on where the index says a search for `wanted` gives the same result as reading
+// every record from here.
+void jump_by_index(textio::in_unit& unit, observation_reader& r, std::int32_t wanted) {
+    const index_jump jump = jump_for(r.index, textio::input_offset(unit), wanted);
+    if (!jump.jump) return;
+    textio::seek_record(unit, jump.offset, jump.line);
+    // The record there is a plain one: reading it gives every value an empty field takes.
+    r.values_stale = false;
+}
+
 // Notes that the records in [from, from + bytes) of the file were judged quickly. The
 // stretch being followed grows while such records follow on from it; a stretch that
 // starts elsewhere replaces it, and the longest stretch seen is kept as well.
@@ -127,6 +145,8 @@ bool next_record_for(textio::in_unit& unit, observation_reader& r, std::int32_t 
         if (opens_with_plain_digits(record))
             note_judged(r, from, static_cast<std::size_t>(textio::input_offset(unit) - from));
         id = plain_identifier(fields[0]);
+        note_plain_record(r.index, from, unit.line, id);
+        note_reached(r.index, from, textio::input_offset(unit));
         r.values_stale = true;
         if (id == wanted) {
             r.last_record.date = textio::plain_number_value(fields[2]);
@@ -136,9 +156,14 @@ bool next_record_for(textio::in_unit& unit, observation_reader& r, std::int32_t 
     }
     textio::step_back_record(unit);
     bring_values_up_to_date(unit, r);
+    const long line = unit.line + 1;
     bool more = false;
     read_general_record(unit, r.last_record, more);
     id = r.last_record.id;
+    if (more) {
+        note_general_record(r.index, from, line);
+        note_reached(r.index, from, textio::input_offset(unit));
+    }
     return more;
 }
 
@@ -160,7 +185,15 @@ void pass_other_stations(textio::in_unit& unit, observation_reader& r, const wan
         pass_records(unit, r, skim_judged_records(text.substr(0, judged), digits));
     }
     const std::int64_t from = textio::input_offset(unit);
-    const skim_result skimmed = skim_other_stations(textio::buffered_bytes(unit), digits);
+    const long line = unit.line;
+    const std::string_view text = textio::buffered_bytes(unit);
+    const bool indexing = !r.index.full && from + static_cast<std::int64_t>(text.size()) > r.index.known_end;
+    r.starts.clear();
+    const skim_result skimmed = skim_other_stations(text, digits, indexing ? &r.starts : nullptr);
+    for (const record_start& s : r.starts)
+        note_plain_record(r.index, from + static_cast<std::int64_t>(s.offset), line + s.record + 1,
+                          identifier_at(text.substr(s.offset)));
+    note_reached(r.index, from, from + static_cast<std::int64_t>(skimmed.bytes));
     note_judged(r, from, skimmed.bytes);
     pass_records(unit, r, skimmed);
 }
@@ -170,9 +203,13 @@ void pass_other_stations(textio::in_unit& unit, observation_reader& r, const wan
 bool gather_block_records(textio::in_unit& unit, observation_reader& r, station_table& table, std::int32_t row,
                           const wanted_digits& digits) {
     const std::int64_t from = textio::input_offset(unit);
-    const gather_result gathered =
-        gather_wanted_records(textio::buffered_bytes(unit), digits, r.block_dates, r.block_values);
+    const std::string_view text = textio::buffered_bytes(unit);
+    const gather_result gathered = gather_wanted_records(text, digits, r.block_dates, r.block_values);
     if (gathered.records == 0) return false;
+    if (gathered.ended_by_other_station)
+        note_plain_record(r.index, from + static_cast<std::int64_t>(gathered.last_record_offset),
+                          unit.line + gathered.records, identifier_at(text.substr(gathered.last_record_offset)));
+    note_reached(r.index, from, from + static_cast<std::int64_t>(gathered.bytes));
     note_judged(r, from, gathered.bytes);
     textio::pass_buffered_records(unit, gathered.bytes, gathered.records, gathered.last_record_offset);
     r.values_stale = true;
@@ -206,10 +243,12 @@ block_outcome collect_station_block(observation_reader& r, station_table& table,
     r.block_values.clear();
     const std::int32_t wanted = table.station_id[row];
     const wanted_digits digits = digits_of(wanted);
+    if (!r.index.started) start_index(r.index, textio::input_offset(unit));
     std::int32_t id = 0;
     for (;;) {
         for (;;) {
             if (!r.block_found) {
+                jump_by_index(unit, r, wanted);
                 pass_other_stations(unit, r, digits);
             } else if (gather_block_records(unit, r, table, row, digits)) {
                 return block_outcome::ended_by_record;
@@ -230,6 +269,7 @@ block_outcome collect_station_block(observation_reader& r, station_table& table,
             table.last_year[row] = year;
             store_record(r, date, r.last_record.value);
         }
+        note_end_of_file(r.index, textio::input_offset(unit), unit.last_record_start, unit.line);
         if (r.block_found) return block_outcome::ended_by_eof;
         if (r.found_count >= table.qualifying_count) return block_outcome::no_block;
         ++r.rewind_count;

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "engine/block_index.hpp"
+#include "engine/record_skim.hpp"
 #include "engine/stations.hpp"
 
 namespace engine {
@@ -44,6 +46,9 @@ struct observation_reader {
     // plain-digit identifiers: the one being followed and the longest seen.
     judged_stretch judged_current;
     judged_stretch judged_longest;
+    // Where the blocks read so far start, for the searches over them again.
+    block_index index;
+    std::vector<record_start> starts;  // scratch for the record judge
 };
 
 inline constexpr std::size_t max_block_records = 3600;

@@ -178,12 +178,22 @@ inline float scanned_value(const char* s, const char* end) {
     return textio::plain_number_value(v, decimals, p[start] == '-');
 }
 
+bool same_identifier(const judged_line& a, const judged_line& b) {
+    return a.id_length == b.id_length && a.id_bytes == b.id_bytes && a.id_more == b.id_more;
+}
+
 [[gnu::target("avx2,bmi,bmi2,popcnt")]] skim_result skim_avx2(const char* text, std::size_t size,
-                                                              const wanted_digits& wanted) {
+                                                              const wanted_digits& wanted,
+                                                              std::vector<record_start>* starts) {
     skim_result result;
     std::size_t pos = 0;
     judged_line j;
+    judged_line previous{};
     while (pos < size && judge_line(text + pos, size - pos, j) && !is_wanted(j, wanted)) {
+        if (starts && (result.records == 0 || !same_identifier(j, previous))) {
+            starts->push_back({pos, result.records});
+            previous = j;
+        }
         result.last_record_offset = pos;
         pos += j.length + 1;
         ++result.records;
@@ -281,9 +291,10 @@ skim_result skim_judged_records([[maybe_unused]] std::string_view text, [[maybe_
     return {};
 }
 
-skim_result skim_other_stations([[maybe_unused]] std::string_view text, [[maybe_unused]] const wanted_digits& wanted) {
+skim_result skim_other_stations([[maybe_unused]] std::string_view text, [[maybe_unused]] const wanted_digits& wanted,
+                                [[maybe_unused]] std::vector<record_start>* starts) {
 #if VARNEX_SKIM_AVX2
-    if (wanted.usable && processor_can_skim()) return skim_avx2(text.data(), text.size(), wanted);
+    if (wanted.usable && processor_can_skim()) return skim_avx2(text.data(), text.size(), wanted, starts);
 #endif
     return {};
 }

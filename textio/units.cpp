@@ -396,6 +396,13 @@ void step_back_record(in_unit& u) {
     u.last_record_start = -1;
 }
 
+void seek_record(in_unit& u, std::int64_t offset, long line) {
+    if (u.fd < 0) return;
+    reposition(u, offset, "READ");
+    u.line = line - 1;
+    u.last_record_start = -1;
+}
+
 // -------------------------------------------------------------------------------------------
 // Output units
 

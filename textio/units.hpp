@@ -75,6 +75,10 @@ void clean_record(std::string_view raw, std::string& record);
 void rewind_input(in_unit& u);
 void step_back_record(in_unit& u);
 
+// Positions the unit before the record at file offset `offset`, known (from reading the
+// file before) to start a record and to be record number `line`.
+void seek_record(in_unit& u, std::int64_t offset, long line);
+
 // Create or open `name` for writing, at its start, without emptying it.
 void open_output(out_unit& u, int unit, std::string_view name);
 
