@@ -48,6 +48,16 @@ void skip_header(textio::in_unit& unit) {
                 textio::failure_at(textio::failure_kind::end_of_file, "READ", unit.unit, unit.name, unit.line + 1));
 }
 
+// After a rewind: the header was read once without failure, so with the index on the
+// reading goes straight to the first record, where the header ended before.
+void pass_header_again(textio::in_unit& unit, const observation_reader& r) {
+    if (r.index.cap == 0) {
+        skip_header(unit);
+        return;
+    }
+    textio::seek_record(unit, r.index.first_offset, observations_header_lines + 1);
+}
+
 void store_record(observation_reader& r, float date, float value) {
     if (r.block_dates.capacity() < max_block_records) {
         r.block_dates.reserve(max_block_records);
@@ -275,7 +285,7 @@ block_outcome collect_station_block(observation_reader& r, station_table& table,
         ++r.rewind_count;
         bring_values_up_to_date(unit, r);
         textio::rewind_input(unit);
-        skip_header(unit);
+        pass_header_again(unit, r);
         if (r.rewind_count <= 1) continue;
         r.rewind_count = 0;
         return block_outcome::missing_reported;

@@ -18,6 +18,8 @@ namespace {
 
 constexpr std::size_t initial_input_capacity = 256 * 1024;
 constexpr std::size_t output_flush_size = 64 * 1024;
+// The first read after a seek: a search that jumps to a block often needs only that block.
+constexpr std::size_t read_after_seek = 64 * 1024;
 constexpr std::size_t back_scan_chunk = 64 * 1024;
 constexpr int max_open_units = 64;
 constexpr int tab_stop = 8;
@@ -120,9 +122,11 @@ std::size_t make_room(in_unit& u) {
 
 // One read: a terminal gives what has been typed, so this never waits beyond one line.
 void fill_buffer(in_unit& u) {
+    const std::size_t room = u.after_seek ? std::min(u.capacity - u.end, read_after_seek) : u.capacity - u.end;
+    u.after_seek = false;
     ssize_t n;
     do {
-        n = ::read(u.fd, u.buffer + u.end, u.capacity - u.end);
+        n = ::read(u.fd, u.buffer + u.end, room);
     } while (n < 0 && errno == EINTR);
     if (n < 0) raise_system(errno, "READ", u.unit, u.name, u.line + 1);
     if (n == 0) {
@@ -193,6 +197,7 @@ void reposition(in_unit& u, std::int64_t target, const char* operation) {
     u.begin = 0;
     u.end = 0;
     u.at_end = false;
+    u.after_seek = true;
 }
 
 void read_exactly_at(const in_unit& u, char* into, std::size_t count, std::int64_t offset) {

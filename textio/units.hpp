@@ -22,6 +22,7 @@ struct in_unit {
     std::int64_t last_record_start = -1;  // file offset of the record last read
     long line = 0;                        // number of the record last read (1 for the first)
     bool at_end = false;                  // the source has no more bytes to give
+    bool after_seek = false;              // the next read is the first after a seek
 };
 
 // An output file or standard output.
