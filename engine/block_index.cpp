@@ -5,11 +5,6 @@
 namespace engine {
 namespace {
 
-// An identifier with very many blocks is looked up no further than this; past it the
-// search reads on, so that a file of two interleaved stations costs no more than without
-// an index.
-constexpr int max_chain_steps = 4096;
-
 bool room_for_one_more(block_index& x, std::int64_t offset) {
     if (x.entries.size() < x.cap) return true;
     // Everything before this block start is described; nothing from it on will be.
@@ -19,17 +14,8 @@ bool room_for_one_more(block_index& x, std::int64_t offset) {
 }
 
 void add_entry(block_index& x, const index_entry& entry) {
-    const auto index = static_cast<std::uint32_t>(x.entries.size());
+    if (entry.barrier) x.barriers.push_back(static_cast<std::uint32_t>(x.entries.size()));
     x.entries.push_back(entry);
-    if (entry.barrier) {
-        x.barriers.push_back(index);
-        return;
-    }
-    const auto [chain, added] = x.by_id.try_emplace(entry.id, block_index::id_chain{index, index});
-    if (!added) {
-        x.entries[chain->second.last].next_of_id = index;
-        chain->second.last = index;
-    }
 }
 
 bool is_new(const block_index& x, std::int64_t offset) { return x.started && !x.full && offset >= x.known_end; }
@@ -42,18 +28,24 @@ std::size_t entry_at_or_before(const block_index& x, std::int64_t offset) {
     return static_cast<std::size_t>(after - x.entries.begin()) - 1;
 }
 
-// The first entry of `wanted` after `offset`: entries.size() when there is none, no_entry
-// when the chain is too long to follow.
+void sort_by_id(block_index& x) {
+    x.by_id.clear();
+    for (std::size_t k = 0; k < x.entries.size(); ++k)
+        if (!x.entries[k].barrier) x.by_id.push_back(static_cast<std::uint32_t>(k));
+    // Entries are in offset order, so their indices order the blocks of one identifier.
+    std::sort(x.by_id.begin(), x.by_id.end(), [&x](std::uint32_t a, std::uint32_t b) {
+        return x.entries[a].id != x.entries[b].id ? x.entries[a].id < x.entries[b].id : a < b;
+    });
+}
+
+// The first entry of `wanted` after `offset` (entries.size() when there is none).
 std::size_t first_of_id_after(const block_index& x, std::int32_t wanted, std::int64_t offset) {
-    const auto chain = x.by_id.find(wanted);
-    if (chain == x.by_id.end()) return x.entries.size();
-    std::uint32_t k = chain->second.first;
-    for (int steps = 0; k != no_entry; ++steps) {
-        if (steps == max_chain_steps) return no_entry;
-        if (x.entries[k].offset > offset) return k;
-        k = x.entries[k].next_of_id;
-    }
-    return x.entries.size();
+    const auto found = std::lower_bound(x.by_id.begin(), x.by_id.end(), wanted, [&](std::uint32_t k, std::int32_t id) {
+        const index_entry& e = x.entries[k];
+        return e.id < id || (e.id == id && e.offset <= offset);
+    });
+    if (found == x.by_id.end() || x.entries[*found].id != wanted) return x.entries.size();
+    return *found;
 }
 
 // The first barrier after `offset` (entries.size() when there is none).
@@ -78,7 +70,7 @@ void note_plain_record(block_index& x, std::int64_t offset, long line, std::int3
     if (!is_new(x, offset)) return;
     if (x.last_kind == last_record_kind::plain && id == x.last_id) return;
     if (!room_for_one_more(x, offset)) return;
-    add_entry(x, {offset, line, id, no_entry, false});
+    add_entry(x, {offset, line, id, false});
     x.last_kind = last_record_kind::plain;
     x.last_id = id;
 }
@@ -86,7 +78,7 @@ void note_plain_record(block_index& x, std::int64_t offset, long line, std::int3
 void note_general_record(block_index& x, std::int64_t offset, long line) {
     if (!is_new(x, offset) || x.last_kind == last_record_kind::general) return;
     if (!room_for_one_more(x, offset)) return;
-    add_entry(x, {offset, line, 0, no_entry, true});
+    add_entry(x, {offset, line, 0, true});
     x.last_kind = last_record_kind::general;
 }
 
@@ -108,23 +100,27 @@ void note_end_of_file(block_index& x, std::int64_t at, std::int64_t last_record_
     x.final_record_line = line;
 }
 
-index_jump jump_for(const block_index& x, std::int64_t at, std::int32_t wanted) {
+index_jump jump_for(block_index& x, std::int64_t at, std::int32_t wanted) {
     if (!x.started || at < x.first_offset || at >= x.known_end) return {};
     const std::size_t here = entry_at_or_before(x, at);
     if (here == x.entries.size() || x.entries[here].barrier || x.entries[here].id == wanted) return {};
-    const std::size_t found = first_of_id_after(x, wanted, at);
-    if (found == no_entry) return {};
     const std::size_t barrier = first_barrier_after(x, at);
     std::int64_t stop = x.known_end;
     if (barrier < x.entries.size()) stop = std::min(stop, x.entries[barrier].offset);
-    if (found < x.entries.size() && x.entries[found].offset < stop) return jump_to(x.entries[found]);
+    // Right after a block the reader stands on the next block's first record, in the last
+    // block before `stop`: no other block start lies ahead, so no sort is needed.
+    const bool blocks_ahead = here + 1 < x.entries.size() && x.entries[here + 1].offset < stop;
+    if (blocks_ahead) {
+        if (x.by_id.size() + x.barriers.size() != x.entries.size()) sort_by_id(x);
+        const std::size_t found = first_of_id_after(x, wanted, at);
+        if (found < x.entries.size() && x.entries[found].offset < stop) return jump_to(x.entries[found]);
+    }
     // Reading goes on at a plain record, which sets every value an empty field may take.
     if (stop == x.known_end && x.reaches_end)
         return x.final_record_offset > at ? index_jump{true, x.final_record_offset, x.final_record_line} : index_jump{};
+    if (!blocks_ahead) return {};
     // The records from the last block start before `stop` on are read again.
-    const std::size_t last = entry_at_or_before(x, stop - 1);
-    if (last == x.entries.size() || last == here || x.entries[last].offset <= at) return {};
-    return jump_to(x.entries[last]);
+    return jump_to(x.entries[entry_at_or_before(x, stop - 1)]);
 }
 
 }  // namespace engine

@@ -6,7 +6,6 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
-#include <unordered_map>
 #include <vector>
 
 namespace engine {
@@ -22,7 +21,6 @@ struct index_entry {
     std::int64_t offset = 0;
     long line = 0;  // the record's number in the file
     std::int32_t id = 0;
-    std::uint32_t next_of_id = 0;  // the next entry of the same identifier, or no_entry
     bool barrier = false;
 };
 
@@ -42,14 +40,11 @@ struct block_index {
     long final_record_line = 0;
     std::vector<index_entry> entries;     // in offset order
     std::vector<std::uint32_t> barriers;  // entries that are barriers, in offset order
-    struct id_chain {
-        std::uint32_t first = 0;
-        std::uint32_t last = 0;
-    };
-    std::unordered_map<std::int32_t, id_chain> by_id;
+    // The block starts by identifier, then offset: sorted when a search first needs them.
+    // Searches can jump only after a rewind, that is once the whole file was read, so the
+    // entries rarely grow after that and the sort is made about once.
+    std::vector<std::uint32_t> by_id;
 };
-
-inline constexpr std::uint32_t no_entry = 0xFFFFFFFFu;
 
 // The index starts at the first record of the file, at `offset`.
 void start_index(block_index& x, std::int64_t offset);
@@ -81,6 +76,6 @@ struct index_jump {
 // or the last block start before the first stretch the index cannot answer for (the last
 // record, when that stretch is the end of the file). No jump
 // when the record at `at` is itself undescribed or `wanted`'s.
-index_jump jump_for(const block_index& x, std::int64_t at, std::int32_t wanted);
+index_jump jump_for(block_index& x, std::int64_t at, std::int32_t wanted);
 
 }  // namespace engine

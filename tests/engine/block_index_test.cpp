@@ -45,27 +45,27 @@ void expect_jump(const engine::index_jump& j, long number) {
 const std::vector<file_record> two_blocks_of_7 = {{5}, {5}, {7}, {7}, {6}, {7}, {8}, {8}};
 
 TEST(block_index, goes_to_the_first_block_after_the_position) {
-    const engine::block_index x = read_in_order(two_blocks_of_7, 100, false);
+    engine::block_index x = read_in_order(two_blocks_of_7, 100, false);
     expect_jump(engine::jump_for(x, offset_of(1), 7), 3);
     expect_jump(engine::jump_for(x, offset_of(5), 7), 6);
     expect_jump(engine::jump_for(x, offset_of(1), 8), 7);
 }
 
 TEST(block_index, reads_on_where_the_record_is_the_wanted_ones) {
-    const engine::block_index x = read_in_order(two_blocks_of_7, 100, false);
+    engine::block_index x = read_in_order(two_blocks_of_7, 100, false);
     EXPECT_FALSE(engine::jump_for(x, offset_of(3), 7).jump);
     EXPECT_FALSE(engine::jump_for(x, offset_of(4), 7).jump);  // inside the block
 }
 
 TEST(block_index, without_the_block_goes_to_the_last_block_start_before_the_known_end) {
-    const engine::block_index x = read_in_order(two_blocks_of_7, 100, false);
+    engine::block_index x = read_in_order(two_blocks_of_7, 100, false);
     expect_jump(engine::jump_for(x, offset_of(1), 9), 7);
     EXPECT_FALSE(engine::jump_for(x, offset_of(7), 9).jump);
     EXPECT_FALSE(engine::jump_for(x, offset_of(9), 9).jump);  // not read yet
 }
 
 TEST(block_index, at_the_end_of_the_file_goes_to_the_last_record) {
-    const engine::block_index x = read_in_order(two_blocks_of_7, 100, true);
+    engine::block_index x = read_in_order(two_blocks_of_7, 100, true);
     expect_jump(engine::jump_for(x, offset_of(1), 9), 8);
     expect_jump(engine::jump_for(x, offset_of(7), 9), 8);
     EXPECT_FALSE(engine::jump_for(x, offset_of(8), 9).jump);
@@ -75,7 +75,7 @@ TEST(block_index, stops_before_records_read_by_the_general_rules) {
     // Record 5 has an empty field: whatever follows is read again from 7's block start,
     // whose record gives every value.
     const std::vector<file_record> records = {{5}, {5}, {7}, {7}, {8, false}, {8}, {9}, {9}};
-    const engine::block_index x = read_in_order(records, 100, true);
+    engine::block_index x = read_in_order(records, 100, true);
     expect_jump(engine::jump_for(x, offset_of(1), 9), 3);
     expect_jump(engine::jump_for(x, offset_of(1), 7), 3);
     EXPECT_FALSE(engine::jump_for(x, offset_of(5), 9).jump);
@@ -84,7 +84,7 @@ TEST(block_index, stops_before_records_read_by_the_general_rules) {
 
 TEST(block_index, past_its_cap_describes_nothing_more) {
     const std::vector<file_record> records = {{1}, {2}, {2}, {3}, {4}, {5}};
-    const engine::block_index x = read_in_order(records, 3, true);
+    engine::block_index x = read_in_order(records, 3, true);
     EXPECT_EQ(x.entries.size(), 3u);
     EXPECT_EQ(x.known_end, offset_of(5));
     expect_jump(engine::jump_for(x, offset_of(1), 3), 4);
@@ -93,7 +93,7 @@ TEST(block_index, past_its_cap_describes_nothing_more) {
 }
 
 TEST(block_index, with_a_cap_of_0_never_jumps) {
-    const engine::block_index x = read_in_order(two_blocks_of_7, 0, true);
+    engine::block_index x = read_in_order(two_blocks_of_7, 0, true);
     EXPECT_TRUE(x.entries.empty());
     EXPECT_FALSE(engine::jump_for(x, offset_of(1), 7).jump);
     EXPECT_FALSE(engine::jump_for(x, offset_of(1), 9).jump);
