@@ -993,7 +993,10 @@ TEST(engine_memory, long_lines_are_read_with_bounded_memory) {
         t::qualifying_stations(e.qualifying) + e.terminal + t::closing(e.saved);
     run_outcome outcome = run_in(dir, e.answers);
     check_outcome(outcome, e.answers, expected_out, e.series, e.coordinates);
+#if !defined(VARNEX_SANITIZED)
+    // AddressSanitizer keeps freed memory aside for a while, so its runs are not measured.
     EXPECT_LT(outcome.result.peak_rss_kb, 40 * 1024) << "peak resident set in KiB";
+#endif
     finish(dir);
 }
 
