@@ -1,5 +1,6 @@
 // The observation reader: finds one station's block of records in data.txt at a time, by
 // a forward scan with a rewind to the top when the station is not met before the end.
+// Stretches read before are not read again where the block index can answer for them.
 #pragma once
 #include <cstdint>
 #include <vector>
