@@ -190,7 +190,8 @@ make_scratch_archive() {
         long-record)
             # shellcheck disable=SC2086
             "$generator" --out "$long_archive.base" --stations 1000 $common_options > /dev/null || fail "the generator failed"
-            mkdir -p "$long_archive" && mv "$long_archive.base/site_summary.txt" "$long_archive/" || fail "cannot move the catalogue"
+            mkdir -p "$long_archive" || fail "cannot create $long_archive"
+            mv "$long_archive.base/site_summary.txt" "$long_archive/" || fail "cannot move the catalogue"
             {
                 head -n 112 "$long_archive.base/data.txt" | head -c -1
                 head -c "$long_record_bytes" /dev/zero | tr '\0' ' '
