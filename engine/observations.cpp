@@ -179,53 +179,69 @@ bool next_record_for(textio::in_unit& unit, observation_reader& r, std::int32_t 
 
 // Moves data.txt past records taken quickly; the values they held are converted only if
 // the next record needs them.
-void pass_records(textio::in_unit& unit, observation_reader& r, const skim_result& skimmed) {
+void pass_records(textio::in_unit& unit, observation_reader& r, const textio::record_window& w,
+                  const skim_result& skimmed) {
     if (skimmed.records == 0) return;
-    textio::pass_buffered_records(unit, skimmed.bytes, skimmed.records, skimmed.last_record_offset);
+    textio::pass_window_records(unit, w, skimmed.bytes, skimmed.records, skimmed.last_record_offset);
     r.values_stale = true;
 }
 
-// Passes over the buffered records of other stations that can be judged quickly. Records
-// judged before (a search after a rewind reads them again) need only their identifiers.
-void pass_other_stations(textio::in_unit& unit, observation_reader& r, const wanted_digits& digits) {
-    if (const std::int64_t reach = judged_from(r, textio::input_offset(unit))) {
-        const std::string_view text = textio::buffered_bytes(unit);
-        const auto judged =
-            static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(text.size()), reach));
-        pass_records(unit, r, skim_judged_records(text.substr(0, judged), digits));
-    }
-    const std::int64_t from = textio::input_offset(unit);
-    const long line = unit.line;
-    const std::string_view text = textio::buffered_bytes(unit);
-    const bool indexing = !r.index.full && from + static_cast<std::int64_t>(text.size()) > r.index.known_end;
-    r.starts.clear();
-    const skim_result skimmed = skim_other_stations(text, digits, indexing ? &r.starts : nullptr);
-    for (const record_start& s : r.starts)
-        note_plain_record(r.index, from + static_cast<std::int64_t>(s.offset), line + s.record + 1,
-                          identifier_at(text.substr(s.offset)));
-    note_reached(r.index, from, from + static_cast<std::int64_t>(skimmed.bytes));
-    note_judged(r, from, skimmed.bytes);
-    pass_records(unit, r, skimmed);
+// Records judged before (a search after a rewind reads them again) need only their
+// identifiers.
+void pass_judged_again(textio::in_unit& unit, observation_reader& r, const wanted_digits& digits) {
+    const std::int64_t reach = judged_from(r, textio::input_offset(unit));
+    if (reach == 0) return;
+    const textio::record_window w = textio::next_window(unit);
+    const auto judged =
+        static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(w.bytes.size()), reach));
+    pass_records(unit, r, w, skim_judged_records(w.bytes.substr(0, judged), digits));
 }
 
-// Reads the buffered plain records of the block being collected; true when a record of
-// another station was read and ends the block.
+// Judges the records of a window quickly, noting the block starts the index lacks.
+skim_result skim_window(observation_reader& r, const textio::record_window& w, const wanted_digits& digits) {
+    const bool indexing = !r.index.full && w.offset + static_cast<std::int64_t>(w.bytes.size()) > r.index.known_end;
+    r.starts.clear();
+    const skim_result skimmed = skim_other_stations(w.bytes, digits, indexing ? &r.starts : nullptr);
+    for (const record_start& s : r.starts)
+        note_plain_record(r.index, w.offset + static_cast<std::int64_t>(s.offset), w.line + s.record + 1,
+                          identifier_at(w.bytes.substr(s.offset)));
+    note_reached(r.index, w.offset, w.offset + static_cast<std::int64_t>(skimmed.bytes));
+    note_judged(r, w.offset, skimmed.bytes);
+    return skimmed;
+}
+
+// Passes over the records of other stations that can be judged quickly, window after
+// window, up to a record left to the record reader.
+void pass_other_stations(textio::in_unit& unit, observation_reader& r, const wanted_digits& digits) {
+    for (;;) {
+        pass_judged_again(unit, r, digits);
+        const textio::record_window w = textio::next_window(unit);
+        const skim_result skimmed = skim_window(r, w, digits);
+        pass_records(unit, r, w, skimmed);
+        if (w.bytes.empty() || skimmed.bytes < w.bytes.size()) return;
+    }
+}
+
+// Reads the plain records of the block being collected, window after window; true when a
+// record of another station was read and ends the block.
 bool gather_block_records(textio::in_unit& unit, observation_reader& r, station_table& table, std::int32_t row,
                           const wanted_digits& digits) {
-    const std::int64_t from = textio::input_offset(unit);
-    const std::string_view text = textio::buffered_bytes(unit);
-    const gather_result gathered = gather_wanted_records(text, digits, r.block_dates, r.block_values);
-    if (gathered.records == 0) return false;
-    if (gathered.ended_by_other_station)
-        note_plain_record(r.index, from + static_cast<std::int64_t>(gathered.last_record_offset),
-                          unit.line + gathered.records, identifier_at(text.substr(gathered.last_record_offset)));
-    note_reached(r.index, from, from + static_cast<std::int64_t>(gathered.bytes));
-    note_judged(r, from, gathered.bytes);
-    textio::pass_buffered_records(unit, gathered.bytes, gathered.records, gathered.last_record_offset);
-    r.values_stale = true;
-    r.block_count = static_cast<std::int32_t>(r.block_dates.size());
-    table.last_year[row] = textio::truncate_to_int32(r.block_dates.back());
-    return gathered.ended_by_other_station;
+    for (;;) {
+        const textio::record_window w = textio::next_window(unit);
+        const gather_result gathered = gather_wanted_records(w.bytes, digits, r.block_dates, r.block_values);
+        if (gathered.records == 0) return false;
+        if (gathered.ended_by_other_station)
+            note_plain_record(r.index, w.offset + static_cast<std::int64_t>(gathered.last_record_offset),
+                              w.line + gathered.records, identifier_at(w.bytes.substr(gathered.last_record_offset)));
+        note_reached(r.index, w.offset, w.offset + static_cast<std::int64_t>(gathered.bytes));
+        note_judged(r, w.offset, gathered.bytes);
+        textio::pass_window_records(unit, w, gathered.bytes, gathered.records, gathered.last_record_offset);
+        r.values_stale = true;
+        r.block_count = static_cast<std::int32_t>(r.block_dates.size());
+        table.last_year[row] = textio::truncate_to_int32(r.block_dates.back());
+        if (gathered.ended_by_other_station) return true;
+        if (gathered.bytes < w.bytes.size()) return false;
+    }
 }
 
 }  // namespace

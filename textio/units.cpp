@@ -325,13 +325,23 @@ void close_input(in_unit& u) {
 
 std::int64_t input_offset(const in_unit& u) { return u.buffer_offset + static_cast<std::int64_t>(u.begin); }
 
-std::string_view buffered_bytes(const in_unit& u) {
+record_window next_window(in_unit& u) {
     if (u.fd < 0) return {};
-    return {u.buffer + u.begin, u.end - u.begin};
+    for (;;) {
+        const char* first = u.buffer + u.begin;
+        const void* last_line_feed = ::memrchr(first, '\n', u.end - u.begin);
+        const std::size_t whole =
+            last_line_feed ? static_cast<std::size_t>(static_cast<const char*>(last_line_feed) - first) + 1 : 0;
+        if (whole > 0 || u.at_end || (u.begin == 0 && u.end == u.capacity))
+            return {{first, whole}, input_offset(u), u.line};
+        make_room(u);
+        fill_buffer(u);
+    }
 }
 
-void pass_buffered_records(in_unit& u, std::size_t bytes, long records, std::size_t last_record_offset) {
-    u.last_record_start = u.buffer_offset + static_cast<std::int64_t>(u.begin + last_record_offset);
+void pass_window_records(in_unit& u, const record_window& w, std::size_t bytes, long records,
+                         std::size_t last_record_offset) {
+    u.last_record_start = w.offset + static_cast<std::int64_t>(last_record_offset);
     u.begin += bytes;
     u.line += records;
 }

@@ -62,12 +62,23 @@ inline constexpr std::size_t input_slack = 64;
 // File offset of the reading position.
 std::int64_t input_offset(const in_unit& u);
 
-// The bytes buffered after the reading position (possibly none: this does not read).
-std::string_view buffered_bytes(const in_unit& u);
+// Whole records after the reading position, handed to a reader that scans them and says
+// how far it got (pass_window_records).
+struct record_window {
+    std::string_view bytes;   // whole records, each with its line feed, then input_slack readable bytes
+    std::int64_t offset = 0;  // file offset of the first
+    long line = 0;            // number of the record before the first
+};
 
-// Moves past the first `bytes` buffered bytes, which hold `records` whole records; the
+// The buffered whole records, reading more when none is buffered. Empty at the end of the
+// source and when the next record has no line feed within the buffer (a record longer
+// than the buffer, or a last line without line feed): next_raw_record reads those.
+record_window next_window(in_unit& u);
+
+// Moves past the first `bytes` bytes of the window, which hold `records` records; the
 // record at `last_record_offset` (within those bytes) becomes the record last read.
-void pass_buffered_records(in_unit& u, std::size_t bytes, long records, std::size_t last_record_offset);
+void pass_window_records(in_unit& u, const record_window& w, std::size_t bytes, long records,
+                         std::size_t last_record_offset);
 
 // Drops every CR and expands TABs of a raw record.
 void clean_record(std::string_view raw, std::string& record);
