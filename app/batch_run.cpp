@@ -75,8 +75,9 @@ bool output_places_usable(const batch_options& o) {
     return true;
 }
 
-engine::run_settings settings_of(const batch_options& o) {
+engine::run_settings settings_of(const batch_options& o, std::size_t index_cap) {
     engine::run_settings run;
+    run.index_cap = index_cap;
     static constexpr const char* tags[] = {"TAVEq", "TMAXq", "TMINq", "_TAVE"};
     run.data_type = o.data_type;
     std::memcpy(run.type_tag, tags[o.data_type - 1], sizeof run.type_tag);
@@ -320,7 +321,7 @@ void report_summary(const batch_options& o, const engine::extraction_summary& s,
 
 }  // namespace
 
-int run_batch(const batch_options& o) {
+int run_batch(const batch_options& o, std::size_t index_cap) {
     if (o.crosses_dateline && !o.quiet) {
         std::string west, east;
         engine::append_free_form_real(west, o.min_lon);
@@ -328,7 +329,7 @@ int run_batch(const batch_options& o) {
         say_error("the box crosses the 180th meridian: longitudes " + west + "..180 and -180.." + east);
     }
     if (!output_places_usable(o)) return 1;
-    const engine::run_settings run = settings_of(o);
+    const engine::run_settings run = settings_of(o, index_cap);
     batch_files f;
     try {
         f.catalogue_source =

@@ -1,13 +1,16 @@
 // A batch run: the extraction the command line describes, without a dialogue. It never
 // prompts, never reads standard input and never pauses.
 #pragma once
+#include <cstddef>
+
 #include "app/batch_options.hpp"
 
 namespace app {
 
 // Runs the extraction; returns the exit status: 0 on success (whether or not a station is
 // saved), 1 when the file system or the archive refuses, 128 plus the signal when SIGINT
-// or SIGTERM stopped it. Messages go to standard error.
-int run_batch(const batch_options& options);
+// or SIGTERM stopped it. Messages go to standard error. `index_cap` bounds the block index
+// of data.txt.
+int run_batch(const batch_options& options, std::size_t index_cap);
 
 }  // namespace app

@@ -3,6 +3,7 @@
 // arguments the run is described on the command line.
 #include <cerrno>
 #include <csignal>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -11,6 +12,7 @@
 #include "app/batch_run.hpp"
 #include "app/dialogue.hpp"
 #include "app/terminal_ops.hpp"
+#include "engine/block_index.hpp"
 #include "textio/failure.hpp"
 #include "textio/units.hpp"
 
@@ -30,8 +32,20 @@ int print(int fd, const std::string& text, int status) {
     return status;
 }
 
+// VARNEX_INDEX_CAP, a whole number, bounds the blocks of data.txt the reader remembers
+// (0: none, every search reads the file); tests set it to check both ways give the same.
+std::size_t index_cap_from_environment() {
+    const char* text = std::getenv("VARNEX_INDEX_CAP");
+    if (!text || *text == '\0') return engine::default_block_index_cap;
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long cap = std::strtoull(text, &end, 10);
+    if (*end != '\0' || errno != 0 || *text == '-') return engine::default_block_index_cap;
+    return static_cast<std::size_t>(cap);
+}
+
 // Every option is checked here, before any file is opened.
-int run_command_line(int argc, const char* const* argv) {
+int run_command_line(int argc, const char* const* argv, std::size_t index_cap) {
     const app::batch_outcome outcome = app::parse_batch_options(argc, argv);
     switch (outcome.action) {
         case app::batch_action::help:
@@ -39,11 +53,12 @@ int run_command_line(int argc, const char* const* argv) {
         case app::batch_action::usage_error: return print(2, outcome.text, outcome.exit_status);
         case app::batch_action::run: break;
     }
-    return app::run_batch(outcome.options);
+    return app::run_batch(outcome.options, index_cap);
 }
 
-int run_dialogue() {
+int run_dialogue(std::size_t index_cap) {
     app::dialogue_run run;
+    run.settings.index_cap = index_cap;
     try {
         const int status = app::run_dialogue(run);
         textio::close_all_units();
@@ -58,7 +73,8 @@ int run_dialogue() {
 int main(int argc, char** argv) {
     // A closed pipe on standard output is reported like any refused write, not a silent kill.
     std::signal(SIGPIPE, SIG_IGN);
-    const int status = argc > 1 ? run_command_line(argc, argv) : run_dialogue();
+    const std::size_t index_cap = index_cap_from_environment();
+    const int status = argc > 1 ? run_command_line(argc, argv, index_cap) : run_dialogue(index_cap);
     // Exit without running destructors of a run whose units the registry may still name.
     std::_Exit(status);
 }

@@ -9,6 +9,9 @@
 #   BENCH_QUICK=1     1,000 stations instead of 10,000, for a fast smoke run
 #   BENCH_COMPARE=DIR after the timed runs, copy each case's output files (and the terminal
 #                     output of one more, untimed run) into DIR/CASE/
+#   BENCH_CASES="..." only these cases (names as in the table), e.g. "full reversed"
+#   BENCH_BIG=0       leave out the two large cases (a 1 GB record, a 5 GB data.txt), which
+#                     are made on the fly under VARNEX_BENCH_DIR/scratch and removed after
 set -u
 export LC_ALL=C
 
@@ -37,6 +40,10 @@ case $runs in
 esac
 if [ "${BENCH_QUICK:-0}" = 1 ]; then stations=1000; else stations=10000; fi
 absent=10
+big=${BENCH_BIG:-1}
+# The 5 GB data.txt: 110,000 stations of 1332 records (about 36 bytes each).
+if [ "${BENCH_QUICK:-0}" = 1 ]; then big_stations=11000; else big_stations=110000; fi
+long_record_bytes=$((1024 * 1024 * 1024))
 compare_dir=${BENCH_COMPARE:-}
 if [ -n "$compare_dir" ]; then
     case $compare_dir in
@@ -124,10 +131,25 @@ stations_in_box() {
 # ---------------------------------------------------------------------------
 # Cases: name, archive, then the box as typed (max lat, min lat, max lon, min lon)
 
-case_names=(full narrow absent dialogue-only)
+case_names=(full reversed narrow absent dialogue-only)
+[ "$big" = 1 ] && case_names+=(long-record big-data)
+if [ -n "${BENCH_CASES:-}" ]; then
+    read -ra case_names <<< "$BENCH_CASES"
+fi
+scratch_dir=$bench_dir/scratch
+long_archive=$scratch_dir/long-record
+big_archive=$scratch_dir/big-data
 declare -A case_archive case_box
 case_archive[full]=$main_archive
 case_box[full]="90.00 -90.00 180.00 -180.00"
+# The same archive with the catalogue in the reverse order of data.txt.
+case_archive[reversed]=$main_archive
+case_box[reversed]="90.00 -90.00 180.00 -180.00"
+# The 1,000-station archive whose first record runs on for 1 GB of blanks.
+case_archive[long-record]=$long_archive
+case_box[long-record]="90.00 -90.00 180.00 -180.00"
+case_archive[big-data]=$big_archive
+case_box[big-data]="90.00 -90.00 180.00 -180.00"
 case_archive[narrow]=$main_archive
 case_box[narrow]="50.00 40.00 26.00 0.00"
 case_archive[absent]=$absent_archive
@@ -142,16 +164,54 @@ write_answers() {
     printf '%s\n' 1 '' "$max_lat" "$min_lat" "$max_lon" "$min_lon" T 1950 2000 T 0.1 1 > "$file"
 }
 
-# The run directory holds links to the archive's two files; varnex writes its output there.
+# The run directory holds links to the archive's two files (for `reversed`, a catalogue
+# with its stations in reverse order); varnex writes its output there.
 prepare_run_dir() {
-    local dir=$1 archive=$2 f
+    local dir=$1 archive=$2 name=$3 f
     mkdir -p "$dir" || fail "cannot create $dir"
     for f in site_summary.txt data.txt; do
         rm -f "$dir/$f"
         ln "$archive/$f" "$dir/$f" 2>/dev/null || ln -s "$archive/$f" "$dir/$f" || fail "cannot link $archive/$f"
     done
+    if [ "$name" = reversed ]; then
+        rm -f "$dir/site_summary.txt"
+        { head -n 60 "$archive/site_summary.txt" && tail -n +61 "$archive/site_summary.txt" | tac; } > "$dir/site_summary.txt" ||
+            fail "cannot write the reversed catalogue"
+    fi
     rm -f "$dir/$series_name" "$dir/$coords_name"
 }
+
+# The large archives are made just before their case and removed right after it.
+make_scratch_archive() {
+    local name=$1
+    rm -rf "${case_archive[$name]}"
+    mkdir -p "$scratch_dir" || fail "cannot create $scratch_dir"
+    case $name in
+        long-record)
+            # shellcheck disable=SC2086
+            "$generator" --out "$long_archive.base" --stations 1000 $common_options > /dev/null || fail "the generator failed"
+            mkdir -p "$long_archive" || fail "cannot create $long_archive"
+            mv "$long_archive.base/site_summary.txt" "$long_archive/" || fail "cannot move the catalogue"
+            {
+                head -n 112 "$long_archive.base/data.txt" | head -c -1
+                head -c "$long_record_bytes" /dev/zero | tr '\0' ' '
+                printf '\n'
+                tail -n +113 "$long_archive.base/data.txt"
+            } > "$long_archive/data.txt" || fail "cannot write the long record"
+            rm -rf "$long_archive.base"
+            ;;
+        big-data)
+            # shellcheck disable=SC2086
+            "$generator" --out "$big_archive" --stations "$big_stations" $common_options > /dev/null ||
+                fail "the generator failed"
+            ;;
+    esac
+}
+
+remove_scratch_archives() {
+    rm -rf "$long_archive" "$long_archive.base" "$big_archive" "$bench_dir/run/long-record" "$bench_dir/run/big-data"
+}
+trap remove_scratch_archives EXIT
 
 # Runs a command under /usr/bin/time -v with standard output discarded; sets `elapsed`
 # (seconds), `cpu` (user plus system seconds) and `rss_kb`. A non-zero exit status ends
@@ -197,7 +257,8 @@ for name in "${case_names[@]}"; do
     archive=${case_archive[$name]}
     read -r max_lat min_lat max_lon min_lon <<< "${case_box[$name]}"
     run_dir=$bench_dir/run/$name
-    prepare_run_dir "$run_dir" "$archive"
+    case $name in long-record | big-data) make_scratch_archive "$name" ;; esac
+    prepare_run_dir "$run_dir" "$archive" "$name"
     answers=$bench_dir/run/$name.answers
     write_answers "$answers" "$max_lat" "$min_lat" "$max_lon" "$min_lon"
     in_box[$name]=$(stations_in_box "$archive/site_summary.txt" "$max_lat" "$min_lat" "$max_lon" "$min_lon")
@@ -236,13 +297,27 @@ for name in "${case_names[@]}"; do
         "$varnex" < "$answers" > "$compare_dir/$name/stdout.txt" || fail "varnex failed in $run_dir"
         cp "$series_name" "$coords_name" "$compare_dir/$name/" || fail "cannot copy the output of $name"
     fi
+    case $name in long-record | big-data) cd "$bench_dir" && remove_scratch_archives ;; esac
 done
 
-expected_saved_full=${in_box[full]}
-expected_saved_absent=$((in_box[absent] - absent))
-[ "${saved[full]}" = "$expected_saved_full" ] || echo "warning: full case saved ${saved[full]} stations, expected $expected_saved_full"
-[ "${saved[absent]}" = "$expected_saved_absent" ] || echo "warning: absent case saved ${saved[absent]} stations, expected $expected_saved_absent"
-[ "${in_box[dialogue-only]}" = 0 ] || echo "warning: the dialogue-only box holds ${in_box[dialogue-only]} stations"
+ran() {
+    [ -n "${med_time[$1]:-}" ]
+}
+if ran full; then
+    [ "${saved[full]}" = "${in_box[full]}" ] || echo "warning: full case saved ${saved[full]} stations, expected ${in_box[full]}"
+fi
+if ran absent; then
+    [ "${saved[absent]}" = "$((in_box[absent] - absent))" ] ||
+        echo "warning: absent case saved ${saved[absent]} stations, expected $((in_box[absent] - absent))"
+fi
+if ran dialogue-only; then
+    [ "${in_box[dialogue-only]}" = 0 ] || echo "warning: the dialogue-only box holds ${in_box[dialogue-only]} stations"
+fi
+for name in reversed long-record big-data; do
+    if ran "$name" && [ "${saved[$name]}" != "${in_box[$name]}" ]; then
+        echo "warning: $name case saved ${saved[$name]} stations, expected ${in_box[$name]}"
+    fi
+done
 
 echo
 printf '%-14s %7s %6s %9s %7s %8s %8s %8s %13s\n' case in-box saved "median s" "cpu s" "MB/s" "wc -l s" "/wc" "peak RSS MiB"
@@ -253,11 +328,19 @@ for name in "${case_names[@]}"; do
         printf "%-14s %7d %6d %9.3f %7.2f %8s %8.3f %8.2f %13s\n", n, b, s, t, c, rate, w, t / w, m }'
 done
 echo
-passes=$((2 * absent))
-awk -v a="${med_time[absent]}" -v f="${med_time[full]}" -v p="$passes" -v k="$absent" -v w="${med_wc[absent]}" 'BEGIN {
-    per = (a - f) / p
-    printf "absent: %d stations missing from data.txt, %d extra full passes expected (two each)\n", k, p
-    printf "absent: (absent - full) / %d = %.3f s per extra pass = %.2f x wc -l\n", p, per, per / w }'
+if ran absent && ran full; then
+    passes=$((2 * absent))
+    awk -v a="${med_time[absent]}" -v f="${med_time[full]}" -v p="$passes" -v k="$absent" -v w="${med_wc[absent]}" 'BEGIN {
+        per = (a - f) / p
+        printf "absent: %d stations missing from data.txt, %d extra full passes expected (two each)\n", k, p
+        printf "absent: (absent - full) / %d = %.3f s per extra pass = %.2f x wc -l\n", p, per, per / w }'
+fi
+if ran reversed && ran full; then
+    awk -v r="${med_time[reversed]}" -v f="${med_time[full]}" 'BEGIN {
+        printf "reversed: the catalogue in the reverse order of data.txt takes %.2f x the full case\n", r / f }'
+fi
 echo "load average (1, 5, 15 min): ${load_before:-?} before, $(cut -d ' ' -f 1-3 /proc/loadavg 2>/dev/null) after"
-[ -n "$compare_dir" ] && echo "output files of the four cases saved in $compare_dir"
-awk -v f="${med_time[full]}" -v w="${med_wc[full]}" 'BEGIN { printf "full/wc ratio: %.2f\n", f / w }'
+[ -n "$compare_dir" ] && echo "output files of the cases saved in $compare_dir"
+if ran full; then
+    awk -v f="${med_time[full]}" -v w="${med_wc[full]}" 'BEGIN { printf "full/wc ratio: %.2f\n", f / w }'
+fi

@@ -112,6 +112,7 @@ station_verdict screen_station(const run_settings& run, const station_row& row, 
 extraction_summary extract_stations(const run_settings& run, archive& files, station_sink& sink) {
     pass_state state;
     extraction_summary summary;
+    state.reader.index.cap = run.index_cap;
     load_station_catalogue(run, files.catalogue, state.table);
     summary.qualifying = state.table.qualifying_count;
     sink.table_loaded(summary.qualifying);

@@ -48,6 +48,16 @@ void skip_header(textio::in_unit& unit) {
                 textio::failure_at(textio::failure_kind::end_of_file, "READ", unit.unit, unit.name, unit.line + 1));
 }
 
+// After a rewind: the header was read once without failure, so with the index on the
+// reading goes straight to the first record, where the header ended before.
+void pass_header_again(textio::in_unit& unit, const observation_reader& r) {
+    if (r.index.cap == 0) {
+        skip_header(unit);
+        return;
+    }
+    textio::seek_record(unit, r.index.first_offset, observations_header_lines + 1);
+}
+
 void store_record(observation_reader& r, float date, float value) {
     if (r.block_dates.capacity() < max_block_records) {
         r.block_dates.reserve(max_block_records);
@@ -94,6 +104,24 @@ bool opens_with_plain_digits(std::string_view record) {
     return n <= max_plain_identifier_digits && n < record.size() && is_blank(record[n]);
 }
 
+// The identifier of the plain record at the start of `text` (which runs on past it).
+std::int32_t identifier_at(std::string_view text) {
+    const std::size_t end = text.find('\n');
+    plain_number fields[4];
+    scan_plain_record(text.substr(0, end), fields);
+    return plain_identifier(fields[0]);
+}
+
+// Goes on where the index says a search for `wanted` gives the same result as reading
+// every record from here.
+void jump_by_index(textio::in_unit& unit, observation_reader& r, std::int32_t wanted) {
+    const index_jump jump = jump_for(r.index, textio::input_offset(unit), wanted);
+    if (!jump.jump) return;
+    textio::seek_record(unit, jump.offset, jump.line);
+    // The record there is a plain one: reading it gives every value an empty field takes.
+    r.values_stale = false;
+}
+
 // Notes that the records in [from, from + bytes) of the file were judged quickly. The
 // stretch being followed grows while such records follow on from it; a stretch that
 // starts elsewhere replaces it, and the longest stretch seen is kept as well.
@@ -127,6 +155,8 @@ bool next_record_for(textio::in_unit& unit, observation_reader& r, std::int32_t 
         if (opens_with_plain_digits(record))
             note_judged(r, from, static_cast<std::size_t>(textio::input_offset(unit) - from));
         id = plain_identifier(fields[0]);
+        note_plain_record(r.index, from, unit.line, id);
+        note_reached(r.index, from, textio::input_offset(unit));
         r.values_stale = true;
         if (id == wanted) {
             r.last_record.date = textio::plain_number_value(fields[2]);
@@ -136,49 +166,82 @@ bool next_record_for(textio::in_unit& unit, observation_reader& r, std::int32_t 
     }
     textio::step_back_record(unit);
     bring_values_up_to_date(unit, r);
+    const long line = unit.line + 1;
     bool more = false;
     read_general_record(unit, r.last_record, more);
     id = r.last_record.id;
+    if (more) {
+        note_general_record(r.index, from, line);
+        note_reached(r.index, from, textio::input_offset(unit));
+    }
     return more;
 }
 
 // Moves data.txt past records taken quickly; the values they held are converted only if
 // the next record needs them.
-void pass_records(textio::in_unit& unit, observation_reader& r, const skim_result& skimmed) {
+void pass_records(textio::in_unit& unit, observation_reader& r, const textio::record_window& w,
+                  const skim_result& skimmed) {
     if (skimmed.records == 0) return;
-    textio::pass_buffered_records(unit, skimmed.bytes, skimmed.records, skimmed.last_record_offset);
+    textio::pass_window_records(unit, w, skimmed.bytes, skimmed.records, skimmed.last_record_offset);
     r.values_stale = true;
 }
 
-// Passes over the buffered records of other stations that can be judged quickly. Records
-// judged before (a search after a rewind reads them again) need only their identifiers.
-void pass_other_stations(textio::in_unit& unit, observation_reader& r, const wanted_digits& digits) {
-    if (const std::int64_t reach = judged_from(r, textio::input_offset(unit))) {
-        const std::string_view text = textio::buffered_bytes(unit);
-        const auto judged =
-            static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(text.size()), reach));
-        pass_records(unit, r, skim_judged_records(text.substr(0, judged), digits));
-    }
-    const std::int64_t from = textio::input_offset(unit);
-    const skim_result skimmed = skim_other_stations(textio::buffered_bytes(unit), digits);
-    note_judged(r, from, skimmed.bytes);
-    pass_records(unit, r, skimmed);
+// Records judged before (a search after a rewind reads them again) need only their
+// identifiers.
+void pass_judged_again(textio::in_unit& unit, observation_reader& r, const wanted_digits& digits) {
+    const std::int64_t reach = judged_from(r, textio::input_offset(unit));
+    if (reach == 0) return;
+    const textio::record_window w = textio::next_window(unit);
+    const auto judged =
+        static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(w.bytes.size()), reach));
+    pass_records(unit, r, w, skim_judged_records(w.bytes.substr(0, judged), digits));
 }
 
-// Reads the buffered plain records of the block being collected; true when a record of
-// another station was read and ends the block.
+// Judges the records of a window quickly, noting the block starts the index lacks.
+skim_result skim_window(observation_reader& r, const textio::record_window& w, const wanted_digits& digits) {
+    const bool indexing = !r.index.full && w.offset + static_cast<std::int64_t>(w.bytes.size()) > r.index.known_end;
+    r.starts.clear();
+    const skim_result skimmed = skim_other_stations(w.bytes, digits, indexing ? &r.starts : nullptr);
+    for (const record_start& s : r.starts)
+        note_plain_record(r.index, w.offset + static_cast<std::int64_t>(s.offset), w.line + s.record + 1,
+                          identifier_at(w.bytes.substr(s.offset)));
+    note_reached(r.index, w.offset, w.offset + static_cast<std::int64_t>(skimmed.bytes));
+    note_judged(r, w.offset, skimmed.bytes);
+    return skimmed;
+}
+
+// Passes over the records of other stations that can be judged quickly, window after
+// window, up to a record left to the record reader.
+void pass_other_stations(textio::in_unit& unit, observation_reader& r, const wanted_digits& digits) {
+    for (;;) {
+        pass_judged_again(unit, r, digits);
+        const textio::record_window w = textio::next_window(unit);
+        const skim_result skimmed = skim_window(r, w, digits);
+        pass_records(unit, r, w, skimmed);
+        if (w.bytes.empty() || skimmed.bytes < w.bytes.size()) return;
+    }
+}
+
+// Reads the plain records of the block being collected, window after window; true when a
+// record of another station was read and ends the block.
 bool gather_block_records(textio::in_unit& unit, observation_reader& r, station_table& table, std::int32_t row,
                           const wanted_digits& digits) {
-    const std::int64_t from = textio::input_offset(unit);
-    const gather_result gathered =
-        gather_wanted_records(textio::buffered_bytes(unit), digits, r.block_dates, r.block_values);
-    if (gathered.records == 0) return false;
-    note_judged(r, from, gathered.bytes);
-    textio::pass_buffered_records(unit, gathered.bytes, gathered.records, gathered.last_record_offset);
-    r.values_stale = true;
-    r.block_count = static_cast<std::int32_t>(r.block_dates.size());
-    table.last_year[row] = textio::truncate_to_int32(r.block_dates.back());
-    return gathered.ended_by_other_station;
+    for (;;) {
+        const textio::record_window w = textio::next_window(unit);
+        const gather_result gathered = gather_wanted_records(w.bytes, digits, r.block_dates, r.block_values);
+        if (gathered.records == 0) return false;
+        if (gathered.ended_by_other_station)
+            note_plain_record(r.index, w.offset + static_cast<std::int64_t>(gathered.last_record_offset),
+                              w.line + gathered.records, identifier_at(w.bytes.substr(gathered.last_record_offset)));
+        note_reached(r.index, w.offset, w.offset + static_cast<std::int64_t>(gathered.bytes));
+        note_judged(r, w.offset, gathered.bytes);
+        textio::pass_window_records(unit, w, gathered.bytes, gathered.records, gathered.last_record_offset);
+        r.values_stale = true;
+        r.block_count = static_cast<std::int32_t>(r.block_dates.size());
+        table.last_year[row] = textio::truncate_to_int32(r.block_dates.back());
+        if (gathered.ended_by_other_station) return true;
+        if (gathered.bytes < w.bytes.size()) return false;
+    }
 }
 
 }  // namespace
@@ -206,10 +269,12 @@ block_outcome collect_station_block(observation_reader& r, station_table& table,
     r.block_values.clear();
     const std::int32_t wanted = table.station_id[row];
     const wanted_digits digits = digits_of(wanted);
+    if (!r.index.started) start_index(r.index, textio::input_offset(unit));
     std::int32_t id = 0;
     for (;;) {
         for (;;) {
             if (!r.block_found) {
+                jump_by_index(unit, r, wanted);
                 pass_other_stations(unit, r, digits);
             } else if (gather_block_records(unit, r, table, row, digits)) {
                 return block_outcome::ended_by_record;
@@ -230,12 +295,13 @@ block_outcome collect_station_block(observation_reader& r, station_table& table,
             table.last_year[row] = year;
             store_record(r, date, r.last_record.value);
         }
+        note_end_of_file(r.index, textio::input_offset(unit), unit.last_record_start, unit.line);
         if (r.block_found) return block_outcome::ended_by_eof;
         if (r.found_count >= table.qualifying_count) return block_outcome::no_block;
         ++r.rewind_count;
         bring_values_up_to_date(unit, r);
         textio::rewind_input(unit);
-        skip_header(unit);
+        pass_header_again(unit, r);
         if (r.rewind_count <= 1) continue;
         r.rewind_count = 0;
         return block_outcome::missing_reported;

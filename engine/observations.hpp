@@ -1,9 +1,12 @@
 // The observation reader: finds one station's block of records in data.txt at a time, by
 // a forward scan with a rewind to the top when the station is not met before the end.
+// Stretches read before are not read again where the block index can answer for them.
 #pragma once
 #include <cstdint>
 #include <vector>
 
+#include "engine/block_index.hpp"
+#include "engine/record_skim.hpp"
 #include "engine/stations.hpp"
 
 namespace engine {
@@ -44,6 +47,9 @@ struct observation_reader {
     // plain-digit identifiers: the one being followed and the longest seen.
     judged_stretch judged_current;
     judged_stretch judged_longest;
+    // Where the blocks read so far start, for the searches over them again.
+    block_index index;
+    std::vector<record_start> starts;  // scratch for the record judge
 };
 
 inline constexpr std::size_t max_block_records = 3600;

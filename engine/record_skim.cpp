@@ -178,12 +178,27 @@ inline float scanned_value(const char* s, const char* end) {
     return textio::plain_number_value(v, decimals, p[start] == '-');
 }
 
+// Made twice, with and without noting run starts, so that the loop that only passes over
+// records does not test for it.
+template <bool note_starts>
 [[gnu::target("avx2,bmi,bmi2,popcnt")]] skim_result skim_avx2(const char* text, std::size_t size,
-                                                              const wanted_digits& wanted) {
+                                                              const wanted_digits& wanted,
+                                                              std::vector<record_start>* starts) {
     skim_result result;
     std::size_t pos = 0;
     judged_line j;
-    while (pos < size && judge_line(text + pos, size - pos, j) && !is_wanted(j, wanted)) {
+    // The identifier's digit bytes, zero beyond its length, tell identifiers apart by
+    // themselves; no identifier has all zero bytes, so the first record is always a start.
+    // A record of the same identifier as the one before is not the wanted station's either.
+    std::uint64_t previous_bytes = 0;
+    std::uint16_t previous_more = 0;
+    while (pos < size && judge_line(text + pos, size - pos, j)) {
+        if (((j.id_bytes ^ previous_bytes) | (j.id_more ^ previous_more)) != 0) {
+            if (is_wanted(j, wanted)) break;
+            if constexpr (note_starts) starts->push_back({pos, result.records});
+            previous_bytes = j.id_bytes;
+            previous_more = j.id_more;
+        }
         result.last_record_offset = pos;
         pos += j.length + 1;
         ++result.records;
@@ -281,9 +296,13 @@ skim_result skim_judged_records([[maybe_unused]] std::string_view text, [[maybe_
     return {};
 }
 
-skim_result skim_other_stations([[maybe_unused]] std::string_view text, [[maybe_unused]] const wanted_digits& wanted) {
+skim_result skim_other_stations([[maybe_unused]] std::string_view text, [[maybe_unused]] const wanted_digits& wanted,
+                                [[maybe_unused]] std::vector<record_start>* starts) {
 #if VARNEX_SKIM_AVX2
-    if (wanted.usable && processor_can_skim()) return skim_avx2(text.data(), text.size(), wanted);
+    if (wanted.usable && processor_can_skim()) {
+        if (starts) return skim_avx2<true>(text.data(), text.size(), wanted, starts);
+        return skim_avx2<false>(text.data(), text.size(), wanted, nullptr);
+    }
 #endif
     return {};
 }

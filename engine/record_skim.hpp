@@ -34,10 +34,18 @@ struct skim_result {
     std::size_t last_record_offset = 0;  // where the last of them starts
 };
 
+// A record passed over whose identifier differs from the one before it (or the first).
+struct record_start {
+    std::size_t offset = 0;  // within the text skimmed
+    long record = 0;         // how many records before it were passed over
+};
+
 // Passes over the leading whole records of `text` that belong to other stations. `text`
 // must be followed by at least 64 readable bytes. Does nothing on a processor without
-// the needed instructions.
-skim_result skim_other_stations(std::string_view text, const wanted_digits& wanted);
+// the needed instructions. With `starts`, the records that start a run of one identifier
+// are appended to it.
+skim_result skim_other_stations(std::string_view text, const wanted_digits& wanted,
+                                std::vector<record_start>* starts = nullptr);
 
 // Passes over the leading whole records of `text` up to the first that opens with the
 // wanted identifier. Only for records already judged plain, with plain-digit identifiers,

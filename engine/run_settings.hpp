@@ -1,8 +1,10 @@
 // The settings of one run, filled by the dialogue or the command line and read by the
 // station engine, and the archive's two open input files.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
+#include "engine/block_index.hpp"
 #include "textio/units.hpp"
 
 namespace engine {
@@ -29,6 +31,8 @@ struct run_settings {
     // cell as the previous use left it.
     bool confirm_answer = false;
     std::int32_t reject_answer = 0;
+    // How many block starts of data.txt the reader may remember.
+    std::size_t index_cap = default_block_index_cap;
 };
 
 // The files of a run, by unit number.

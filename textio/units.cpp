@@ -18,6 +18,8 @@ namespace {
 
 constexpr std::size_t initial_input_capacity = 256 * 1024;
 constexpr std::size_t output_flush_size = 64 * 1024;
+// The first read after a seek: a search that jumps to a block often needs only that block.
+constexpr std::size_t read_after_seek = 64 * 1024;
 constexpr std::size_t back_scan_chunk = 64 * 1024;
 constexpr int max_open_units = 64;
 constexpr int tab_stop = 8;
@@ -88,6 +90,8 @@ void start_input(in_unit& u, int unit, int fd, std::string_view name, std::int64
 void release_input(in_unit& u) {
     std::free(u.buffer);
     u.buffer = nullptr;
+    std::free(u.long_record);
+    u.long_record = nullptr;
     u.capacity = 0;
     u.begin = 0;
     u.end = 0;
@@ -95,32 +99,26 @@ void release_input(in_unit& u) {
     u.at_end = true;
 }
 
-// Makes room at the end of the buffer for more bytes of the record that starts at `begin`:
-// bytes already consumed are dropped, and the buffer grows only when that record alone
-// fills it. Returns how far the kept bytes moved towards the front.
+// Makes room at the end of the buffer for more bytes of the record that starts at `begin`
+// by dropping the bytes already consumed. Returns how far the kept bytes moved towards the
+// front.
 std::size_t make_room(in_unit& u) {
-    if (u.end < u.capacity) return 0;
-    if (u.begin > 0) {
-        const std::size_t shift = u.begin;
-        std::memmove(u.buffer, u.buffer + shift, u.end - shift);
-        u.buffer_offset += static_cast<std::int64_t>(shift);
-        u.end -= shift;
-        u.begin = 0;
-        return shift;
-    }
-    const std::size_t grown = u.capacity * 2;
-    char* bigger = static_cast<char*>(std::realloc(u.buffer, grown + input_slack));
-    if (!bigger) raise_system(ENOMEM, "READ", u.unit, u.name, u.line + 1);
-    u.buffer = bigger;
-    u.capacity = grown;
-    return 0;
+    if (u.end < u.capacity || u.begin == 0) return 0;
+    const std::size_t shift = u.begin;
+    std::memmove(u.buffer, u.buffer + shift, u.end - shift);
+    u.buffer_offset += static_cast<std::int64_t>(shift);
+    u.end -= shift;
+    u.begin = 0;
+    return shift;
 }
 
 // One read: a terminal gives what has been typed, so this never waits beyond one line.
 void fill_buffer(in_unit& u) {
+    const std::size_t room = u.after_seek ? std::min(u.capacity - u.end, read_after_seek) : u.capacity - u.end;
+    u.after_seek = false;
     ssize_t n;
     do {
-        n = ::read(u.fd, u.buffer + u.end, u.capacity - u.end);
+        n = ::read(u.fd, u.buffer + u.end, room);
     } while (n < 0 && errno == EINTR);
     if (n < 0) raise_system(errno, "READ", u.unit, u.name, u.line + 1);
     if (n == 0) {
@@ -134,6 +132,44 @@ bool take_record(in_unit& u, std::size_t stop, std::size_t next, std::string_vie
     record = std::string_view(u.buffer + u.begin, stop - u.begin);
     u.last_record_start = u.buffer_offset + static_cast<std::int64_t>(u.begin);
     u.begin = next;
+    ++u.line;
+    return true;
+}
+
+// Appends bytes of a long record to its kept start, up to max_record_bytes.
+void keep_record_bytes(in_unit& u, const char* bytes, std::size_t count, std::size_t& kept) {
+    const std::size_t taken = std::min(count, max_record_bytes - kept);
+    std::memcpy(u.long_record + kept, bytes, taken);
+    kept += taken;
+}
+
+// A record that fills the whole buffer without a line feed: its start is kept aside and
+// the rest is read through the buffer and dropped, up to the line feed or the end of the
+// source, so the memory used stays the same for any length of line.
+bool take_long_record(in_unit& u, std::string_view& record) {
+    if (!u.long_record) {
+        u.long_record = static_cast<char*>(std::malloc(max_record_bytes + input_slack));
+        if (!u.long_record) raise_system(ENOMEM, "READ", u.unit, u.name, u.line + 1);
+    }
+    const std::int64_t start = u.buffer_offset + static_cast<std::int64_t>(u.begin);
+    std::size_t kept = 0;
+    for (;;) {
+        const void* found = std::memchr(u.buffer + u.begin, '\n', u.end - u.begin);
+        if (found) {
+            const std::size_t stop = static_cast<std::size_t>(static_cast<const char*>(found) - u.buffer);
+            keep_record_bytes(u, u.buffer + u.begin, stop - u.begin, kept);
+            u.begin = stop + 1;
+            break;
+        }
+        keep_record_bytes(u, u.buffer + u.begin, u.end - u.begin, kept);
+        u.buffer_offset += static_cast<std::int64_t>(u.end);
+        u.begin = 0;
+        u.end = 0;
+        if (u.at_end) break;
+        fill_buffer(u);
+    }
+    record = std::string_view(u.long_record, kept);
+    u.last_record_start = start;
     ++u.line;
     return true;
 }
@@ -153,6 +189,7 @@ void reposition(in_unit& u, std::int64_t target, const char* operation) {
     u.begin = 0;
     u.end = 0;
     u.at_end = false;
+    u.after_seek = true;
 }
 
 void read_exactly_at(const in_unit& u, char* into, std::size_t count, std::int64_t offset) {
@@ -293,13 +330,23 @@ void close_input(in_unit& u) {
 
 std::int64_t input_offset(const in_unit& u) { return u.buffer_offset + static_cast<std::int64_t>(u.begin); }
 
-std::string_view buffered_bytes(const in_unit& u) {
+record_window next_window(in_unit& u) {
     if (u.fd < 0) return {};
-    return {u.buffer + u.begin, u.end - u.begin};
+    for (;;) {
+        const char* first = u.buffer + u.begin;
+        const void* last_line_feed = ::memrchr(first, '\n', u.end - u.begin);
+        const std::size_t whole =
+            last_line_feed ? static_cast<std::size_t>(static_cast<const char*>(last_line_feed) - first) + 1 : 0;
+        if (whole > 0 || u.at_end || (u.begin == 0 && u.end == u.capacity))
+            return {{first, whole}, input_offset(u), u.line};
+        make_room(u);
+        fill_buffer(u);
+    }
 }
 
-void pass_buffered_records(in_unit& u, std::size_t bytes, long records, std::size_t last_record_offset) {
-    u.last_record_start = u.buffer_offset + static_cast<std::int64_t>(u.begin + last_record_offset);
+void pass_window_records(in_unit& u, const record_window& w, std::size_t bytes, long records,
+                         std::size_t last_record_offset) {
+    u.last_record_start = w.offset + static_cast<std::int64_t>(last_record_offset);
     u.begin += bytes;
     u.line += records;
 }
@@ -320,6 +367,7 @@ bool next_raw_record(in_unit& u, std::string_view& record) {
             if (u.begin == u.end) return false;
             return take_record(u, u.end, u.end, record);
         }
+        if (u.begin == 0 && u.end == u.capacity) return take_long_record(u, record);
         scan -= make_room(u);
         fill_buffer(u);
     }
@@ -365,6 +413,13 @@ void step_back_record(in_unit& u) {
     const std::int64_t start = u.last_record_start >= 0 ? u.last_record_start : previous_record_start(u);
     reposition(u, start, "BACKSPACE");
     --u.line;
+    u.last_record_start = -1;
+}
+
+void seek_record(in_unit& u, std::int64_t offset, long line) {
+    if (u.fd < 0) return;
+    reposition(u, offset, "READ");
+    u.line = line - 1;
     u.last_record_start = -1;
 }
 

@@ -13,14 +13,16 @@ struct in_unit {
     int unit = 0;  // terminal_unit for standard input
     int fd = -1;
     std::string name;        // file name for reports ("standard input" for the terminal)
-    char* buffer = nullptr;  // holds whole records: grows only for a record longer than it
+    char* buffer = nullptr;  // a fixed window of the file: it never grows
     std::size_t capacity = 0;
+    char* long_record = nullptr;          // the kept start of a record longer than the buffer
     std::size_t begin = 0;                // next unread byte
     std::size_t end = 0;                  // end of valid bytes
     std::int64_t buffer_offset = 0;       // file offset of buffer[0]
     std::int64_t last_record_start = -1;  // file offset of the record last read
     long line = 0;                        // number of the record last read (1 for the first)
     bool at_end = false;                  // the source has no more bytes to give
+    bool after_seek = false;              // the next read is the first after a seek
 };
 
 // An output file or standard output.
@@ -45,9 +47,14 @@ void open_input(in_unit& u, int unit, std::string_view name);
 void attach_standard_input(in_unit& u);
 void close_input(in_unit& u);
 
-// Next record as raw bytes (line feed removed, nothing else changed); the view stays
-// valid until the next call on the unit. Returns false when the source has no more
-// records. A last line without line feed is a record.
+// A record is kept up to this many bytes; the rest of a longer line is read and dropped,
+// so that memory does not follow the length of a line (a header line needs 88 characters,
+// a record its first four values).
+inline constexpr std::size_t max_record_bytes = 4 * 1024 * 1024;
+
+// Next record as raw bytes (line feed removed, nothing else changed, cut to
+// max_record_bytes); the view stays valid until the next call on the unit. Returns false
+// when the source has no more records. A last line without line feed is a record.
 bool next_raw_record(in_unit& u, std::string_view& record);
 
 // Next record with every carriage return dropped and each TAB expanded to the next
@@ -61,12 +68,23 @@ inline constexpr std::size_t input_slack = 64;
 // File offset of the reading position.
 std::int64_t input_offset(const in_unit& u);
 
-// The bytes buffered after the reading position (possibly none: this does not read).
-std::string_view buffered_bytes(const in_unit& u);
+// Whole records after the reading position, handed to a reader that scans them and says
+// how far it got (pass_window_records).
+struct record_window {
+    std::string_view bytes;   // whole records, each with its line feed, then input_slack readable bytes
+    std::int64_t offset = 0;  // file offset of the first
+    long line = 0;            // number of the record before the first
+};
 
-// Moves past the first `bytes` buffered bytes, which hold `records` whole records; the
+// The buffered whole records, reading more when none is buffered. Empty at the end of the
+// source and when the next record has no line feed within the buffer (a record longer
+// than the buffer, or a last line without line feed): next_raw_record reads those.
+record_window next_window(in_unit& u);
+
+// Moves past the first `bytes` bytes of the window, which hold `records` records; the
 // record at `last_record_offset` (within those bytes) becomes the record last read.
-void pass_buffered_records(in_unit& u, std::size_t bytes, long records, std::size_t last_record_offset);
+void pass_window_records(in_unit& u, const record_window& w, std::size_t bytes, long records,
+                         std::size_t last_record_offset);
 
 // Drops every CR and expands TABs of a raw record.
 void clean_record(std::string_view raw, std::string& record);
@@ -74,6 +92,10 @@ void clean_record(std::string_view raw, std::string& record);
 // Position the unit before its first record, or before the record last read.
 void rewind_input(in_unit& u);
 void step_back_record(in_unit& u);
+
+// Positions the unit before the record at file offset `offset`, known (from reading the
+// file before) to start a record and to be record number `line`.
+void seek_record(in_unit& u, std::int64_t offset, long line);
 
 // Create or open `name` for writing, at its start, without emptying it.
 void open_output(out_unit& u, int unit, std::string_view name);

@@ -795,6 +795,68 @@ hand_case rewinds_over_identifiers_in_every_form() {
     return c;
 }
 
+// ---------------------------------------------------------------- searches over blocks read before
+
+// 502's first record leaves its date empty, so it takes the date of the record read before
+// it: 501's last (February), whichever way the search came there. 502 is searched after
+// a rewind, with 500 and 501 read before; 500 is searched last, from 502's first record.
+hand_case first_record_with_an_empty_field_after_a_rewind() {
+    hand_case c = make_case("first_record_with_an_empty_field_after_a_rewind", hand_answers(1950, 1950, "1.0"), 4);
+    c.stations = {"  503   45.00   13.00   3.0", "  502   45.00   12.00   2.0", "  501   45.00   11.00   1.0",
+                  "  500   45.00   10.00   0.5"};
+    c.observations = {record("500", "1950.042", "0.5"),
+                      record("500", "1950.125", "0.6"),
+                      record("501", "1950.042", "1.0"),
+                      record("501", "1950.125", "2.0"),
+                      "502,1,,5.0",
+                      record("502", "1950.208", "6.0"),
+                      record("503", "1950.042", "7.0")};
+    c.expected.save(503, "13.00", "45.00", "3.0", 1950, 1950, {{1950, 1, "7.0"}});
+    c.expected.save(502, "12.00", "45.00", "2.0", 1950, 1950, {{1950, 2, "5.0"}, {1950, 3, "6.0"}});
+    c.expected.save(501, "11.00", "45.00", "1.0", 1950, 1950, {{1950, 1, "1.0"}, {1950, 2, "2.0"}});
+    c.expected.save(500, "10.00", "45.00", "0.5", 1950, 1950, {{1950, 1, "0.5"}, {1950, 2, "0.6"}});
+    return c;
+}
+
+// 601 has two blocks. Its first search comes after a rewind and takes the first block;
+// its second follows 602, so it takes the block right after it; its third follows the
+// report of 604 (which leaves the file at its top), so it takes the first block again.
+hand_case two_blocks_of_one_identifier_after_rewinds() {
+    hand_case c = make_case("two_blocks_of_one_identifier_after_rewinds", hand_answers(1950, 1950, "1.0"), 6);
+    c.stations = {"  603   45.00   13.00   3.0", "  601   45.00   11.00   1.0", "  602   45.00   12.00   2.0",
+                  "  601   45.00   11.00   1.0", "  604   45.00   14.00   4.0", "  601   45.00   11.00   1.0"};
+    c.observations = {record("601", "1950.042", "1.0"),  record("601", "1950.125", "2.0"),
+                      record("602", "1950.042", "3.0"),  record("601", "1950.042", "91.0"),
+                      record("601", "1950.125", "92.0"), record("603", "1950.042", "5.0")};
+    const std::vector<cell_text> first_block = {{1950, 1, "1.0"}, {1950, 2, "2.0"}};
+    c.expected.save(603, "13.00", "45.00", "3.0", 1950, 1950, {{1950, 1, "5.0"}});
+    c.expected.save(601, "11.00", "45.00", "1.0", 1950, 1950, first_block);
+    c.expected.save(602, "12.00", "45.00", "2.0", 1950, 1950, {{1950, 1, "3.0"}});
+    c.expected.save(601, "11.00", "45.00", "1.0", 1950, 1950, {{1950, 1, "91.0"}, {1950, 2, "92.0"}});
+    c.expected.missing(604);
+    c.expected.save(601, "11.00", "45.00", "1.0", 1950, 1950, first_block);
+    return c;
+}
+
+// Stations without records between stations found after rewinds: each report leaves the
+// file at its top, where the next search starts.
+hand_case stations_missing_between_rewinds() {
+    hand_case c = make_case("stations_missing_between_rewinds", hand_answers(1950, 1950, "1.0"), 6);
+    c.stations = {"  1003   45.00   13.00   3.0", "  1001   45.00   11.00   1.0", "  1009   45.00   19.00   9.0",
+                  "  1002   45.00   12.00   2.0", "  1008   45.00   18.00   8.0", "  1003   45.00   13.00   3.0"};
+    c.observations = {record("1001", "1950.042", "1.0"), record("1001", "1950.125", "1.5"),
+                      record("1002", "1950.042", "2.0"), record("1002", "1950.125", "2.5"),
+                      record("1003", "1950.042", "3.0"), record("1003", "1950.125", "3.5")};
+    const std::vector<cell_text> third = {{1950, 1, "3.0"}, {1950, 2, "3.5"}};
+    c.expected.save(1003, "13.00", "45.00", "3.0", 1950, 1950, third);
+    c.expected.save(1001, "11.00", "45.00", "1.0", 1950, 1950, {{1950, 1, "1.0"}, {1950, 2, "1.5"}});
+    c.expected.missing(1009);
+    c.expected.save(1002, "12.00", "45.00", "2.0", 1950, 1950, {{1950, 1, "2.0"}, {1950, 2, "2.5"}});
+    c.expected.missing(1008);
+    c.expected.save(1003, "13.00", "45.00", "3.0", 1950, 1950, third);
+    return c;
+}
+
 std::vector<hand_case> hand_cases() {
     return {two_blocks_of_one_identifier(),
             backwards_block(1950, 1960),
@@ -816,7 +878,10 @@ std::vector<hand_case> hand_cases() {
             empty_fields_after_another_stations_plain_record(),
             box_across_the_dateline(),
             box_of_one_point(),
-            rewinds_over_identifiers_in_every_form()};
+            rewinds_over_identifiers_in_every_form(),
+            first_record_with_an_empty_field_after_a_rewind(),
+            two_blocks_of_one_identifier_after_rewinds(),
+            stations_missing_between_rewinds()};
 }
 
 void run_hand_case(const hand_case& c, const std::vector<e2e::env_setting>& env = {}) {
@@ -839,6 +904,101 @@ class hand_run : public ::testing::TestWithParam<hand_case> {};
 TEST_P(hand_run, gives_the_expected_stations) { run_hand_case(GetParam()); }
 
 INSTANTIATE_TEST_SUITE_P(archives, hand_run, ::testing::ValuesIn(hand_cases()), support::named_by_name());
+
+// The block index keeps a few blocks, or one, or none: past its cap the searches read the
+// file, with the same output.
+class hand_run_small_index : public ::testing::TestWithParam<hand_case> {};
+
+TEST_P(hand_run_small_index, gives_the_expected_stations) {
+    for (const char* cap : {"2", "1", "0"}) {
+        SCOPED_TRACE(std::string("VARNEX_INDEX_CAP=") + cap);
+        run_hand_case(GetParam(), {{"VARNEX_INDEX_CAP", cap}});
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(archives, hand_run_small_index, ::testing::ValuesIn(hand_cases()), support::named_by_name());
+
+// The catalogue in an order other than data.txt's: every search after the first goes
+// through rewinds, and the output is that of the forward search with its rewinds.
+TEST(engine_catalogue_order, reversed_and_shuffled_catalogues_match_the_listing) {
+    e2e::scratch_dir dir = e2e::make_scratch_dir();
+    ASSERT_FALSE(dir.base.empty()) << "cannot make a scratch directory";
+    generated_archive archive =
+        generate(dir, years_1950_2010 + " --stations 80 --seed 114 --gaps --absent 3 --missing 0.05");
+    ASSERT_EQ(archive.error, "");
+    std::optional<std::string> catalogue = e2e::read_file(dir.work, catalogue_file_name);
+    ASSERT_TRUE(catalogue.has_value());
+    std::vector<std::string> lines;
+    for (std::string_view rest = *catalogue; !rest.empty();) {
+        const std::size_t end = std::min(rest.find('\n'), rest.size());
+        lines.emplace_back(rest.substr(0, end));
+        rest.remove_prefix(std::min(end + 1, rest.size()));
+    }
+    ASSERT_GT(lines.size(), 60u + archive.catalogue.size() - 1);
+    const std::vector<std::string> header(lines.begin(), lines.begin() + 60);
+    std::vector<std::string> stations(lines.begin() + 60,
+                                      lines.begin() + 60 + static_cast<long>(archive.catalogue.size()));
+    const x::run_answers answers = whole_globe(1, 1960, 2000, "0.05");
+    for (const std::string order : {"reversed", "every_third_first"}) {
+        SCOPED_TRACE(order);
+        std::vector<std::string> ordered = stations;
+        std::vector<x::catalogue_station> model = archive.catalogue;
+        if (order == "reversed") {
+            std::reverse(ordered.begin(), ordered.end());
+            std::reverse(model.begin(), model.end());
+        } else {
+            for (std::size_t k = 0; k < ordered.size(); k += 3) {
+                std::rotate(ordered.begin(), ordered.begin() + static_cast<long>(k),
+                            ordered.begin() + static_cast<long>(k) + 1);
+                std::rotate(model.begin(), model.begin() + static_cast<long>(k),
+                            model.begin() + static_cast<long>(k) + 1);
+            }
+        }
+        ASSERT_TRUE(e2e::write_file(dir.work, catalogue_file_name, file_text(header, ordered)));
+        x::pass_result pass = x::expected_pass(model, archive.records, answers);
+        ASSERT_EQ(pass.model_error, "");
+        check_least(pass, {.qualifying = 80, .missing_reports = 3, .span_rejections = 1, .rewinds = 20});
+        for (const char* cap : {"1000000", "3", "0"}) {
+            SCOPED_TRACE(std::string("VARNEX_INDEX_CAP=") + cap);
+            run_outcome outcome = run_in(dir, answers, {{"VARNEX_INDEX_CAP", cap}});
+            check_outcome(outcome, answers,
+                          x::expected_terminal(answers, archive.catalogue_shown, archive.observations_shown, pass),
+                          pass.series, pass.coordinates);
+            auto [series_name, coordinates_name] = x::output_names(answers.data_type);
+            std::remove((dir.work + "/" + series_name).c_str());
+            std::remove((dir.work + "/" + coordinates_name).c_str());
+        }
+    }
+    finish(dir);
+}
+
+// Lines of tens of megabytes are read through a buffer of fixed size: the memory of the
+// run does not follow them. The rest of a record after its fourth value is passed over,
+// and an empty line makes the record go on to the next line, as for short lines.
+TEST(engine_memory, long_lines_are_read_with_bounded_memory) {
+    hand_case c = make_case("long_lines", hand_answers(1950, 1950, "1.0"), 1);
+    c.stations = {"  1101   45.00   10.00   1.0"};
+    c.observations = {record("1101", "1950.042", "5.0") + " " + std::string(50'000'000, 'x'),
+                      "1101,1,1950.125,6.0," + std::string(20'000'000, 'y'), std::string(10'000'000, ' '),
+                      record("1101", "1950.208", "7.0")};
+    c.expected.save(1101, "10.00", "45.00", "1.0", 1950, 1950, {{1950, 1, "5.0"}, {1950, 2, "6.0"}, {1950, 3, "7.0"}});
+    e2e::scratch_dir dir = e2e::make_scratch_dir();
+    ASSERT_FALSE(dir.base.empty()) << "cannot make a scratch directory";
+    ASSERT_TRUE(e2e::write_file(dir.work, catalogue_file_name, file_text(hand_catalogue_header, c.stations)));
+    ASSERT_TRUE(e2e::write_file(dir.work, observations_file_name, file_text(hand_observations_header, c.observations)));
+    c.observations.clear();
+    const expectation& e = c.expected;
+    const std::string expected_out =
+        x::dialogue_text(e.answers, first_five(hand_catalogue_header), first_five(hand_observations_header)) +
+        t::qualifying_stations(e.qualifying) + e.terminal + t::closing(e.saved);
+    run_outcome outcome = run_in(dir, e.answers);
+    check_outcome(outcome, e.answers, expected_out, e.series, e.coordinates);
+#if !defined(VARNEX_SANITIZED)
+    // AddressSanitizer keeps freed memory aside for a while, so its runs are not measured.
+    EXPECT_LT(outcome.result.peak_rss_kb, 40 * 1024) << "peak resident set in KiB";
+#endif
+    finish(dir);
+}
 
 // 41,000 stations inside the box, more than the table's nominal 40,000, each with one
 // complete year: every one is kept and saved, with the default team of threads.

@@ -128,12 +128,28 @@ void check_against_reference(const std::string& text, std::int32_t wanted) {
         const std::string_view rest(padded.data() + pos, text.size() - pos);
         std::size_t bytes;
         if (!gathering) {
-            const engine::skim_result s = engine::skim_other_stations(rest, digits);
+            std::vector<engine::record_start> starts;
+            const engine::skim_result s = engine::skim_other_stations(rest, digits, &starts);
+            std::size_t next_start = 0, offset = 0;
+            long index = 0;
+            std::int32_t previous_id = 0;
             for (const std::string& record : split_records(text, pos, s.bytes)) {
                 ASSERT_TRUE(reference.read_one(values)) << record;
                 ASSERT_NE(reference.id, wanted) << record;
+                // Every record whose identifier differs from the one before it is listed
+                // as a start (a record may be listed with an equal value but other digits).
+                const bool listed = next_start < starts.size() && starts[next_start].offset == offset;
+                if (listed) {
+                    ASSERT_EQ(starts[next_start].record, index) << record;
+                    ++next_start;
+                }
+                ASSERT_TRUE(listed || (index > 0 && reference.id == previous_id)) << record;
+                previous_id = reference.id;
+                offset += record.size() + 1;
+                ++index;
                 ++passed;
             }
+            ASSERT_EQ(next_start, starts.size());
             bytes = s.bytes;
         } else {
             std::vector<float> dates, monthly;

@@ -13,6 +13,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -113,8 +114,9 @@ void wait_for_child(pid_t pid, int time_limit_seconds, const run_options& option
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(time_limit_seconds);
     int status = 0;
     bool signal_sent = options.signal_number == 0;
+    struct rusage usage {};
     for (;;) {
-        pid_t done = ::waitpid(pid, &status, WNOHANG);
+        pid_t done = ::wait4(pid, &status, WNOHANG, &usage);
         if (done == pid) break;
         if (!signal_sent) {
             std::ifstream out(out_path, std::ios::binary);
@@ -131,12 +133,13 @@ void wait_for_child(pid_t pid, int time_limit_seconds, const run_options& option
         if (std::chrono::steady_clock::now() >= deadline) {
             ::kill(-pid, SIGKILL);
             ::kill(pid, SIGKILL);
-            while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
+            while (::wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {}
             result.timed_out = true;
             break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+    result.peak_rss_kb = usage.ru_maxrss;
     if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) result.signal_number = WTERMSIG(status);
 }

@@ -29,6 +29,7 @@ struct program_result {
     int exit_status = -1;      // exit code when the program ended by itself
     int signal_number = 0;     // signal that ended it, 0 when it exited
     bool timed_out = false;    // killed after the time limit
+    long peak_rss_kb = 0;      // the program's largest resident set, in KiB
     std::string launch_error;  // non-empty when the program could not be started
 };
 

@@ -127,14 +127,46 @@ TEST_F(UnitsTest, CrLfFileReadsLikeLfFile) {
     EXPECT_FALSE(textio::read_record(in, record));
 }
 
-TEST_F(UnitsTest, LongRecordGrowsTheBuffer) {
+TEST_F(UnitsTest, LongRecordIsReadWholeWithoutGrowingTheBuffer) {
     const std::string long_line(1000000, 'x');
     textio::open_input(in, 12, file("long", "head\n" + long_line + "\ntail\n"));
+    const std::size_t capacity_before = in.capacity;
     EXPECT_EQ(read_one(in), "head");
     EXPECT_EQ(read_one(in), long_line);
     EXPECT_EQ(read_one(in), "tail");
     EXPECT_EQ(in.line, 3);
-    EXPECT_GE(in.capacity, long_line.size());
+    EXPECT_EQ(in.capacity, capacity_before);
+}
+
+// A line longer than the kept length gives its start; the rest is passed over, and the
+// records after it, the line count, the offsets and stepping back are as for short lines.
+TEST_F(UnitsTest, LineBeyondTheKeptLengthGivesItsStart) {
+    std::string long_line(textio::max_record_bytes + 3000000, 'y');
+    long_line.replace(0, 7, "1 2 3 4");
+    textio::open_input(in, 12, file("longer", "head\n" + long_line + "\ntail\n"));
+    const std::size_t capacity_before = in.capacity;
+    EXPECT_EQ(read_one(in), "head");
+    EXPECT_EQ(read_one(in), long_line.substr(0, textio::max_record_bytes));
+    EXPECT_EQ(textio::input_offset(in), static_cast<std::int64_t>(5 + long_line.size() + 1));
+    EXPECT_EQ(read_one(in), "tail");
+    textio::step_back_record(in);
+    textio::step_back_record(in);
+    EXPECT_EQ(read_one(in), long_line.substr(0, textio::max_record_bytes));
+    EXPECT_EQ(read_one(in), "tail");
+    EXPECT_EQ(in.line, 3);
+    EXPECT_EQ(in.capacity, capacity_before);
+    std::string record;
+    EXPECT_FALSE(textio::read_record(in, record));
+}
+
+TEST_F(UnitsTest, LongLastLineWithoutLineFeedIsARecord) {
+    const std::string long_line(textio::max_record_bytes + 10, 'z');
+    textio::open_input(in, 12, file("longlast", "head\n" + long_line));
+    EXPECT_EQ(read_one(in), "head");
+    EXPECT_EQ(read_one(in), long_line.substr(0, textio::max_record_bytes));
+    std::string record;
+    EXPECT_FALSE(textio::read_record(in, record));
+    EXPECT_EQ(in.line, 2);
 }
 
 TEST_F(UnitsTest, ManyRecordsAcrossRefills) {
