@@ -131,7 +131,7 @@ stations_in_box() {
 # ---------------------------------------------------------------------------
 # Cases: name, archive, then the box as typed (max lat, min lat, max lon, min lon)
 
-case_names=(full reversed narrow absent dialogue-only)
+case_names=(full acceptance reversed narrow absent dialogue-only)
 [ "$big" = 1 ] && case_names+=(long-record big-data)
 if [ -n "${BENCH_CASES:-}" ]; then
     read -ra case_names <<< "$BENCH_CASES"
@@ -139,9 +139,13 @@ fi
 scratch_dir=$bench_dir/scratch
 long_archive=$scratch_dir/long-record
 big_archive=$scratch_dir/big-data
-declare -A case_archive case_box
+declare -A case_archive case_box case_span
 case_archive[full]=$main_archive
 case_box[full]="90.00 -90.00 180.00 -180.00"
+# 70 N to 50 S over all longitudes, 1951-2000, at most a fifth of the months missing.
+case_archive[acceptance]=$main_archive
+case_box[acceptance]="70.00 -50.00 180.00 -180.00"
+case_span[acceptance]="1951 2000 0.2"
 # The same archive with the catalogue in the reverse order of data.txt.
 case_archive[reversed]=$main_archive
 case_box[reversed]="90.00 -90.00 180.00 -180.00"
@@ -158,10 +162,12 @@ case_archive[dialogue-only]=$main_archive
 case_box[dialogue-only]="90.00 90.00 0.00 0.00"
 
 # The whole dialogue: data type 1, Return after the region help, the box, T, the span
-# 1950-2000, T, at most 10 % missing months, 1 (reject the others).
+# (1950-2000 unless the case says otherwise), T, the largest share of missing months (10 %
+# unless the case says otherwise), 1 (reject the others).
 write_answers() {
-    local file=$1 max_lat=$2 min_lat=$3 max_lon=$4 min_lon=$5
-    printf '%s\n' 1 '' "$max_lat" "$min_lat" "$max_lon" "$min_lon" T 1950 2000 T 0.1 1 > "$file"
+    local file=$1 max_lat=$2 min_lat=$3 max_lon=$4 min_lon=$5 name=$6 fyod lyod fraction
+    read -r fyod lyod fraction <<< "${case_span[$name]:-1950 2000 0.1}"
+    printf '%s\n' 1 '' "$max_lat" "$min_lat" "$max_lon" "$min_lon" T "$fyod" "$lyod" T "$fraction" 1 > "$file"
 }
 
 # The run directory holds links to the archive's two files (for `reversed`, a catalogue
@@ -260,7 +266,7 @@ for name in "${case_names[@]}"; do
     case $name in long-record | big-data) make_scratch_archive "$name" ;; esac
     prepare_run_dir "$run_dir" "$archive" "$name"
     answers=$bench_dir/run/$name.answers
-    write_answers "$answers" "$max_lat" "$min_lat" "$max_lon" "$min_lon"
+    write_answers "$answers" "$max_lat" "$min_lat" "$max_lon" "$min_lon" "$name"
     in_box[$name]=$(stations_in_box "$archive/site_summary.txt" "$max_lat" "$min_lat" "$max_lon" "$min_lon")
     data_bytes[$name]=$(file_size "$archive/data.txt")
     report=$bench_dir/run/$name.time
@@ -341,6 +347,9 @@ if ran reversed && ran full; then
 fi
 echo "load average (1, 5, 15 min): ${load_before:-?} before, $(cut -d ' ' -f 1-3 /proc/loadavg 2>/dev/null) after"
 [ -n "$compare_dir" ] && echo "output files of the cases saved in $compare_dir"
+if ran acceptance; then
+    awk -v f="${med_time[acceptance]}" -v w="${med_wc[acceptance]}" 'BEGIN { printf "acceptance/wc ratio: %.2f\n", f / w }'
+fi
 if ran full; then
     awk -v f="${med_time[full]}" -v w="${med_wc[full]}" 'BEGIN { printf "full/wc ratio: %.2f\n", f / w }'
 fi
