@@ -11,6 +11,10 @@ namespace {
 // the station pass.
 constexpr std::size_t most_waiting = 256;
 
+// The worker is woken for this many stations at a time, not for each: a wake-up costs
+// more than formatting a station's rows.
+constexpr std::size_t wake_batch = 32;
+
 }  // namespace
 
 background_sink::background_sink(station_sink& target, std::int32_t fyod, std::int32_t lyod)
@@ -24,7 +28,7 @@ background_sink::~background_sink() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         closing_ = true;
-        if (!queue_.empty()) queue_.erase(queue_.begin() + 1, queue_.end());
+        queue_.clear();
     }
     changed_.notify_all();
     if (worker_.joinable()) worker_.join();
@@ -47,20 +51,29 @@ void background_sink::station(const station_row& row, const station_verdict& ver
 
 void background_sink::push(item&& next) {
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [this] { return failed_ || queue_.size() < most_waiting; });
+    if (!failed_ && queue_.size() >= most_waiting) {
+        pass_waiting_ = true;
+        changed_.wait(lock, [this] { return failed_ || queue_.size() < most_waiting; });
+        pass_waiting_ = false;
+    }
     if (failed_) {
         lock.unlock();
         throw_failure();
     }
     queue_.push_back(std::move(next));
+    const bool wake = worker_waiting_ && queue_.size() >= wake_batch;
     lock.unlock();
-    changed_.notify_all();
+    if (wake) changed_.notify_all();
 }
 
 void background_sink::finish() {
     {
         std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [this] { return failed_ || queue_.empty(); });
+        draining_ = true;
+        pass_waiting_ = true;
+        changed_.notify_all();
+        changed_.wait(lock, [this] { return failed_ || (queue_.empty() && in_hand_ == 0); });
+        pass_waiting_ = false;
         closing_ = true;
     }
     changed_.notify_all();
@@ -78,27 +91,33 @@ void background_sink::throw_failure() {
 }
 
 void background_sink::work() {
+    std::deque<item> batch;
     for (;;) {
         std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [this] { return closing_ || !queue_.empty(); });
+        in_hand_ = 0;
+        if (pass_waiting_) changed_.notify_all();
+        worker_waiting_ = true;
+        changed_.wait(lock,
+                      [this] { return closing_ || queue_.size() >= wake_batch || (draining_ && !queue_.empty()); });
+        worker_waiting_ = false;
         if (queue_.empty()) return;
-        const item next = std::move(queue_.front());
+        batch.clear();
+        batch.swap(queue_);
+        in_hand_ = batch.size();
+        if (pass_waiting_) changed_.notify_all();
         lock.unlock();
         try {
-            hand_on(next);
+            for (const item& next : batch) hand_on(next);
         } catch (...) {
             lock.lock();
             failure_ = std::current_exception();
             failed_ = true;
+            in_hand_ = 0;
             queue_.clear();
             lock.unlock();
             changed_.notify_all();
             return;
         }
-        lock.lock();
-        queue_.pop_front();
-        lock.unlock();
-        changed_.notify_all();
     }
 }
 

@@ -50,6 +50,10 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<item> queue_;
+    std::size_t in_hand_ = 0;      // stations the worker took and has not finished yet
+    bool worker_waiting_ = false;  // the worker sleeps until there is a batch to take
+    bool pass_waiting_ = false;    // the pass sleeps until there is room, or until all is done
+    bool draining_ = false;        // finish() wants the rest now, however few
     bool closing_ = false;
     bool failed_ = false;
     std::exception_ptr failure_;
