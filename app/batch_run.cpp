@@ -78,9 +78,8 @@ bool output_places_usable(const batch_options& o) {
 engine::run_settings settings_of(const batch_options& o, std::size_t index_cap) {
     engine::run_settings run;
     run.index_cap = index_cap;
-    static constexpr const char* tags[] = {"TAVEq", "TMAXq", "TMINq", "_TAVE"};
     run.data_type = o.data_type;
-    std::memcpy(run.type_tag, tags[o.data_type - 1], sizeof run.type_tag);
+    std::memcpy(run.type_tag, engine::data_type_tags[o.data_type - 1], sizeof run.type_tag);
     run.min_lat = o.min_lat;
     run.max_lat = o.max_lat;
     run.min_lon = o.min_lon;
@@ -88,7 +87,7 @@ engine::run_settings settings_of(const batch_options& o, std::size_t index_cap) 
     run.crosses_dateline = o.crosses_dateline ? 1 : 0;
     run.fyod = o.fyod;
     run.lyod = o.lyod;
-    const std::int32_t potential_months = (o.lyod - o.fyod) * 12 + 12;
+    const std::int32_t potential_months = engine::potential_months(o.fyod, o.lyod);
     run.missing_fraction = o.missing_fraction;
     run.max_missing =
         o.has_max_missing ? engine::missing_month_limit(potential_months, o.missing_fraction) : potential_months;
@@ -152,9 +151,10 @@ engine::output_meta meta_of(const batch_options& o, const engine::run_settings& 
 void open_outputs(const batch_options& o, const engine::run_settings& run, batch_files& f) {
     if (o.write_legacy) {
         const std::string tag(run.type_tag, sizeof run.type_tag);
-        f.series_file = engine::lock_final_name(in_dir(o.output_dir, "QORN_" + tag + ".TSF"), engine::series_unit);
+        f.series_file =
+            engine::lock_final_name(in_dir(o.output_dir, engine::series_file_name(tag)), engine::series_unit);
         f.coordinates_file =
-            engine::lock_final_name(in_dir(o.output_dir, "QORN" + tag + ".YX"), engine::coordinates_unit);
+            engine::lock_final_name(in_dir(o.output_dir, engine::coordinates_file_name(tag)), engine::coordinates_unit);
         open_replacement(f.pair.series, f.series_file, engine::series_unit);
         open_replacement(f.pair.coordinates, f.coordinates_file, engine::coordinates_unit);
         engine::start_series_pair(f.pair, run.separator);

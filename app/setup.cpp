@@ -41,8 +41,6 @@ const format_list header_echo = parse_format("(1x,a)");
 const format_list file_missing = parse_format("(/1x,'The file: ',a,' Does not exist. ')");
 const format_list terminating = parse_format("(1x,'Find that File! Program Terminating')");
 
-constexpr const char* type_tags[] = {"TAVEq", "TMAXq", "TMINq", "_TAVE"};
-
 using engine::catalogue_header_lines;
 using engine::observations_header_lines;
 constexpr int echoed_header_lines = 5;
@@ -112,7 +110,7 @@ void choose_data_type(run_settings& run) {
         say(menu_out_of_range);
         pause(" Hit Return to try again");
     }
-    std::memcpy(run.type_tag, type_tags[run.data_type - 1], sizeof run.type_tag);
+    std::memcpy(run.type_tag, engine::data_type_tags[run.data_type - 1], sizeof run.type_tag);
 }
 
 bool open_input_files(dialogue_run& run) {
@@ -145,9 +143,9 @@ void open_and_lock(textio::out_unit& unit, int unit_number, std::string_view nam
 void open_output_files(dialogue_run& run) {
     run_settings& s = run.settings;
     const std::string_view tag(s.type_tag, sizeof s.type_tag);
-    set_field(s.output_name, std::string("QORN_").append(tag).append(".TSF"));
+    set_field(s.output_name, engine::series_file_name(tag));
     open_and_lock(run.outputs.series, engine::series_unit, trimmed(field(s.output_name)));
-    set_field(s.output_name, std::string("QORN").append(tag).append(".YX"));
+    set_field(s.output_name, engine::coordinates_file_name(tag));
     open_and_lock(run.outputs.coordinates, engine::coordinates_unit, trimmed(field(s.output_name)));
     engine::start_series_pair(run.outputs, s.separator);
 }

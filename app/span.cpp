@@ -84,7 +84,7 @@ void ask_last_year(run_settings& run) {
 }
 
 void ask_completeness(run_settings& run) {
-    const std::int32_t potential_months = (run.lyod - run.fyod) * 12 + 12;
+    const std::int32_t potential_months = engine::potential_months(run.fyod, run.lyod);
     const std::int32_t example_count = textio::truncate_to_int32(static_cast<float>(potential_months) * 0.25f);
     for (int i = 0; i < static_cast<int>(std::size(completeness_intro)); ++i) {
         if (i == potential_months_line)

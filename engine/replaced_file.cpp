@@ -1,7 +1,6 @@
 #include "engine/replaced_file.hpp"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -60,12 +59,8 @@ replaced_file lock_final_name(const std::string& final_path, int unit) {
         file.link_target = target;
         std::free(target);
     }
-    int result;
-    do {
-        result = ::flock(file.lock_fd, LOCK_EX | LOCK_NB);
-    } while (result != 0 && errno == EINTR);
-    if (result == 0) return file;
-    const int error = errno;
+    const int error = textio::lock_exclusively(file.lock_fd);
+    if (error == 0) return file;
     abandon_file(file);
     if (error != EWOULDBLOCK) raise_system(error, unit, final_path);
     textio::raise_failure(textio::failure_at(textio::failure_kind::in_use, "OPEN", unit, final_path));

@@ -3,6 +3,8 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 #include "engine/block_index.hpp"
 #include "textio/units.hpp"
@@ -49,6 +51,16 @@ struct archive {
     textio::in_unit catalogue;     // 12
     textio::in_unit observations;  // 13
 };
+
+// The tags of the data types 1 to 4, part of both output file names.
+inline constexpr const char* data_type_tags[] = {"TAVEq", "TMAXq", "TMINq", "_TAVE"};
+
+// The series and coordinates file names of a tag: "QORN_" tag ".TSF", "QORN" tag ".YX".
+inline std::string series_file_name(std::string_view tag) { return "QORN_" + std::string(tag) + ".TSF"; }
+inline std::string coordinates_file_name(std::string_view tag) { return "QORN" + std::string(tag) + ".YX"; }
+
+// The monthly values a station can have in the span fyod to lyod.
+inline std::int32_t potential_months(std::int32_t fyod, std::int32_t lyod) { return (lyod - fyod) * 12 + 12; }
 
 // The largest number of missing months a saved station may have, for a span of
 // `potential_months` and a share of them: the single-precision product, truncated. A

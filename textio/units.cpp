@@ -297,6 +297,14 @@ int open_retrying(const std::string& path, int flags) {
     return fd;
 }
 
+int lock_exclusively(int fd) {
+    int result;
+    do {
+        result = ::flock(fd, LOCK_EX | LOCK_NB);
+    } while (result != 0 && errno == EINTR);
+    return result == 0 ? 0 : errno;
+}
+
 bool is_regular_file(int fd) {
     struct stat info;
     return ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
@@ -443,13 +451,10 @@ void open_output(out_unit& u, int unit, std::string_view name) {
 
 bool lock_output(out_unit& u) {
     if (!u.regular) return true;
-    int result;
-    do {
-        result = ::flock(u.fd, LOCK_EX | LOCK_NB);
-    } while (result != 0 && errno == EINTR);
-    if (result == 0) return true;
-    if (errno == EWOULDBLOCK) return false;
-    raise_system(errno, "OPEN", u.unit, u.name);
+    const int error = lock_exclusively(u.fd);
+    if (error == 0) return true;
+    if (error == EWOULDBLOCK) return false;
+    raise_system(error, "OPEN", u.unit, u.name);
 }
 
 void empty_output(out_unit& u) {

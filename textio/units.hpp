@@ -39,6 +39,10 @@ struct out_unit {
 // open(2) with O_CLOEXEC and mode 0666 (before the umask), tried again after EINTR.
 int open_retrying(const std::string& path, int flags);
 
+// flock(LOCK_EX | LOCK_NB) on an open descriptor, tried again after EINTR: 0, or the
+// error number (EWOULDBLOCK when another process holds the lock).
+int lock_exclusively(int fd);
+
 // Whether an open descriptor is a regular file (not a device, a pipe or a directory).
 bool is_regular_file(int fd);
 
