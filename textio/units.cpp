@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,6 +22,11 @@ constexpr std::size_t output_flush_size = 64 * 1024;
 // The first read after a seek: a search that jumps to a block often needs only that block.
 constexpr std::size_t read_after_seek = 64 * 1024;
 constexpr std::size_t back_scan_chunk = 64 * 1024;
+// A mapped file is handed to the reader this much at a time, and the pages behind the
+// reading position are handed back to the system each time it has moved on this far, so
+// that what the file occupies in memory stays the same for any size of file or line.
+constexpr std::size_t mapped_window_bytes = 4 * 1024 * 1024;
+constexpr std::size_t release_step = 8 * 1024 * 1024;
 constexpr int max_open_units = 64;
 constexpr int tab_stop = 8;
 
@@ -70,12 +76,40 @@ int close_descriptor(int fd) {
 // ---------------------------------------------------------------------------------------
 // Input
 
-void start_input(in_unit& u, int unit, int fd, std::string_view name, std::int64_t offset) {
-    if (!u.buffer) {
-        u.buffer = static_cast<char*>(std::malloc(initial_input_capacity + input_slack));
-        if (!u.buffer) raise_system(ENOMEM, "OPEN", unit, std::string(name));
-        u.capacity = initial_input_capacity;
+std::size_t page_size() {
+    const long page = ::sysconf(_SC_PAGESIZE);
+    return page > 0 ? static_cast<std::size_t>(page) : 4096;
+}
+
+// A regular file is read where the system keeps it, through a mapping, instead of being
+// copied into a buffer. The mapping lies at the start of reserved address space one page
+// longer, whose pages past the file read as zeros, so a scanner may load whole 64-byte
+// blocks past its last byte. Anything that cannot be mapped is read into a buffer.
+bool map_whole_file(in_unit& u, int fd) {
+    struct stat info;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0) return false;
+    const auto size = static_cast<std::size_t>(info.st_size);
+    const std::size_t page = page_size();
+    const std::size_t length = (size + page - 1) / page * page + page;
+    void* reserved = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (reserved == MAP_FAILED) return false;
+    void* file = ::mmap(reserved, size, PROT_READ, MAP_PRIVATE | MAP_FIXED, fd, 0);
+    if (file == MAP_FAILED) {
+        ::munmap(reserved, length);
+        return false;
     }
+    ::madvise(file, size, MADV_SEQUENTIAL);
+    u.buffer = static_cast<char*>(file);
+    u.capacity = size;
+    u.end = size;
+    u.at_end = true;
+    u.mapped = true;
+    u.map_length = length;
+    u.released = 0;
+    return true;
+}
+
+void start_input(in_unit& u, int unit, int fd, std::string_view name, std::int64_t offset, bool may_map) {
     u.unit = unit;
     u.fd = fd;
     u.name.assign(name);
@@ -85,11 +119,25 @@ void start_input(in_unit& u, int unit, int fd, std::string_view name, std::int64
     u.last_record_start = -1;
     u.line = 0;
     u.at_end = false;
+    u.after_seek = false;
+    if (may_map && !u.buffer && map_whole_file(u, fd)) return;
+    if (!u.buffer) {
+        u.buffer = static_cast<char*>(std::malloc(initial_input_capacity + input_slack));
+        if (!u.buffer) raise_system(ENOMEM, "OPEN", unit, std::string(name));
+        u.capacity = initial_input_capacity;
+        u.mapped = false;
+    }
 }
 
 void release_input(in_unit& u) {
-    std::free(u.buffer);
+    if (u.mapped) {
+        ::munmap(u.buffer, u.map_length);
+    } else {
+        std::free(u.buffer);
+    }
     u.buffer = nullptr;
+    u.mapped = false;
+    u.map_length = 0;
     std::free(u.long_record);
     u.long_record = nullptr;
     u.capacity = 0;
@@ -97,6 +145,25 @@ void release_input(in_unit& u) {
     u.end = 0;
     u.fd = -1;
     u.at_end = true;
+}
+
+// Hands the mapped pages that lie wholly within [from, to) back to the system; they are
+// read again from the page cache if the reader comes back to them.
+void release_range(const in_unit& u, std::size_t from, std::size_t to) {
+    const std::size_t page = page_size();
+    from = (from + page - 1) / page * page;
+    to = to / page * page;
+    if (to > from) ::madvise(u.buffer + from, to - from, MADV_DONTNEED);
+}
+
+void release_behind(in_unit& u) {
+    if (!u.mapped) return;
+    if (u.begin < u.released) {
+        u.released = u.begin;
+    } else if (u.begin - u.released >= release_step) {
+        release_range(u, u.released, u.begin);
+        u.released = u.begin;
+    }
 }
 
 // Makes room at the end of the buffer for more bytes of the record that starts at `begin`
@@ -129,11 +196,33 @@ void fill_buffer(in_unit& u) {
 }
 
 bool take_record(in_unit& u, std::size_t stop, std::size_t next, std::string_view& record) {
-    record = std::string_view(u.buffer + u.begin, stop - u.begin);
+    record = std::string_view(u.buffer + u.begin, std::min(stop - u.begin, max_record_bytes));
     u.last_record_start = u.buffer_offset + static_cast<std::int64_t>(u.begin);
     u.begin = next;
     ++u.line;
+    release_behind(u);
     return true;
+}
+
+// The line feed is looked for a window at a time, handing back the pages passed, so that
+// a long line never stays in memory whole; its kept start is read again when used.
+bool next_mapped_record(in_unit& u, std::string_view& record) {
+    if (u.begin == u.end) return false;
+    std::size_t passed = u.begin;
+    for (std::size_t scan = u.begin; scan < u.end;) {
+        const std::size_t count = std::min(u.end - scan, mapped_window_bytes);
+        const void* found = std::memchr(u.buffer + scan, '\n', count);
+        if (found) {
+            const std::size_t stop = static_cast<std::size_t>(static_cast<const char*>(found) - u.buffer);
+            return take_record(u, stop, stop + 1, record);
+        }
+        scan += count;
+        if (scan - passed >= release_step) {
+            release_range(u, passed, scan);
+            passed = scan;
+        }
+    }
+    return take_record(u, u.end, u.end, record);
 }
 
 // Appends bytes of a long record to its kept start, up to max_record_bytes.
@@ -218,12 +307,28 @@ bool find_record_start(const char* bytes, std::size_t count, std::int64_t base, 
     return true;
 }
 
+// In a mapped file the scan goes back a window at a time, handing back the pages passed
+// (those of a long line), so that the line does not stay in memory whole.
+std::int64_t previous_mapped_record_start(in_unit& u, std::size_t high) {
+    bool skip_own_line_feed = true;
+    std::int64_t start = 0;
+    while (high > 0) {
+        const std::size_t low = high > mapped_window_bytes ? high - mapped_window_bytes : 0;
+        if (find_record_start(u.buffer + low, high - low, static_cast<std::int64_t>(low), skip_own_line_feed, start))
+            return start;
+        release_range(u, low, high);
+        high = low;
+    }
+    return 0;
+}
+
 // File offset of the record that ends at the current position, found by scanning back:
 // first through the buffer, then through the file before it.
-std::int64_t previous_record_start(const in_unit& u) {
+std::int64_t previous_record_start(in_unit& u) {
     std::int64_t high = current_offset(u);
     bool skip_own_line_feed = true;
     std::int64_t start = 0;
+    if (u.mapped) return previous_mapped_record_start(u, static_cast<std::size_t>(high));
     if (high > u.buffer_offset) {
         const std::size_t count = static_cast<std::size_t>(high - u.buffer_offset);
         if (find_record_start(u.buffer, count, u.buffer_offset, skip_own_line_feed, start)) return start;
@@ -313,18 +418,18 @@ bool is_regular_file(int fd) {
 // -------------------------------------------------------------------------------------------
 // Input units
 
-void open_input(in_unit& u, int unit, std::string_view name) {
+void open_input(in_unit& u, int unit, std::string_view name, input_access access) {
     if (u.fd >= 0) close_input(u);
     const std::string path(without_trailing_blanks(name));
     const int fd = open_retrying(path, O_RDONLY);
     if (fd < 0) raise_system(errno, "OPEN", unit, path);
-    start_input(u, unit, fd, path, 0);
+    start_input(u, unit, fd, path, 0, access == input_access::mapped_when_possible);
     register_unit(open_inputs, &u);
 }
 
 void attach_standard_input(in_unit& u) {
     const off_t offset = ::lseek(0, 0, SEEK_CUR);
-    start_input(u, terminal_unit, 0, "standard input", offset < 0 ? 0 : offset);
+    start_input(u, terminal_unit, 0, "standard input", offset < 0 ? 0 : offset, false);
 }
 
 void close_input(in_unit& u) {
@@ -340,6 +445,13 @@ std::int64_t input_offset(const in_unit& u) { return u.buffer_offset + static_ca
 
 record_window next_window(in_unit& u) {
     if (u.fd < 0) return {};
+    if (u.mapped) {
+        const char* first = u.buffer + u.begin;
+        const void* last_line_feed = ::memrchr(first, '\n', std::min(u.end - u.begin, mapped_window_bytes));
+        const std::size_t whole =
+            last_line_feed ? static_cast<std::size_t>(static_cast<const char*>(last_line_feed) - first) + 1 : 0;
+        return {{first, whole}, input_offset(u), u.line};
+    }
     for (;;) {
         const char* first = u.buffer + u.begin;
         const void* last_line_feed = ::memrchr(first, '\n', u.end - u.begin);
@@ -357,10 +469,12 @@ void pass_window_records(in_unit& u, const record_window& w, std::size_t bytes, 
     u.last_record_start = w.offset + static_cast<std::int64_t>(last_record_offset);
     u.begin += bytes;
     u.line += records;
+    release_behind(u);
 }
 
 bool next_raw_record(in_unit& u, std::string_view& record) {
     if (u.fd < 0) return false;
+    if (u.mapped) return next_mapped_record(u, record);
     std::size_t scan = u.begin;  // bytes before `scan` are known to hold no line feed
     for (;;) {
         if (scan < u.end) {

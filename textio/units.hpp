@@ -1,5 +1,6 @@
-// Files known by unit number: input units read records through a buffer that supports
-// rewind and stepping back one record; output units collect records and write them.
+// Files known by unit number: input units read records through a window on the file (the
+// file mapped into memory, or a buffer for what cannot be mapped) that supports rewind and
+// stepping back one record; output units collect records and write them.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -13,8 +14,11 @@ struct in_unit {
     int unit = 0;  // terminal_unit for standard input
     int fd = -1;
     std::string name;        // file name for reports ("standard input" for the terminal)
-    char* buffer = nullptr;  // a fixed window of the file: it never grows
+    char* buffer = nullptr;  // a fixed window of the file that never grows, or the mapped file
     std::size_t capacity = 0;
+    bool mapped = false;          // buffer is the whole file, mapped; nothing is read into it
+    std::size_t map_length = 0;   // bytes of address space held by the mapping
+    std::size_t released = 0;     // mapped pages before this offset were handed back
     char* long_record = nullptr;          // the kept start of a record longer than the buffer
     std::size_t begin = 0;                // next unread byte
     std::size_t end = 0;                  // end of valid bytes
@@ -46,8 +50,13 @@ int lock_exclusively(int fd);
 // Whether an open descriptor is a regular file (not a device, a pipe or a directory).
 bool is_regular_file(int fd);
 
+// How a regular file is read: mapped, where the system keeps it, or copied into a buffer
+// (what cannot be mapped, such as a pipe, is always read into a buffer).
+enum class input_access { mapped_when_possible, buffered };
+
 // Opens `name` for reading as `unit`; a refusal is a failure report OPEN(UNIT=unit).
-void open_input(in_unit& u, int unit, std::string_view name);
+void open_input(in_unit& u, int unit, std::string_view name,
+                input_access access = input_access::mapped_when_possible);
 void attach_standard_input(in_unit& u);
 void close_input(in_unit& u);
 

@@ -171,7 +171,8 @@ TEST_F(UnitsTest, LongLastLineWithoutLineFeedIsARecord) {
 
 TEST_F(UnitsTest, ManyRecordsAcrossRefills) {
     const int count = 60000;  // about a megabyte: several refills of the buffer
-    textio::open_input(in, 12, file("many", numbered_lines(count)));
+    textio::open_input(in, 12, file("many", numbered_lines(count)),
+                        textio::input_access::buffered);
     for (int i = 1; i <= count; ++i) {
         ASSERT_EQ(read_one(in), numbered_line(i));
         ASSERT_EQ(in.line, i);
@@ -230,7 +231,8 @@ TEST_F(UnitsTest, StepBackOverLastLineWithoutLineFeed) {
 
 TEST_F(UnitsTest, StepBackAcrossEveryRefill) {
     const int count = 60000;
-    textio::open_input(in, 13, file("backmany", numbered_lines(count)));
+    textio::open_input(in, 13, file("backmany", numbered_lines(count)),
+                        textio::input_access::buffered);
     std::int64_t seen_offset = 0;
     int refills = 0;
     for (int i = 1; i <= count; ++i) {
@@ -270,7 +272,8 @@ TEST_F(UnitsTest, RewindStartsAgainAtTheFirstRecord) {
 
 TEST_F(UnitsTest, RewindAfterTheBufferMovedOn) {
     const int count = 60000;
-    textio::open_input(in, 13, file("rewindmany", numbered_lines(count)));
+    textio::open_input(in, 13, file("rewindmany", numbered_lines(count)),
+                        textio::input_access::buffered);
     for (int i = 1; i <= count; ++i) read_one(in);
     ASSERT_GT(in.buffer_offset, 0);
     textio::rewind_input(in);
@@ -504,3 +507,78 @@ TEST_F(UnitsTest, TerminalWriteFailureNamesTheTerminal) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------------------
+// A mapped file reads exactly as the same file read through the buffer
+
+// What a reader sees along a fixed but varied walk through a file: records, windows,
+// steps back, rewinds and seeks to record starts seen before.
+std::vector<std::string> walk(const std::string& path, textio::input_access access) {
+    textio::in_unit u;
+    textio::open_input(u, 13, path, access);
+    std::vector<std::string> seen;
+    std::vector<std::pair<std::int64_t, long>> starts;
+    unsigned state = 12345;
+    const auto next_choice = [&state] { return (state = state * 1103515245u + 12345u) >> 16; };
+    for (int step = 0; step < 4000; ++step) {
+        const unsigned choice = next_choice() % 16;
+        std::string_view record;
+        if (choice < 9) {
+            starts.emplace_back(textio::input_offset(u), u.line + 1);
+            const bool more = textio::next_raw_record(u, record);
+            seen.push_back("record " + std::to_string(more) + " " + std::string(record.substr(0, 200)) + " #" +
+                           std::to_string(record.size()));
+        } else if (choice < 12) {
+            const textio::record_window w = textio::next_window(u);
+            const std::size_t feed = w.bytes.find('\n');
+            seen.push_back("window " + std::to_string(w.offset) + " " + std::to_string(w.line) + " " +
+                           std::string(w.bytes.substr(0, feed == std::string_view::npos ? 0 : feed + 1)));
+            if (feed != std::string_view::npos) textio::pass_window_records(u, w, feed + 1, 1, 0);
+        } else if (choice < 14) {
+            textio::step_back_record(u);
+        } else if (choice < 15 && !starts.empty()) {
+            const auto [offset, line] = starts[next_choice() % starts.size()];
+            textio::seek_record(u, offset, line);
+        } else {
+            textio::rewind_input(u);
+        }
+        seen.push_back("at " + std::to_string(textio::input_offset(u)) + " line " + std::to_string(u.line));
+    }
+    textio::close_input(u);
+    return seen;
+}
+
+struct mapped_case {
+    const char* name;
+    std::string bytes;
+};
+
+class MappedReadTest : public UnitsTest, public ::testing::WithParamInterface<mapped_case> {};
+
+TEST_P(MappedReadTest, ReadsAsTheBufferDoes) {
+    const std::string path = file("mapped", GetParam().bytes);
+    const std::vector<std::string> mapped = walk(path, textio::input_access::mapped_when_possible);
+    const std::vector<std::string> buffered = walk(path, textio::input_access::buffered);
+    ASSERT_EQ(mapped.size(), buffered.size());
+    for (std::size_t i = 0; i < mapped.size(); ++i) ASSERT_EQ(mapped[i], buffered[i]) << "step " << i / 2;
+}
+
+std::string short_lines(int count) {
+    std::string text;
+    for (int i = 0; i < count; ++i) text += std::to_string(i * 7919 % 100003) + " 1 1950.042 " + std::to_string(i) + "\n";
+    return text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, MappedReadTest,
+    ::testing::Values(mapped_case{"short_lines", short_lines(30000)},
+                      mapped_case{"last_line_without_line_feed", short_lines(200) + "12 1 1950.125 3.5"},
+                      mapped_case{"exactly_one_page", std::string(4095, 'p') + "\n"},
+                      mapped_case{"one_page_without_line_feed", std::string(4096, 'q')},
+                      mapped_case{"carriage_returns", "a\r\nb\r\n\r\nc\r"},
+                      mapped_case{"lines_longer_than_a_window",
+                                  short_lines(50) + std::string(5'000'000, 'x') + "\n" + short_lines(50) +
+                                      std::string(9'000'000, 'y') + "\n" + short_lines(50)},
+                      mapped_case{"line_longer_than_the_kept_length",
+                                  "1 2 3 4 " + std::string(textio::max_record_bytes + 100, 'z') + "\nend\n"}),
+    support::named_by_name());
