@@ -16,9 +16,9 @@ struct in_unit {
     std::string name;        // file name for reports ("standard input" for the terminal)
     char* buffer = nullptr;  // a fixed window of the file that never grows, or the mapped file
     std::size_t capacity = 0;
-    bool mapped = false;          // buffer is the whole file, mapped; nothing is read into it
-    std::size_t map_length = 0;   // bytes of address space held by the mapping
-    std::size_t released = 0;     // mapped pages before this offset were handed back
+    bool mapped = false;                  // buffer is the whole file, mapped; nothing is read into it
+    std::size_t map_length = 0;           // bytes of address space held by the mapping
+    std::size_t released = 0;             // mapped pages before this offset were handed back
     char* long_record = nullptr;          // the kept start of a record longer than the buffer
     std::size_t begin = 0;                // next unread byte
     std::size_t end = 0;                  // end of valid bytes
@@ -55,8 +55,7 @@ bool is_regular_file(int fd);
 enum class input_access { mapped_when_possible, buffered };
 
 // Opens `name` for reading as `unit`; a refusal is a failure report OPEN(UNIT=unit).
-void open_input(in_unit& u, int unit, std::string_view name,
-                input_access access = input_access::mapped_when_possible);
+void open_input(in_unit& u, int unit, std::string_view name, input_access access = input_access::mapped_when_possible);
 void attach_standard_input(in_unit& u);
 void close_input(in_unit& u);
 

@@ -171,8 +171,7 @@ TEST_F(UnitsTest, LongLastLineWithoutLineFeedIsARecord) {
 
 TEST_F(UnitsTest, ManyRecordsAcrossRefills) {
     const int count = 60000;  // about a megabyte: several refills of the buffer
-    textio::open_input(in, 12, file("many", numbered_lines(count)),
-                        textio::input_access::buffered);
+    textio::open_input(in, 12, file("many", numbered_lines(count)), textio::input_access::buffered);
     for (int i = 1; i <= count; ++i) {
         ASSERT_EQ(read_one(in), numbered_line(i));
         ASSERT_EQ(in.line, i);
@@ -231,8 +230,7 @@ TEST_F(UnitsTest, StepBackOverLastLineWithoutLineFeed) {
 
 TEST_F(UnitsTest, StepBackAcrossEveryRefill) {
     const int count = 60000;
-    textio::open_input(in, 13, file("backmany", numbered_lines(count)),
-                        textio::input_access::buffered);
+    textio::open_input(in, 13, file("backmany", numbered_lines(count)), textio::input_access::buffered);
     std::int64_t seen_offset = 0;
     int refills = 0;
     for (int i = 1; i <= count; ++i) {
@@ -272,8 +270,7 @@ TEST_F(UnitsTest, RewindStartsAgainAtTheFirstRecord) {
 
 TEST_F(UnitsTest, RewindAfterTheBufferMovedOn) {
     const int count = 60000;
-    textio::open_input(in, 13, file("rewindmany", numbered_lines(count)),
-                        textio::input_access::buffered);
+    textio::open_input(in, 13, file("rewindmany", numbered_lines(count)), textio::input_access::buffered);
     for (int i = 1; i <= count; ++i) read_one(in);
     ASSERT_GT(in.buffer_offset, 0);
     textio::rewind_input(in);
@@ -565,7 +562,8 @@ TEST_P(MappedReadTest, ReadsAsTheBufferDoes) {
 
 std::string short_lines(int count) {
     std::string text;
-    for (int i = 0; i < count; ++i) text += std::to_string(i * 7919 % 100003) + " 1 1950.042 " + std::to_string(i) + "\n";
+    for (int i = 0; i < count; ++i)
+        text += std::to_string(i * 7919 % 100003) + " 1 1950.042 " + std::to_string(i) + "\n";
     return text;
 }
 
@@ -576,9 +574,9 @@ INSTANTIATE_TEST_SUITE_P(
                       mapped_case{"exactly_one_page", std::string(4095, 'p') + "\n"},
                       mapped_case{"one_page_without_line_feed", std::string(4096, 'q')},
                       mapped_case{"carriage_returns", "a\r\nb\r\n\r\nc\r"},
-                      mapped_case{"lines_longer_than_a_window",
-                                  short_lines(50) + std::string(5'000'000, 'x') + "\n" + short_lines(50) +
-                                      std::string(9'000'000, 'y') + "\n" + short_lines(50)},
+                      mapped_case{"lines_longer_than_a_window", short_lines(50) + std::string(5'000'000, 'x') + "\n" +
+                                                                    short_lines(50) + std::string(9'000'000, 'y') +
+                                                                    "\n" + short_lines(50)},
                       mapped_case{"line_longer_than_the_kept_length",
                                   "1 2 3 4 " + std::string(textio::max_record_bytes + 100, 'z') + "\nend\n"}),
     support::named_by_name());
