@@ -5,6 +5,7 @@
 #include "engine/month.hpp"
 #include "engine/observations.hpp"
 #include "engine/stations.hpp"
+#include "util/parallel.hpp"
 #include "util/ssort.hpp"
 #include "util/stop_signal.hpp"
 
@@ -114,6 +115,7 @@ extraction_summary extract_stations(const run_settings& run, archive& files, sta
     extraction_summary summary;
     state.reader.index.cap = run.index_cap;
     load_station_catalogue(run, files.catalogue, state.table);
+    prepare_reader(state.reader, state.table, util::second_thread_allowed());
     summary.qualifying = state.table.qualifying_count;
     sink.table_loaded(summary.qualifying);
     for (std::int32_t row = 0; row < state.table.qualifying_count; ++row) {

@@ -186,6 +186,63 @@ void pass_records(textio::in_unit& unit, observation_reader& r, const textio::re
     r.values_stale = true;
 }
 
+// Windows at least this long are judged in two halves, one on the helper.
+constexpr std::size_t split_window_bytes = 256 * 1024;
+
+// Judges the records of window `w` for every station, in two halves on two threads when
+// the window is long: the second half starts at a record start, and counts only when the
+// first half was judged to its end.
+void judge_window(observation_reader& r, const textio::record_window& w) {
+    const std::string_view text = w.bytes;
+    const std::size_t middle = text.size() >= split_window_bytes && r.helper ? text.find('\n', text.size() / 2) + 1 : 0;
+    if (middle == 0 || middle >= text.size()) {
+        judge_records(text, r.searched_ids, r.judged);
+    } else {
+        r.helper->start([&r, later = text.substr(middle)] { judge_records(later, r.searched_ids, r.judged_later); });
+        judge_records(text.substr(0, middle), r.searched_ids, r.judged);
+        r.helper->wait();
+        if (!r.judged.stopped) append_judged(r.judged, r.judged_later);
+    }
+    r.judged_offset = w.offset;
+}
+
+// The window at the reading position, and the index of its first record among the judged
+// records: those judged before when the position is one of their record starts (and
+// judging them did not end before a record that may be judged), else the window's own.
+struct judged_view {
+    textio::record_window window;
+    std::size_t from = 0;
+    std::size_t bytes = 0;  // judged bytes from the reading position on
+};
+
+bool find_judged_record(const observation_reader& r, const textio::record_window& w, std::size_t& from) {
+    const judged_records& j = r.judged;
+    const std::int64_t judged_end = r.judged_offset + static_cast<std::int64_t>(judged_start(j, judged_count(j)));
+    // The window must hold every judged record after its start (after a seek it may not).
+    if (r.judged_offset < 0 || w.offset < r.judged_offset || w.offset > judged_end ||
+        judged_end > w.offset + static_cast<std::int64_t>(w.bytes.size()))
+        return false;
+    const auto relative = static_cast<std::uint64_t>(w.offset - r.judged_offset);
+    if (relative == 0) {
+        from = 0;
+    } else {
+        const auto end = std::lower_bound(j.ends.begin(), j.ends.end(), relative);
+        if (end == j.ends.end() || *end != relative) return false;
+        from = static_cast<std::size_t>(end - j.ends.begin()) + 1;
+    }
+    return from < judged_count(j) || j.stopped;
+}
+
+judged_view judged_window(textio::in_unit& unit, observation_reader& r) {
+    judged_view v{textio::next_window(unit)};
+    if (!find_judged_record(r, v.window, v.from)) {
+        judge_window(r, v.window);
+        v.from = 0;
+    }
+    v.bytes = judged_start(r.judged, judged_count(r.judged)) - judged_start(r.judged, v.from);
+    return v;
+}
+
 // Records judged before (a search after a rewind reads them again) need only their
 // identifiers.
 void pass_judged_again(textio::in_unit& unit, observation_reader& r, const wanted_digits& digits) {
@@ -197,11 +254,13 @@ void pass_judged_again(textio::in_unit& unit, observation_reader& r, const wante
     pass_records(unit, r, w, skim_judged_records(w.bytes.substr(0, judged), digits));
 }
 
-// Judges the records of a window quickly, noting the block starts the index lacks.
-skim_result skim_window(observation_reader& r, const textio::record_window& w, const wanted_digits& digits) {
-    const bool indexing = !r.index.full && w.offset + static_cast<std::int64_t>(w.bytes.size()) > r.index.known_end;
+// Passes over the judged records of other stations from the reading position, noting the
+// block starts the index lacks.
+skim_result skim_window(observation_reader& r, const judged_view& v, const wanted_digits& digits) {
+    const textio::record_window& w = v.window;
+    const bool indexing = !r.index.full && w.offset + static_cast<std::int64_t>(v.bytes) > r.index.known_end;
     r.starts.clear();
-    const skim_result skimmed = skim_other_stations(w.bytes, digits, indexing ? &r.starts : nullptr);
+    const skim_result skimmed = skim_judged_records(r.judged, v.from, digits, indexing ? &r.starts : nullptr);
     for (const record_start& s : r.starts)
         note_plain_record(r.index, w.offset + static_cast<std::int64_t>(s.offset), w.line + s.record + 1,
                           identifier_at(w.bytes.substr(s.offset)));
@@ -215,10 +274,10 @@ skim_result skim_window(observation_reader& r, const textio::record_window& w, c
 void pass_other_stations(textio::in_unit& unit, observation_reader& r, const wanted_digits& digits) {
     for (;;) {
         pass_judged_again(unit, r, digits);
-        const textio::record_window w = textio::next_window(unit);
-        const skim_result skimmed = skim_window(r, w, digits);
-        pass_records(unit, r, w, skimmed);
-        if (w.bytes.empty() || skimmed.bytes < w.bytes.size()) return;
+        const judged_view v = judged_window(unit, r);
+        const skim_result skimmed = skim_window(r, v, digits);
+        pass_records(unit, r, v.window, skimmed);
+        if (skimmed.bytes == 0 || skimmed.bytes < v.bytes) return;
     }
 }
 
@@ -227,8 +286,9 @@ void pass_other_stations(textio::in_unit& unit, observation_reader& r, const wan
 bool gather_block_records(textio::in_unit& unit, observation_reader& r, station_table& table, std::int32_t row,
                           const wanted_digits& digits) {
     for (;;) {
-        const textio::record_window w = textio::next_window(unit);
-        const gather_result gathered = gather_wanted_records(w.bytes, digits, r.block_dates, r.block_values);
+        const judged_view v = judged_window(unit, r);
+        const textio::record_window& w = v.window;
+        const gather_result gathered = gather_judged_records(r.judged, v.from, digits, r.block_dates, r.block_values);
         if (gathered.records == 0) return false;
         if (gathered.ended_by_other_station)
             note_plain_record(r.index, w.offset + static_cast<std::int64_t>(gathered.last_record_offset),
@@ -240,7 +300,7 @@ bool gather_block_records(textio::in_unit& unit, observation_reader& r, station_
         r.block_count = static_cast<std::int32_t>(r.block_dates.size());
         table.last_year[row] = textio::truncate_to_int32(r.block_dates.back());
         if (gathered.ended_by_other_station) return true;
-        if (gathered.bytes < w.bytes.size()) return false;
+        if (gathered.bytes < v.bytes) return false;
     }
 }
 
@@ -306,6 +366,12 @@ block_outcome collect_station_block(observation_reader& r, station_table& table,
         r.rewind_count = 0;
         return block_outcome::missing_reported;
     }
+}
+
+void prepare_reader(observation_reader& r, const station_table& table, bool second_thread) {
+    r.searched_ids.assign(table.station_id.begin(), table.station_id.begin() + table.qualifying_count);
+    std::sort(r.searched_ids.begin(), r.searched_ids.end());
+    if (second_thread && !r.helper) r.helper = std::make_unique<util::helper_thread>();
 }
 
 void release_block(textio::in_unit& observations) { textio::step_back_record(observations); }

@@ -3,11 +3,13 @@
 // Stretches read before are not read again where the block index can answer for them.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "engine/block_index.hpp"
 #include "engine/record_skim.hpp"
 #include "engine/stations.hpp"
+#include "util/helper_thread.hpp"
 
 namespace engine {
 
@@ -50,7 +52,19 @@ struct observation_reader {
     // Where the blocks read so far start, for the searches over them again.
     block_index index;
     std::vector<record_start> starts;  // scratch for the record judge
+    // The records of the last window judged, for every station at once, starting at file
+    // offset judged_offset; the dates and values are kept for the stations searched.
+    judged_records judged;
+    judged_records judged_later;  // the second half of a window, judged on the helper
+    std::int64_t judged_offset = -1;
+    std::vector<std::int32_t> searched_ids;  // sorted
+    // Judges the second half of each large window while the first is judged here; absent
+    // when the run has one thread.
+    std::unique_ptr<util::helper_thread> helper;
 };
+
+// Prepares the reader for the searches of the table's qualifying stations.
+void prepare_reader(observation_reader& r, const station_table& table, bool second_thread);
 
 inline constexpr std::size_t max_block_records = 3600;
 

@@ -1,5 +1,7 @@
 #include "engine/record_skim.hpp"
 
+#include <algorithm>
+#include <climits>
 #include <cstring>
 #include <vector>
 
@@ -35,6 +37,7 @@ wanted_digits digits_of(std::int32_t id) {
     pack_identifier(w.text, static_cast<unsigned>(n), w.bytes, w.more);
     w.length = n;
     w.usable = true;
+    w.id = id;
     return w;
 }
 
@@ -275,6 +278,43 @@ inline bool opens_with(const char* p, const char* end, const wanted_digits& want
     return result;
 }
 
+// The identifier of a judged line, plain digits, as the record reader converts it: exact,
+// and the most negative int32 beyond the int32 range.
+std::int32_t judged_identifier(const char* p, const judged_line& j) {
+    const char* digits = p + __builtin_ctzll(j.starts);
+    std::uint64_t value = 0;
+    for (unsigned k = 0; k < j.id_length; ++k) value = value * 10 + static_cast<unsigned>(digits[k] - '0');
+    return value <= INT32_MAX ? static_cast<std::int32_t>(value) : INT32_MIN;
+}
+
+[[gnu::target("avx2,bmi,bmi2,popcnt")]] void judge_avx2(const char* text, std::size_t size,
+                                                        std::span<const std::int32_t> converted, judged_records& out) {
+    std::size_t pos = 0;
+    judged_line j;
+    std::uint64_t previous_bytes = 0;
+    std::uint16_t previous_more = 0;
+    bool convert = false;
+    while (pos < size && judge_line(text + pos, size - pos, j)) {
+        const char* p = text + pos;
+        __builtin_prefetch(p + prefetch_distance);
+        if (((j.id_bytes ^ previous_bytes) | (j.id_more ^ previous_more)) != 0) {
+            const std::int32_t id = judged_identifier(p, j);
+            convert = std::binary_search(converted.begin(), converted.end(), id);
+            out.runs.push_back({static_cast<std::uint32_t>(out.ends.size()), id, convert,
+                                static_cast<std::uint32_t>(out.dates.size()), j.id_bytes, j.id_more});
+            previous_bytes = j.id_bytes;
+            previous_more = j.id_more;
+        }
+        pos += j.length + 1;
+        out.ends.push_back(static_cast<std::uint32_t>(pos));
+        if (convert) {
+            out.dates.push_back(token_value(p, j, 2));
+            out.values.push_back(token_value(p, j, 3));
+        }
+    }
+    out.stopped = pos < size;
+}
+
 bool processor_can_skim() {
     static const bool able = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
                              __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
@@ -311,6 +351,105 @@ skim_result skim_other_stations([[maybe_unused]] std::string_view text, [[maybe_
     }
 #endif
     return {};
+}
+
+void judge_records([[maybe_unused]] std::string_view text, [[maybe_unused]] std::span<const std::int32_t> converted,
+                   judged_records& out) {
+    // Filled on this thread's own stack: two threads judging into neighbouring objects
+    // would write the same cache lines at every record.
+    judged_records mine = std::move(out);
+    mine.ends.clear();
+    mine.runs.clear();
+    mine.dates.clear();
+    mine.values.clear();
+    mine.stopped = !text.empty();
+#if VARNEX_SKIM_AVX2
+    if (processor_can_skim()) judge_avx2(text.data(), text.size(), converted, mine);
+#endif
+    out = std::move(mine);
+}
+
+void append_judged(judged_records& earlier, const judged_records& later) {
+    const auto shift = static_cast<std::uint32_t>(judged_start(earlier, judged_count(earlier)));
+    const auto records = static_cast<std::uint32_t>(judged_count(earlier));
+    const auto values = static_cast<std::uint32_t>(earlier.dates.size());
+    for (const std::uint32_t end : later.ends) earlier.ends.push_back(end + shift);
+    for (judged_run run : later.runs) {
+        // A run cut where the text was split goes on.
+        const bool goes_on = run.first == 0 && !earlier.runs.empty() && earlier.runs.back().id_bytes == run.id_bytes &&
+                             earlier.runs.back().id_more == run.id_more;
+        if (goes_on) continue;
+        run.first += records;
+        run.value_first += values;
+        earlier.runs.push_back(run);
+    }
+    earlier.dates.insert(earlier.dates.end(), later.dates.begin(), later.dates.end());
+    earlier.values.insert(earlier.values.end(), later.values.begin(), later.values.end());
+    earlier.stopped = later.stopped;
+}
+
+namespace {
+
+// The run that holds record `i`.
+std::size_t run_of(const judged_records& j, std::size_t i) {
+    const auto after = std::upper_bound(j.runs.begin(), j.runs.end(), i,
+                                        [](std::size_t record, const judged_run& run) { return record < run.first; });
+    return static_cast<std::size_t>(after - j.runs.begin()) - 1;
+}
+
+std::size_t run_end(const judged_records& j, std::size_t run) {
+    return run + 1 < j.runs.size() ? j.runs[run + 1].first : judged_count(j);
+}
+
+// The records from `from` up to `to` (excluded) passed over, as counted from `from`.
+skim_result passed_records(const judged_records& j, std::size_t from, std::size_t to) {
+    const std::size_t base = judged_start(j, from);
+    skim_result result;
+    result.bytes = judged_start(j, to) - base;
+    result.records = static_cast<long>(to - from);
+    result.last_record_offset = to > from ? judged_start(j, to - 1) - base : 0;
+    return result;
+}
+
+}  // namespace
+
+skim_result skim_judged_records(const judged_records& judged, std::size_t from, const wanted_digits& wanted,
+                                std::vector<record_start>* starts) {
+    if (!wanted.usable || from >= judged_count(judged)) return {};
+    const std::size_t base = judged_start(judged, from);
+    std::size_t at = from;
+    for (std::size_t run = run_of(judged, from); run < judged.runs.size(); ++run) {
+        if (judged.runs[run].id == wanted.id) break;
+        if (starts) starts->push_back({judged_start(judged, at) - base, static_cast<long>(at - from)});
+        at = run_end(judged, run);
+    }
+    return passed_records(judged, from, at);
+}
+
+gather_result gather_judged_records(const judged_records& judged, std::size_t from, const wanted_digits& wanted,
+                                    std::vector<float>& dates, std::vector<float>& values) {
+    if (!wanted.usable || from >= judged_count(judged)) return {};
+    const std::size_t run = run_of(judged, from);
+    const judged_run& own = judged.runs[run];
+    std::size_t to = from;
+    if (own.id == wanted.id) {
+        if (!own.converted) return {};
+        to = run_end(judged, run);
+        const std::size_t first = own.value_first + (from - own.first);
+        const std::size_t last = own.value_first + (to - own.first);
+        dates.insert(dates.end(), judged.dates.begin() + static_cast<std::ptrdiff_t>(first),
+                     judged.dates.begin() + static_cast<std::ptrdiff_t>(last));
+        values.insert(values.end(), judged.values.begin() + static_cast<std::ptrdiff_t>(first),
+                      judged.values.begin() + static_cast<std::ptrdiff_t>(last));
+    }
+    gather_result result;
+    // The record of another station that ends the block is read too.
+    result.ended_by_other_station = to < judged_count(judged);
+    const skim_result taken = passed_records(judged, from, result.ended_by_other_station ? to + 1 : to);
+    result.bytes = taken.bytes;
+    result.records = taken.records;
+    result.last_record_offset = taken.last_record_offset;
+    return result;
 }
 
 }  // namespace engine

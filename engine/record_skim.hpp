@@ -6,6 +6,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -24,6 +25,7 @@ struct wanted_digits {
     std::uint16_t more = 0;   // the 9th and 10th, when there are that many
     int length = 0;
     bool usable = false;
+    std::int32_t id = 0;
 };
 
 wanted_digits digits_of(std::int32_t id);
@@ -66,5 +68,47 @@ struct gather_result {
 // it cannot judge.
 gather_result gather_wanted_records(std::string_view text, const wanted_digits& wanted, std::vector<float>& dates,
                                     std::vector<float>& values);
+
+// The leading records of a text judged once for every station, as the two functions above
+// judge them: where each ends, the runs of one identifier (by its digits, as above), and
+// the dates and values of the runs whose identifier was asked for. Judged once, they
+// answer the searches for any station without the bytes being looked at again.
+struct judged_run {
+    std::uint32_t first = 0;  // index of its first record
+    std::int32_t id = 0;      // the identifier as the record reader converts it
+    bool converted = false;   // its dates and values are kept, from value_first on
+    std::uint32_t value_first = 0;
+    std::uint64_t id_bytes = 0;  // its digits, as wanted_digits keeps them
+    std::uint16_t id_more = 0;
+};
+
+struct judged_records {
+    std::vector<std::uint32_t> ends;  // offset just past each record's line feed
+    std::vector<judged_run> runs;
+    std::vector<float> dates;  // of the converted runs' records, in order
+    std::vector<float> values;
+    bool stopped = false;  // judging stopped at a record the reader must judge itself
+};
+
+inline std::size_t judged_count(const judged_records& j) { return j.ends.size(); }
+
+// Offset of record `i` (of the end of the judged records when i is their count).
+inline std::size_t judged_start(const judged_records& j, std::size_t i) { return i == 0 ? 0 : j.ends[i - 1]; }
+
+// Judges the leading records of `text` (followed by at least 64 readable bytes), keeping
+// the dates and values of the runs whose identifier is in the sorted `converted`. Judges
+// none on a processor without the needed instructions.
+void judge_records(std::string_view text, std::span<const std::int32_t> converted, judged_records& out);
+
+// Appends the judged records of `later`, judged from the text right after `earlier`'s,
+// when `earlier` did not stop.
+void append_judged(judged_records& earlier, const judged_records& later);
+
+// From record `from` on, what skim_other_stations and gather_wanted_records give over the
+// text from that record, as far as the records were judged.
+skim_result skim_judged_records(const judged_records& judged, std::size_t from, const wanted_digits& wanted,
+                                std::vector<record_start>* starts = nullptr);
+gather_result gather_judged_records(const judged_records& judged, std::size_t from, const wanted_digits& wanted,
+                                    std::vector<float>& dates, std::vector<float>& values);
 
 }  // namespace engine

@@ -219,3 +219,101 @@ TEST(RecordSkim, WantedDigitsOnlyWhereDigitsDecide) {
 }
 
 }  // namespace
+
+namespace {
+
+// Judges `text` in pieces split at line feeds, as the reader does on two threads.
+engine::judged_records judged_in_pieces(const std::string& padded, std::size_t size, int pieces,
+                                        const std::vector<std::int32_t>& converted) {
+    engine::judged_records whole, piece;
+    std::size_t at = 0;
+    for (int k = 1; k <= pieces && at < size; ++k) {
+        std::size_t to = k == pieces ? size : padded.find('\n', size * static_cast<std::size_t>(k) / pieces);
+        to = to == std::string::npos || to >= size ? size : to + 1;
+        engine::judge_records(std::string_view(padded.data() + at, to - at), converted, k == 1 ? whole : piece);
+        if (k > 1) engine::append_judged(whole, piece);
+        if (whole.stopped) break;
+        at = to;
+    }
+    return whole;
+}
+
+void expect_same_skim(const engine::skim_result& a, const engine::skim_result& b) {
+    ASSERT_EQ(a.bytes, b.bytes);
+    ASSERT_EQ(a.records, b.records);
+    ASSERT_EQ(a.last_record_offset, b.last_record_offset);
+}
+
+}  // namespace
+
+// Records judged once answer every station's search as judging the bytes for that station
+// does: the same records passed over, the same run starts, and the same dates and values.
+TEST(RecordSkim, JudgedOnceAnswersAsJudgingEachTime) {
+    if (!processor_has_quick_judge_instructions()) GTEST_SKIP() << "the quick judge is never used here";
+    std::mt19937 random(77);
+    for (int pieces : {1, 2, 7}) {
+        const std::vector<std::int32_t> stations = {123, 4567, 10160355, 2147483647};
+        std::string text;
+        for (int i = 0; i < 6000; ++i) {
+            const std::int32_t id = stations[(i / (1 + random() % 40)) % stations.size()];
+            const char* const values[] = {"-1.936", "+.5", "12", "0.", "-0", "99.125", "-70.0"};
+            const char* const endings[] = {"", "\r", "\t31\t0", " 0.412 31 0"};
+            std::string record = std::to_string(id) + (random() % 2 ? "\t1\t" : "  1 ") + "1950." +
+                                 std::to_string(random() % 1000) + (random() % 2 ? "\t" : " ") +
+                                 values[random() % std::size(values)] + endings[random() % std::size(endings)];
+            if (i == 5000) record = "1e2 1 1950.5 3";  // the reader's to judge: judging stops here
+            text += record + "\n";
+        }
+        const std::string padded = text + std::string(64, '\n');
+        const std::vector<std::int32_t> converted = {123, 4567, 10160355, 2147483647};
+        const engine::judged_records judged = judged_in_pieces(padded, text.size(), pieces, converted);
+        ASSERT_TRUE(judged.stopped);
+        ASSERT_GT(engine::judged_count(judged), 4000u);
+        for (std::size_t from = 0; from < engine::judged_count(judged); from += 1 + random() % 5) {
+            const std::size_t start = engine::judged_start(judged, from);
+            const std::string_view rest(padded.data() + start, text.size() - start);
+            for (const std::int32_t wanted : stations) {
+                SCOPED_TRACE("pieces " + std::to_string(pieces) + ", record " + std::to_string(from) + ", station " +
+                             std::to_string(wanted));
+                const engine::wanted_digits digits = engine::digits_of(wanted);
+                std::vector<engine::record_start> starts_each, starts_once;
+                expect_same_skim(engine::skim_other_stations(rest, digits, &starts_each),
+                                 engine::skim_judged_records(judged, from, digits, &starts_once));
+                ASSERT_EQ(starts_each.size(), starts_once.size());
+                for (std::size_t k = 0; k < starts_each.size(); ++k) {
+                    ASSERT_EQ(starts_each[k].offset, starts_once[k].offset);
+                    ASSERT_EQ(starts_each[k].record, starts_once[k].record);
+                }
+                std::vector<float> dates_each, values_each, dates_once, values_once;
+                const engine::gather_result each = engine::gather_wanted_records(rest, digits, dates_each, values_each);
+                const engine::gather_result once =
+                    engine::gather_judged_records(judged, from, digits, dates_once, values_once);
+                ASSERT_EQ(each.bytes, once.bytes);
+                ASSERT_EQ(each.records, once.records);
+                ASSERT_EQ(each.last_record_offset, once.last_record_offset);
+                ASSERT_EQ(each.ended_by_other_station, once.ended_by_other_station);
+                ASSERT_EQ(dates_each.size(), dates_once.size());
+                ASSERT_EQ(std::memcmp(dates_each.data(), dates_once.data(), dates_each.size() * sizeof(float)), 0);
+                ASSERT_EQ(std::memcmp(values_each.data(), values_once.data(), values_each.size() * sizeof(float)), 0);
+            }
+        }
+    }
+}
+
+// Runs of a station not asked for keep no values: gathering them is left to the reader.
+TEST(RecordSkim, UnconvertedRunsAreLeftToTheReader) {
+    if (!processor_has_quick_judge_instructions()) GTEST_SKIP() << "the quick judge is never used here";
+    const std::string text = "11 1 1950.042 1.5\n11 1 1950.125 2.5\n12 1 1950.042 3.5\n";
+    const std::string padded = text + std::string(64, '\n');
+    engine::judged_records judged;
+    const std::vector<std::int32_t> converted = {12};
+    engine::judge_records(std::string_view(padded.data(), text.size()), converted, judged);
+    ASSERT_EQ(engine::judged_count(judged), 3u);
+    EXPECT_FALSE(judged.stopped);
+    std::vector<float> dates, values;
+    EXPECT_EQ(engine::gather_judged_records(judged, 0, engine::digits_of(11), dates, values).records, 0);
+    const engine::gather_result own = engine::gather_judged_records(judged, 2, engine::digits_of(12), dates, values);
+    EXPECT_EQ(own.records, 1);
+    EXPECT_EQ(dates, std::vector<float>{1950.042f});
+    EXPECT_EQ(values, std::vector<float>{3.5f});
+}
