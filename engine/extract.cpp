@@ -35,8 +35,9 @@ void order_block(observation_reader& r) {
 // Values in date order: a later record of the same month overwrites an earlier one.
 // Records whose year lies outside the grid, or whose date has no month, are not placed.
 void place_block(const observation_reader& r, station_grid& grid) {
+    const month_intervals& months = month_table();
     for (std::int32_t k = 0; k < r.block_count; ++k) {
-        const year_month when = date_to_year_month(r.block_dates[k]);
+        const year_month when = date_to_year_month(r.block_dates[k], months);
         place_value(grid, when.year, when.month, r.block_values[k]);
     }
 }

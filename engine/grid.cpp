@@ -24,11 +24,4 @@ void reset_grid(station_grid& grid) {
     grid.placed_last = 0;
 }
 
-void place_value(station_grid& grid, std::int32_t year, int month, float value) {
-    if (month < 1 || month > 12 || year < 1 || year > last_grid_year) return;
-    grid.cells[year][month - 1] = value;
-    if (year < grid.placed_first) grid.placed_first = year;
-    if (year > grid.placed_last) grid.placed_last = year;
-}
-
 }  // namespace engine

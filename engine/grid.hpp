@@ -28,6 +28,11 @@ struct station_grid {
 void reset_grid(station_grid& grid);
 
 // Places a value; a year outside 1 to 2020 or a month outside 1 to 12 is not placed.
-void place_value(station_grid& grid, std::int32_t year, int month, float value);
+inline void place_value(station_grid& grid, std::int32_t year, int month, float value) {
+    if (month < 1 || month > 12 || year < 1 || year > last_grid_year) return;
+    grid.cells[year][month - 1] = value;
+    if (year < grid.placed_first) grid.placed_first = year;
+    if (year > grid.placed_last) grid.placed_last = year;
+}
 
 }  // namespace engine

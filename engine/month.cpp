@@ -18,11 +18,6 @@ bool is_digit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
 // The month of a fraction of a year is decided by its "(f5.3)" text. That text is a
 // non-decreasing step function of the fraction, so the fractions that give one month's text
 // form one interval of floats; the bounds are found once by bisection on the text itself.
-struct month_intervals {
-    float low[12];   // smallest fraction whose text reads at least the month's text
-    float high[12];  // smallest fraction whose text reads above it
-};
-
 int thousandths_text_value(float fraction) {
     char text[5];
     const textio::out_item item = textio::item_real(fraction);
@@ -50,6 +45,8 @@ float first_fraction_reading(int target) {
     return f;
 }
 
+}  // namespace
+
 const month_intervals& month_table() {
     static const month_intervals table = [] {
         month_intervals t;
@@ -64,17 +61,6 @@ const month_intervals& month_table() {
     return table;
 }
 
-}  // namespace
-
-int month_of_fraction(float fraction) {
-    const month_intervals& t = month_table();
-    if (!(fraction >= t.low[0] && fraction < t.high[11])) return 0;  // NaN fails too
-    // Each interval lies within 0.001 of its mid-month point (m - 0.5)/12, so twelve times
-    // the fraction names the only month it can be.
-    const int m = static_cast<int>(fraction * 12.0f);
-    return (fraction >= t.low[m] && fraction < t.high[m]) ? m + 1 : 0;
-}
-
 int month_of_fraction_by_text(float fraction) {
     char text[5];
     const textio::out_item item = textio::item_real(fraction);
@@ -82,11 +68,6 @@ int month_of_fraction_by_text(float fraction) {
     for (int m = 0; m < 12; ++m)
         if (std::memcmp(text, month_texts[m], 5) == 0) return m + 1;
     return 0;
-}
-
-year_month date_to_year_month(float date) {
-    const std::int32_t year = textio::truncate_to_int32(date);
-    return {year, month_of_fraction(date - static_cast<float>(year))};
 }
 
 }  // namespace engine

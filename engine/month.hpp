@@ -2,6 +2,8 @@
 #pragma once
 #include <cstdint>
 
+#include "textio/convert.hpp"
+
 namespace engine {
 
 // Year and month (1 to 12) of a decimal date; month 0 when the fraction of the year is
@@ -10,11 +12,32 @@ struct year_month {
     std::int32_t year;
     int month;
 };
-year_month date_to_year_month(float date);
+
+// The fractions of a year whose "(f5.3)" text reads each month's text form one interval of
+// floats: [low, high).
+struct month_intervals {
+    float low[12];
+    float high[12];
+};
+const month_intervals& month_table();
 
 // Month (1 to 12, or 0) of a fraction of a year: quickly, and by comparing its "(f5.3)"
 // text with the month texts. The two agree for every float.
-int month_of_fraction(float fraction);
+inline int month_of_fraction(float fraction, const month_intervals& t) {
+    if (!(fraction >= t.low[0] && fraction < t.high[11])) return 0;  // NaN fails too
+    // Each interval lies within 0.001 of its mid-month point (m - 0.5)/12, so twelve times
+    // the fraction names the only month it can be.
+    const int m = static_cast<int>(fraction * 12.0f);
+    return (fraction >= t.low[m] && fraction < t.high[m]) ? m + 1 : 0;
+}
+inline int month_of_fraction(float fraction) { return month_of_fraction(fraction, month_table()); }
 int month_of_fraction_by_text(float fraction);
+
+// Inline, with the table looked up once, for the loop that dates every record of a block.
+inline year_month date_to_year_month(float date, const month_intervals& t) {
+    const std::int32_t year = textio::truncate_to_int32(date);
+    return {year, month_of_fraction(date - static_cast<float>(year), t)};
+}
+inline year_month date_to_year_month(float date) { return date_to_year_month(date, month_table()); }
 
 }  // namespace engine

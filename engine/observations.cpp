@@ -186,24 +186,78 @@ void pass_records(textio::in_unit& unit, observation_reader& r, const textio::re
     r.values_stale = true;
 }
 
-// Windows at least this long are judged in two halves, one on the helper.
+// Windows at least this long are judged in two parts on two threads.
 constexpr std::size_t split_window_bytes = 256 * 1024;
+constexpr int least_share_here = 5;
+constexpr int most_share_here = 50;
+constexpr int share_step = 2;
 
-// Judges the records of window `w` for every station, in two halves on two threads when
-// the window is long: the second half starts at a record start, and counts only when the
-// first half was judged to its end.
-void judge_window(observation_reader& r, const textio::record_window& w) {
+// A record start in `text` near `share` percent of it (0 when there is none).
+std::size_t split_point(std::string_view text, std::size_t share) {
+    const std::size_t feed = text.find('\n', text.size() * share / 100);
+    return feed == std::string_view::npos ? 0 : feed + 1;
+}
+
+// The helper judges `later`, then maps the pages of `here` that this thread will judge.
+void judge_later_part(observation_reader& r, std::string_view later, std::string_view here = {}) {
+    r.helper->start([&r, later, here] {
+        judge_records(later, r.searched_ids, r.judged_later);
+        textio::map_ahead(here);
+    });
+}
+
+// Judges the window's records before `split` here, and takes the rest from the helper.
+void judge_here_and_join(observation_reader& r, std::string_view text, std::size_t split) {
+    judge_records(text.substr(0, split), r.searched_ids, r.judged);
+    r.helper->wait();
+    if (!r.judged.stopped) append_judged(r.judged, r.judged_later);
+}
+
+// While the window just judged is searched, the helper judges most of the next one.
+void judge_next_ahead(const textio::in_unit& unit, observation_reader& r, const textio::record_window& w) {
+    if (!r.helper || r.judged.stopped) return;
+    const std::int64_t next = w.offset + static_cast<std::int64_t>(w.bytes.size());
+    const std::string_view text = textio::mapped_window_at(unit, next);
+    const std::size_t split = split_point(text, static_cast<std::size_t>(r.ahead_share_here));
+    if (text.size() < split_window_bytes || split == 0 || split >= text.size()) return;
+    r.ahead = text;
+    r.ahead_offset = next;
+    r.ahead_split = split;
+    judge_later_part(r, text.substr(split), text.substr(0, split));
+}
+
+// Judges the records of window `w` for every station: the part judged ahead is used when
+// the window is the one expected; a long window is otherwise judged in two halves on two
+// threads. A later part counts only when the part before it was judged to its end.
+void judge_window(const textio::in_unit& unit, observation_reader& r, const textio::record_window& w) {
     const std::string_view text = w.bytes;
-    const std::size_t middle = text.size() >= split_window_bytes && r.helper ? text.find('\n', text.size() / 2) + 1 : 0;
-    if (middle == 0 || middle >= text.size()) {
-        judge_records(text, r.searched_ids, r.judged);
+    if (r.ahead_offset >= 0) {
+        const bool expected =
+            r.ahead_offset == w.offset && r.ahead.data() == text.data() && r.ahead.size() == text.size();
+        r.ahead_offset = -1;
+        if (expected) {
+            // The split is right when the helper ends its part as this thread ends its own.
+            judge_records(text.substr(0, r.ahead_split), r.searched_ids, r.judged);
+            r.ahead_share_here = r.helper->done() ? std::max(least_share_here, r.ahead_share_here - share_step)
+                                                  : std::min(most_share_here, r.ahead_share_here + share_step);
+            r.helper->wait();
+            if (!r.judged.stopped) append_judged(r.judged, r.judged_later);
+        } else {
+            r.helper->wait();
+            judge_window(unit, r, w);
+            return;
+        }
     } else {
-        r.helper->start([&r, later = text.substr(middle)] { judge_records(later, r.searched_ids, r.judged_later); });
-        judge_records(text.substr(0, middle), r.searched_ids, r.judged);
-        r.helper->wait();
-        if (!r.judged.stopped) append_judged(r.judged, r.judged_later);
+        const std::size_t middle = text.size() >= split_window_bytes && r.helper ? split_point(text, 50) : 0;
+        if (middle == 0 || middle >= text.size()) {
+            judge_records(text, r.searched_ids, r.judged);
+        } else {
+            judge_later_part(r, text.substr(middle));
+            judge_here_and_join(r, text, middle);
+        }
     }
     r.judged_offset = w.offset;
+    judge_next_ahead(unit, r, w);
 }
 
 // The window at the reading position, and the index of its first record among the judged
@@ -236,7 +290,7 @@ bool find_judged_record(const observation_reader& r, const textio::record_window
 judged_view judged_window(textio::in_unit& unit, observation_reader& r) {
     judged_view v{textio::next_window(unit)};
     if (!find_judged_record(r, v.window, v.from)) {
-        judge_window(r, v.window);
+        judge_window(unit, r, v.window);
         v.from = 0;
     }
     v.bytes = judged_start(r.judged, judged_count(r.judged)) - judged_start(r.judged, v.from);

@@ -61,6 +61,14 @@ struct observation_reader {
     // Judges the second half of each large window while the first is judged here; absent
     // when the run has one thread.
     std::unique_ptr<util::helper_thread> helper;
+    // The window the helper judges ahead, from `ahead_split` on, while this one goes on
+    // with the window before; the part before the split is judged here when it is reached.
+    std::string_view ahead;
+    std::int64_t ahead_offset = -1;
+    std::size_t ahead_split = 0;
+    // The share of a window judged ahead that is left to this thread, in percent: it also
+    // searches the window before, so its share follows which of the two waits for the other.
+    int ahead_share_here = 50;
 };
 
 // Prepares the reader for the searches of the table's qualifying stations.

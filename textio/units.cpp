@@ -443,15 +443,25 @@ void close_input(in_unit& u) {
 
 std::int64_t input_offset(const in_unit& u) { return u.buffer_offset + static_cast<std::int64_t>(u.begin); }
 
+std::string_view mapped_window_at(const in_unit& u, std::int64_t offset) {
+    if (!u.mapped || offset < 0 || static_cast<std::size_t>(offset) >= u.end) return {};
+    const char* first = u.buffer + offset;
+    const std::size_t available = u.end - static_cast<std::size_t>(offset);
+    const void* last_line_feed = ::memrchr(first, '\n', std::min(available, mapped_window_bytes));
+    if (!last_line_feed) return {};
+    return {first, static_cast<std::size_t>(static_cast<const char*>(last_line_feed) - first) + 1};
+}
+
+void map_ahead(std::string_view bytes) {
+    const std::size_t page = page_size();
+    const auto first = reinterpret_cast<std::uintptr_t>(bytes.data()) / page * page;
+    const auto last = reinterpret_cast<std::uintptr_t>(bytes.data() + bytes.size());
+    if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_READ);
+}
+
 record_window next_window(in_unit& u) {
     if (u.fd < 0) return {};
-    if (u.mapped) {
-        const char* first = u.buffer + u.begin;
-        const void* last_line_feed = ::memrchr(first, '\n', std::min(u.end - u.begin, mapped_window_bytes));
-        const std::size_t whole =
-            last_line_feed ? static_cast<std::size_t>(static_cast<const char*>(last_line_feed) - first) + 1 : 0;
-        return {{first, whole}, input_offset(u), u.line};
-    }
+    if (u.mapped) return {mapped_window_at(u, input_offset(u)), input_offset(u), u.line};
     for (;;) {
         const char* first = u.buffer + u.begin;
         const void* last_line_feed = ::memrchr(first, '\n', u.end - u.begin);

@@ -31,6 +31,11 @@ void helper_thread::wait() {
     if (failure_) std::rethrow_exception(std::exchange(failure_, nullptr));
 }
 
+bool helper_thread::done() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return !busy_;
+}
+
 void helper_thread::work() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {

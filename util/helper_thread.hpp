@@ -21,6 +21,8 @@ public:
     void start(std::function<void()> share);
     // Waits until the share is done; throws what it threw.
     void wait();
+    // Whether the share is done, without waiting.
+    bool done();
 
 private:
     void work();
