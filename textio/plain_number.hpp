@@ -15,9 +15,25 @@ inline constexpr double exact_powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1
 
 // The nearest double to a plain number of at most 15 digits, rounded to float: the digits
 // and the power of ten are both exact doubles, so the one division rounds correctly.
-inline float plain_number_value(std::uint64_t digits, int decimals, bool negative) {
+inline float plain_number_value_by_double(std::uint64_t digits, int decimals, bool negative) {
     const double value = static_cast<double>(digits) / exact_powers_of_ten[decimals];
     return static_cast<float>(negative ? -value : value);
+}
+
+inline constexpr float exact_float_powers_of_ten[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f};
+inline constexpr std::uint64_t float_exact_limit = std::uint64_t{1} << 24;
+
+// The same float, by one float division where that gives it: digits below 2^24 and powers
+// up to 10^8 are exact floats, and their quotient, unless it is exactly halfway between two
+// floats, lies further from every halfway point than half a double's unit in the last
+// place (the distance is at least 1/(2^k·10^d) for a halfway point with k fraction bits),
+// so rounding it first to double never moves it onto one. Checked for every such pair.
+inline float plain_number_value(std::uint64_t digits, int decimals, bool negative) {
+    if (digits < float_exact_limit && decimals <= 8) {
+        const float value = static_cast<float>(digits) / exact_float_powers_of_ten[decimals];
+        return negative ? -value : value;
+    }
+    return plain_number_value_by_double(digits, decimals, negative);
 }
 
 struct plain_number {

@@ -1,5 +1,7 @@
 #include "textio/read.hpp"
 
+#include "textio/plain_number.hpp"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -698,3 +700,22 @@ TEST(DecimalToFloat, NegativeZeroKeepsItsSign) {
 }
 
 }  // namespace
+
+// The float division gives, for every digit string below 2^24 and up to 8 decimals, the
+// float of the nearest double: the two are compared bit for bit, with both signs.
+TEST(PlainNumberValue, FloatDivisionMatchesTheNearestDoubleEverywhereItIsUsed) {
+    long mismatches = 0;
+    for (int decimals = 0; decimals <= 8; ++decimals) {
+        for (std::uint64_t digits = 0; digits < textio::float_exact_limit; ++digits) {
+            const float fast = textio::plain_number_value(digits, decimals, false);
+            const float exact = textio::plain_number_value_by_double(digits, decimals, false);
+            mismatches += std::memcmp(&fast, &exact, sizeof fast) != 0;
+        }
+        const float negative_zero = textio::plain_number_value(0, decimals, true);
+        EXPECT_TRUE(std::signbit(negative_zero));
+    }
+    EXPECT_EQ(mismatches, 0);
+    const float negative = textio::plain_number_value(1936, 3, true);
+    const float negative_exact = textio::plain_number_value_by_double(1936, 3, true);
+    EXPECT_EQ(std::memcmp(&negative, &negative_exact, sizeof negative), 0);
+}
