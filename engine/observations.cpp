@@ -186,6 +186,19 @@ void pass_records(textio::in_unit& unit, observation_reader& r, const textio::re
     r.values_stale = true;
 }
 
+// The leading whole records of `text` within `limit` bytes (the first record when it is
+// longer).
+std::string_view within(std::string_view text, std::size_t limit) {
+    if (text.size() <= limit) return text;
+    std::size_t feed = text.rfind('\n', limit - 1);
+    if (feed == std::string_view::npos) feed = text.find('\n');
+    return text.substr(0, feed + 1);
+}
+
+// The most bytes judged at once: the length of a mapped window.
+constexpr std::size_t most_judged_bytes = 4 * 1024 * 1024;
+// Runs of one identifier judged where a search lands: its block, and the record after it.
+constexpr std::size_t landing_runs = 2;
 // Windows at least this long are judged in two parts on two threads.
 constexpr std::size_t split_window_bytes = 256 * 1024;
 constexpr int least_share_here = 5;
@@ -215,9 +228,9 @@ void judge_here_and_join(observation_reader& r, std::string_view text, std::size
 
 // While the window just judged is searched, the helper judges most of the next one.
 void judge_next_ahead(const textio::in_unit& unit, observation_reader& r, const textio::record_window& w) {
-    if (!r.helper || r.judged.stopped) return;
+    if (!r.helper || r.judged.stopped || r.run_limit != SIZE_MAX) return;
     const std::int64_t next = w.offset + static_cast<std::int64_t>(w.bytes.size());
-    const std::string_view text = textio::mapped_window_at(unit, next);
+    const std::string_view text = within(textio::mapped_window_at(unit, next), most_judged_bytes);
     const std::size_t split = split_point(text, static_cast<std::size_t>(r.ahead_share_here));
     if (text.size() < split_window_bytes || split == 0 || split >= text.size()) return;
     r.ahead = text;
@@ -248,9 +261,10 @@ void judge_window(const textio::in_unit& unit, observation_reader& r, const text
             return;
         }
     } else {
-        const std::size_t middle = text.size() >= split_window_bytes && r.helper ? split_point(text, 50) : 0;
+        const bool split = text.size() >= split_window_bytes && r.helper && r.run_limit == SIZE_MAX;
+        const std::size_t middle = split ? split_point(text, 50) : 0;
         if (middle == 0 || middle >= text.size()) {
-            judge_records(text, r.searched_ids, r.judged);
+            judge_records(text, r.searched_ids, r.judged, r.run_limit);
         } else {
             judge_later_part(r, text.substr(middle));
             judge_here_and_join(r, text, middle);
@@ -287,10 +301,22 @@ bool find_judged_record(const observation_reader& r, const textio::record_window
     return from < judged_count(j) || j.stopped;
 }
 
+// A search that jumped, or met a record the reader judges itself, often needs only the
+// block where it lands: judging ends there with the record after the block, and judges
+// whole windows again once the reading goes on from where the judged records end.
+void size_judging(observation_reader& r, std::int64_t at) {
+    const auto judged_end = static_cast<std::int64_t>(judged_start(r.judged, judged_count(r.judged)));
+    const bool goes_on = r.judged_offset >= 0 && at == r.judged_offset + judged_end;
+    r.run_limit = goes_on ? SIZE_MAX : landing_runs;
+}
+
 judged_view judged_window(textio::in_unit& unit, observation_reader& r) {
     judged_view v{textio::next_window(unit)};
     if (!find_judged_record(r, v.window, v.from)) {
-        judge_window(unit, r, v.window);
+        size_judging(r, v.window.offset);
+        textio::record_window judged = v.window;
+        judged.bytes = within(v.window.bytes, most_judged_bytes);
+        judge_window(unit, r, judged);
         v.from = 0;
     }
     v.bytes = judged_start(r.judged, judged_count(r.judged)) - judged_start(r.judged, v.from);

@@ -57,6 +57,7 @@ struct observation_reader {
     judged_records judged;
     judged_records judged_later;  // the second half of a window, judged on the helper
     std::int64_t judged_offset = -1;
+    std::size_t run_limit = SIZE_MAX;        // judging ends with the first record of this many runs
     std::vector<std::int32_t> searched_ids;  // sorted
     // Judges the second half of each large window while the first is judged here; absent
     // when the run has one thread.

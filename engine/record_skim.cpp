@@ -288,7 +288,8 @@ std::int32_t judged_identifier(const char* p, const judged_line& j) {
 }
 
 [[gnu::target("avx2,bmi,bmi2,popcnt")]] void judge_avx2(const char* text, std::size_t size,
-                                                        std::span<const std::int32_t> converted, judged_records& out) {
+                                                        std::span<const std::int32_t> converted, judged_records& out,
+                                                        std::size_t run_limit) {
     std::size_t pos = 0;
     judged_line j;
     std::uint64_t previous_bytes = 0;
@@ -311,8 +312,9 @@ std::int32_t judged_identifier(const char* p, const judged_line& j) {
             out.dates.push_back(token_value(p, j, 2));
             out.values.push_back(token_value(p, j, 3));
         }
+        if (out.runs.size() >= run_limit) break;
     }
-    out.stopped = pos < size;
+    out.stopped = pos < size && out.runs.size() < run_limit;
 }
 
 bool processor_can_skim() {
@@ -354,7 +356,7 @@ skim_result skim_other_stations([[maybe_unused]] std::string_view text, [[maybe_
 }
 
 void judge_records([[maybe_unused]] std::string_view text, [[maybe_unused]] std::span<const std::int32_t> converted,
-                   judged_records& out) {
+                   judged_records& out, [[maybe_unused]] std::size_t run_limit) {
     // Filled on this thread's own stack: two threads judging into neighbouring objects
     // would write the same cache lines at every record.
     judged_records mine = std::move(out);
@@ -364,7 +366,7 @@ void judge_records([[maybe_unused]] std::string_view text, [[maybe_unused]] std:
     mine.values.clear();
     mine.stopped = !text.empty();
 #if VARNEX_SKIM_AVX2
-    if (processor_can_skim()) judge_avx2(text.data(), text.size(), converted, mine);
+    if (processor_can_skim()) judge_avx2(text.data(), text.size(), converted, mine, run_limit);
 #endif
     out = std::move(mine);
 }

@@ -98,7 +98,10 @@ inline std::size_t judged_start(const judged_records& j, std::size_t i) { return
 // Judges the leading records of `text` (followed by at least 64 readable bytes), keeping
 // the dates and values of the runs whose identifier is in the sorted `converted`. Judges
 // none on a processor without the needed instructions.
-void judge_records(std::string_view text, std::span<const std::int32_t> converted, judged_records& out);
+// With a run limit, judging ends with the first record of the limit-th run: a search that
+// lands on the block it wants needs that block and the record that ends it.
+void judge_records(std::string_view text, std::span<const std::int32_t> converted, judged_records& out,
+                   std::size_t run_limit = SIZE_MAX);
 
 // Appends the judged records of `later`, judged from the text right after `earlier`'s,
 // when `earlier` did not stop.

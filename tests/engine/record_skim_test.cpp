@@ -317,3 +317,27 @@ TEST(RecordSkim, UnconvertedRunsAreLeftToTheReader) {
     EXPECT_EQ(dates, std::vector<float>{1950.042f});
     EXPECT_EQ(values, std::vector<float>{3.5f});
 }
+
+// Where a search lands on its block, judging ends with the record after the block: enough
+// for the block and the record that ends it, and not a stop at a record left to the reader.
+TEST(RecordSkim, JudgingWithARunLimitEndsAfterTheBlock) {
+    if (!processor_has_quick_judge_instructions()) GTEST_SKIP() << "the quick judge is never used here";
+    const std::string text =
+        "7 1 1950.042 1.5\n7 1 1950.125 2.5\n7 1 1950.208 3.5\n8 1 1950.042 4.5\n"
+        "8 1 1950.125 5.5\n9 1 1950.042 6.5\n";
+    const std::string padded = text + std::string(64, '\n');
+    const std::vector<std::int32_t> converted = {7, 8, 9};
+    engine::judged_records judged;
+    engine::judge_records(std::string_view(padded.data(), text.size()), converted, judged, 2);
+    ASSERT_EQ(engine::judged_count(judged), 4u);
+    EXPECT_FALSE(judged.stopped);
+    std::vector<float> dates, values;
+    const engine::gather_result block = engine::gather_judged_records(judged, 0, engine::digits_of(7), dates, values);
+    EXPECT_EQ(block.records, 4);
+    EXPECT_TRUE(block.ended_by_other_station);
+    EXPECT_EQ(block.bytes, text.find("8 1 1950.125"));
+    EXPECT_EQ(values, (std::vector<float>{1.5f, 2.5f, 3.5f}));
+    engine::judge_records(std::string_view(padded.data(), text.size()), converted, judged, 1);
+    EXPECT_EQ(engine::judged_count(judged), 1u);
+    EXPECT_FALSE(judged.stopped);
+}
