@@ -244,9 +244,16 @@ void judge_next_ahead(const textio::in_unit& unit, observation_reader& r, const 
 // threads. A later part counts only when the part before it was judged to its end.
 void judge_window(const textio::in_unit& unit, observation_reader& r, const textio::record_window& w) {
     const std::string_view text = w.bytes;
+    if (text.empty()) {
+        // The end of the file (or a record longer than a window): nothing to judge, and the
+        // helper's window is still to come.
+        judge_records(text, r.searched_ids, r.judged);
+        r.judged_offset = w.offset;
+        return;
+    }
     if (r.ahead_offset >= 0) {
-        const bool expected =
-            r.ahead_offset == w.offset && r.ahead.data() == text.data() && r.ahead.size() == text.size();
+        const bool expected = r.ahead_offset == w.offset && r.ahead.data() == text.data() &&
+                              r.ahead.size() == text.size() && r.run_limit == SIZE_MAX;
         r.ahead_offset = -1;
         if (expected) {
             // The split is right when the helper ends its part as this thread ends its own.

@@ -27,6 +27,7 @@ constexpr std::size_t back_scan_chunk = 64 * 1024;
 // that what the file occupies in memory stays the same for any size of file or line.
 constexpr std::size_t mapped_window_bytes = 4 * 1024 * 1024;
 constexpr std::size_t release_step = 8 * 1024 * 1024;
+constexpr std::size_t mapped_around_bytes = 64 * 1024;
 constexpr int max_open_units = 64;
 constexpr int tab_stop = 8;
 
@@ -105,7 +106,10 @@ bool map_whole_file(in_unit& u, int fd) {
     u.at_end = true;
     u.mapped = true;
     u.map_length = length;
-    u.released = 0;
+    u.touched_low = 0;
+    u.touched_high = 0;
+    u.consumed = 0;
+    u.passed_end = 0;
     return true;
 }
 
@@ -156,14 +160,28 @@ void release_range(const in_unit& u, std::size_t from, std::size_t to) {
     if (to > from) ::madvise(u.buffer + from, to - from, MADV_DONTNEED);
 }
 
-void release_behind(in_unit& u) {
+// The reader passed [from, u.begin). Once it has passed a hand-back step of records,
+// wherever they lay (a search may jump back and forth; each jump, but not a step back over
+// a record, counts as a block of pages mapped), every page it may have touched since the last hand-back is handed back: those of
+// the records, and of the window after each.
+void note_passed(in_unit& u, std::size_t from) {
     if (!u.mapped) return;
-    if (u.begin < u.released) {
-        u.released = u.begin;
-    } else if (u.begin - u.released >= release_step) {
-        release_range(u, u.released, u.begin);
-        u.released = u.begin;
-    }
+    u.touched_low = std::min(u.touched_low, from);
+    u.touched_high = std::max(u.touched_high, std::min(u.end, u.begin + mapped_window_bytes));
+    u.consumed += u.begin > from ? u.begin - from : 0;
+    // The system maps the pages around a page read in blocks of up to this much.
+    const bool jumped = from > u.passed_end || from + mapped_around_bytes < u.passed_end;
+    if (jumped) u.consumed += mapped_around_bytes;
+    u.passed_end = u.begin;
+    if (u.consumed < release_step) return;
+    // The window after the reading position is kept: it is being read (and the next one may
+    // be read ahead of it on another thread).
+    const std::size_t kept_end = std::min(u.end, u.begin + mapped_window_bytes);
+    release_range(u, u.touched_low, std::min(u.touched_high, u.begin));
+    release_range(u, std::max(u.touched_low, kept_end), u.touched_high);
+    u.touched_low = u.begin;
+    u.touched_high = u.begin;
+    u.consumed = 0;
 }
 
 // Makes room at the end of the buffer for more bytes of the record that starts at `begin`
@@ -198,9 +216,10 @@ void fill_buffer(in_unit& u) {
 bool take_record(in_unit& u, std::size_t stop, std::size_t next, std::string_view& record) {
     record = std::string_view(u.buffer + u.begin, std::min(stop - u.begin, max_record_bytes));
     u.last_record_start = u.buffer_offset + static_cast<std::int64_t>(u.begin);
+    const std::size_t from = u.begin;
     u.begin = next;
     ++u.line;
-    release_behind(u);
+    note_passed(u, from);
     return true;
 }
 
@@ -477,9 +496,10 @@ record_window next_window(in_unit& u) {
 void pass_window_records(in_unit& u, const record_window& w, std::size_t bytes, long records,
                          std::size_t last_record_offset) {
     u.last_record_start = w.offset + static_cast<std::int64_t>(last_record_offset);
+    const std::size_t from = u.begin;
     u.begin += bytes;
     u.line += records;
-    release_behind(u);
+    note_passed(u, from);
 }
 
 bool next_raw_record(in_unit& u, std::string_view& record) {

@@ -16,9 +16,14 @@ struct in_unit {
     std::string name;        // file name for reports ("standard input" for the terminal)
     char* buffer = nullptr;  // a fixed window of the file that never grows, or the mapped file
     std::size_t capacity = 0;
-    bool mapped = false;                  // buffer is the whole file, mapped; nothing is read into it
-    std::size_t map_length = 0;           // bytes of address space held by the mapping
-    std::size_t released = 0;             // mapped pages before this offset were handed back
+    bool mapped = false;         // buffer is the whole file, mapped; nothing is read into it
+    std::size_t map_length = 0;  // bytes of address space held by the mapping
+    // Every mapped page read since the last hand-back lies within [touched_low, touched_high),
+    // and `consumed` bytes were passed by the reader since then, wherever it went.
+    std::size_t touched_low = 0;
+    std::size_t touched_high = 0;
+    std::size_t consumed = 0;
+    std::size_t passed_end = 0;           // where the reader last stopped passing records
     char* long_record = nullptr;          // the kept start of a record longer than the buffer
     std::size_t begin = 0;                // next unread byte
     std::size_t end = 0;                  // end of valid bytes

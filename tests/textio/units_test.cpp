@@ -580,3 +580,37 @@ INSTANTIATE_TEST_SUITE_P(
                       mapped_case{"line_longer_than_the_kept_length",
                                   "1 2 3 4 " + std::string(textio::max_record_bytes + 100, 'z') + "\nend\n"}),
     support::named_by_name());
+
+// Pages of a mapped file the reader has been through are handed back however it moves:
+// reading a record here and there across a large file leaves little of it in memory.
+long mapped_file_kib() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("RssFile:", 0) == 0) return std::stol(line.substr(8));
+    return -1;
+}
+
+TEST_F(UnitsTest, JumpingReadsHandBackWhatTheyRead) {
+    std::string text;
+    for (int i = 0; text.size() < 96u * 1024 * 1024; ++i)
+        text += std::to_string(i) + " 1 1950.042 12.5 some more text\n";
+    const std::string path = file("jumping", text);
+    text.clear();
+    text.shrink_to_fit();
+    textio::open_input(in, 13, path);
+    ASSERT_TRUE(in.mapped);
+    const long before = mapped_file_kib();
+    ASSERT_GE(before, 0);
+    long most = 0;
+    unsigned state = 7;
+    for (int jump = 0; jump < 3000; ++jump) {
+        state = state * 1103515245u + 12345u;
+        const std::int64_t near = static_cast<std::int64_t>(state % (in.end - 200));
+        textio::seek_record(in, near, 1);  // a record's start or not: only the pages matter
+        std::string_view record;
+        for (int k = 0; k < 200; ++k) textio::next_raw_record(in, record);
+        if (jump % 100 == 0) most = std::max(most, mapped_file_kib() - before);
+    }
+    EXPECT_LT(most, 32 * 1024) << "KiB of the file mapped at the most";
+}
