@@ -59,6 +59,10 @@ main_options="--stations $stations $common_options"
 absent_options="--stations $((stations + absent)) $common_options --absent $absent"
 main_archive=$bench_dir/s$stations
 absent_archive=$bench_dir/s$stations-absent$absent
+# The acceptance archive: the same stations, each record ID, 1, date, value and deviation
+# to three decimals, days, 0.
+flat_archive=$bench_dir/s$stations-flat
+flat_options="$main_options --flat-records"
 
 series_name=QORN_TAVEq.TSF
 coords_name=QORNTAVEq.YX
@@ -143,7 +147,7 @@ declare -A case_archive case_box case_span
 case_archive[full]=$main_archive
 case_box[full]="90.00 -90.00 180.00 -180.00"
 # 70 N to 50 S over all longitudes, 1951-2000, at most a fifth of the months missing.
-case_archive[acceptance]=$main_archive
+case_archive[acceptance]=$flat_archive
 case_box[acceptance]="70.00 -50.00 180.00 -180.00"
 case_span[acceptance]="1951 2000 0.2"
 # The same archive with the catalogue in the reverse order of data.txt.
@@ -243,12 +247,16 @@ mkdir -p "$bench_dir" || fail "cannot create $bench_dir"
 load_before=$(cut -d ' ' -f 1-3 /proc/loadavg 2>/dev/null)
 ensure_archive "$main_archive" "$main_options"
 ensure_archive "$absent_archive" "$absent_options"
+if [ -z "${BENCH_CASES:-}" ] || [[ " $BENCH_CASES " == *" acceptance "* ]]; then
+    ensure_archive "$flat_archive" "$flat_options"
+fi
 
 echo
 echo "varnex:  $varnex"
 echo "cores:   $(nproc 2>/dev/null || echo '?')${OMP_NUM_THREADS:+, OMP_NUM_THREADS=$OMP_NUM_THREADS}"
 echo "runs:    $runs per case, each right after a timed wc -l"
-for archive in "$main_archive" "$absent_archive"; do
+for archive in "$main_archive" "$absent_archive" "$flat_archive"; do
+    [ -f "$archive/data.txt" ] || continue
     bytes=$(file_size "$archive/data.txt")
     lines=$(wc -l < "$archive/data.txt")
     catalogue=$(($(wc -l < "$archive/site_summary.txt") - 60))

@@ -1,13 +1,16 @@
 #include "textio/units.hpp"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -82,6 +85,58 @@ std::size_t page_size() {
     return page > 0 ? static_cast<std::size_t>(page) : 4096;
 }
 
+// A mapped file cut short by another process while it is read: touching a page past its
+// new end raises SIGBUS. The handler maps a page of zeros there and notes the lowest such
+// page, and the reader reports a read failure when it comes to that page, in order, as
+// reading through a buffer would have found the file shorter. These are process-wide
+// because a signal handler can reach nothing else.
+std::atomic<std::uintptr_t> lowest_lost_page{UINTPTR_MAX};
+std::size_t handler_page_size = 4096;
+struct sigaction bus_action_before;
+
+bool within_a_mapped_input(std::uintptr_t address) {
+    for (const in_unit* u : open_inputs) {
+        if (!u || !u->mapped) continue;
+        const auto first = reinterpret_cast<std::uintptr_t>(u->buffer);
+        if (address >= first && address < first + u->map_length) return true;
+    }
+    return false;
+}
+
+void on_lost_page(int signal, siginfo_t* info, void*) {
+    const auto address = reinterpret_cast<std::uintptr_t>(info->si_addr);
+    const std::uintptr_t page = address / handler_page_size * handler_page_size;
+    const bool ours = signal == SIGBUS && within_a_mapped_input(address);
+    if (!ours || ::mmap(reinterpret_cast<void*>(page), handler_page_size, PROT_READ,
+                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) == MAP_FAILED) {
+        ::sigaction(SIGBUS, &bus_action_before, nullptr);  // the fault comes back, as it would have
+        return;
+    }
+    std::uintptr_t lowest = lowest_lost_page.load();
+    while (page < lowest && !lowest_lost_page.compare_exchange_weak(lowest, page)) {
+    }
+}
+
+void watch_for_lost_pages() {
+    static const bool installed = [] {
+        handler_page_size = page_size();
+        struct sigaction action {};
+        action.sa_sigaction = on_lost_page;
+        action.sa_flags = SA_SIGINFO | SA_RESTART;
+        sigemptyset(&action.sa_mask);
+        return ::sigaction(SIGBUS, &action, &bus_action_before) == 0;
+    }();
+    (void)installed;
+}
+
+// A read failure when bytes before `offset` of a mapped file were lost.
+void check_not_lost(const in_unit& u, std::size_t offset) {
+    const std::uintptr_t lost = lowest_lost_page.load(std::memory_order_relaxed);
+    if (lost == UINTPTR_MAX) return;
+    const auto first = reinterpret_cast<std::uintptr_t>(u.buffer);
+    if (lost >= first && lost < first + offset) raise_system(EIO, "READ", u.unit, u.name, u.line + 1);
+}
+
 // A regular file is read where the system keeps it, through a mapping, instead of being
 // copied into a buffer. The mapping lies at the start of reserved address space one page
 // longer, whose pages past the file read as zeros, so a scanner may load whole 64-byte
@@ -100,6 +155,7 @@ bool map_whole_file(in_unit& u, int fd) {
         return false;
     }
     ::madvise(file, size, MADV_SEQUENTIAL);
+    watch_for_lost_pages();
     u.buffer = static_cast<char*>(file);
     u.capacity = size;
     u.end = size;
@@ -233,6 +289,7 @@ bool next_mapped_record(in_unit& u, std::string_view& record) {
         const void* found = std::memchr(u.buffer + scan, '\n', count);
         if (found) {
             const std::size_t stop = static_cast<std::size_t>(static_cast<const char*>(found) - u.buffer);
+            check_not_lost(u, stop + 1);
             return take_record(u, stop, stop + 1, record);
         }
         scan += count;
@@ -241,6 +298,7 @@ bool next_mapped_record(in_unit& u, std::string_view& record) {
             passed = scan;
         }
     }
+    check_not_lost(u, u.end);
     return take_record(u, u.end, u.end, record);
 }
 
@@ -480,7 +538,12 @@ void map_ahead(std::string_view bytes) {
 
 record_window next_window(in_unit& u) {
     if (u.fd < 0) return {};
-    if (u.mapped) return {mapped_window_at(u, input_offset(u)), input_offset(u), u.line};
+    if (u.mapped) {
+        const std::string_view bytes = mapped_window_at(u, input_offset(u));
+        // Records judged from lost pages are never passed: judging stops at the zeros.
+        check_not_lost(u, u.begin + std::min<std::size_t>(bytes.size(), 1));
+        return {bytes, input_offset(u), u.line};
+    }
     for (;;) {
         const char* first = u.buffer + u.begin;
         const void* last_line_feed = ::memrchr(first, '\n', u.end - u.begin);

@@ -236,6 +236,7 @@ struct options {
     bool no_final_newline = false;
     bool big_ids = false;
     bool names = false;
+    bool flat_records = false;
     bool has_box = false;
     int box_south = 0, box_north = 0, box_west = 0, box_east = 0;  // hundredths of a degree
 };
@@ -257,6 +258,8 @@ const char* const usage_text =
     "  --big-ids           the last third of the stations (at least one) get ids above 2^24\n"
     "  --names             a station name after the fourth catalogue value\n"
     "  --box S,N,W,E       place stations in this box (degrees; W > E wraps at 180)\n"
+    "  --flat-records      records as ID, 1, date, value and deviation to three decimals,\n"
+    "                      days, 0 (source, days and flag otherwise)\n"
     "  --crlf              CR LF line ends\n"
     "  --no-final-newline  last line of each file without its line end\n"
     "  --truth FILE        also write a listing of every station and observation\n";
@@ -378,6 +381,8 @@ options parse_options(int argc, char** argv) {
             o.big_ids = true;
         else if (flag("--names"))
             o.names = true;
+        else if (flag("--flat-records"))
+            o.flat_records = true;
         else
             fail_usage("unknown option '" + std::string(argv[i]) + "'");
     }
@@ -792,7 +797,7 @@ std::vector<std::string> observations_header(const options& o) {
     h.push_back("READING THIS FILE");
     h.push_back("  Skip exactly 111 lines, then read the columns of each line up to the end of the file.");
     h.push_back("");
-    h.push_back("id\tsrc\tdate\tvalue\tdays\tsd\tflag");
+    h.push_back(o.flat_records ? "id\tsrc\tdate\tvalue\tsd\tdays\tflag" : "id\tsrc\tdate\tvalue\tdays\tsd\tflag");
     return h;
 }
 
@@ -873,6 +878,28 @@ void write_observation_line(sink& out, std::string_view id, std::string_view sou
     put_text(out, fixed_text(ob.deviation, 2).view());
     put_char(out, '\t');
     put_char(out, static_cast<char>('0' + ob.flag));
+}
+
+// The same observation as ID, 1, date, value and deviation with a third decimal (always 0,
+// so the value read is the same), days, 0.
+void write_flat_observation_line(sink& out, std::string_view id, std::string_view year, const observation& ob) {
+    start_line(out);
+    ensure_room(out, 96);
+    put_text(out, id);
+    put_text(out, "\t1\t");
+    put_text(out, year);
+    put_char(out, '.');
+    const int t = month_thousandths[ob.month - 1];
+    put_char(out, static_cast<char>('0' + t / 100));
+    put_char(out, static_cast<char>('0' + t / 10 % 10));
+    put_char(out, static_cast<char>('0' + t % 10));
+    put_char(out, '\t');
+    put_text(out, fixed_text(ob.value, 2).view());
+    put_text(out, "0\t");
+    put_text(out, fixed_text(ob.deviation, 2).view());
+    put_text(out, "0\t");
+    put_text(out, integer_text(days_in_month(ob.year, ob.month)).view());
+    put_text(out, "\t0");
 }
 
 void write_truth_station(sink& truth, const station& s) {
@@ -971,8 +998,12 @@ totals write_archive(const options& o, const std::vector<station>& stations) {
         build_station_series(s, static_cast<std::size_t>(index), o, series);
         const num_text id = integer_text(s.id);
         for (const observation& ob : series) {
-            write_observation_line(data, id.view(), source_text[s.source],
-                                   year_text[static_cast<std::size_t>(ob.year - o.first_year)], ob);
+            const std::string_view year = year_text[static_cast<std::size_t>(ob.year - o.first_year)];
+            if (o.flat_records) {
+                write_flat_observation_line(data, id.view(), year, ob);
+            } else {
+                write_observation_line(data, id.view(), source_text[s.source], year, ob);
+            }
             if (with_truth) write_truth_observation(truth, id.view(), ob);
         }
         t.observations += series.size();

@@ -614,3 +614,29 @@ TEST_F(UnitsTest, JumpingReadsHandBackWhatTheyRead) {
     }
     EXPECT_LT(most, 32 * 1024) << "KiB of the file mapped at the most";
 }
+
+// A mapped file cut short by another process while it is read: the records before the cut
+// are read as they were, and reading on past it is a read failure, not a crash.
+TEST_F(UnitsTest, FileCutShortWhileMappedIsAReadFailure) {
+    std::string text;
+    for (int i = 0; text.size() < 3u * 1024 * 1024; ++i) text += std::to_string(i) + " 1 1950.042 12.5\n";
+    const std::string path = file("cut_short", text);
+    textio::open_input(in, 13, path);
+    ASSERT_TRUE(in.mapped);
+    std::string_view record;
+    ASSERT_TRUE(textio::next_raw_record(in, record));
+    EXPECT_EQ(record, "0 1 1950.042 12.5");
+    ASSERT_EQ(::truncate(path.c_str(), 1024 * 1024), 0);
+    long read = 1;
+    const std::optional<unit_failure> f = failure_of([&] {
+        while (textio::next_raw_record(in, record)) {
+            ASSERT_EQ(record, std::to_string(read) + " 1 1950.042 12.5");
+            ++read;
+        }
+    });
+    ASSERT_TRUE(f.has_value()) << "the records past the cut were read";
+    EXPECT_EQ(f->operation, "READ");
+    EXPECT_EQ(f->error_number, EIO);
+    EXPECT_EQ(f->line, read + 1);
+    EXPECT_GT(read, 1000);
+}
