@@ -856,8 +856,9 @@ void write_catalogue_line(sink& out, const station& s) {
     }
 }
 
-void write_observation_line(sink& out, std::string_view id, std::string_view source, std::string_view year,
-                            const observation& ob) {
+// The start of an observation line: identifier, source and decimal date, each followed by
+// a TAB.
+void start_observation_line(sink& out, std::string_view id, std::string_view source, std::string_view year, int month) {
     start_line(out);
     ensure_room(out, 96);
     put_text(out, id);
@@ -866,11 +867,16 @@ void write_observation_line(sink& out, std::string_view id, std::string_view sou
     put_char(out, '\t');
     put_text(out, year);
     put_char(out, '.');
-    const int t = month_thousandths[ob.month - 1];
+    const int t = month_thousandths[month - 1];
     put_char(out, static_cast<char>('0' + t / 100));
     put_char(out, static_cast<char>('0' + t / 10 % 10));
     put_char(out, static_cast<char>('0' + t % 10));
     put_char(out, '\t');
+}
+
+void write_observation_line(sink& out, std::string_view id, std::string_view source, std::string_view year,
+                            const observation& ob) {
+    start_observation_line(out, id, source, year, ob.month);
     put_text(out, fixed_text(ob.value, 2).view());
     put_char(out, '\t');
     put_text(out, integer_text(days_in_month(ob.year, ob.month)).view());
@@ -883,17 +889,7 @@ void write_observation_line(sink& out, std::string_view id, std::string_view sou
 // The same observation as ID, 1, date, value and deviation with a third decimal (always 0,
 // so the value read is the same), days, 0.
 void write_flat_observation_line(sink& out, std::string_view id, std::string_view year, const observation& ob) {
-    start_line(out);
-    ensure_room(out, 96);
-    put_text(out, id);
-    put_text(out, "\t1\t");
-    put_text(out, year);
-    put_char(out, '.');
-    const int t = month_thousandths[ob.month - 1];
-    put_char(out, static_cast<char>('0' + t / 100));
-    put_char(out, static_cast<char>('0' + t / 10 % 10));
-    put_char(out, static_cast<char>('0' + t % 10));
-    put_char(out, '\t');
+    start_observation_line(out, id, "1", year, ob.month);
     put_text(out, fixed_text(ob.value, 2).view());
     put_text(out, "0\t");
     put_text(out, fixed_text(ob.deviation, 2).view());
