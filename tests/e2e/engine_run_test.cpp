@@ -241,6 +241,9 @@ std::vector<generated_case> generated_cases() {
         {.qualifying = 90});
     add("crlf_line_ends", "--stations 80 --seed 108 --crlf --missing 0.05 --gaps", whole_globe(4, 1960, 1990, "0.1"),
         {.qualifying = 80, .span_rejections = 1});
+    // Records as ID, 1, date, value and deviation to three decimals, days, 0.
+    add("flat_records", "--stations 80 --seed 113 --flat-records --missing 0.05 --shuffle-blocks",
+        whole_globe(1, 1960, 1990, "0.1"), {.qualifying = 80, .rewinds = 10});
     add("no_final_newline", "--stations 80 --seed 109 --no-final-newline --missing 0.05",
         whole_globe(1, 1960, 2010, "0.1"), {.qualifying = 80});
     // Blocks out of catalogue order: most searches go through a rewind.
