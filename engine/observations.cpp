@@ -186,150 +186,6 @@ void pass_records(textio::in_unit& unit, observation_reader& r, const textio::re
     r.values_stale = true;
 }
 
-// The leading whole records of `text` within `limit` bytes (the first record when it is
-// longer).
-std::string_view within(std::string_view text, std::size_t limit) {
-    if (text.size() <= limit) return text;
-    std::size_t feed = text.rfind('\n', limit - 1);
-    if (feed == std::string_view::npos) feed = text.find('\n');
-    return text.substr(0, feed + 1);
-}
-
-// The most bytes judged at once: the length of a mapped window.
-constexpr std::size_t most_judged_bytes = 4 * 1024 * 1024;
-// Runs of one identifier judged where a search lands: its block, and the record after it.
-constexpr std::size_t landing_runs = 2;
-// Windows at least this long are judged in two parts on two threads.
-constexpr std::size_t split_window_bytes = 256 * 1024;
-constexpr int least_share_here = 5;
-constexpr int most_share_here = 50;
-constexpr int share_step = 2;
-
-// A record start in `text` near `share` percent of it (0 when there is none).
-std::size_t split_point(std::string_view text, std::size_t share) {
-    const std::size_t feed = text.find('\n', text.size() * share / 100);
-    return feed == std::string_view::npos ? 0 : feed + 1;
-}
-
-// The helper judges `later`, then maps the pages of `here` that this thread will judge.
-void judge_later_part(observation_reader& r, std::string_view later, std::string_view here = {}) {
-    r.helper->start([&r, later, here] {
-        judge_records(later, r.searched_ids, r.judged_later);
-        textio::map_ahead(here);
-    });
-}
-
-// Judges the window's records before `split` here, and takes the rest from the helper.
-void judge_here_and_join(observation_reader& r, std::string_view text, std::size_t split) {
-    judge_records(text.substr(0, split), r.searched_ids, r.judged);
-    r.helper->wait();
-    if (!r.judged.stopped) append_judged(r.judged, r.judged_later);
-}
-
-// While the window just judged is searched, the helper judges most of the next one.
-void judge_next_ahead(const textio::in_unit& unit, observation_reader& r, const textio::record_window& w) {
-    if (!r.helper || r.judged.stopped || r.run_limit != SIZE_MAX) return;
-    const std::int64_t next = w.offset + static_cast<std::int64_t>(w.bytes.size());
-    const std::string_view text = within(textio::mapped_window_at(unit, next), most_judged_bytes);
-    const std::size_t split = split_point(text, static_cast<std::size_t>(r.ahead_share_here));
-    if (text.size() < split_window_bytes || split == 0 || split >= text.size()) return;
-    r.ahead = text;
-    r.ahead_offset = next;
-    r.ahead_split = split;
-    judge_later_part(r, text.substr(split), text.substr(0, split));
-}
-
-// Judges the records of window `w` for every station: the part judged ahead is used when
-// the window is the one expected; a long window is otherwise judged in two halves on two
-// threads. A later part counts only when the part before it was judged to its end.
-void judge_window(const textio::in_unit& unit, observation_reader& r, const textio::record_window& w) {
-    const std::string_view text = w.bytes;
-    if (text.empty()) {
-        // The end of the file (or a record longer than a window): nothing to judge, and the
-        // helper's window is still to come.
-        judge_records(text, r.searched_ids, r.judged);
-        r.judged_offset = w.offset;
-        return;
-    }
-    if (r.ahead_offset >= 0) {
-        const bool expected = r.ahead_offset == w.offset && r.ahead.data() == text.data() &&
-                              r.ahead.size() == text.size() && r.run_limit == SIZE_MAX;
-        r.ahead_offset = -1;
-        if (expected) {
-            // The split is right when the helper ends its part as this thread ends its own.
-            judge_records(text.substr(0, r.ahead_split), r.searched_ids, r.judged);
-            r.ahead_share_here = r.helper->done() ? std::max(least_share_here, r.ahead_share_here - share_step)
-                                                  : std::min(most_share_here, r.ahead_share_here + share_step);
-            r.helper->wait();
-            if (!r.judged.stopped) append_judged(r.judged, r.judged_later);
-        } else {
-            r.helper->wait();
-            judge_window(unit, r, w);
-            return;
-        }
-    } else {
-        const bool split = text.size() >= split_window_bytes && r.helper && r.run_limit == SIZE_MAX;
-        const std::size_t middle = split ? split_point(text, 50) : 0;
-        if (middle == 0 || middle >= text.size()) {
-            judge_records(text, r.searched_ids, r.judged, r.run_limit);
-        } else {
-            judge_later_part(r, text.substr(middle));
-            judge_here_and_join(r, text, middle);
-        }
-    }
-    r.judged_offset = w.offset;
-    judge_next_ahead(unit, r, w);
-}
-
-// The window at the reading position, and the index of its first record among the judged
-// records: those judged before when the position is one of their record starts (and
-// judging them did not end before a record that may be judged), else the window's own.
-struct judged_view {
-    textio::record_window window;
-    std::size_t from = 0;
-    std::size_t bytes = 0;  // judged bytes from the reading position on
-};
-
-bool find_judged_record(const observation_reader& r, const textio::record_window& w, std::size_t& from) {
-    const judged_records& j = r.judged;
-    const std::int64_t judged_end = r.judged_offset + static_cast<std::int64_t>(judged_start(j, judged_count(j)));
-    // The window must hold every judged record after its start (after a seek it may not).
-    if (r.judged_offset < 0 || w.offset < r.judged_offset || w.offset > judged_end ||
-        judged_end > w.offset + static_cast<std::int64_t>(w.bytes.size()))
-        return false;
-    const auto relative = static_cast<std::uint64_t>(w.offset - r.judged_offset);
-    if (relative == 0) {
-        from = 0;
-    } else {
-        const auto end = std::lower_bound(j.ends.begin(), j.ends.end(), relative);
-        if (end == j.ends.end() || *end != relative) return false;
-        from = static_cast<std::size_t>(end - j.ends.begin()) + 1;
-    }
-    return from < judged_count(j) || j.stopped;
-}
-
-// A search that jumped, or met a record the reader judges itself, often needs only the
-// block where it lands: judging ends there with the record after the block, and judges
-// whole windows again once the reading goes on from where the judged records end.
-void size_judging(observation_reader& r, std::int64_t at) {
-    const auto judged_end = static_cast<std::int64_t>(judged_start(r.judged, judged_count(r.judged)));
-    const bool goes_on = r.judged_offset >= 0 && at == r.judged_offset + judged_end;
-    r.run_limit = goes_on ? SIZE_MAX : landing_runs;
-}
-
-judged_view judged_window(textio::in_unit& unit, observation_reader& r) {
-    judged_view v{textio::next_window(unit)};
-    if (!find_judged_record(r, v.window, v.from)) {
-        size_judging(r, v.window.offset);
-        textio::record_window judged = v.window;
-        judged.bytes = within(v.window.bytes, most_judged_bytes);
-        judge_window(unit, r, judged);
-        v.from = 0;
-    }
-    v.bytes = judged_start(r.judged, judged_count(r.judged)) - judged_start(r.judged, v.from);
-    return v;
-}
-
 // Records judged before (a search after a rewind reads them again) need only their
 // identifiers.
 void pass_judged_again(textio::in_unit& unit, observation_reader& r, const wanted_digits& digits) {
@@ -347,7 +203,7 @@ skim_result skim_window(observation_reader& r, const judged_view& v, const wante
     const textio::record_window& w = v.window;
     const bool indexing = !r.index.full && w.offset + static_cast<std::int64_t>(v.bytes) > r.index.known_end;
     r.starts.clear();
-    const skim_result skimmed = skim_judged_records(r.judged, v.from, digits, indexing ? &r.starts : nullptr);
+    const skim_result skimmed = skim_judged_records(r.judging.judged, v.from, digits, indexing ? &r.starts : nullptr);
     for (const record_start& s : r.starts)
         note_plain_record(r.index, w.offset + static_cast<std::int64_t>(s.offset), w.line + s.record + 1,
                           identifier_at(w.bytes.substr(s.offset)));
@@ -361,7 +217,7 @@ skim_result skim_window(observation_reader& r, const judged_view& v, const wante
 void pass_other_stations(textio::in_unit& unit, observation_reader& r, const wanted_digits& digits) {
     for (;;) {
         pass_judged_again(unit, r, digits);
-        const judged_view v = judged_window(unit, r);
+        const judged_view v = judged_window(unit, r.judging);
         const skim_result skimmed = skim_window(r, v, digits);
         pass_records(unit, r, v.window, skimmed);
         if (skimmed.bytes == 0 || skimmed.bytes < v.bytes) return;
@@ -373,9 +229,10 @@ void pass_other_stations(textio::in_unit& unit, observation_reader& r, const wan
 bool gather_block_records(textio::in_unit& unit, observation_reader& r, station_table& table, std::int32_t row,
                           const wanted_digits& digits) {
     for (;;) {
-        const judged_view v = judged_window(unit, r);
+        const judged_view v = judged_window(unit, r.judging);
         const textio::record_window& w = v.window;
-        const gather_result gathered = gather_judged_records(r.judged, v.from, digits, r.block_dates, r.block_values);
+        const gather_result gathered =
+            gather_judged_records(r.judging.judged, v.from, digits, r.block_dates, r.block_values);
         if (gathered.records == 0) return false;
         if (gathered.ended_by_other_station)
             note_plain_record(r.index, w.offset + static_cast<std::int64_t>(gathered.last_record_offset),
@@ -456,9 +313,7 @@ block_outcome collect_station_block(observation_reader& r, station_table& table,
 }
 
 void prepare_reader(observation_reader& r, const station_table& table, bool second_thread) {
-    r.searched_ids.assign(table.station_id.begin(), table.station_id.begin() + table.qualifying_count);
-    std::sort(r.searched_ids.begin(), r.searched_ids.end());
-    if (second_thread && !r.helper) r.helper = std::make_unique<util::helper_thread>();
+    prepare_judging(r.judging, table, second_thread);
 }
 
 void release_block(textio::in_unit& observations) { textio::step_back_record(observations); }

@@ -3,13 +3,12 @@
 // Stretches read before are not read again where the block index can answer for them.
 #pragma once
 #include <cstdint>
-#include <memory>
 #include <vector>
 
 #include "engine/block_index.hpp"
+#include "engine/judged_windows.hpp"
 #include "engine/record_skim.hpp"
 #include "engine/stations.hpp"
-#include "util/helper_thread.hpp"
 
 namespace engine {
 
@@ -52,24 +51,8 @@ struct observation_reader {
     // Where the blocks read so far start, for the searches over them again.
     block_index index;
     std::vector<record_start> starts;  // scratch for the record judge
-    // The records of the last window judged, for every station at once, starting at file
-    // offset judged_offset; the dates and values are kept for the stations searched.
-    judged_records judged;
-    judged_records judged_later;  // the second half of a window, judged on the helper
-    std::int64_t judged_offset = -1;
-    std::size_t run_limit = SIZE_MAX;        // judging ends with the first record of this many runs
-    std::vector<std::int32_t> searched_ids;  // sorted
-    // Judges the second half of each large window while the first is judged here; absent
-    // when the run has one thread.
-    std::unique_ptr<util::helper_thread> helper;
-    // The window the helper judges ahead, from `ahead_split` on, while this one goes on
-    // with the window before; the part before the split is judged here when it is reached.
-    std::string_view ahead;
-    std::int64_t ahead_offset = -1;
-    std::size_t ahead_split = 0;
-    // The share of a window judged ahead that is left to this thread, in percent: it also
-    // searches the window before, so its share follows which of the two waits for the other.
-    int ahead_share_here = 50;
+    // data.txt judged a window at a time, for every station at once.
+    window_judge judging;
 };
 
 // Prepares the reader for the searches of the table's qualifying stations.

@@ -113,8 +113,7 @@ void on_lost_page(int signal, siginfo_t* info, void*) {
         return;
     }
     std::uintptr_t lowest = lowest_lost_page.load();
-    while (page < lowest && !lowest_lost_page.compare_exchange_weak(lowest, page)) {
-    }
+    while (page < lowest && !lowest_lost_page.compare_exchange_weak(lowest, page)) {}
 }
 
 void watch_for_lost_pages() {
@@ -527,13 +526,6 @@ std::string_view mapped_window_at(const in_unit& u, std::int64_t offset) {
     const void* last_line_feed = ::memrchr(first, '\n', std::min(available, mapped_window_bytes));
     if (!last_line_feed) return {};
     return {first, static_cast<std::size_t>(static_cast<const char*>(last_line_feed) - first) + 1};
-}
-
-void map_ahead(std::string_view bytes) {
-    const std::size_t page = page_size();
-    const auto first = reinterpret_cast<std::uintptr_t>(bytes.data()) / page * page;
-    const auto last = reinterpret_cast<std::uintptr_t>(bytes.data() + bytes.size());
-    if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_READ);
 }
 
 record_window next_window(in_unit& u) {

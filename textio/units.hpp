@@ -102,10 +102,6 @@ record_window next_window(in_unit& u);
 // (whose bytes do not depend on what was read before); empty for any other.
 std::string_view mapped_window_at(const in_unit& u, std::int64_t offset);
 
-// Asks the system to map the pages of `bytes` (within a mapped file) now, in one call,
-// so that the thread that reads them later does not stop at each page.
-void map_ahead(std::string_view bytes);
-
 // Moves past the first `bytes` bytes of the window, which hold `records` records; the
 // record at `last_record_offset` (within those bytes) becomes the record last read.
 void pass_window_records(in_unit& u, const record_window& w, std::size_t bytes, long records,

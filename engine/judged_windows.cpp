@@ -1,0 +1,148 @@
+#include "engine/judged_windows.hpp"
+
+#include <algorithm>
+#include <cstdint>
+
+namespace engine {
+namespace {
+
+// The leading whole records of `text` within `limit` bytes (the first record when it is
+// longer).
+std::string_view within(std::string_view text, std::size_t limit) {
+    if (text.size() <= limit) return text;
+    std::size_t feed = text.rfind('\n', limit - 1);
+    if (feed == std::string_view::npos) feed = text.find('\n');
+    return text.substr(0, feed + 1);
+}
+
+// The most bytes judged at once: the length of a mapped window.
+constexpr std::size_t most_judged_bytes = 4 * 1024 * 1024;
+// Runs of one identifier judged where a search lands: its block, and the record after it.
+constexpr std::size_t landing_runs = 2;
+// Windows at least this long are judged in two parts on two threads.
+constexpr std::size_t split_window_bytes = 256 * 1024;
+constexpr int least_share_here = 5;
+constexpr int most_share_here = 50;
+constexpr int share_step = 2;
+
+// A record start in `text` near `share` percent of it (0 when there is none).
+std::size_t split_point(std::string_view text, std::size_t share) {
+    const std::size_t feed = text.find('\n', text.size() * share / 100);
+    return feed == std::string_view::npos ? 0 : feed + 1;
+}
+
+void judge_later_part(window_judge& r, std::string_view later) {
+    r.helper->start([&r, later] { judge_records(later, r.searched_ids, r.judged_later); });
+}
+
+// Judges the window's records before `split` here, and takes the rest from the helper.
+void judge_here_and_join(window_judge& r, std::string_view text, std::size_t split) {
+    judge_records(text.substr(0, split), r.searched_ids, r.judged);
+    r.helper->wait();
+    if (!r.judged.stopped) append_judged(r.judged, r.judged_later);
+}
+
+// While the window just judged is searched, the helper judges most of the next one.
+void judge_next_ahead(const textio::in_unit& unit, window_judge& r, const textio::record_window& w) {
+    if (!r.helper || r.judged.stopped || r.run_limit != SIZE_MAX) return;
+    const std::int64_t next = w.offset + static_cast<std::int64_t>(w.bytes.size());
+    const std::string_view text = within(textio::mapped_window_at(unit, next), most_judged_bytes);
+    const std::size_t split = split_point(text, static_cast<std::size_t>(r.ahead_share_here));
+    if (text.size() < split_window_bytes || split == 0 || split >= text.size()) return;
+    r.ahead = text;
+    r.ahead_offset = next;
+    r.ahead_split = split;
+    judge_later_part(r, text.substr(split));
+}
+
+// Judges the records of window `w` for every station: the part judged ahead is used when
+// the window is the one expected; a long window is otherwise judged in two halves on two
+// threads. A later part counts only when the part before it was judged to its end.
+void judge_window(const textio::in_unit& unit, window_judge& r, const textio::record_window& w) {
+    const std::string_view text = w.bytes;
+    if (text.empty()) {
+        // The end of the file (or a record longer than a window): nothing to judge, and the
+        // helper's window is still to come.
+        judge_records(text, r.searched_ids, r.judged);
+        r.judged_offset = w.offset;
+        return;
+    }
+    if (r.ahead_offset >= 0) {
+        const bool expected = r.ahead_offset == w.offset && r.ahead.data() == text.data() &&
+                              r.ahead.size() == text.size() && r.run_limit == SIZE_MAX;
+        r.ahead_offset = -1;
+        if (expected) {
+            // The split is right when the helper ends its part as this thread ends its own.
+            judge_records(text.substr(0, r.ahead_split), r.searched_ids, r.judged);
+            r.ahead_share_here = r.helper->done() ? std::max(least_share_here, r.ahead_share_here - share_step)
+                                                  : std::min(most_share_here, r.ahead_share_here + share_step);
+            r.helper->wait();
+            if (!r.judged.stopped) append_judged(r.judged, r.judged_later);
+        } else {
+            r.helper->wait();
+            judge_window(unit, r, w);
+            return;
+        }
+    } else {
+        const bool split = text.size() >= split_window_bytes && r.helper && r.run_limit == SIZE_MAX;
+        const std::size_t middle = split ? split_point(text, 50) : 0;
+        if (middle == 0 || middle >= text.size()) {
+            judge_records(text, r.searched_ids, r.judged, r.run_limit);
+        } else {
+            judge_later_part(r, text.substr(middle));
+            judge_here_and_join(r, text, middle);
+        }
+    }
+    r.judged_offset = w.offset;
+    judge_next_ahead(unit, r, w);
+}
+
+bool find_judged_record(const window_judge& r, const textio::record_window& w, std::size_t& from) {
+    const judged_records& j = r.judged;
+    const std::int64_t judged_end = r.judged_offset + static_cast<std::int64_t>(judged_start(j, judged_count(j)));
+    // The window must hold every judged record after its start (after a seek it may not).
+    if (r.judged_offset < 0 || w.offset < r.judged_offset || w.offset > judged_end ||
+        judged_end > w.offset + static_cast<std::int64_t>(w.bytes.size()))
+        return false;
+    const auto relative = static_cast<std::uint64_t>(w.offset - r.judged_offset);
+    if (relative == 0) {
+        from = 0;
+    } else {
+        const auto end = std::lower_bound(j.ends.begin(), j.ends.end(), relative);
+        if (end == j.ends.end() || *end != relative) return false;
+        from = static_cast<std::size_t>(end - j.ends.begin()) + 1;
+    }
+    return from < judged_count(j) || j.stopped;
+}
+
+// A search that jumped, or met a record the reader judges itself, often needs only the
+// block where it lands: judging ends there with the record after the block, and judges
+// whole windows again once the reading goes on from where the judged records end.
+void size_judging(window_judge& r, std::int64_t at) {
+    const auto judged_end = static_cast<std::int64_t>(judged_start(r.judged, judged_count(r.judged)));
+    const bool goes_on = r.judged_offset >= 0 && at == r.judged_offset + judged_end;
+    r.run_limit = goes_on ? SIZE_MAX : landing_runs;
+}
+
+}  // namespace
+
+void prepare_judging(window_judge& r, const station_table& table, bool second_thread) {
+    r.searched_ids.assign(table.station_id.begin(), table.station_id.begin() + table.qualifying_count);
+    std::sort(r.searched_ids.begin(), r.searched_ids.end());
+    if (second_thread && !r.helper) r.helper = std::make_unique<util::helper_thread>();
+}
+
+judged_view judged_window(textio::in_unit& unit, window_judge& r) {
+    judged_view v{textio::next_window(unit)};
+    if (!find_judged_record(r, v.window, v.from)) {
+        size_judging(r, v.window.offset);
+        textio::record_window judged = v.window;
+        judged.bytes = within(v.window.bytes, most_judged_bytes);
+        judge_window(unit, r, judged);
+        v.from = 0;
+    }
+    v.bytes = judged_start(r.judged, judged_count(r.judged)) - judged_start(r.judged, v.from);
+    return v;
+}
+
+}  // namespace engine

@@ -1,0 +1,54 @@
+// The records of data.txt judged a window at a time, for every station at once, so that the
+// searches and blocks over a window are answered without looking at its bytes again. With a
+// second thread, most of the next window is judged there while this one is searched.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "engine/record_skim.hpp"
+#include "engine/stations.hpp"
+#include "textio/units.hpp"
+#include "util/helper_thread.hpp"
+
+namespace engine {
+
+struct window_judge {
+    // The records of the last window judged, starting at file offset judged_offset; the
+    // dates and values are kept for the stations searched.
+    judged_records judged;
+    judged_records judged_later;  // the part of a window judged on the helper
+    std::int64_t judged_offset = -1;
+    std::size_t run_limit = SIZE_MAX;        // judging ends with the first record of this many runs
+    std::vector<std::int32_t> searched_ids;  // sorted
+    // Absent when the run has one thread.
+    std::unique_ptr<util::helper_thread> helper;
+    // The window the helper judges ahead, from `ahead_split` on, while this thread goes on
+    // with the window before; the part before the split is judged here when it is reached.
+    std::string_view ahead;
+    std::int64_t ahead_offset = -1;
+    std::size_t ahead_split = 0;
+    // The share of a window judged ahead that is left to this thread, in percent: it also
+    // searches the window before, so its share follows which of the two waits for the other.
+    int ahead_share_here = 50;
+};
+
+// Keeps the dates and values of the table's qualifying stations; starts the helper when
+// the run may use a second thread.
+void prepare_judging(window_judge& r, const station_table& table, bool second_thread);
+
+// The window at the reading position, and the index of its first record among the judged
+// records: those judged before when the position is one of their record starts (and
+// judging them did not end before a record that may be judged), else the window's own.
+struct judged_view {
+    textio::record_window window;
+    std::size_t from = 0;
+    std::size_t bytes = 0;  // judged bytes from the reading position on
+};
+
+// The window at the reading position of `unit`, with its records judged.
+judged_view judged_window(textio::in_unit& unit, window_judge& r);
+
+}  // namespace engine
