@@ -123,4 +123,10 @@ index_jump jump_for(block_index& x, std::int64_t at, std::int32_t wanted) {
     return jump_to(x.entries[entry_at_or_before(x, stop - 1)]);
 }
 
+std::int64_t next_entry_after(const block_index& x, std::int64_t offset) {
+    const auto after = std::upper_bound(x.entries.begin(), x.entries.end(), offset,
+                                        [](std::int64_t o, const index_entry& e) { return o < e.offset; });
+    return after == x.entries.end() ? x.known_end : after->offset;
+}
+
 }  // namespace engine

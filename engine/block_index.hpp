@@ -78,4 +78,8 @@ struct index_jump {
 // when the record at `at` is itself undescribed or `wanted`'s.
 index_jump jump_for(block_index& x, std::int64_t at, std::int32_t wanted);
 
+// The offset of the first entry after `offset` (known_end when there is none): where a
+// block that starts at `offset` ends.
+std::int64_t next_entry_after(const block_index& x, std::int64_t offset);
+
 }  // namespace engine

@@ -44,7 +44,7 @@ void judge_here_and_join(window_judge& r, std::string_view text, std::size_t spl
 
 // While the window just judged is searched, the helper judges most of the next one.
 void judge_next_ahead(const textio::in_unit& unit, window_judge& r, const textio::record_window& w) {
-    if (!r.helper || r.judged.stopped || r.run_limit != SIZE_MAX) return;
+    if (!r.helper || r.judged.stopped || r.run_limit != SIZE_MAX || r.landings_on_helper) return;
     const std::int64_t next = w.offset + static_cast<std::int64_t>(w.bytes.size());
     const std::string_view text = within(textio::mapped_window_at(unit, next), most_judged_bytes);
     const std::size_t split = split_point(text, static_cast<std::size_t>(r.ahead_share_here));
@@ -61,8 +61,8 @@ void judge_next_ahead(const textio::in_unit& unit, window_judge& r, const textio
 void judge_window(const textio::in_unit& unit, window_judge& r, const textio::record_window& w) {
     const std::string_view text = w.bytes;
     if (text.empty()) {
-        // The end of the file (or a record longer than a window): nothing to judge, and the
-        // helper's window is still to come.
+        // A record longer than a window: nothing to judge, and the helper's window is still
+        // to come.
         judge_records(text, r.searched_ids, r.judged);
         r.judged_offset = w.offset;
         return;
@@ -84,7 +84,8 @@ void judge_window(const textio::in_unit& unit, window_judge& r, const textio::re
             return;
         }
     } else {
-        const bool split = text.size() >= split_window_bytes && r.helper && r.run_limit == SIZE_MAX;
+        const bool split =
+            text.size() >= split_window_bytes && r.helper && r.run_limit == SIZE_MAX && !r.landings_on_helper;
         const std::size_t middle = split ? split_point(text, 50) : 0;
         if (middle == 0 || middle >= text.size()) {
             judge_records(text, r.searched_ids, r.judged, r.run_limit);
@@ -134,6 +135,11 @@ void prepare_judging(window_judge& r, const station_table& table, bool second_th
 
 judged_view judged_window(textio::in_unit& unit, window_judge& r) {
     judged_view v{textio::next_window(unit)};
+    if (v.window.bytes.empty()) {
+        // The end of the file: nothing to judge, and the records judged before are kept.
+        v.from = judged_count(r.judged);
+        return v;
+    }
     if (!find_judged_record(r, v.window, v.from)) {
         size_judging(r, v.window.offset);
         textio::record_window judged = v.window;
@@ -143,6 +149,32 @@ judged_view judged_window(textio::in_unit& unit, window_judge& r) {
     }
     v.bytes = judged_start(r.judged, judged_count(r.judged)) - judged_start(r.judged, v.from);
     return v;
+}
+
+bool ready_for_landings(const window_judge& r) { return r.helper && r.ahead_offset < 0 && !r.landings_on_helper; }
+
+std::string_view landings_text(const textio::in_unit& unit, std::int64_t from, std::int64_t last) {
+    const std::string_view window = within(textio::mapped_window_at(unit, from), most_judged_bytes);
+    if (last < from || static_cast<std::size_t>(last - from) >= window.size()) return {};
+    const std::size_t feed = window.find('\n', static_cast<std::size_t>(last - from));
+    return feed == std::string_view::npos ? std::string_view{} : window.substr(0, feed + 1);
+}
+
+void judge_landings(window_judge& r) {
+    if (r.coming.text.empty()) return;
+    r.landings_on_helper = true;
+    r.helper->start([&r] { judge_records(r.coming.text, r.searched_ids, r.coming.judged); });
+}
+
+bool take_landings(window_judge& r, std::int32_t row) {
+    if (!r.landings_on_helper) return false;
+    r.helper->wait();
+    r.landings_on_helper = false;
+    if (row < r.coming.first_row || row > r.coming.last_row) return false;
+    std::swap(r.judged, r.coming.judged);
+    r.judged_offset = r.coming.offset;
+    r.landed_last_row = r.coming.last_row;
+    return true;
 }
 
 }  // namespace engine

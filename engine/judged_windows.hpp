@@ -15,6 +15,16 @@
 
 namespace engine {
 
+// The blocks where the next searches will land, foreseen through the block index, and the
+// stretch of data.txt that holds them, judged.
+struct landings {
+    std::int32_t first_row = 0;  // the stations whose searches land there
+    std::int32_t last_row = -1;
+    std::int64_t offset = -1;
+    std::string_view text;
+    judged_records judged;
+};
+
 struct window_judge {
     // The records of the last window judged, starting at file offset judged_offset; the
     // dates and values are kept for the stations searched.
@@ -23,8 +33,6 @@ struct window_judge {
     std::int64_t judged_offset = -1;
     std::size_t run_limit = SIZE_MAX;        // judging ends with the first record of this many runs
     std::vector<std::int32_t> searched_ids;  // sorted
-    // Absent when the run has one thread.
-    std::unique_ptr<util::helper_thread> helper;
     // The window the helper judges ahead, from `ahead_split` on, while this thread goes on
     // with the window before; the part before the split is judged here when it is reached.
     std::string_view ahead;
@@ -33,6 +41,14 @@ struct window_judge {
     // The share of a window judged ahead that is left to this thread, in percent: it also
     // searches the window before, so its share follows which of the two waits for the other.
     int ahead_share_here = 50;
+    // The landings of the coming searches, judged on the helper while this thread searches
+    // the stretch judged before; the stations whose landings are in `judged` now.
+    landings coming;
+    bool landings_on_helper = false;
+    std::int32_t landed_last_row = -1;
+    // Absent when the run has one thread. Last, so that it stops before what it judges into
+    // goes away.
+    std::unique_ptr<util::helper_thread> helper;
 };
 
 // Keeps the dates and values of the table's qualifying stations; starts the helper when
@@ -50,5 +66,19 @@ struct judged_view {
 
 // The window at the reading position of `unit`, with its records judged.
 judged_view judged_window(textio::in_unit& unit, window_judge& r);
+
+// Whether the helper is free to judge landings.
+bool ready_for_landings(const window_judge& r);
+
+// Whether `text`, from `offset`, holds the records from `from` up to the end of the record
+// at `last` (within one window): the stretch of a batch of landings.
+std::string_view landings_text(const textio::in_unit& unit, std::int64_t from, std::int64_t last);
+
+// Has the helper judge the landings in `coming`.
+void judge_landings(window_judge& r);
+
+// Waits for the landings the helper judged and makes them the judged records, when the
+// search for `row` lands among them; false when it does not.
+bool take_landings(window_judge& r, std::int32_t row);
 
 }  // namespace engine

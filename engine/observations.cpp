@@ -248,6 +248,60 @@ bool gather_block_records(textio::in_unit& unit, observation_reader& r, station_
     }
 }
 
+constexpr std::int32_t landing_batch = 16;
+
+// Where a search from `from` for `wanted` lands, as the index tells: straight on its block,
+// or, when no block of it lies ahead, through the last record and a rewind to the top.
+index_jump foreseen_landing(block_index& x, std::int64_t from, std::int32_t wanted) {
+    index_jump jump = jump_for(x, from, wanted);
+    const bool through_the_top = x.reaches_end && (jump.jump ? jump.offset == x.final_record_offset &&
+                                                                   !x.entries.empty() && x.entries.back().id != wanted
+                                                             : from >= x.known_end);
+    if (through_the_top) jump = jump_for(x, x.first_offset, wanted);
+    return jump;
+}
+
+// The landings of the next stations of the chain, each search starting where the block
+// before it ends, as long as they lie within one window: the stretch from the first to the
+// record after the last block, for the helper to judge.
+void foresee_landings(observation_reader& r, const station_table& table, const textio::in_unit& unit) {
+    landings& coming = r.judging.coming;
+    coming.first_row = r.chain_row;
+    coming.last_row = r.chain_row - 1;
+    coming.text = {};
+    std::int64_t low = -1, high = -1;
+    while (r.chain_row >= 0 && r.chain_row < table.qualifying_count && r.chain_row < coming.first_row + landing_batch) {
+        const index_jump jump = foreseen_landing(r.index, r.chain_from, table.station_id[r.chain_row]);
+        if (!jump.jump) break;
+        const std::int64_t block_end = next_entry_after(r.index, jump.offset);
+        const std::int64_t from = low < 0 ? jump.offset : std::min(low, jump.offset);
+        const std::string_view text = landings_text(unit, from, std::max(high, block_end));
+        if (text.empty()) break;
+        low = from;
+        high = std::max(high, block_end);
+        coming.offset = low;
+        coming.text = text;
+        coming.last_row = r.chain_row;
+        r.chain_from = block_end;
+        ++r.chain_row;
+    }
+    if (coming.last_row < coming.first_row) r.chain_row = -1;
+}
+
+// When the search for `row` lies beyond the landings judged so far, takes those the helper
+// judged, and has it judge the next.
+void go_on_with_landings(observation_reader& r, const station_table& table, const textio::in_unit& unit,
+                         std::int32_t row) {
+    window_judge& j = r.judging;
+    if (!j.landings_on_helper || row <= j.landed_last_row) return;
+    if (!take_landings(j, row)) {
+        r.chain_row = -1;
+        return;
+    }
+    foresee_landings(r, table, unit);
+    judge_landings(j);
+}
+
 }  // namespace
 
 bool read_observation(textio::in_unit& unit, observation_record& record) {
@@ -271,6 +325,7 @@ block_outcome collect_station_block(observation_reader& r, station_table& table,
     r.block_found = false;
     r.block_dates.clear();
     r.block_values.clear();
+    go_on_with_landings(r, table, unit, row);
     const std::int32_t wanted = table.station_id[row];
     const wanted_digits digits = digits_of(wanted);
     if (!r.index.started) start_index(r.index, textio::input_offset(unit));
@@ -310,6 +365,17 @@ block_outcome collect_station_block(observation_reader& r, station_table& table,
         r.rewind_count = 0;
         return block_outcome::missing_reported;
     }
+}
+
+void judge_coming_landings(observation_reader& r, const station_table& table, std::int32_t row,
+                           const textio::in_unit& observations, block_outcome outcome) {
+    if (!ready_for_landings(r.judging) || row < r.judging.landed_last_row) return;
+    r.chain_row = row + 1;
+    r.chain_from =
+        outcome == block_outcome::ended_by_record ? observations.last_record_start : textio::input_offset(observations);
+    if (r.chain_from < 0) return;
+    foresee_landings(r, table, observations);
+    judge_landings(r.judging);
 }
 
 void prepare_reader(observation_reader& r, const station_table& table, bool second_thread) {

@@ -51,6 +51,10 @@ struct observation_reader {
     // Where the blocks read so far start, for the searches over them again.
     block_index index;
     std::vector<record_start> starts;  // scratch for the record judge
+    // The next station of the table whose landing is to be foreseen (-1: none), and where
+    // its search will start.
+    std::int32_t chain_row = -1;
+    std::int64_t chain_from = -1;
     // data.txt judged a window at a time, for every station at once.
     window_judge judging;
 };
@@ -64,6 +68,12 @@ inline constexpr std::size_t max_block_records = 3600;
 // from where the last search stopped, then once from the top.
 block_outcome collect_station_block(observation_reader& r, station_table& table, std::int32_t row,
                                     textio::in_unit& observations);
+
+// Once data.txt has been read to its end, most searches land on their block through the
+// block index: while the stations are screened, the helper judges the blocks where the
+// next searches will land. `outcome` is how the search for `row` just ended.
+void judge_coming_landings(observation_reader& r, const station_table& table, std::int32_t row,
+                           const textio::in_unit& observations, block_outcome outcome);
 
 // Steps data.txt back over the record that ended the last block.
 void release_block(textio::in_unit& observations);
