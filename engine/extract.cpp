@@ -117,7 +117,7 @@ extraction_summary extract_stations(const run_settings& run, archive& files, sta
     extraction_summary summary;
     state.reader.index.cap = run.index_cap;
     load_station_catalogue(run, files.catalogue, state.table);
-    prepare_reader(state.reader, state.table, util::second_thread_allowed());
+    prepare_reader(state.reader, util::second_thread_allowed());
     summary.qualifying = state.table.qualifying_count;
     sink.table_loaded(summary.qualifying);
     for (std::int32_t row = 0; row < state.table.qualifying_count; ++row) {

@@ -19,6 +19,10 @@ std::string_view within(std::string_view text, std::size_t limit) {
 constexpr std::size_t most_judged_bytes = 4 * 1024 * 1024;
 // Runs of one identifier judged where a search lands: its block, and the record after it.
 constexpr std::size_t landing_runs = 2;
+// Stations ahead in the table whose values are kept: at first a number that covers the
+// blocks of a window judged ahead unless they are very short; each block that has to be
+// judged again (its station lay beyond them when it was judged) doubles it.
+
 // Windows at least this long are judged in two parts on two threads.
 constexpr std::size_t split_window_bytes = 256 * 1024;
 constexpr int least_share_here = 5;
@@ -32,12 +36,12 @@ std::size_t split_point(std::string_view text, std::size_t share) {
 }
 
 void judge_later_part(window_judge& r, std::string_view later) {
-    r.helper->start([&r, later] { judge_records(later, r.searched_ids, r.judged_later); });
+    r.helper->start([&r, later, ids = r.searched_ids] { judge_records(later, *ids, r.judged_later); });
 }
 
 // Judges the window's records before `split` here, and takes the rest from the helper.
 void judge_here_and_join(window_judge& r, std::string_view text, std::size_t split) {
-    judge_records(text.substr(0, split), r.searched_ids, r.judged);
+    judge_records(text.substr(0, split), *r.searched_ids, r.judged);
     r.helper->wait();
     if (!r.judged.stopped) append_judged(r.judged, r.judged_later);
 }
@@ -63,7 +67,7 @@ void judge_window(const textio::in_unit& unit, window_judge& r, const textio::re
     if (text.empty()) {
         // A record longer than a window: nothing to judge, and the helper's window is still
         // to come.
-        judge_records(text, r.searched_ids, r.judged);
+        judge_records(text, *r.searched_ids, r.judged);
         r.judged_offset = w.offset;
         return;
     }
@@ -73,7 +77,7 @@ void judge_window(const textio::in_unit& unit, window_judge& r, const textio::re
         r.ahead_offset = -1;
         if (expected) {
             // The split is right when the helper ends its part as this thread ends its own.
-            judge_records(text.substr(0, r.ahead_split), r.searched_ids, r.judged);
+            judge_records(text.substr(0, r.ahead_split), *r.searched_ids, r.judged);
             r.ahead_share_here = r.helper->done() ? std::max(least_share_here, r.ahead_share_here - share_step)
                                                   : std::min(most_share_here, r.ahead_share_here + share_step);
             r.helper->wait();
@@ -88,7 +92,7 @@ void judge_window(const textio::in_unit& unit, window_judge& r, const textio::re
             text.size() >= split_window_bytes && r.helper && r.run_limit == SIZE_MAX && !r.landings_on_helper;
         const std::size_t middle = split ? split_point(text, 50) : 0;
         if (middle == 0 || middle >= text.size()) {
-            judge_records(text, r.searched_ids, r.judged, r.run_limit);
+            judge_records(text, *r.searched_ids, r.judged, r.run_limit);
         } else {
             judge_later_part(r, text.substr(middle));
             judge_here_and_join(r, text, middle);
@@ -127,10 +131,25 @@ void size_judging(window_judge& r, std::int64_t at) {
 
 }  // namespace
 
-void prepare_judging(window_judge& r, const station_table& table, bool second_thread) {
-    r.searched_ids.assign(table.station_id.begin(), table.station_id.begin() + table.qualifying_count);
-    std::sort(r.searched_ids.begin(), r.searched_ids.end());
+void prepare_judging(window_judge& r, bool second_thread) {
+    r.searched_ids = std::make_shared<const std::vector<std::int32_t>>();
     if (second_thread && !r.helper) r.helper = std::make_unique<util::helper_thread>();
+}
+
+void keep_values_near(window_judge& r, const station_table& table, std::int32_t row) {
+    if (r.near_first >= 0 && row >= r.near_first && row < r.near_first + r.near_count / 2) return;
+    const std::int32_t last = row + std::min(table.qualifying_count - row, r.near_count);
+    std::vector<std::int32_t> ids(table.station_id.begin() + row, table.station_id.begin() + last);
+    std::sort(ids.begin(), ids.end());
+    r.searched_ids = std::make_shared<const std::vector<std::int32_t>>(std::move(ids));
+    r.near_first = row;
+}
+
+void judge_block_again(window_judge& r, const textio::record_window& w) {
+    judge_records(within(w.bytes, most_judged_bytes), *r.searched_ids, r.judged, landing_runs);
+    r.judged_offset = w.offset;
+    if (r.near_count < INT32_MAX / 2) r.near_count *= 2;
+    r.near_first = -1;
 }
 
 judged_view judged_window(textio::in_unit& unit, window_judge& r) {
@@ -163,7 +182,7 @@ std::string_view landings_text(const textio::in_unit& unit, std::int64_t from, s
 void judge_landings(window_judge& r) {
     if (r.coming.text.empty()) return;
     r.landings_on_helper = true;
-    r.helper->start([&r] { judge_records(r.coming.text, r.searched_ids, r.coming.judged); });
+    r.helper->start([&r, ids = r.searched_ids] { judge_records(r.coming.text, *ids, r.coming.judged); });
 }
 
 bool take_landings(window_judge& r, std::int32_t row) {

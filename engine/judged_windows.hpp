@@ -31,8 +31,13 @@ struct window_judge {
     judged_records judged;
     judged_records judged_later;  // the part of a window judged on the helper
     std::int64_t judged_offset = -1;
-    std::size_t run_limit = SIZE_MAX;        // judging ends with the first record of this many runs
-    std::vector<std::int32_t> searched_ids;  // sorted
+    std::size_t run_limit = SIZE_MAX;  // judging ends with the first record of this many runs
+    // The stations whose dates and values are kept: those of the table from `near_first`
+    // on, a stretch of the catalogue ahead of the search, sorted. Each judging takes the
+    // set of its time, so the set may change while the helper judges.
+    std::shared_ptr<const std::vector<std::int32_t>> searched_ids;
+    std::int32_t near_first = -1;
+    std::int32_t near_count = 1024;  // how many, doubled each time a block had to be judged again
     // The window the helper judges ahead, from `ahead_split` on, while this thread goes on
     // with the window before; the part before the split is judged here when it is reached.
     std::string_view ahead;
@@ -51,9 +56,15 @@ struct window_judge {
     std::unique_ptr<util::helper_thread> helper;
 };
 
-// Keeps the dates and values of the table's qualifying stations; starts the helper when
-// the run may use a second thread.
-void prepare_judging(window_judge& r, const station_table& table, bool second_thread);
+// Starts the helper when the run may use a second thread.
+void prepare_judging(window_judge& r, bool second_thread);
+
+// Keeps the dates and values of the stations near `row` in the table, from it on.
+void keep_values_near(window_judge& r, const station_table& table, std::int32_t row);
+
+// Judges again, from the window's start, the block of a station whose values were not kept
+// when its records were judged (the station lay far ahead in the table then).
+void judge_block_again(window_judge& r, const textio::record_window& w);
 
 // The window at the reading position, and the index of its first record among the judged
 // records: those judged before when the position is one of their record starts (and

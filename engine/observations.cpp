@@ -231,6 +231,10 @@ bool gather_block_records(textio::in_unit& unit, observation_reader& r, station_
     for (;;) {
         const judged_view v = judged_window(unit, r.judging);
         const textio::record_window& w = v.window;
+        if (unconverted_run_at(r.judging.judged, v.from, digits)) {
+            judge_block_again(r.judging, w);
+            continue;
+        }
         const gather_result gathered =
             gather_judged_records(r.judging.judged, v.from, digits, r.block_dates, r.block_values);
         if (gathered.records == 0) return false;
@@ -325,6 +329,7 @@ block_outcome collect_station_block(observation_reader& r, station_table& table,
     r.block_found = false;
     r.block_dates.clear();
     r.block_values.clear();
+    keep_values_near(r.judging, table, row);
     go_on_with_landings(r, table, unit, row);
     const std::int32_t wanted = table.station_id[row];
     const wanted_digits digits = digits_of(wanted);
@@ -378,9 +383,7 @@ void judge_coming_landings(observation_reader& r, const station_table& table, st
     judge_landings(r.judging);
 }
 
-void prepare_reader(observation_reader& r, const station_table& table, bool second_thread) {
-    prepare_judging(r.judging, table, second_thread);
-}
+void prepare_reader(observation_reader& r, bool second_thread) { prepare_judging(r.judging, second_thread); }
 
 void release_block(textio::in_unit& observations) { textio::step_back_record(observations); }
 

@@ -60,7 +60,7 @@ struct observation_reader {
 };
 
 // Prepares the reader for the searches of the table's qualifying stations.
-void prepare_reader(observation_reader& r, const station_table& table, bool second_thread);
+void prepare_reader(observation_reader& r, bool second_thread);
 
 inline constexpr std::size_t max_block_records = 3600;
 

@@ -380,7 +380,12 @@ void append_judged(judged_records& earlier, const judged_records& later) {
         // A run cut where the text was split goes on.
         const bool goes_on = run.first == 0 && !earlier.runs.empty() && earlier.runs.back().id_bytes == run.id_bytes &&
                              earlier.runs.back().id_more == run.id_more;
-        if (goes_on) continue;
+        if (goes_on) {
+            // The two parts may have kept the values of different stations: the run keeps
+            // its values only when both parts did.
+            if (!run.converted) earlier.runs.back().converted = false;
+            continue;
+        }
         run.first += records;
         run.value_first += values;
         earlier.runs.push_back(run);
@@ -414,6 +419,12 @@ skim_result passed_records(const judged_records& j, std::size_t from, std::size_
 }
 
 }  // namespace
+
+bool unconverted_run_at(const judged_records& judged, std::size_t from, const wanted_digits& wanted) {
+    if (!wanted.usable || from >= judged_count(judged)) return false;
+    const judged_run& run = judged.runs[run_of(judged, from)];
+    return run.id == wanted.id && !run.converted;
+}
 
 skim_result skim_judged_records(const judged_records& judged, std::size_t from, const wanted_digits& wanted,
                                 std::vector<record_start>* starts) {

@@ -107,6 +107,10 @@ void judge_records(std::string_view text, std::span<const std::int32_t> converte
 // when `earlier` did not stop.
 void append_judged(judged_records& earlier, const judged_records& later);
 
+// Whether record `from` opens a run of the wanted station whose dates and values were not
+// kept: gathering it needs the records judged again, with the station asked for.
+bool unconverted_run_at(const judged_records& judged, std::size_t from, const wanted_digits& wanted);
+
 // From record `from` on, what skim_other_stations and gather_wanted_records give over the
 // text from that record, as far as the records were judged.
 skim_result skim_judged_records(const judged_records& judged, std::size_t from, const wanted_digits& wanted,

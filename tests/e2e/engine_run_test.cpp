@@ -241,6 +241,10 @@ std::vector<generated_case> generated_cases() {
         {.qualifying = 90});
     add("crlf_line_ends", "--stations 80 --seed 108 --crlf --missing 0.05 --gaps", whole_globe(4, 1960, 1990, "0.1"),
         {.qualifying = 80, .span_rejections = 1});
+    // Blocks of one year: a window of data.txt holds the blocks of thousands of stations,
+    // more than the reader keeps the values of at first.
+    add("short_blocks_of_many_stations", "--stations 24000 --first-year 2000 --last-year 2000 --seed 114",
+        whole_globe(1, 2000, 2000, "0.0"), {.qualifying = 24000});
     // Records as ID, 1, date, value and deviation to three decimals, days, 0.
     add("flat_records", "--stations 80 --seed 113 --flat-records --missing 0.05 --shuffle-blocks",
         whole_globe(1, 1960, 1990, "0.1"), {.qualifying = 80, .rewinds = 10});

@@ -344,3 +344,31 @@ TEST(RecordSkim, JudgingWithARunLimitEndsAfterTheBlock) {
     EXPECT_EQ(engine::judged_count(judged), 1u);
     EXPECT_FALSE(judged.stopped);
 }
+
+// Two parts of one text judged with different stations asked for: a run that goes on from
+// one part into the other keeps its values only when both parts kept them.
+TEST(RecordSkim, ARunAcrossPartsKeepsValuesOnlyWhenBothPartsDid) {
+    if (!processor_has_quick_judge_instructions()) GTEST_SKIP() << "the quick judge is never used here";
+    const std::string first = "5 1 1950.042 1.5\n7 1 1950.042 2.5\n7 1 1950.125 3.5\n";
+    const std::string second = "7 1 1950.208 4.5\n7 1 1950.292 5.5\n8 1 1950.042 6.5\n";
+    const std::string padded_first = first + second + std::string(64, '\n');
+    const std::string padded_second = second + std::string(64, '\n');
+    const std::vector<std::int32_t> with_seven = {5, 7, 8};
+    const std::vector<std::int32_t> without_seven = {5, 8};
+    for (const bool seven_first : {true, false}) {
+        engine::judged_records judged, later;
+        engine::judge_records(std::string_view(padded_first.data(), first.size()),
+                              seven_first ? with_seven : without_seven, judged);
+        engine::judge_records(std::string_view(padded_second.data(), second.size()),
+                              seven_first ? without_seven : with_seven, later);
+        engine::append_judged(judged, later);
+        ASSERT_EQ(engine::judged_count(judged), 6u);
+        EXPECT_TRUE(engine::unconverted_run_at(judged, 1, engine::digits_of(7)));
+        std::vector<float> dates, values;
+        EXPECT_EQ(engine::gather_judged_records(judged, 1, engine::digits_of(7), dates, values).records, 0);
+        const engine::gather_result last =
+            engine::gather_judged_records(judged, 5, engine::digits_of(8), dates, values);
+        EXPECT_EQ(last.records, 1);
+        EXPECT_EQ(values, std::vector<float>{6.5f});
+    }
+}
