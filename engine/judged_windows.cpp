@@ -181,16 +181,32 @@ std::string_view landings_text(const textio::in_unit& unit, std::int64_t from, s
 
 void judge_landings(window_judge& r) {
     if (r.coming.text.empty()) return;
+    // The helper judges the stretch from a record start near the share left to this thread;
+    // the part before it is judged here when the first of these searches comes.
+    r.coming.split = split_point(r.coming.text, static_cast<std::size_t>(r.landings_share_here));
+    if (r.coming.split >= r.coming.text.size()) r.coming.split = 0;
     r.landings_on_helper = true;
-    r.helper->start([&r, ids = r.searched_ids] { judge_records(r.coming.text, *ids, r.coming.judged); });
+    r.helper->start([&r, ids = r.searched_ids, later = r.coming.text.substr(r.coming.split)] {
+        judge_records(later, *ids, r.coming.judged);
+    });
 }
 
 bool take_landings(window_judge& r, std::int32_t row) {
     if (!r.landings_on_helper) return false;
+    const bool landing_here = row >= r.coming.first_row && row <= r.coming.last_row;
+    if (landing_here) {
+        judge_records(r.coming.text.substr(0, r.coming.split), *r.searched_ids, r.judged);
+        r.landings_share_here = r.helper->done() ? std::max(0, r.landings_share_here - share_step)
+                                                 : std::min(most_share_here, r.landings_share_here + share_step);
+    }
     r.helper->wait();
     r.landings_on_helper = false;
-    if (row < r.coming.first_row || row > r.coming.last_row) return false;
-    std::swap(r.judged, r.coming.judged);
+    if (!landing_here) return false;
+    if (r.coming.split == 0) {
+        std::swap(r.judged, r.coming.judged);
+    } else if (!r.judged.stopped) {
+        append_judged(r.judged, r.coming.judged);
+    }
     r.judged_offset = r.coming.offset;
     r.landed_last_row = r.coming.last_row;
     return true;

@@ -22,6 +22,7 @@ struct landings {
     std::int32_t last_row = -1;
     std::int64_t offset = -1;
     std::string_view text;
+    std::size_t split = 0;  // the helper judges the text from here, this thread before it
     judged_records judged;
 };
 
@@ -51,6 +52,7 @@ struct window_judge {
     landings coming;
     bool landings_on_helper = false;
     std::int32_t landed_last_row = -1;
+    int landings_share_here = 20;  // percent of each stretch of landings judged here
     // Absent when the run has one thread. Last, so that it stops before what it judges into
     // goes away.
     std::unique_ptr<util::helper_thread> helper;

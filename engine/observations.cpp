@@ -252,7 +252,10 @@ bool gather_block_records(textio::in_unit& unit, observation_reader& r, station_
     }
 }
 
-constexpr std::int32_t landing_batch = 16;
+// A batch of landings: as many stations as lie in this many bytes of data.txt, and not
+// more than that many stations.
+constexpr std::int64_t landing_batch_bytes = 512 * 1024;
+constexpr std::int32_t landing_batch = 256;
 
 // Where a search from `from` for `wanted` lands, as the index tells: straight on its block,
 // or, when no block of it lies ahead, through the last record and a rewind to the top.
@@ -280,7 +283,7 @@ void foresee_landings(observation_reader& r, const station_table& table, const t
         const std::int64_t block_end = next_entry_after(r.index, jump.offset);
         const std::int64_t from = low < 0 ? jump.offset : std::min(low, jump.offset);
         const std::string_view text = landings_text(unit, from, std::max(high, block_end));
-        if (text.empty()) break;
+        if (text.empty() || (low >= 0 && static_cast<std::int64_t>(text.size()) > landing_batch_bytes)) break;
         low = from;
         high = std::max(high, block_end);
         coming.offset = low;
