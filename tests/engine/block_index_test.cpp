@@ -100,3 +100,19 @@ TEST(block_index, with_a_cap_of_0_never_jumps) {
 }
 
 }  // namespace
+
+namespace {
+
+// A block ends where the next block start (or run of general records) begins, or where the
+// records known end.
+TEST(block_index, a_block_ends_at_the_next_entry) {
+    const engine::block_index x = read_in_order(two_blocks_of_7, 100, true);
+    EXPECT_EQ(engine::next_entry_after(x, offset_of(3)), offset_of(5));
+    EXPECT_EQ(engine::next_entry_after(x, offset_of(4)), offset_of(5));
+    EXPECT_EQ(engine::next_entry_after(x, offset_of(1)), offset_of(3));
+    EXPECT_EQ(engine::next_entry_after(x, offset_of(7)), offset_of(9));  // the last block: the end
+    const engine::block_index y = read_in_order({{5}, {5, false}, {6}}, 100, true);
+    EXPECT_EQ(engine::next_entry_after(y, offset_of(1)), offset_of(2));
+}
+
+}  // namespace
