@@ -6,22 +6,8 @@
 namespace engine {
 namespace {
 
-// The leading whole records of `text` within `limit` bytes (the first record when it is
-// longer).
-std::string_view within(std::string_view text, std::size_t limit) {
-    if (text.size() <= limit) return text;
-    std::size_t feed = text.rfind('\n', limit - 1);
-    if (feed == std::string_view::npos) feed = text.find('\n');
-    return text.substr(0, feed + 1);
-}
-
-// The most bytes judged at once: the length of a mapped window.
-constexpr std::size_t most_judged_bytes = 4 * 1024 * 1024;
 // Runs of one identifier judged where a search lands: its block, and the record after it.
 constexpr std::size_t landing_runs = 2;
-// Stations ahead in the table whose values are kept: at first a number that covers the
-// blocks of a window judged ahead unless they are very short; each block that has to be
-// judged again (its station lay beyond them when it was judged) doubles it.
 
 // Windows at least this long are judged in two parts on two threads.
 constexpr std::size_t split_window_bytes = 256 * 1024;
@@ -35,28 +21,37 @@ std::size_t split_point(std::string_view text, std::size_t share) {
     return feed == std::string_view::npos ? 0 : feed + 1;
 }
 
-void judge_later_part(window_judge& r, std::string_view later) {
-    r.helper->start([&r, later, ids = r.searched_ids] { judge_records(later, *ids, r.judged_later); });
+void judge_later_part(window_judge& r, std::string_view later, judged_records& into) {
+    r.helper->start([&into, later, ids = r.searched_ids] { judge_records(later, *ids, into); });
 }
 
-// Judges the window's records before `split` here, and takes the rest from the helper.
-void judge_here_and_join(window_judge& r, std::string_view text, std::size_t split) {
+// Judges the records of `text` before `split` here, then takes the rest from the helper,
+// which judged them into `later`. True when the helper had finished before this thread.
+bool judge_here_and_join(window_judge& r, std::string_view text, std::size_t split, judged_records& later) {
     judge_records(text.substr(0, split), *r.searched_ids, r.judged);
+    const bool helper_first = r.helper->done();
     r.helper->wait();
-    if (!r.judged.stopped) append_judged(r.judged, r.judged_later);
+    if (!r.judged.stopped) append_judged(r.judged, later);
+    return helper_first;
+}
+
+// A share of this thread's moves toward the point where both threads end together: down
+// when the helper was done first, up when this thread was.
+int follow_the_wait(int share, bool helper_first, int least) {
+    return helper_first ? std::max(least, share - share_step) : std::min(most_share_here, share + share_step);
 }
 
 // While the window just judged is searched, the helper judges most of the next one.
 void judge_next_ahead(const textio::in_unit& unit, window_judge& r, const textio::record_window& w) {
     if (!r.helper || r.judged.stopped || r.run_limit != SIZE_MAX || r.landings_on_helper) return;
     const std::int64_t next = w.offset + static_cast<std::int64_t>(w.bytes.size());
-    const std::string_view text = within(textio::mapped_window_at(unit, next), most_judged_bytes);
+    const std::string_view text = textio::mapped_window_at(unit, next);
     const std::size_t split = split_point(text, static_cast<std::size_t>(r.ahead_share_here));
     if (text.size() < split_window_bytes || split == 0 || split >= text.size()) return;
     r.ahead = text;
     r.ahead_offset = next;
     r.ahead_split = split;
-    judge_later_part(r, text.substr(split));
+    judge_later_part(r, text.substr(split), r.judged_later);
 }
 
 // Judges the records of window `w` for every station: the part judged ahead is used when
@@ -64,24 +59,13 @@ void judge_next_ahead(const textio::in_unit& unit, window_judge& r, const textio
 // threads. A later part counts only when the part before it was judged to its end.
 void judge_window(const textio::in_unit& unit, window_judge& r, const textio::record_window& w) {
     const std::string_view text = w.bytes;
-    if (text.empty()) {
-        // A record longer than a window: nothing to judge, and the helper's window is still
-        // to come.
-        judge_records(text, *r.searched_ids, r.judged);
-        r.judged_offset = w.offset;
-        return;
-    }
     if (r.ahead_offset >= 0) {
         const bool expected = r.ahead_offset == w.offset && r.ahead.data() == text.data() &&
                               r.ahead.size() == text.size() && r.run_limit == SIZE_MAX;
         r.ahead_offset = -1;
         if (expected) {
-            // The split is right when the helper ends its part as this thread ends its own.
-            judge_records(text.substr(0, r.ahead_split), *r.searched_ids, r.judged);
-            r.ahead_share_here = r.helper->done() ? std::max(least_share_here, r.ahead_share_here - share_step)
-                                                  : std::min(most_share_here, r.ahead_share_here + share_step);
-            r.helper->wait();
-            if (!r.judged.stopped) append_judged(r.judged, r.judged_later);
+            const bool helper_first = judge_here_and_join(r, text, r.ahead_split, r.judged_later);
+            r.ahead_share_here = follow_the_wait(r.ahead_share_here, helper_first, least_share_here);
         } else {
             r.helper->wait();
             judge_window(unit, r, w);
@@ -94,8 +78,8 @@ void judge_window(const textio::in_unit& unit, window_judge& r, const textio::re
         if (middle == 0 || middle >= text.size()) {
             judge_records(text, *r.searched_ids, r.judged, r.run_limit);
         } else {
-            judge_later_part(r, text.substr(middle));
-            judge_here_and_join(r, text, middle);
+            judge_later_part(r, text.substr(middle), r.judged_later);
+            judge_here_and_join(r, text, middle, r.judged_later);
         }
     }
     r.judged_offset = w.offset;
@@ -146,7 +130,7 @@ void keep_values_near(window_judge& r, const station_table& table, std::int32_t 
 }
 
 void judge_block_again(window_judge& r, const textio::record_window& w) {
-    judge_records(within(w.bytes, most_judged_bytes), *r.searched_ids, r.judged, landing_runs);
+    judge_records(w.bytes, *r.searched_ids, r.judged, landing_runs);
     r.judged_offset = w.offset;
     if (r.near_count < INT32_MAX / 2) r.near_count *= 2;
     r.near_first = -1;
@@ -161,9 +145,7 @@ judged_view judged_window(textio::in_unit& unit, window_judge& r) {
     }
     if (!find_judged_record(r, v.window, v.from)) {
         size_judging(r, v.window.offset);
-        textio::record_window judged = v.window;
-        judged.bytes = within(v.window.bytes, most_judged_bytes);
-        judge_window(unit, r, judged);
+        judge_window(unit, r, v.window);
         v.from = 0;
     }
     v.bytes = judged_start(r.judged, judged_count(r.judged)) - judged_start(r.judged, v.from);
@@ -173,7 +155,7 @@ judged_view judged_window(textio::in_unit& unit, window_judge& r) {
 bool ready_for_landings(const window_judge& r) { return r.helper && r.ahead_offset < 0 && !r.landings_on_helper; }
 
 std::string_view landings_text(const textio::in_unit& unit, std::int64_t from, std::int64_t last) {
-    const std::string_view window = within(textio::mapped_window_at(unit, from), most_judged_bytes);
+    const std::string_view window = textio::mapped_window_at(unit, from);
     if (last < from || static_cast<std::size_t>(last - from) >= window.size()) return {};
     const std::size_t feed = window.find('\n', static_cast<std::size_t>(last - from));
     return feed == std::string_view::npos ? std::string_view{} : window.substr(0, feed + 1);
@@ -186,27 +168,18 @@ void judge_landings(window_judge& r) {
     r.coming.split = split_point(r.coming.text, static_cast<std::size_t>(r.landings_share_here));
     if (r.coming.split >= r.coming.text.size()) r.coming.split = 0;
     r.landings_on_helper = true;
-    r.helper->start([&r, ids = r.searched_ids, later = r.coming.text.substr(r.coming.split)] {
-        judge_records(later, *ids, r.coming.judged);
-    });
+    judge_later_part(r, r.coming.text.substr(r.coming.split), r.coming.judged);
 }
 
 bool take_landings(window_judge& r, std::int32_t row) {
     if (!r.landings_on_helper) return false;
-    const bool landing_here = row >= r.coming.first_row && row <= r.coming.last_row;
-    if (landing_here) {
-        judge_records(r.coming.text.substr(0, r.coming.split), *r.searched_ids, r.judged);
-        r.landings_share_here = r.helper->done() ? std::max(0, r.landings_share_here - share_step)
-                                                 : std::min(most_share_here, r.landings_share_here + share_step);
-    }
-    r.helper->wait();
     r.landings_on_helper = false;
-    if (!landing_here) return false;
-    if (r.coming.split == 0) {
-        std::swap(r.judged, r.coming.judged);
-    } else if (!r.judged.stopped) {
-        append_judged(r.judged, r.coming.judged);
+    if (row < r.coming.first_row || row > r.coming.last_row) {
+        r.helper->wait();
+        return false;
     }
+    const bool helper_first = judge_here_and_join(r, r.coming.text, r.coming.split, r.coming.judged);
+    r.landings_share_here = follow_the_wait(r.landings_share_here, helper_first, 0);
     r.judged_offset = r.coming.offset;
     r.landed_last_row = r.coming.last_row;
     return true;

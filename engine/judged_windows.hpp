@@ -38,7 +38,10 @@ struct window_judge {
     // set of its time, so the set may change while the helper judges.
     std::shared_ptr<const std::vector<std::int32_t>> searched_ids;
     std::int32_t near_first = -1;
-    std::int32_t near_count = 1024;  // how many, doubled each time a block had to be judged again
+    // How many: at first a number that covers the blocks of a window judged ahead unless
+    // they are very short; each block that has to be judged again (its station lay beyond
+    // them when it was judged) doubles it.
+    std::int32_t near_count = 1024;
     // The window the helper judges ahead, from `ahead_split` on, while this thread goes on
     // with the window before; the part before the split is judged here when it is reached.
     std::string_view ahead;

@@ -25,9 +25,9 @@ constexpr std::size_t output_flush_size = 64 * 1024;
 // The first read after a seek: a search that jumps to a block often needs only that block.
 constexpr std::size_t read_after_seek = 64 * 1024;
 constexpr std::size_t back_scan_chunk = 64 * 1024;
-// A mapped file is handed to the reader this much at a time, and the pages behind the
-// reading position are handed back to the system each time it has moved on this far, so
-// that what the file occupies in memory stays the same for any size of file or line.
+// A mapped file is handed to the reader this much at a time, and the pages the reader went
+// through are handed back to the system each time it has passed this much, so that what
+// the file occupies in memory stays the same for any size of file or line.
 constexpr std::size_t mapped_window_bytes = 4 * 1024 * 1024;
 constexpr std::size_t release_step = 8 * 1024 * 1024;
 constexpr std::size_t mapped_around_bytes = 64 * 1024;
@@ -217,8 +217,8 @@ void release_range(const in_unit& u, std::size_t from, std::size_t to) {
 
 // The reader passed [from, u.begin). Once it has passed a hand-back step of records,
 // wherever they lay (a search may jump back and forth; each jump, but not a step back over
-// a record, counts as a block of pages mapped), every page it may have touched since the last hand-back is handed back: those of
-// the records, and of the window after each.
+// a record, counts as a block of pages mapped), every page it may have touched since the
+// last hand-back is handed back: those of the records, and of the window after each.
 void note_passed(in_unit& u, std::size_t from) {
     if (!u.mapped) return;
     u.touched_low = std::min(u.touched_low, from);
