@@ -15,23 +15,28 @@ constexpr int least_share_here = 5;
 constexpr int most_share_here = 50;
 constexpr int share_step = 2;
 
-// A record start in `text` near `share` percent of it (0 when there is none).
-std::size_t split_point(std::string_view text, std::size_t share) {
-    const std::size_t feed = text.find('\n', text.size() * share / 100);
-    return feed == std::string_view::npos ? 0 : feed + 1;
+// Where the last `share` percent of `text` begins, at a record start: the helper judges the
+// records before it, this thread those after, so that only the smaller part this thread
+// judges is copied behind the helper's. The end of the text when the share is 0 or no
+// record starts there.
+std::size_t split_point(std::string_view text, int share) {
+    if (share <= 0) return text.size();
+    const std::size_t feed = text.find('\n', text.size() * static_cast<std::size_t>(100 - share) / 100);
+    return feed == std::string_view::npos ? text.size() : feed + 1;
 }
 
-void judge_later_part(window_judge& r, std::string_view later, judged_records& into) {
-    r.helper->start([&into, later, ids = r.searched_ids] { judge_records(later, *ids, into); });
+void judge_earlier_part(window_judge& r, std::string_view earlier, judged_records& into) {
+    r.helper->start([&into, earlier, ids = r.searched_ids] { judge_records(earlier, *ids, into); });
 }
 
-// Judges the records of `text` before `split` here, then takes the rest from the helper,
-// which judged them into `later`. True when the helper had finished before this thread.
-bool judge_here_and_join(window_judge& r, std::string_view text, std::size_t split, judged_records& later) {
-    judge_records(text.substr(0, split), *r.searched_ids, r.judged);
+// Judges the records of `text` from `split` on here, then takes those before it from the
+// helper, which judged them into `earlier`. True when the helper had finished first.
+bool judge_here_and_join(window_judge& r, std::string_view text, std::size_t split, judged_records& earlier) {
+    judge_records(text.substr(split), *r.searched_ids, r.judged_here);
     const bool helper_first = r.helper->done();
     r.helper->wait();
-    if (!r.judged.stopped) append_judged(r.judged, later);
+    std::swap(r.judged, earlier);
+    if (!r.judged.stopped) append_judged(r.judged, r.judged_here);
     return helper_first;
 }
 
@@ -46,12 +51,12 @@ void judge_next_ahead(const textio::in_unit& unit, window_judge& r, const textio
     if (!r.helper || r.judged.stopped || r.run_limit != SIZE_MAX || r.landings_on_helper) return;
     const std::int64_t next = w.offset + static_cast<std::int64_t>(w.bytes.size());
     const std::string_view text = textio::mapped_window_at(unit, next);
-    const std::size_t split = split_point(text, static_cast<std::size_t>(r.ahead_share_here));
-    if (text.size() < split_window_bytes || split == 0 || split >= text.size()) return;
+    const std::size_t split = split_point(text, r.ahead_share_here);
+    if (text.size() < split_window_bytes || split >= text.size()) return;
     r.ahead = text;
     r.ahead_offset = next;
     r.ahead_split = split;
-    judge_later_part(r, text.substr(split), r.judged_later);
+    judge_earlier_part(r, text.substr(0, split), r.judged_ahead);
 }
 
 // Judges the records of window `w` for every station: the part judged ahead is used when
@@ -64,7 +69,7 @@ void judge_window(const textio::in_unit& unit, window_judge& r, const textio::re
                               r.ahead.size() == text.size() && r.run_limit == SIZE_MAX;
         r.ahead_offset = -1;
         if (expected) {
-            const bool helper_first = judge_here_and_join(r, text, r.ahead_split, r.judged_later);
+            const bool helper_first = judge_here_and_join(r, text, r.ahead_split, r.judged_ahead);
             r.ahead_share_here = follow_the_wait(r.ahead_share_here, helper_first, least_share_here);
         } else {
             r.helper->wait();
@@ -74,26 +79,28 @@ void judge_window(const textio::in_unit& unit, window_judge& r, const textio::re
     } else {
         const bool split =
             text.size() >= split_window_bytes && r.helper && r.run_limit == SIZE_MAX && !r.landings_on_helper;
-        const std::size_t middle = split ? split_point(text, 50) : 0;
-        if (middle == 0 || middle >= text.size()) {
+        const std::size_t middle = split ? split_point(text, 50) : text.size();
+        if (middle >= text.size()) {
             judge_records(text, *r.searched_ids, r.judged, r.run_limit);
         } else {
-            judge_later_part(r, text.substr(middle), r.judged_later);
-            judge_here_and_join(r, text, middle, r.judged_later);
+            judge_earlier_part(r, text.substr(0, middle), r.judged_ahead);
+            judge_here_and_join(r, text, middle, r.judged_ahead);
         }
     }
     r.judged_offset = w.offset;
     judge_next_ahead(unit, r, w);
 }
 
-bool find_judged_record(const window_judge& r, const textio::record_window& w, std::size_t& from) {
+std::int64_t judged_end(const window_judge& r) {
+    return r.judged_offset + static_cast<std::int64_t>(judged_start(r.judged, judged_count(r.judged)));
+}
+
+// The index of the judged record that starts at file offset `at`, when there is one (or the
+// judged records end there and judging them ended before a record the reader judges itself).
+bool judged_record_at(const window_judge& r, std::int64_t at, std::size_t& from) {
     const judged_records& j = r.judged;
-    const std::int64_t judged_end = r.judged_offset + static_cast<std::int64_t>(judged_start(j, judged_count(j)));
-    // The window must hold every judged record after its start (after a seek it may not).
-    if (r.judged_offset < 0 || w.offset < r.judged_offset || w.offset > judged_end ||
-        judged_end > w.offset + static_cast<std::int64_t>(w.bytes.size()))
-        return false;
-    const auto relative = static_cast<std::uint64_t>(w.offset - r.judged_offset);
+    if (r.judged_offset < 0 || at < r.judged_offset || at > judged_end(r)) return false;
+    const auto relative = static_cast<std::uint64_t>(at - r.judged_offset);
     if (relative == 0) {
         from = 0;
     } else {
@@ -104,12 +111,16 @@ bool find_judged_record(const window_judge& r, const textio::record_window& w, s
     return from < judged_count(j) || j.stopped;
 }
 
+// The window must also hold every judged record after its start (after a seek it may not).
+bool find_judged_record(const window_judge& r, const textio::record_window& w, std::size_t& from) {
+    return judged_end(r) <= w.offset + static_cast<std::int64_t>(w.bytes.size()) && judged_record_at(r, w.offset, from);
+}
+
 // A search that jumped, or met a record the reader judges itself, often needs only the
 // block where it lands: judging ends there with the record after the block, and judges
 // whole windows again once the reading goes on from where the judged records end.
 void size_judging(window_judge& r, std::int64_t at) {
-    const auto judged_end = static_cast<std::int64_t>(judged_start(r.judged, judged_count(r.judged)));
-    const bool goes_on = r.judged_offset >= 0 && at == r.judged_offset + judged_end;
+    const bool goes_on = r.judged_offset >= 0 && at == judged_end(r);
     r.run_limit = goes_on ? SIZE_MAX : landing_runs;
 }
 
@@ -136,8 +147,23 @@ void judge_block_again(window_judge& r, const textio::record_window& w) {
     r.near_first = -1;
 }
 
+namespace {
+
+// The judged records from the reading position of a mapped file, when it is one of their
+// starts: the window is theirs, without looking for the end of a longer one.
+bool judged_at_reading_position(const textio::in_unit& unit, const window_judge& r, judged_view& v) {
+    if (!unit.mapped || !judged_record_at(r, textio::input_offset(unit), v.from)) return false;
+    v.bytes = static_cast<std::size_t>(judged_end(r) - textio::input_offset(unit));
+    v.window = textio::mapped_records_here(unit, v.bytes);
+    return true;
+}
+
+}  // namespace
+
 judged_view judged_window(textio::in_unit& unit, window_judge& r) {
-    judged_view v{textio::next_window(unit)};
+    judged_view v;
+    if (judged_at_reading_position(unit, r, v)) return v;
+    v.window = textio::next_window(unit);
     if (v.window.bytes.empty()) {
         // The end of the file: nothing to judge, and the records judged before are kept.
         v.from = judged_count(r.judged);
@@ -155,20 +181,16 @@ judged_view judged_window(textio::in_unit& unit, window_judge& r) {
 bool ready_for_landings(const window_judge& r) { return r.helper && r.ahead_offset < 0 && !r.landings_on_helper; }
 
 std::string_view landings_text(const textio::in_unit& unit, std::int64_t from, std::int64_t last) {
-    const std::string_view window = textio::mapped_window_at(unit, from);
-    if (last < from || static_cast<std::size_t>(last - from) >= window.size()) return {};
-    const std::size_t feed = window.find('\n', static_cast<std::size_t>(last - from));
-    return feed == std::string_view::npos ? std::string_view{} : window.substr(0, feed + 1);
+    return textio::mapped_records_through(unit, from, last);
 }
 
 void judge_landings(window_judge& r) {
     if (r.coming.text.empty()) return;
     // The helper judges the stretch from a record start near the share left to this thread;
     // the part before it is judged here when the first of these searches comes.
-    r.coming.split = split_point(r.coming.text, static_cast<std::size_t>(r.landings_share_here));
-    if (r.coming.split >= r.coming.text.size()) r.coming.split = 0;
+    r.coming.split = split_point(r.coming.text, r.landings_share_here);
     r.landings_on_helper = true;
-    judge_later_part(r, r.coming.text.substr(r.coming.split), r.coming.judged);
+    judge_earlier_part(r, r.coming.text.substr(0, r.coming.split), r.coming.judged);
 }
 
 bool take_landings(window_judge& r, std::int32_t row) {

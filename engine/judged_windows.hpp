@@ -22,7 +22,7 @@ struct landings {
     std::int32_t last_row = -1;
     std::int64_t offset = -1;
     std::string_view text;
-    std::size_t split = 0;  // the helper judges the text from here, this thread before it
+    std::size_t split = 0;  // the helper judges the text before this, this thread from here
     judged_records judged;
 };
 
@@ -30,7 +30,8 @@ struct window_judge {
     // The records of the last window judged, starting at file offset judged_offset; the
     // dates and values are kept for the stations searched.
     judged_records judged;
-    judged_records judged_later;  // the part of a window judged on the helper
+    judged_records judged_ahead;  // the part of a window judged on the helper
+    judged_records judged_here;   // the part judged on this thread, to go after the helper's
     std::int64_t judged_offset = -1;
     std::size_t run_limit = SIZE_MAX;  // judging ends with the first record of this many runs
     // The stations whose dates and values are kept: those of the table from `near_first`
@@ -42,8 +43,8 @@ struct window_judge {
     // they are very short; each block that has to be judged again (its station lay beyond
     // them when it was judged) doubles it.
     std::int32_t near_count = 1024;
-    // The window the helper judges ahead, from `ahead_split` on, while this thread goes on
-    // with the window before; the part before the split is judged here when it is reached.
+    // The window the helper judges ahead, up to `ahead_split`, while this thread goes on
+    // with the window before; the part from the split on is judged here when it is reached.
     std::string_view ahead;
     std::int64_t ahead_offset = -1;
     std::size_t ahead_split = 0;

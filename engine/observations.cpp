@@ -254,7 +254,7 @@ bool gather_block_records(textio::in_unit& unit, observation_reader& r, station_
 
 // A batch of landings: as many stations as lie in this many bytes of data.txt, and not
 // more than that many stations.
-constexpr std::int64_t landing_batch_bytes = 512 * 1024;
+constexpr std::int64_t landing_batch_bytes = 2 * 1024 * 1024;
 constexpr std::int32_t landing_batch = 256;
 
 // Where a search from `from` for `wanted` lands, as the index tells: straight on its block,

@@ -30,6 +30,9 @@ constexpr std::size_t back_scan_chunk = 64 * 1024;
 // the file occupies in memory stays the same for any size of file or line.
 constexpr std::size_t mapped_window_bytes = 4 * 1024 * 1024;
 constexpr std::size_t release_step = 8 * 1024 * 1024;
+// The first window after a seek: a search that jumps to a block often needs only that block,
+// and a window's end is looked for at its far end, a page the reading may never come to.
+constexpr std::size_t first_window_after_seek = 64 * 1024;
 constexpr std::size_t mapped_around_bytes = 64 * 1024;
 constexpr int max_open_units = 64;
 constexpr int tab_stop = 8;
@@ -136,6 +139,15 @@ void check_not_lost(const in_unit& u, std::size_t offset) {
     if (lost >= first && lost < first + offset) raise_system(EIO, "READ", u.unit, u.name, u.line + 1);
 }
 
+// A lost page noted in a mapping that goes away must not be taken for one of a mapping
+// made later at the same address.
+void forget_lost_pages(const in_unit& u) {
+    const auto first = reinterpret_cast<std::uintptr_t>(u.buffer);
+    std::uintptr_t lost = lowest_lost_page.load();
+    while (lost >= first && lost < first + u.map_length && !lowest_lost_page.compare_exchange_weak(lost, UINTPTR_MAX)) {
+    }
+}
+
 // A regular file is read where the system keeps it, through a mapping, instead of being
 // copied into a buffer. The mapping lies at the start of reserved address space one page
 // longer, whose pages past the file read as zeros, so a scanner may load whole 64-byte
@@ -161,6 +173,7 @@ bool map_whole_file(in_unit& u, int fd) {
     u.at_end = true;
     u.mapped = true;
     u.map_length = length;
+    u.window_reach = mapped_window_bytes;
     u.touched_low = 0;
     u.touched_high = 0;
     u.consumed = 0;
@@ -190,6 +203,7 @@ void start_input(in_unit& u, int unit, int fd, std::string_view name, std::int64
 
 void release_input(in_unit& u) {
     if (u.mapped) {
+        forget_lost_pages(u);
         ::munmap(u.buffer, u.map_length);
     } else {
         std::free(u.buffer);
@@ -523,9 +537,26 @@ std::string_view mapped_window_at(const in_unit& u, std::int64_t offset) {
     if (!u.mapped || offset < 0 || static_cast<std::size_t>(offset) >= u.end) return {};
     const char* first = u.buffer + offset;
     const std::size_t available = u.end - static_cast<std::size_t>(offset);
-    const void* last_line_feed = ::memrchr(first, '\n', std::min(available, mapped_window_bytes));
+    const void* last_line_feed = ::memrchr(first, '\n', std::min(available, u.window_reach));
     if (!last_line_feed) return {};
     return {first, static_cast<std::size_t>(static_cast<const char*>(last_line_feed) - first) + 1};
+}
+
+std::string_view mapped_records_through(const in_unit& u, std::int64_t offset, std::int64_t last) {
+    if (!u.mapped || offset < 0 || last < offset || static_cast<std::size_t>(last) >= u.end) return {};
+    const auto length = static_cast<std::size_t>(last - offset);
+    if (length >= mapped_window_bytes) return {};
+    const char* first = u.buffer + offset;
+    const void* line_feed = std::memchr(
+        first + length, '\n', std::min(u.end - static_cast<std::size_t>(offset), mapped_window_bytes) - length);
+    if (!line_feed) return {};
+    return {first, static_cast<std::size_t>(static_cast<const char*>(line_feed) - first) + 1};
+}
+
+record_window mapped_records_here(const in_unit& u, std::size_t bytes) {
+    if (!u.mapped || bytes > u.end - u.begin) return {};
+    check_not_lost(u, u.begin + std::min<std::size_t>(bytes, 1));
+    return {{u.buffer + u.begin, bytes}, input_offset(u), u.line};
 }
 
 record_window next_window(in_unit& u) {
@@ -534,6 +565,7 @@ record_window next_window(in_unit& u) {
         const std::string_view bytes = mapped_window_at(u, input_offset(u));
         // Records judged from lost pages are never passed: judging stops at the zeros.
         check_not_lost(u, u.begin + std::min<std::size_t>(bytes.size(), 1));
+        u.window_reach = std::min(2 * u.window_reach, mapped_window_bytes);
         return {bytes, input_offset(u), u.line};
     }
     for (;;) {
@@ -626,6 +658,7 @@ void step_back_record(in_unit& u) {
 void seek_record(in_unit& u, std::int64_t offset, long line) {
     if (u.fd < 0) return;
     reposition(u, offset, "READ");
+    u.window_reach = first_window_after_seek;
     u.line = line - 1;
     u.last_record_start = -1;
 }

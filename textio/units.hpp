@@ -32,6 +32,9 @@ struct in_unit {
     long line = 0;                        // number of the record last read (1 for the first)
     bool at_end = false;                  // the source has no more bytes to give
     bool after_seek = false;              // the next read is the first after a seek
+    // How far the next window of a mapped file may reach: short after a seek, where a
+    // search often needs one block, and longer with each window read on from there.
+    std::size_t window_reach = 0;
 };
 
 // An output file or standard output.
@@ -101,6 +104,14 @@ record_window next_window(in_unit& u);
 // The window next_window gives when the reading position is `offset`, for a mapped file
 // (whose bytes do not depend on what was read before); empty for any other.
 std::string_view mapped_window_at(const in_unit& u, std::int64_t offset);
+
+// The records of a mapped file from `offset` (a record start) through the one that holds
+// byte `last`, when they are whole and lie within a window's length; empty otherwise.
+std::string_view mapped_records_through(const in_unit& u, std::int64_t offset, std::int64_t last);
+
+// The `bytes` bytes of whole records at the reading position of a mapped file, known to be
+// such from an earlier window, as a window.
+record_window mapped_records_here(const in_unit& u, std::size_t bytes);
 
 // Moves past the first `bytes` bytes of the window, which hold `records` records; the
 // record at `last_record_offset` (within those bytes) becomes the record last read.

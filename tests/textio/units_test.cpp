@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <fstream>
 #include <iterator>
@@ -639,4 +640,60 @@ TEST_F(UnitsTest, FileCutShortWhileMappedIsAReadFailure) {
     EXPECT_EQ(f->error_number, EIO);
     EXPECT_EQ(f->line, read + 1);
     EXPECT_GT(read, 1000);
+    // The lost page went with its mapping: a file mapped later where it lay reads whole.
+    textio::close_input(in);
+    for (int again = 0; again < 4; ++again) {
+        textio::open_input(in, 13, file("read_whole", text));
+        long records = 0;
+        ASSERT_FALSE(failure_of([&] {
+                         while (textio::next_raw_record(in, record)) ++records;
+                     }).has_value());
+        EXPECT_EQ(records, static_cast<long>(std::count(text.begin(), text.end(), '\n')));
+        textio::close_input(in);
+    }
+}
+
+// After a seek the window is short, since looking for its end touches its last page, and
+// it doubles with each window read on, up to the whole window length.
+TEST_F(UnitsTest, WindowsAfterASeekStartShortAndGrow) {
+    std::string text;
+    for (int i = 0; text.size() < 16u * 1024 * 1024; ++i) text += std::to_string(i) + " 1 1950.042 12.5\n";
+    const std::string path = file("growing", text);
+    textio::open_input(in, 13, path);
+    ASSERT_TRUE(in.mapped);
+    EXPECT_GT(textio::next_window(in).bytes.size(), 4000u * 1024) << "reading from the top";
+    textio::seek_record(in, 0, 1);
+    std::vector<std::size_t> sizes;
+    for (int i = 0; i < 8; ++i) {
+        const textio::record_window w = textio::next_window(in);
+        ASSERT_EQ(w.offset, textio::input_offset(in));
+        ASSERT_TRUE(w.bytes == std::string_view(text).substr(static_cast<std::size_t>(w.offset), w.bytes.size()))
+            << "window " << i << " at " << w.offset;
+        ASSERT_EQ(w.bytes.back(), '\n');
+        sizes.push_back(w.bytes.size());
+        const std::size_t records = static_cast<std::size_t>(std::count(w.bytes.begin(), w.bytes.end(), '\n'));
+        textio::pass_window_records(in, w, w.bytes.size(), static_cast<long>(records), 0);
+    }
+    for (int i = 0; i < 7; ++i) {
+        const std::size_t reach = std::size_t{64 * 1024} << i;
+        EXPECT_LE(sizes[i], reach) << "window " << i;
+        EXPECT_GT(sizes[i], reach - 64) << "window " << i;
+    }
+    EXPECT_GT(sizes[7], 4000u * 1024);
+}
+
+struct records_through_case {
+    std::int64_t offset, last;
+    std::string_view expected;
+};
+
+TEST_F(UnitsTest, RecordsThroughAByteEndWithThatRecord) {
+    const std::string text = "10 a\n11 bb\n12 ccc\n13 no line feed";
+    textio::open_input(in, 13, file("through", text));
+    ASSERT_TRUE(in.mapped);
+    for (const records_through_case& c :
+         {records_through_case{0, 0, "10 a\n"}, records_through_case{0, 4, "10 a\n"},
+          records_through_case{0, 5, "10 a\n11 bb\n"}, records_through_case{5, 17, "11 bb\n12 ccc\n"},
+          records_through_case{18, 20, ""}, records_through_case{5, 4, ""}, records_through_case{0, 400, ""}})
+        EXPECT_EQ(textio::mapped_records_through(in, c.offset, c.last), c.expected) << c.offset << " " << c.last;
 }
