@@ -71,7 +71,7 @@ void pass_station(const run_settings& run, archive& files, pass_state& state, st
                   extraction_summary& summary) {
     observation_reader& r = state.reader;
     const block_outcome outcome = collect_station_block(r, state.table, row, files.observations);
-    judge_coming_landings(r, state.table, row, files.observations, outcome);
+    judge_coming_landings(r, state.table, row, files.observations);
     station_verdict verdict;
     if (outcome == block_outcome::missing_reported || outcome == block_outcome::no_block) {
         verdict = verdict_of_search(outcome);
@@ -84,7 +84,6 @@ void pass_station(const run_settings& run, archive& files, pass_state& state, st
     count_verdict(verdict, summary);
     verdict.saved_count = summary.saved;
     sink.station(row_of(state.table, row), verdict, state.grid->cells);
-    if (outcome == block_outcome::ended_by_record) release_block(files.observations);
 }
 
 }  // namespace

@@ -14,7 +14,6 @@ namespace engine {
 namespace {
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
-bool is_digit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
 
 using textio::plain_number;
 
@@ -81,29 +80,6 @@ void convert_plain_record(const plain_number fields[4], observation_record& reco
     record.value = textio::plain_number_value(fields[3]);
 }
 
-// A plain record of another station is only scanned, not converted, so the values kept
-// for the next record's empty fields may lag one record behind. Before they can matter
-// (a record read by the general rules, or a rewind) the last record is converted.
-void bring_values_up_to_date(textio::in_unit& unit, observation_reader& r) {
-    if (!r.values_stale) return;
-    std::string_view record;
-    plain_number fields[4];
-    textio::step_back_record(unit);
-    textio::next_raw_record(unit, record);
-    scan_plain_record(record, fields);
-    convert_plain_record(fields, r.last_record);
-    r.values_stale = false;
-}
-
-// A plain record that opens with its identifier in plain digits (1 to 10, the first not
-// 0): one whose identifier alone tells whether it is the wanted station's.
-bool opens_with_plain_digits(std::string_view record) {
-    if (record.empty() || record[0] < '1' || record[0] > '9') return false;
-    std::size_t n = 1;
-    while (n < record.size() && is_digit(record[n])) ++n;
-    return n <= max_plain_identifier_digits && n < record.size() && is_blank(record[n]);
-}
-
 // The identifier of the plain record at the start of `text` (which runs on past it).
 std::int32_t identifier_at(std::string_view text) {
     const std::size_t end = text.find('\n');
@@ -112,89 +88,62 @@ std::int32_t identifier_at(std::string_view text) {
     return plain_identifier(fields[0]);
 }
 
+// The records passed quickly are not converted one by one; an empty field of a record read
+// by the general rules takes the values of the last of them, converted once it is passed.
+void keep_values_of(observation_reader& r, std::string_view record) {
+    plain_number fields[4];
+    scan_plain_record(record.substr(0, record.find('\n')), fields);
+    convert_plain_record(fields, r.last_record);
+}
+
 // Goes on where the index says a search for `wanted` gives the same result as reading
-// every record from here.
+// every record from here. The record there is a plain one, which sets every value an
+// empty field takes.
 void jump_by_index(textio::in_unit& unit, observation_reader& r, std::int32_t wanted) {
     const index_jump jump = jump_for(r.index, textio::input_offset(unit), wanted);
-    if (!jump.jump) return;
-    textio::seek_record(unit, jump.offset, jump.line);
-    // The record there is a plain one: reading it gives every value an empty field takes.
-    r.values_stale = false;
+    if (jump.jump) textio::seek_record(unit, jump.offset, jump.line);
 }
 
-// Notes that the records in [from, from + bytes) of the file were judged quickly. The
-// stretch being followed grows while such records follow on from it; a stretch that
-// starts elsewhere replaces it, and the longest stretch seen is kept as well.
-void note_judged(observation_reader& r, std::int64_t from, std::size_t bytes) {
-    const std::int64_t to = from + static_cast<std::int64_t>(bytes);
-    judged_stretch& current = r.judged_current;
-    if (current.begin <= from && from <= current.end) {
-        current.end = std::max(current.end, to);
-    } else if (bytes > 0) {
-        current = {from, to};
-    }
-    if (current.end - current.begin > r.judged_longest.end - r.judged_longest.begin) r.judged_longest = current;
+// Moves data.txt past the first `records` records of the window, which take `bytes`, the
+// last of them at `last_record_offset`.
+void pass_records(textio::in_unit& unit, observation_reader& r, const textio::record_window& w, std::size_t bytes,
+                  long records, std::size_t last_record_offset) {
+    if (records == 0) return;
+    keep_values_of(r, w.bytes.substr(last_record_offset));
+    textio::pass_window_records(unit, w, bytes, records, last_record_offset);
 }
 
-// How many bytes from `at` on lie in a judged stretch (0 when `at` lies in none).
-std::int64_t judged_from(const observation_reader& r, std::int64_t at) {
-    std::int64_t reach = 0;
-    for (const judged_stretch& s : {r.judged_current, r.judged_longest})
-        if (s.begin <= at && at < s.end) reach = std::max(reach, s.end - at);
-    return reach;
-}
+enum class next_record { own, other, ends_block, none };
 
-// The next record's identifier, with its date and value in the record values when the
-// record is the station's own. Returns false at the end of the file.
-bool next_record_for(textio::in_unit& unit, observation_reader& r, std::int32_t wanted, std::int32_t& id) {
+// Reads the record at the reading position: by the plain rules when the window holds it
+// whole and it is plain, else by the general rules, which may read on into the records
+// after it. A record of another station after the block is left to be read again by the
+// next search: a plain one is not passed, and after one read by the general rules the
+// reading goes back to the start of the last line it took.
+next_record read_next_record(textio::in_unit& unit, observation_reader& r, std::int32_t wanted) {
     const std::int64_t from = textio::input_offset(unit);
-    std::string_view record;
-    if (!textio::next_raw_record(unit, record)) return false;
-    plain_number fields[4];
-    if (scan_plain_record(record, fields)) {
-        if (opens_with_plain_digits(record))
-            note_judged(r, from, static_cast<std::size_t>(textio::input_offset(unit) - from));
-        id = plain_identifier(fields[0]);
-        note_plain_record(r.index, from, unit.line, id);
-        note_reached(r.index, from, textio::input_offset(unit));
-        r.values_stale = true;
-        if (id == wanted) {
-            r.last_record.date = textio::plain_number_value(fields[2]);
-            r.last_record.value = textio::plain_number_value(fields[3]);
-        }
-        return true;
-    }
-    textio::step_back_record(unit);
-    bring_values_up_to_date(unit, r);
     const long line = unit.line + 1;
+    const textio::record_window w = textio::next_window(unit);
+    const std::size_t feed = w.bytes.find('\n');
+    plain_number fields[4];
+    if (feed != std::string_view::npos && scan_plain_record(w.bytes.substr(0, feed), fields)) {
+        const std::int32_t id = plain_identifier(fields[0]);
+        note_plain_record(r.index, from, line, id);
+        note_reached(r.index, from, from + static_cast<std::int64_t>(feed) + 1);
+        if (id != wanted && r.block_found) return next_record::ends_block;
+        convert_plain_record(fields, r.last_record);
+        textio::pass_window_records(unit, w, feed + 1, 1, 0);
+        return id == wanted ? next_record::own : next_record::other;
+    }
     bool more = false;
     read_general_record(unit, r.last_record, more);
-    id = r.last_record.id;
-    if (more) {
-        note_general_record(r.index, from, line);
-        note_reached(r.index, from, textio::input_offset(unit));
-    }
-    return more;
-}
-
-// Moves data.txt past records taken quickly; the values they held are converted only if
-// the next record needs them.
-void pass_records(textio::in_unit& unit, observation_reader& r, const textio::record_window& w,
-                  const skim_result& skimmed) {
-    if (skimmed.records == 0) return;
-    textio::pass_window_records(unit, w, skimmed.bytes, skimmed.records, skimmed.last_record_offset);
-    r.values_stale = true;
-}
-
-// Records judged before (a search after a rewind reads them again) need only their
-// identifiers.
-void pass_judged_again(textio::in_unit& unit, observation_reader& r, const wanted_digits& digits) {
-    const std::int64_t reach = judged_from(r, textio::input_offset(unit));
-    if (reach == 0) return;
-    const textio::record_window w = textio::next_window(unit);
-    const auto judged =
-        static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(w.bytes.size()), reach));
-    pass_records(unit, r, w, skim_judged_records(w.bytes.substr(0, judged), digits));
+    if (!more) return next_record::none;
+    note_general_record(r.index, from, line);
+    note_reached(r.index, from, textio::input_offset(unit));
+    if (r.last_record.id == wanted) return next_record::own;
+    if (!r.block_found) return next_record::other;
+    textio::seek_record(unit, unit.last_record_start, unit.line);
+    return next_record::ends_block;
 }
 
 // Passes over the judged records of other stations from the reading position, noting the
@@ -208,7 +157,6 @@ skim_result skim_window(observation_reader& r, const judged_view& v, const wante
         note_plain_record(r.index, w.offset + static_cast<std::int64_t>(s.offset), w.line + s.record + 1,
                           identifier_at(w.bytes.substr(s.offset)));
     note_reached(r.index, w.offset, w.offset + static_cast<std::int64_t>(skimmed.bytes));
-    note_judged(r, w.offset, skimmed.bytes);
     return skimmed;
 }
 
@@ -216,16 +164,29 @@ skim_result skim_window(observation_reader& r, const judged_view& v, const wante
 // window, up to a record left to the record reader.
 void pass_other_stations(textio::in_unit& unit, observation_reader& r, const wanted_digits& digits) {
     for (;;) {
-        pass_judged_again(unit, r, digits);
+        // A search that goes round through the top reads the file's last record on its own:
+        // judging a window for it would put aside the judged landings it comes back to.
+        if (r.index.reaches_end && textio::input_offset(unit) == r.index.final_record_offset) return;
         const judged_view v = judged_window(unit, r.judging);
         const skim_result skimmed = skim_window(r, v, digits);
-        pass_records(unit, r, v.window, skimmed);
+        pass_records(unit, r, v.window, skimmed.bytes, skimmed.records, skimmed.last_record_offset);
         if (skimmed.bytes == 0 || skimmed.bytes < v.bytes) return;
     }
 }
 
+// Passes the gathered records of the block's own station, not the record of another station
+// that ends it.
+void pass_own_records(textio::in_unit& unit, observation_reader& r, const judged_view& v, const gather_result& g) {
+    const long own = g.records - (g.ended_by_other_station ? 1 : 0);
+    if (own == 0) return;
+    const judged_records& j = r.judging.judged;
+    const std::size_t base = judged_start(j, v.from);
+    const std::size_t bytes = g.ended_by_other_station ? g.last_record_offset : g.bytes;
+    pass_records(unit, r, v.window, bytes, own, judged_start(j, v.from + static_cast<std::size_t>(own) - 1) - base);
+}
+
 // Reads the plain records of the block being collected, window after window; true when a
-// record of another station was read and ends the block.
+// record of another station ends the block (it is left for the next search).
 bool gather_block_records(textio::in_unit& unit, observation_reader& r, station_table& table, std::int32_t row,
                           const wanted_digits& digits) {
     for (;;) {
@@ -242,9 +203,7 @@ bool gather_block_records(textio::in_unit& unit, observation_reader& r, station_
             note_plain_record(r.index, w.offset + static_cast<std::int64_t>(gathered.last_record_offset),
                               w.line + gathered.records, identifier_at(w.bytes.substr(gathered.last_record_offset)));
         note_reached(r.index, w.offset, w.offset + static_cast<std::int64_t>(gathered.bytes));
-        note_judged(r, w.offset, gathered.bytes);
-        textio::pass_window_records(unit, w, gathered.bytes, gathered.records, gathered.last_record_offset);
-        r.values_stale = true;
+        pass_own_records(unit, r, v, gathered);
         r.block_count = static_cast<std::int32_t>(r.block_dates.size());
         table.last_year[row] = textio::truncate_to_int32(r.block_dates.back());
         if (gathered.ended_by_other_station) return true;
@@ -312,14 +271,14 @@ void go_on_with_landings(observation_reader& r, const station_table& table, cons
 }  // namespace
 
 bool read_observation(textio::in_unit& unit, observation_record& record) {
-    std::string_view text;
-    if (!textio::next_raw_record(unit, text)) return false;
+    const textio::record_window w = textio::next_window(unit);
+    const std::size_t feed = w.bytes.find('\n');
     plain_number fields[4];
-    if (scan_plain_record(text, fields)) {
+    if (feed != std::string_view::npos && scan_plain_record(w.bytes.substr(0, feed), fields)) {
         convert_plain_record(fields, record);
+        textio::pass_window_records(unit, w, feed + 1, 1, 0);
         return true;
     }
-    textio::step_back_record(unit);
     bool more = false;
     read_general_record(unit, record, more);
     return more;
@@ -337,7 +296,6 @@ block_outcome collect_station_block(observation_reader& r, station_table& table,
     const std::int32_t wanted = table.station_id[row];
     const wanted_digits digits = digits_of(wanted);
     if (!r.index.started) start_index(r.index, textio::input_offset(unit));
-    std::int32_t id = 0;
     for (;;) {
         for (;;) {
             if (!r.block_found) {
@@ -346,11 +304,10 @@ block_outcome collect_station_block(observation_reader& r, station_table& table,
             } else if (gather_block_records(unit, r, table, row, digits)) {
                 return block_outcome::ended_by_record;
             }
-            if (!next_record_for(unit, r, wanted, id)) break;
-            if (id != wanted) {
-                if (r.block_found) return block_outcome::ended_by_record;
-                continue;
-            }
+            const next_record got = read_next_record(unit, r, wanted);
+            if (got == next_record::none) break;
+            if (got == next_record::ends_block) return block_outcome::ended_by_record;
+            if (got == next_record::other) continue;
             const float date = r.last_record.date;
             const std::int32_t year = textio::truncate_to_int32(date);
             if (!r.block_found) {
@@ -366,7 +323,6 @@ block_outcome collect_station_block(observation_reader& r, station_table& table,
         if (r.block_found) return block_outcome::ended_by_eof;
         if (r.found_count >= table.qualifying_count) return block_outcome::no_block;
         ++r.rewind_count;
-        bring_values_up_to_date(unit, r);
         textio::rewind_input(unit);
         pass_header_again(unit, r);
         if (r.rewind_count <= 1) continue;
@@ -376,18 +332,14 @@ block_outcome collect_station_block(observation_reader& r, station_table& table,
 }
 
 void judge_coming_landings(observation_reader& r, const station_table& table, std::int32_t row,
-                           const textio::in_unit& observations, block_outcome outcome) {
+                           const textio::in_unit& observations) {
     if (!ready_for_landings(r.judging) || row < r.judging.landed_last_row) return;
     r.chain_row = row + 1;
-    r.chain_from =
-        outcome == block_outcome::ended_by_record ? observations.last_record_start : textio::input_offset(observations);
-    if (r.chain_from < 0) return;
+    r.chain_from = textio::input_offset(observations);
     foresee_landings(r, table, observations);
     judge_landings(r.judging);
 }
 
 void prepare_reader(observation_reader& r, bool second_thread) { prepare_judging(r.judging, second_thread); }
-
-void release_block(textio::in_unit& observations) { textio::step_back_record(observations); }
 
 }  // namespace engine

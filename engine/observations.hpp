@@ -13,16 +13,10 @@
 namespace engine {
 
 enum class block_outcome {
-    ended_by_record,   // the record that ended the block was read and must be stepped back over
+    ended_by_record,   // a record of another station ends the block; the next search starts there
     ended_by_eof,      // the block ran to the end of the file
     missing_reported,  // not found from here to the end nor from the top: the station is missing
     no_block,          // not found, without a report: every station of the table was found already
-};
-
-// File offsets [begin, end) of a run of whole records.
-struct judged_stretch {
-    std::int64_t begin = 0;
-    std::int64_t end = 0;
 };
 
 // One observation record: identifier, second number, decimal date and monthly value.
@@ -41,13 +35,8 @@ struct observation_reader {
     std::int32_t found_count = 0;
     std::int32_t rewind_count = 0;
     // The values of the last record read: an empty field of the next record keeps its
-    // value. Stale while the last record was only scanned, not converted.
+    // value.
     observation_record last_record;
-    bool values_stale = false;
-    // Stretches of data.txt whose records were all judged quickly as plain records with
-    // plain-digit identifiers: the one being followed and the longest seen.
-    judged_stretch judged_current;
-    judged_stretch judged_longest;
     // Where the blocks read so far start, for the searches over them again.
     block_index index;
     std::vector<record_start> starts;  // scratch for the record judge
@@ -71,12 +60,9 @@ block_outcome collect_station_block(observation_reader& r, station_table& table,
 
 // Once data.txt has been read to its end, most searches land on their block through the
 // block index: while the stations are screened, the helper judges the blocks where the
-// next searches will land. `outcome` is how the search for `row` just ended.
+// next searches will land.
 void judge_coming_landings(observation_reader& r, const station_table& table, std::int32_t row,
-                           const textio::in_unit& observations, block_outcome outcome);
-
-// Steps data.txt back over the record that ended the last block.
-void release_block(textio::in_unit& observations);
+                           const textio::in_unit& observations);
 
 // Reads one observation record. Returns false at the end of the file. Values left empty
 // keep those of the previous record.

@@ -239,45 +239,6 @@ template <bool note_starts>
     return result;
 }
 
-// Whether the record at p opens with the wanted identifier (after any blanks), followed
-// by the end of its token. Also true when the bytes buffered before `end` cannot tell (the
-// record runs on past them): the record reader judges that one.
-inline bool opens_with(const char* p, const char* end, const wanted_digits& wanted) {
-    while (p < end && (*p == ' ' || *p == '\t')) ++p;
-    if (end - p <= wanted.length) return true;
-    if (std::memcmp(p, wanted.text, static_cast<std::size_t>(wanted.length)) != 0) return false;
-    const char after = p[wanted.length];
-    return after == ' ' || after == '\t' || after == '\r' || after == '\n';
-}
-
-[[gnu::target("avx2,bmi,bmi2,popcnt")]] skim_result skim_judged_avx2(const char* text, std::size_t size,
-                                                                     const wanted_digits& wanted) {
-    skim_result result;
-    std::size_t record_start = 0;
-    if (size == 0 || opens_with(text, text + size, wanted)) return result;
-    const __m256i newline = _mm256_set1_epi8('\n');
-    for (std::size_t block = 0; block < size; block += 64) {
-        const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + block));
-        const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + block + 32));
-        std::uint64_t ends = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(low, newline))) |
-                             static_cast<std::uint64_t>(
-                                 static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(high, newline))))
-                                 << 32;
-        if (size - block < 64) ends &= (1ull << (size - block)) - 1;
-        for (; ends; ends &= ends - 1) {
-            result.last_record_offset = record_start;
-            ++result.records;
-            record_start = block + static_cast<std::size_t>(__builtin_ctzll(ends)) + 1;
-            if (record_start >= size || opens_with(text + record_start, text + size, wanted)) {
-                result.bytes = record_start;
-                return result;
-            }
-        }
-    }
-    result.bytes = record_start;
-    return result;
-}
-
 // The identifier of a judged line, plain digits, as the record reader converts it: exact,
 // and the most negative int32 beyond the int32 range.
 std::int32_t judged_identifier(const char* p, const judged_line& j) {
@@ -333,13 +294,6 @@ gather_result gather_wanted_records([[maybe_unused]] std::string_view text,
                                     [[maybe_unused]] std::vector<float>& values) {
 #if VARNEX_SKIM_AVX2
     if (wanted.usable && processor_can_skim()) return gather_avx2(text.data(), text.size(), wanted, dates, values);
-#endif
-    return {};
-}
-
-skim_result skim_judged_records([[maybe_unused]] std::string_view text, [[maybe_unused]] const wanted_digits& wanted) {
-#if VARNEX_SKIM_AVX2
-    if (wanted.usable && processor_can_skim()) return skim_judged_avx2(text.data(), text.size(), wanted);
 #endif
     return {};
 }

@@ -49,12 +49,6 @@ struct record_start {
 skim_result skim_other_stations(std::string_view text, const wanted_digits& wanted,
                                 std::vector<record_start>* starts = nullptr);
 
-// Passes over the leading whole records of `text` up to the first that opens with the
-// wanted identifier. Only for records already judged plain, with plain-digit identifiers,
-// by the two functions here: for them the identifier alone decides. `text` must end at a
-// record's end and be followed by at least 64 readable bytes.
-skim_result skim_judged_records(std::string_view text, const wanted_digits& wanted);
-
 struct gather_result {
     std::size_t bytes = 0;
     long records = 0;

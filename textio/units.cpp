@@ -13,7 +13,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
 
 #include "textio/failure.hpp"
 
@@ -24,7 +23,6 @@ constexpr std::size_t initial_input_capacity = 256 * 1024;
 constexpr std::size_t output_flush_size = 64 * 1024;
 // The first read after a seek: a search that jumps to a block often needs only that block.
 constexpr std::size_t read_after_seek = 64 * 1024;
-constexpr std::size_t back_scan_chunk = 64 * 1024;
 // A mapped file is handed to the reader this much at a time, and the pages the reader went
 // through are handed back to the system each time it has passed this much, so that what
 // the file occupies in memory stays the same for any size of file or line.
@@ -230,8 +228,8 @@ void release_range(const in_unit& u, std::size_t from, std::size_t to) {
 }
 
 // The reader passed [from, u.begin). Once it has passed a hand-back step of records,
-// wherever they lay (a search may jump back and forth; each jump, but not a step back over
-// a record, counts as a block of pages mapped), every page it may have touched since the
+// wherever they lay (a search may jump back and forth; each jump, but not a seek back to a
+// record just passed, counts as a block of pages mapped), every page it may have touched since the
 // last hand-back is handed back: those of the records, and of the window after each.
 void note_passed(in_unit& u, std::size_t from) {
     if (!u.mapped) return;
@@ -353,8 +351,6 @@ bool take_long_record(in_unit& u, std::string_view& record) {
     return true;
 }
 
-std::int64_t current_offset(const in_unit& u) { return u.buffer_offset + static_cast<std::int64_t>(u.begin); }
-
 // Moves the reading position to file offset `target`: inside the buffer when the bytes
 // are still there, by seeking otherwise.
 void reposition(in_unit& u, std::int64_t target, const char* operation) {
@@ -369,71 +365,6 @@ void reposition(in_unit& u, std::int64_t target, const char* operation) {
     u.end = 0;
     u.at_end = false;
     u.after_seek = true;
-}
-
-void read_exactly_at(const in_unit& u, char* into, std::size_t count, std::int64_t offset) {
-    std::size_t done = 0;
-    while (done < count) {
-        const ssize_t n =
-            ::pread(u.fd, into + done, count - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) raise_system(n < 0 ? errno : EIO, "BACKSPACE", u.unit, u.name, u.line);
-        done += static_cast<std::size_t>(n);
-    }
-}
-
-// Searches bytes [0, count) of `bytes`, which start at file offset `base`, for the line feed
-// that precedes the record ending at `count`. The first look skips the line feed that ends
-// that record itself.
-bool find_record_start(const char* bytes, std::size_t count, std::int64_t base, bool& skip_own_line_feed,
-                       std::int64_t& start) {
-    if (skip_own_line_feed && count > 0) {
-        if (bytes[count - 1] == '\n') --count;
-        skip_own_line_feed = false;
-    }
-    const void* found = count > 0 ? ::memrchr(bytes, '\n', count) : nullptr;
-    if (!found) return false;
-    start = base + (static_cast<const char*>(found) - bytes) + 1;
-    return true;
-}
-
-// In a mapped file the scan goes back a window at a time, handing back the pages passed
-// (those of a long line), so that the line does not stay in memory whole.
-std::int64_t previous_mapped_record_start(in_unit& u, std::size_t high) {
-    bool skip_own_line_feed = true;
-    std::int64_t start = 0;
-    while (high > 0) {
-        const std::size_t low = high > mapped_window_bytes ? high - mapped_window_bytes : 0;
-        if (find_record_start(u.buffer + low, high - low, static_cast<std::int64_t>(low), skip_own_line_feed, start))
-            return start;
-        release_range(u, low, high);
-        high = low;
-    }
-    return 0;
-}
-
-// File offset of the record that ends at the current position, found by scanning back:
-// first through the buffer, then through the file before it.
-std::int64_t previous_record_start(in_unit& u) {
-    std::int64_t high = current_offset(u);
-    bool skip_own_line_feed = true;
-    std::int64_t start = 0;
-    if (u.mapped) return previous_mapped_record_start(u, static_cast<std::size_t>(high));
-    if (high > u.buffer_offset) {
-        const std::size_t count = static_cast<std::size_t>(high - u.buffer_offset);
-        if (find_record_start(u.buffer, count, u.buffer_offset, skip_own_line_feed, start)) return start;
-        high = u.buffer_offset;
-    }
-    std::vector<char> chunk;
-    while (high > 0) {
-        const std::int64_t low = std::max<std::int64_t>(0, high - static_cast<std::int64_t>(back_scan_chunk));
-        const std::size_t count = static_cast<std::size_t>(high - low);
-        chunk.resize(count);
-        read_exactly_at(u, chunk.data(), count, low);
-        if (find_record_start(chunk.data(), count, low, skip_own_line_feed, start)) return start;
-        high = low;
-    }
-    return 0;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -644,14 +575,6 @@ void rewind_input(in_unit& u) {
         reposition(u, 0, "REWIND");
     }
     u.line = 0;
-    u.last_record_start = -1;
-}
-
-void step_back_record(in_unit& u) {
-    if (u.fd < 0 || u.line <= 0) return;
-    const std::int64_t start = u.last_record_start >= 0 ? u.last_record_start : previous_record_start(u);
-    reposition(u, start, "BACKSPACE");
-    --u.line;
     u.last_record_start = -1;
 }
 

@@ -1,6 +1,6 @@
 // Files known by unit number: input units read records through a window on the file (the
 // file mapped into memory, or a buffer for what cannot be mapped) that supports rewind and
-// stepping back one record; output units collect records and write them.
+// seeking to a record read before; output units collect records and write them.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -121,9 +121,8 @@ void pass_window_records(in_unit& u, const record_window& w, std::size_t bytes, 
 // Drops every CR and expands TABs of a raw record.
 void clean_record(std::string_view raw, std::string& record);
 
-// Position the unit before its first record, or before the record last read.
+// Positions the unit before its first record.
 void rewind_input(in_unit& u);
-void step_back_record(in_unit& u);
 
 // Positions the unit before the record at file offset `offset`, known (from reading the
 // file before) to start a record and to be record number `line`.

@@ -746,6 +746,20 @@ hand_case empty_fields_after_another_stations_plain_record() {
     return c;
 }
 
+hand_case block_ended_by_a_record_on_two_lines() {
+    // "1302 1" has two values: the general rules read it with the first two of the next line
+    // (date 1302, value 1). That read ends 1301's block, and the search for 1302 starts
+    // again at the last line it took, whose own record puts 9.0 in March; starting again
+    // at "1302 1" would give a record of the year 1302 and no March.
+    hand_case c = make_case("block_ended_by_a_record_on_two_lines", hand_answers(1950, 1950, "1.0"), 2);
+    c.stations = {"  1301   45.00   10.00   1.0", "  1302   45.00   11.00   2.0"};
+    c.observations = {record("1301", "1950.042", "1.0"), record("1301", "1950.125", "2.0"), "1302 1",
+                      record("1302", "1950.208", "9.0"), record("1302", "1950.125", "4.0")};
+    c.expected.save(1301, "10.00", "45.00", "1.0", 1950, 1950, {{1950, 1, "1.0"}, {1950, 2, "2.0"}});
+    c.expected.save(1302, "11.00", "45.00", "2.0", 1950, 1950, {{1950, 2, "4.0"}, {1950, 3, "9.0"}});
+    return c;
+}
+
 hand_case box_across_the_dateline() {
     // Latitude 40 to 50, longitude from 170 east across 180 to -170; all edges inclusive.
     hand_case c = make_case("box_across_the_dateline",
@@ -883,6 +897,7 @@ std::vector<hand_case> hand_cases() {
             identifiers_are_exact(),
             records_with_empty_values(),
             empty_fields_after_another_stations_plain_record(),
+            block_ended_by_a_record_on_two_lines(),
             box_across_the_dateline(),
             box_of_one_point(),
             rewinds_over_identifiers_in_every_form(),

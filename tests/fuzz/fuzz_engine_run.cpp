@@ -14,7 +14,7 @@
 // left empty, distinct dates within a block), the output files of a run that ended
 // normally must be the model's byte for byte. The model reads the records with the general
 // free-form reader alone, so this also holds the observation reader's quick scan of plain
-// records, its deferred conversion and its step back to the general rules.
+// records, its conversion of the last record passed, and its turn to the general rules.
 //
 // Input: byte 0 the settings (box in bits 0-1, span in bits 2-3, missing-month limit in
 // bits 4-5), then the catalogue's station lines, a NUL byte, and data.txt's observation

@@ -1,8 +1,8 @@
 // The quick record judge of the observation reader against the general free-form rules:
 // whatever it passes over as another station's record, or gathers as the wanted station's,
 // the general reader must read as one whole record with the same verdict and the same date
-// and value; and over records it judged, the identifier-only pass must stop exactly at the
-// wanted station's records.
+// and value; and over records judged once for every station, the pass by identifier must
+// stop exactly at the wanted station's records.
 //
 // Input: one control byte (the wanted identifier and how the two judges alternate), then
 // the records.
@@ -105,18 +105,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     textio::close_input(reference.unit);
 
-    // Over judged records the identifier alone decides.
+    // Over the records judged once for every station, the identifier alone decides.
     const std::string judged_padded = judged_text + std::string(64, '\n');
-    std::size_t at = 0, record = 0;
-    while (at < judged_text.size()) {
-        const engine::skim_result s =
-            engine::skim_judged_records(std::string_view(judged_padded.data() + at, judged_text.size() - at), digits);
+    engine::judged_records judged;
+    engine::judge_records(std::string_view(judged_padded.data(), judged_text.size()), {}, judged);
+    fuzz::check(engine::judged_count(judged) == judged_is_wanted.size(), "judging once took other records");
+    std::size_t record = 0;
+    while (record < engine::judged_count(judged)) {
+        const engine::skim_result s = engine::skim_judged_records(judged, record, digits);
         for (long i = 0; i < s.records; ++i, ++record)
             fuzz::check(!judged_is_wanted[record], "the identifier pass went over a wanted record");
-        at += s.bytes;
-        if (at >= judged_text.size()) break;
+        if (record >= engine::judged_count(judged)) break;
         fuzz::check(judged_is_wanted[record], "the identifier pass stopped at another station's record");
-        at = judged_text.find('\n', at) + 1;
         ++record;
     }
     return 0;

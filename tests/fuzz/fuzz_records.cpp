@@ -1,7 +1,7 @@
-// Record reader: next_raw_record and read_record with step back and rewind, checked at
+// Record reader: next_raw_record and read_record with seeks back and rewind, checked at
 // every step against the file's lines split by hand. A filler before the fuzzed bytes
 // (one long line, many short lines, or many empty ones) moves records across the input
-// buffer's refills and growth and makes step back scan the file before the buffer.
+// buffer's refills and makes a seek back land before the buffer.
 //
 // Input: byte 0 the filler (shape in the top two bits, size in 8 KiB units below them),
 // byte 1 the number of operations, then one byte per operation, then the file's bytes.
@@ -57,6 +57,7 @@ std::string cleaned(std::string_view raw) {
 
 struct session {
     textio::in_unit unit;
+    std::string_view bytes;  // the file
     std::vector<std::string_view> model;
     std::size_t next = 0;  // index of the record the next read must give
 
@@ -86,9 +87,12 @@ struct session {
         expect_line();
     }
 
-    void step_back() {
-        textio::step_back_record(unit);
-        if (next > 0) --next;
+    // Back to the start of the record read last, as a search goes back to the record after
+    // a block.
+    void seek_back() {
+        if (next == 0) return;
+        --next;
+        textio::seek_record(unit, model[next].data() - bytes.data(), static_cast<long>(next) + 1);
         expect_line();
     }
 
@@ -113,6 +117,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::write_file(path, bytes);
 
     session s;
+    s.bytes = bytes;
     s.model = split_records(bytes);
     try {
         textio::open_input(s.unit, 12, path);
@@ -120,7 +125,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             switch (op % 5) {
                 case 0: s.read_raw(); break;
                 case 1: s.read_clean(); break;
-                case 2: s.step_back(); break;
+                case 2: s.seek_back(); break;
                 case 3: s.rewind(); break;
                 default:
                     for (int k = 0; k <= op / 5 * 64; ++k) s.read_raw();
@@ -129,7 +134,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         while (s.next < s.model.size()) s.read_raw();
         s.read_raw();  // the end of the file, once more after it was met
-        s.step_back();
+        s.seek_back();
         s.read_clean();
         textio::close_input(s.unit);
     } catch (const fuzz::raised& r) {

@@ -651,13 +651,13 @@ TEST_F(ReadTest, ReadWithoutItemsTakesOneRecord) {
     EXPECT_EQ(textio::read_free_form(unit, {}, true), read_outcome::end_of_file);
 }
 
-TEST_F(ReadTest, StepBackRereadsAnObservation) {
+TEST_F(ReadTest, SeekBackRereadsAnObservation) {
     source("101 0 1950.042 5.5\n102 0 1950.125 6.5\n");
     four_values r{{0, 0, 0, 0}};
     ASSERT_EQ(read_four(unit, r), read_outcome::ok);
     ASSERT_EQ(read_four(unit, r), read_outcome::ok);
     EXPECT_EQ(r.v[0], 102.0f);
-    textio::step_back_record(unit);
+    textio::seek_record(unit, unit.last_record_start, unit.line);
     r = four_values{{0, 0, 0, 0}};
     ASSERT_EQ(read_four(unit, r), read_outcome::ok);
     EXPECT_EQ(r.v[0], 102.0f);

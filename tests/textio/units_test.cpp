@@ -140,7 +140,7 @@ TEST_F(UnitsTest, LongRecordIsReadWholeWithoutGrowingTheBuffer) {
 }
 
 // A line longer than the kept length gives its start; the rest is passed over, and the
-// records after it, the line count, the offsets and stepping back are as for short lines.
+// records after it, the line count, the offsets and seeking back are as for short lines.
 TEST_F(UnitsTest, LineBeyondTheKeptLengthGivesItsStart) {
     std::string long_line(textio::max_record_bytes + 3000000, 'y');
     long_line.replace(0, 7, "1 2 3 4");
@@ -150,8 +150,7 @@ TEST_F(UnitsTest, LineBeyondTheKeptLengthGivesItsStart) {
     EXPECT_EQ(read_one(in), long_line.substr(0, textio::max_record_bytes));
     EXPECT_EQ(textio::input_offset(in), static_cast<std::int64_t>(5 + long_line.size() + 1));
     EXPECT_EQ(read_one(in), "tail");
-    textio::step_back_record(in);
-    textio::step_back_record(in);
+    textio::seek_record(in, 5, 2);
     EXPECT_EQ(read_one(in), long_line.substr(0, textio::max_record_bytes));
     EXPECT_EQ(read_one(in), "tail");
     EXPECT_EQ(in.line, 3);
@@ -183,73 +182,40 @@ TEST_F(UnitsTest, ManyRecordsAcrossRefills) {
 }
 
 // ---------------------------------------------------------------------------------------
-// Rewind and step back
+// Rewind and seeking back
 
-TEST_F(UnitsTest, StepBackRereadsTheLastRecord) {
+// A search goes back to the start of the record that ended a block.
+TEST_F(UnitsTest, SeekBackRereadsTheLastRecord) {
     textio::open_input(in, 13, file("back", "one\ntwo\nthree\n"));
     EXPECT_EQ(read_one(in), "one");
     EXPECT_EQ(read_one(in), "two");
-    textio::step_back_record(in);
+    textio::seek_record(in, in.last_record_start, in.line);
     EXPECT_EQ(in.line, 1);
     EXPECT_EQ(read_one(in), "two");
     EXPECT_EQ(in.line, 2);
     EXPECT_EQ(read_one(in), "three");
 }
 
-TEST_F(UnitsTest, StepBackTwiceGoesTwoRecordsBack) {
-    textio::open_input(in, 13, file("back2", "one\n\nthree\nfour\n"));
-    for (int i = 0; i < 4; ++i) read_one(in);
-    textio::step_back_record(in);
-    textio::step_back_record(in);
-    textio::step_back_record(in);
-    EXPECT_EQ(in.line, 1);
-    EXPECT_EQ(read_one(in), "");
-    EXPECT_EQ(read_one(in), "three");
-}
-
-TEST_F(UnitsTest, StepBackBeforeAnyRecordDoesNothing) {
-    textio::open_input(in, 13, file("back0", "one\n"));
-    textio::step_back_record(in);
-    EXPECT_EQ(in.line, 0);
-    EXPECT_EQ(read_one(in), "one");
-    textio::step_back_record(in);
-    textio::step_back_record(in);
-    EXPECT_EQ(in.line, 0);
-    EXPECT_EQ(read_one(in), "one");
-}
-
-TEST_F(UnitsTest, StepBackOverLastLineWithoutLineFeed) {
-    textio::open_input(in, 13, file("backlast", "a\nb"));
-    EXPECT_EQ(read_one(in), "a");
-    EXPECT_EQ(read_one(in), "b");
-    textio::step_back_record(in);
-    EXPECT_EQ(read_one(in), "b");
-    textio::step_back_record(in);
-    textio::step_back_record(in);
-    EXPECT_EQ(read_one(in), "a");
-}
-
-TEST_F(UnitsTest, StepBackAcrossEveryRefill) {
+// A record start that now lies in front of the buffer is read again from the file.
+TEST_F(UnitsTest, SeekBackAcrossEveryRefill) {
     const int count = 60000;
     textio::open_input(in, 13, file("backmany", numbered_lines(count)), textio::input_access::buffered);
+    std::vector<std::int64_t> starts{0};
     std::int64_t seen_offset = 0;
     int refills = 0;
     for (int i = 1; i <= count; ++i) {
         ASSERT_EQ(read_one(in), numbered_line(i));
+        starts.push_back(textio::input_offset(in));
         if (in.buffer_offset != seen_offset) {
-            // The record just read caused a refill: it is now at the front of the buffer.
             seen_offset = in.buffer_offset;
             ++refills;
-            textio::step_back_record(in);
-            ASSERT_EQ(in.line, i - 1);
-            ASSERT_EQ(read_one(in), numbered_line(i));
-            // Two back: the record before now lies in front of the buffer.
-            textio::step_back_record(in);
-            textio::step_back_record(in);
+            ASSERT_LT(starts[static_cast<std::size_t>(i - 2)], in.buffer_offset);
+            textio::seek_record(in, starts[static_cast<std::size_t>(i - 2)], i - 1);
             ASSERT_EQ(in.line, i - 2);
             ASSERT_EQ(read_one(in), numbered_line(i - 1));
             ASSERT_EQ(read_one(in), numbered_line(i));
             ASSERT_EQ(in.line, i);
+            seen_offset = in.buffer_offset;
         }
     }
     EXPECT_GE(refills, 3);
@@ -264,9 +230,6 @@ TEST_F(UnitsTest, RewindStartsAgainAtTheFirstRecord) {
     EXPECT_EQ(in.line, 0);
     EXPECT_EQ(read_one(in), "h1");
     EXPECT_EQ(in.line, 1);
-    textio::rewind_input(in);
-    textio::step_back_record(in);
-    EXPECT_EQ(read_one(in), "h1");
 }
 
 TEST_F(UnitsTest, RewindAfterTheBufferMovedOn) {
@@ -510,7 +473,7 @@ TEST_F(UnitsTest, TerminalWriteFailureNamesTheTerminal) {
 // A mapped file reads exactly as the same file read through the buffer
 
 // What a reader sees along a fixed but varied walk through a file: records, windows,
-// steps back, rewinds and seeks to record starts seen before.
+// rewinds and seeks back to the record last read or to record starts seen before.
 std::vector<std::string> walk(const std::string& path, textio::input_access access) {
     textio::in_unit u;
     textio::open_input(u, 13, path, access);
@@ -533,7 +496,7 @@ std::vector<std::string> walk(const std::string& path, textio::input_access acce
                            std::string(w.bytes.substr(0, feed == std::string_view::npos ? 0 : feed + 1)));
             if (feed != std::string_view::npos) textio::pass_window_records(u, w, feed + 1, 1, 0);
         } else if (choice < 14) {
-            textio::step_back_record(u);
+            if (u.last_record_start >= 0) textio::seek_record(u, u.last_record_start, u.line);
         } else if (choice < 15 && !starts.empty()) {
             const auto [offset, line] = starts[next_choice() % starts.size()];
             textio::seek_record(u, offset, line);
