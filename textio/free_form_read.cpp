@@ -1,5 +1,6 @@
 // Free-form reads: values separated by blanks, commas or record ends, with null values,
 // r* repeats, quoted text and a slash that ends the read.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -8,6 +9,7 @@
 
 #include "textio/detail/read_support.hpp"
 #include "textio/detail/scan.hpp"
+#include "textio/failure.hpp"
 #include "textio/read.hpp"
 
 namespace textio {
@@ -31,11 +33,13 @@ struct token {
 struct free_cursor {
     in_unit& source;
     std::string& scratch;
-    std::string_view record;
+    std::string_view record;  // the record being read, or the piece of a long one
     std::size_t position = 0;
     // A value was read and the separator after it is not consumed yet: one comma that
     // follows, even at the start of the next record, only separates.
     bool separator_pending = false;
+    std::size_t column = 0;  // where the next piece of a long record starts, as cleaned
+    bool in_record = false;  // a record of this read is being read (not one a read before left)
 };
 
 bool ends_value(char c) { return c == ' ' || c == ',' || c == '/'; }
@@ -43,7 +47,39 @@ bool ends_value(char c) { return c == ' ' || c == ',' || c == '/'; }
 bool next_free_record(free_cursor& cursor) {
     if (!load_record(cursor.source, cursor.scratch, cursor.record)) return false;
     cursor.position = 0;
+    cursor.column = cursor.record.size();
+    cursor.in_record = true;
     return true;
+}
+
+// Past the end of what is being read: the next piece of a long record, else the next record.
+bool read_on(free_cursor& cursor) {
+    if (cursor.in_record && load_record_piece(cursor.source, cursor.scratch, cursor.record, cursor.column)) {
+        cursor.position = 0;
+        return true;
+    }
+    return next_free_record(cursor);
+}
+
+// A value that runs to the end of a piece of a long record goes on in the next piece: it
+// is joined with what follows, up to the end of the value, so that it lies whole in the
+// record being read. A value longer than a piece is not held.
+void join_value_across_pieces(free_cursor& cursor) {
+    const std::string_view rest = cursor.record.substr(cursor.position);
+    if (std::any_of(rest.begin(), rest.end(), ends_value) || cursor.source.cut_from >= cursor.source.cut_to ||
+        !cursor.in_record)
+        return;
+    thread_local std::string joined;
+    std::string value(rest);
+    std::string_view piece;
+    while (load_record_piece(cursor.source, cursor.scratch, piece, cursor.column)) {
+        value += piece;
+        if (std::any_of(piece.begin(), piece.end(), ends_value)) break;
+        if (value.size() > max_record_bytes) raise_value_too_long(cursor.source);
+    }
+    joined.swap(value);
+    cursor.record = joined;
+    cursor.position = 0;
 }
 
 // A value in apostrophes or quotation marks, continued across records; a doubled quote
@@ -53,7 +89,7 @@ bool take_quoted(free_cursor& cursor, std::string& text) {
     text.clear();
     for (;;) {
         if (cursor.position >= cursor.record.size()) {
-            if (!next_free_record(cursor)) return false;
+            if (!read_on(cursor)) return false;
             continue;
         }
         const char c = cursor.record[cursor.position++];
@@ -84,6 +120,7 @@ bool take_repeat(free_cursor& cursor, std::size_t& count) {
 void take_value(free_cursor& cursor, bool quotes_allowed, token& t) {
     t.line = cursor.source.line;
     t.repeat = 1;
+    join_value_across_pieces(cursor);
     const bool repeated = take_repeat(cursor, t.repeat);
     const std::string_view rest = cursor.record.substr(cursor.position);
     if (repeated && (rest.empty() || ends_value(rest.front()))) {
@@ -111,7 +148,7 @@ token next_token(free_cursor& cursor, bool quotes_allowed) {
     for (;;) {
         while (cursor.position < cursor.record.size() && cursor.record[cursor.position] == ' ') ++cursor.position;
         if (cursor.position >= cursor.record.size()) {
-            if (!next_free_record(cursor)) return t.kind = token_kind::end_of_source, t;
+            if (!read_on(cursor)) return t.kind = token_kind::end_of_source, t;
             continue;
         }
         const char c = cursor.record[cursor.position];

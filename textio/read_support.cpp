@@ -1,6 +1,7 @@
 #include "textio/detail/read_support.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <utility>
 
@@ -20,6 +21,12 @@ namespace textio {
     raise_failure(std::move(failure));
 }
 
+[[noreturn]] void raise_value_too_long(const in_unit& u) {
+    io_failure failure = failure_at(failure_kind::system, "READ", u.unit, u.name, u.line);
+    failure.error_number = EOVERFLOW;
+    raise_failure(std::move(failure));
+}
+
 bool load_record(in_unit& u, std::string& scratch, std::string_view& record) {
     std::string_view raw;
     if (!next_raw_record(u, raw)) return false;
@@ -29,6 +36,15 @@ bool load_record(in_unit& u, std::string& scratch, std::string_view& record) {
         clean_record(raw, scratch);
         record = scratch;
     }
+    return true;
+}
+
+bool load_record_piece(in_unit& u, std::string& scratch, std::string_view& piece, std::size_t& column) {
+    std::string_view raw;
+    if (!next_record_piece(u, raw)) return false;
+    clean_record(raw, scratch, column);
+    piece = scratch;
+    column += piece.size();
     return true;
 }
 

@@ -187,6 +187,7 @@ void start_input(in_unit& u, int unit, int fd, std::string_view name, std::int64
     u.end = 0;
     u.buffer_offset = offset;
     u.last_record_start = -1;
+    u.cut_from = u.cut_to = 0;
     u.line = 0;
     u.at_end = false;
     u.after_seek = false;
@@ -280,9 +281,16 @@ void fill_buffer(in_unit& u) {
     u.end += static_cast<std::size_t>(n);
 }
 
+// The record last read runs from `start` for `length` bytes before its line feed.
+void note_cut(in_unit& u, std::int64_t start, std::size_t length) {
+    u.cut_from = start + static_cast<std::int64_t>(std::min(length, max_record_bytes));
+    u.cut_to = start + static_cast<std::int64_t>(length);
+}
+
 bool take_record(in_unit& u, std::size_t stop, std::size_t next, std::string_view& record) {
     record = std::string_view(u.buffer + u.begin, std::min(stop - u.begin, max_record_bytes));
     u.last_record_start = u.buffer_offset + static_cast<std::int64_t>(u.begin);
+    note_cut(u, u.last_record_start, stop - u.begin);
     const std::size_t from = u.begin;
     u.begin = next;
     ++u.line;
@@ -323,18 +331,23 @@ void keep_record_bytes(in_unit& u, const char* bytes, std::size_t count, std::si
 // A record that fills the whole buffer without a line feed: its start is kept aside and
 // the rest is read through the buffer and dropped, up to the line feed or the end of the
 // source, so the memory used stays the same for any length of line.
+void hold_long_record(in_unit& u) {
+    if (u.long_record) return;
+    u.long_record = static_cast<char*>(std::malloc(max_record_bytes + input_slack));
+    if (!u.long_record) raise_system(ENOMEM, "READ", u.unit, u.name, u.line + 1);
+}
+
 bool take_long_record(in_unit& u, std::string_view& record) {
-    if (!u.long_record) {
-        u.long_record = static_cast<char*>(std::malloc(max_record_bytes + input_slack));
-        if (!u.long_record) raise_system(ENOMEM, "READ", u.unit, u.name, u.line + 1);
-    }
+    hold_long_record(u);
     const std::int64_t start = u.buffer_offset + static_cast<std::int64_t>(u.begin);
     std::size_t kept = 0;
+    std::int64_t record_end = start;
     for (;;) {
         const void* found = std::memchr(u.buffer + u.begin, '\n', u.end - u.begin);
         if (found) {
             const std::size_t stop = static_cast<std::size_t>(static_cast<const char*>(found) - u.buffer);
             keep_record_bytes(u, u.buffer + u.begin, stop - u.begin, kept);
+            record_end = u.buffer_offset + static_cast<std::int64_t>(stop);
             u.begin = stop + 1;
             break;
         }
@@ -342,11 +355,13 @@ bool take_long_record(in_unit& u, std::string_view& record) {
         u.buffer_offset += static_cast<std::int64_t>(u.end);
         u.begin = 0;
         u.end = 0;
+        record_end = u.buffer_offset;
         if (u.at_end) break;
         fill_buffer(u);
     }
     record = std::string_view(u.long_record, kept);
     u.last_record_start = start;
+    note_cut(u, start, static_cast<std::size_t>(record_end - start));
     ++u.line;
     return true;
 }
@@ -514,6 +529,7 @@ record_window next_window(in_unit& u) {
 void pass_window_records(in_unit& u, const record_window& w, std::size_t bytes, long records,
                          std::size_t last_record_offset) {
     u.last_record_start = w.offset + static_cast<std::int64_t>(last_record_offset);
+    u.cut_from = u.cut_to = 0;
     const std::size_t from = u.begin;
     u.begin += bytes;
     u.line += records;
@@ -543,7 +559,32 @@ bool next_raw_record(in_unit& u, std::string_view& record) {
     }
 }
 
-void clean_record(std::string_view raw, std::string& record) {
+bool next_record_piece(in_unit& u, std::string_view& piece) {
+    if (u.fd < 0 || u.cut_from >= u.cut_to) return false;
+    const auto count = static_cast<std::size_t>(std::min<std::int64_t>(u.cut_to - u.cut_from, max_record_bytes));
+    const auto from = static_cast<std::size_t>(u.cut_from);
+    if (u.mapped) {
+        // The piece before this one is handed back: a long line read in pieces never stays
+        // in memory whole.
+        release_range(u, from - max_record_bytes, from);
+        check_not_lost(u, from + count);
+        piece = std::string_view(u.buffer + from, count);
+    } else {
+        hold_long_record(u);
+        std::size_t done = 0;
+        while (done < count) {
+            const ssize_t n = ::pread(u.fd, u.long_record + done, count - done, u.cut_from + static_cast<off_t>(done));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) raise_system(n < 0 ? errno : EIO, "READ", u.unit, u.name, u.line);
+            done += static_cast<std::size_t>(n);
+        }
+        piece = std::string_view(u.long_record, count);
+    }
+    u.cut_from += static_cast<std::int64_t>(count);
+    return true;
+}
+
+void clean_record(std::string_view raw, std::string& record, std::size_t column) {
     record.clear();
     const bool plain = !std::memchr(raw.data(), '\r', raw.size()) && !std::memchr(raw.data(), '\t', raw.size());
     if (plain) {
@@ -553,7 +594,7 @@ void clean_record(std::string_view raw, std::string& record) {
     for (const char c : raw) {
         if (c == '\r') continue;
         if (c == '\t') {
-            record.append(tab_stop - record.size() % tab_stop, ' ');
+            record.append(tab_stop - (column + record.size()) % tab_stop, ' ');
         } else {
             record.push_back(c);
         }
@@ -576,11 +617,13 @@ void rewind_input(in_unit& u) {
     }
     u.line = 0;
     u.last_record_start = -1;
+    u.cut_from = u.cut_to = 0;
 }
 
 void seek_record(in_unit& u, std::int64_t offset, long line) {
     if (u.fd < 0) return;
     reposition(u, offset, "READ");
+    u.cut_from = u.cut_to = 0;
     u.window_reach = first_window_after_seek;
     u.line = line - 1;
     u.last_record_start = -1;

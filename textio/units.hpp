@@ -29,9 +29,13 @@ struct in_unit {
     std::size_t end = 0;                  // end of valid bytes
     std::int64_t buffer_offset = 0;       // file offset of buffer[0]
     std::int64_t last_record_start = -1;  // file offset of the record last read
-    long line = 0;                        // number of the record last read (1 for the first)
-    bool at_end = false;                  // the source has no more bytes to give
-    bool after_seek = false;              // the next read is the first after a seek
+    // The part of the record last read that was cut off it, [cut_from, cut_to) in the file,
+    // read on in pieces when it is asked for; empty when the record was given whole.
+    std::int64_t cut_from = 0;
+    std::int64_t cut_to = 0;
+    long line = 0;            // number of the record last read (1 for the first)
+    bool at_end = false;      // the source has no more bytes to give
+    bool after_seek = false;  // the next read is the first after a seek
     // How far the next window of a mapped file may reach: short after a seek, where a
     // search often needs one block, and longer with each window read on from there.
     std::size_t window_reach = 0;
@@ -73,9 +77,15 @@ void close_input(in_unit& u);
 inline constexpr std::size_t max_record_bytes = 4 * 1024 * 1024;
 
 // Next record as raw bytes (line feed removed, nothing else changed, cut to
-// max_record_bytes); the view stays valid until the next call on the unit. Returns false
-// when the source has no more records. A last line without line feed is a record.
+// max_record_bytes, the rest given by next_record_piece); the view stays valid until the
+// next call on the unit. Returns false when the source has no more records. A last line
+// without line feed is a record.
 bool next_raw_record(in_unit& u, std::string_view& record);
+
+// The next piece, of at most max_record_bytes, of the part cut off the record last read
+// (by next_raw_record); false when nothing of it is left. The reading position stays after
+// the record. A source that cannot be read again (a pipe, the terminal) is a READ failure.
+bool next_record_piece(in_unit& u, std::string_view& piece);
 
 // Next record with every carriage return dropped and each TAB expanded to the next
 // multiple of 8 columns. Returns false at the end of the source.
@@ -118,8 +128,9 @@ record_window mapped_records_here(const in_unit& u, std::size_t bytes);
 void pass_window_records(in_unit& u, const record_window& w, std::size_t bytes, long records,
                          std::size_t last_record_offset);
 
-// Drops every CR and expands TABs of a raw record.
-void clean_record(std::string_view raw, std::string& record);
+// Drops every CR and expands TABs of a raw record, or of a piece of one that starts at
+// column `column` of the record as cleaned.
+void clean_record(std::string_view raw, std::string& record, std::size_t column = 0);
 
 // Positions the unit before its first record.
 void rewind_input(in_unit& u);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <fstream>
@@ -12,6 +13,7 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/support/capture.hpp"
@@ -665,6 +667,65 @@ TEST_F(ReadTest, SeekBackRereadsAnObservation) {
     textio::rewind_input(unit);
     ASSERT_EQ(read_four(unit, r), read_outcome::ok);
     EXPECT_EQ(r.v[0], 101.0f);
+}
+
+// A line longer than the kept length is read on in pieces where its values lie further
+// on, mapped or through the buffer, and a value that a piece boundary cuts is read whole.
+// The lines are made when a test runs: cases are kept for the whole run of the suite.
+struct long_line_case {
+    const char* name;
+    std::string (*line)();
+    float expected[4];
+};
+
+class LongLineTest : public ReadTest,
+                     public ::testing::WithParamInterface<std::tuple<long_line_case, textio::input_access>> {};
+
+const std::size_t kept = textio::max_record_bytes;
+
+TEST_P(LongLineTest, ValuesFarIntoTheLineAreRead) {
+    const long_line_case& c = std::get<0>(GetParam());
+    created.push_back(support::write_temp_file("long_line.txt", c.line() + "\n9 8 7 6\n"));
+    textio::open_input(unit, 13, created.back(), std::get<1>(GetParam()));
+    four_values r{{0, 0, 0, 0}};
+    ASSERT_EQ(read_four(unit, r), read_outcome::ok);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(r.v[i], c.expected[i]) << "value " << i;
+    EXPECT_EQ(unit.line, 1);
+    ASSERT_EQ(read_four(unit, r), read_outcome::ok);  // the next read starts at the next record
+    EXPECT_EQ(r.v[0], 9.0f);
+    EXPECT_EQ(unit.line, 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, LongLineTest,
+    ::testing::Combine(
+        ::testing::Values(
+            long_line_case{
+                "values_after_the_kept_length", [] { return std::string(kept + 1000, ' ') + "1 2 3 4"; }, {1, 2, 3, 4}},
+            long_line_case{
+                "values_three_pieces_on", [] { return std::string(2 * kept + 5, '\t') + "1,2 3\r 4"; }, {1, 2, 3, 4}},
+            long_line_case{"value_across_a_piece_boundary",
+                           [] { return std::string(kept - 3, ' ') + "123.5 2 3 4"; },
+                           {123.5, 2, 3, 4}},
+            long_line_case{
+                "values_before_and_after", [] { return "1 2 " + std::string(kept, ' ') + "3 4"; }, {1, 2, 3, 4}},
+            long_line_case{
+                "rest_after_the_values_dropped", [] { return "1 2 3 4 " + std::string(3 * kept, 'x'); }, {1, 2, 3, 4}}),
+        ::testing::Values(textio::input_access::mapped_when_possible, textio::input_access::buffered)),
+    [](const auto& test) {
+        return std::string(std::get<0>(test.param).name) +
+               (std::get<1>(test.param) == textio::input_access::buffered ? "_buffered" : "_mapped");
+    });
+
+// A single value longer than a piece is not held: the read fails instead of taking a part.
+TEST_F(ReadTest, ValueLongerThanAPieceIsAReadFailure) {
+    source(std::string(kept - 2, ' ') + std::string(kept + 10, '7') + " 2 3 4\n");
+    four_values r{{0, 0, 0, 0}};
+    const read_failure f = expect_failure([&] { read_four(unit, r); });
+    EXPECT_EQ(f.kind, failure_kind::system);
+    EXPECT_EQ(f.operation, "READ");
+    EXPECT_EQ(f.error_number, EOVERFLOW);
+    EXPECT_EQ(f.line, 1);
 }
 
 // ---------------------------------------------------------------------------------------

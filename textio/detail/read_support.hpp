@@ -15,9 +15,16 @@ namespace textio {
 // `field` counts the values of the read from 1; `text` is the value as typed.
 [[noreturn]] void raise_illegal_character(const in_unit& u, long line, int field, std::string_view text);
 
+// A value of a long record that runs on for more than a piece: it is not held.
+[[noreturn]] void raise_value_too_long(const in_unit& u);
+
 // Next record with CRs dropped and TABs expanded; the view points into the unit's buffer
 // when the record has neither, into `scratch` otherwise.
 bool load_record(in_unit& u, std::string& scratch, std::string_view& record);
+
+// The next piece of the part cut off a long record, cleaned as if it followed the record's
+// first `column` characters (as cleaned), in `scratch`; `column` moves past it.
+bool load_record_piece(in_unit& u, std::string& scratch, std::string_view& piece, std::size_t& column);
 
 // A number stored into an item of any type, converted to it; a character item is left alone.
 void store_integer(const in_item& item, std::int32_t value);
