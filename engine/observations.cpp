@@ -26,17 +26,18 @@ std::int32_t plain_identifier(const plain_number& n) {
 
 // The common record: four plain numbers separated by blanks or tabs, the fourth ended by a
 // blank, tab, comma, slash or the end of the record; a carriage return only at the very end.
-// Whatever follows the fourth value is discarded, as the free-form rules discard it.
-bool scan_plain_record(std::string_view record, plain_number fields[4]) {
+// Whatever follows the fourth value is discarded, as the free-form rules discard it. Of a
+// record cut to its kept length, the fourth value must end before the cut.
+bool scan_plain_record(std::string_view record, plain_number fields[4], bool cut = false) {
     const char* p = record.data();
     const char* end = p + record.size();
-    if (end > p && end[-1] == '\r') --end;
+    if (!cut && end > p && end[-1] == '\r') --end;
     for (int i = 0; i < 4; ++i) {
         while (p < end && is_blank(*p)) ++p;
         if (p == end || !textio::scan_plain_number(p, end, fields[i])) return false;
         if (p < end && !is_blank(*p) && !(i == 3 && (*p == ',' || *p == '/'))) return false;
     }
-    return true;
+    return !cut || p < end;
 }
 
 void skip_header(textio::in_unit& unit) {
@@ -120,21 +121,34 @@ enum class next_record { own, other, ends_block, none };
 // after it. A record of another station after the block is left to be read again by the
 // next search: a plain one is not passed, and after one read by the general rules the
 // reading goes back to the start of the last line it took.
+// A record longer than a window (or a last line without line feed), as the unit gives it:
+// plain when its four values end before the cut. The record is read either way.
+bool read_long_plain_record(textio::in_unit& unit, plain_number fields[4]) {
+    std::string_view text;
+    return textio::next_raw_record(unit, text) && scan_plain_record(text, fields, unit.cut_from < unit.cut_to);
+}
+
 next_record read_next_record(textio::in_unit& unit, observation_reader& r, std::int32_t wanted) {
     const std::int64_t from = textio::input_offset(unit);
     const long line = unit.line + 1;
     const textio::record_window w = textio::next_window(unit);
     const std::size_t feed = w.bytes.find('\n');
+    const bool in_window = feed != std::string_view::npos;
     plain_number fields[4];
-    if (feed != std::string_view::npos && scan_plain_record(w.bytes.substr(0, feed), fields)) {
+    if (in_window ? scan_plain_record(w.bytes.substr(0, feed), fields) : read_long_plain_record(unit, fields)) {
         const std::int32_t id = plain_identifier(fields[0]);
         note_plain_record(r.index, from, line, id);
-        note_reached(r.index, from, from + static_cast<std::int64_t>(feed) + 1);
-        if (id != wanted && r.block_found) return next_record::ends_block;
+        note_reached(r.index, from,
+                     in_window ? from + static_cast<std::int64_t>(feed) + 1 : textio::input_offset(unit));
+        if (id != wanted && r.block_found) {
+            if (!in_window) textio::seek_record(unit, from, line);
+            return next_record::ends_block;
+        }
         convert_plain_record(fields, r.last_record);
-        textio::pass_window_records(unit, w, feed + 1, 1, 0);
+        if (in_window) textio::pass_window_records(unit, w, feed + 1, 1, 0);
         return id == wanted ? next_record::own : next_record::other;
     }
+    if (textio::input_offset(unit) != from) textio::seek_record(unit, from, line);
     bool more = false;
     read_general_record(unit, r.last_record, more);
     if (!more) return next_record::none;

@@ -1002,13 +1002,15 @@ TEST(engine_memory, long_lines_are_read_with_bounded_memory) {
     hand_case c = make_case("long_lines", hand_answers(1950, 1950, "1.0"), 1);
     c.stations = {"  1101   45.00   10.00   1.0"};
     c.observations = {record("1101", "1950.042", "5.0") + " " + std::string(50'000'000, 'x'),
-                      "1101,1,1950.125,6.0," + std::string(20'000'000, 'y'),
-                      std::string(10'000'000, ' '),
+                      "1101,1,1950.125,6.0," + std::string(20'000'000, 'y'), std::string(10'000'000, ' '),
                       record("1101", "1950.208", "7.0"),
                       std::string(9'000'000, ' ') + record("1101", "1950.292", "8.0"),
-                      record("1101", "1950.375", "9.0")};
-    c.expected.save(1101, "10.00", "45.00", "1.0", 1950, 1950,
-                    {{1950, 1, "5.0"}, {1950, 2, "6.0"}, {1950, 3, "7.0"}, {1950, 4, "8.0"}, {1950, 5, "9.0"}});
+                      record("1101", "1950.375", "9.0"),
+                      // the last character of the value lies past the first 4 MiB
+                      std::string(4 * 1024 * 1024 - 20, ' ') + record("1101", "1950.458", "10.25")};
+    c.expected.save(
+        1101, "10.00", "45.00", "1.0", 1950, 1950,
+        {{1950, 1, "5.0"}, {1950, 2, "6.0"}, {1950, 3, "7.0"}, {1950, 4, "8.0"}, {1950, 5, "9.0"}, {1950, 6, "10.25"}});
     e2e::scratch_dir dir = e2e::make_scratch_dir();
     ASSERT_FALSE(dir.base.empty()) << "cannot make a scratch directory";
     ASSERT_TRUE(e2e::write_file(dir.work, catalogue_file_name, file_text(hand_catalogue_header, c.stations)));
