@@ -185,7 +185,9 @@ std::string_view landings_text(const textio::in_unit& unit, std::int64_t from, s
 }
 
 void judge_landings(window_judge& r) {
-    if (r.coming.text.empty()) return;
+    // Waking the helper and waiting for it costs more than judging a short stretch (blocks
+    // that lie apart come one to a stretch): each of those searches judges its own block.
+    if (r.coming.text.size() < split_window_bytes) return;
     // The helper judges the stretch from a record start near the share left to this thread;
     // the part before it is judged here when the first of these searches comes.
     r.coming.split = split_point(r.coming.text, r.landings_share_here);

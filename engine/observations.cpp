@@ -102,7 +102,10 @@ void keep_values_of(observation_reader& r, std::string_view record) {
 // empty field takes.
 void jump_by_index(textio::in_unit& unit, observation_reader& r, std::int32_t wanted) {
     const index_jump jump = jump_for(r.index, textio::input_offset(unit), wanted);
-    if (jump.jump) textio::seek_record(unit, jump.offset, jump.line);
+    if (!jump.jump) return;
+    textio::seek_record(unit, jump.offset, jump.line);
+    // Where it lands, a search needs the block and the record after it.
+    textio::expect_window_through(unit, next_entry_after(r.index, jump.offset));
 }
 
 // Moves data.txt past the first `records` records of the window, which take `bytes`, the
@@ -131,7 +134,7 @@ bool read_long_plain_record(textio::in_unit& unit, plain_number fields[4]) {
 next_record read_next_record(textio::in_unit& unit, observation_reader& r, std::int32_t wanted) {
     const std::int64_t from = textio::input_offset(unit);
     const long line = unit.line + 1;
-    const textio::record_window w = textio::next_window(unit);
+    const textio::record_window w = textio::next_record_window(unit);
     const std::size_t feed = w.bytes.find('\n');
     const bool in_window = feed != std::string_view::npos;
     plain_number fields[4];
@@ -229,6 +232,10 @@ bool gather_block_records(textio::in_unit& unit, observation_reader& r, station_
 // more than that many stations.
 constexpr std::int64_t landing_batch_bytes = 2 * 1024 * 1024;
 constexpr std::int32_t landing_batch = 256;
+// The blocks of a batch lie close together: judging the stretch that holds them judges at
+// most this much of other stations' blocks besides. Blocks that lie apart (a catalogue in
+// no order of data.txt's) come one to a batch.
+constexpr std::int64_t landing_batch_gap = 64 * 1024;
 
 // Where a search from `from` for `wanted` lands, as the index tells: straight on its block,
 // or, when no block of it lies ahead, through the last record and a rewind to the top.
@@ -250,13 +257,17 @@ void foresee_landings(observation_reader& r, const station_table& table, const t
     coming.last_row = r.chain_row - 1;
     coming.text = {};
     std::int64_t low = -1, high = -1;
+    std::int64_t blocks_bytes = 0;  // of the blocks searched, which the stretch holds besides others
     while (r.chain_row >= 0 && r.chain_row < table.qualifying_count && r.chain_row < coming.first_row + landing_batch) {
         const index_jump jump = foreseen_landing(r.index, r.chain_from, table.station_id[r.chain_row]);
         if (!jump.jump) break;
         const std::int64_t block_end = next_entry_after(r.index, jump.offset);
         const std::int64_t from = low < 0 ? jump.offset : std::min(low, jump.offset);
         const std::string_view text = landings_text(unit, from, std::max(high, block_end));
-        if (text.empty() || (low >= 0 && static_cast<std::int64_t>(text.size()) > landing_batch_bytes)) break;
+        const auto size = static_cast<std::int64_t>(text.size());
+        const bool mostly_searched = size <= blocks_bytes + (block_end - jump.offset) + landing_batch_gap;
+        if (text.empty() || (low >= 0 && (size > landing_batch_bytes || !mostly_searched))) break;
+        blocks_bytes += block_end - jump.offset;
         low = from;
         high = std::max(high, block_end);
         coming.offset = low;

@@ -505,10 +505,24 @@ record_window mapped_records_here(const in_unit& u, std::size_t bytes) {
     return {{u.buffer + u.begin, bytes}, input_offset(u), u.line};
 }
 
+record_window next_record_window(in_unit& u) {
+    if (!u.mapped) return next_window(u);
+    const std::string_view bytes = mapped_records_through(u, input_offset(u), input_offset(u));
+    check_not_lost(u, u.begin + std::min<std::size_t>(bytes.size(), 1));
+    return {bytes, input_offset(u), u.line};
+}
+
+void expect_window_through(in_unit& u, std::int64_t last) {
+    if (u.mapped) u.window_last = last;
+}
+
 record_window next_window(in_unit& u) {
     if (u.fd < 0) return {};
     if (u.mapped) {
-        const std::string_view bytes = mapped_window_at(u, input_offset(u));
+        std::string_view bytes;
+        if (u.window_last >= input_offset(u)) bytes = mapped_records_through(u, input_offset(u), u.window_last);
+        u.window_last = -1;
+        if (bytes.empty()) bytes = mapped_window_at(u, input_offset(u));
         // Records judged from lost pages are never passed: judging stops at the zeros.
         check_not_lost(u, u.begin + std::min<std::size_t>(bytes.size(), 1));
         u.window_reach = std::min(2 * u.window_reach, mapped_window_bytes);
@@ -618,6 +632,7 @@ void rewind_input(in_unit& u) {
     u.line = 0;
     u.last_record_start = -1;
     u.cut_from = u.cut_to = 0;
+    u.window_last = -1;
 }
 
 void seek_record(in_unit& u, std::int64_t offset, long line) {

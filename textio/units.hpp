@@ -39,6 +39,9 @@ struct in_unit {
     // How far the next window of a mapped file may reach: short after a seek, where a
     // search often needs one block, and longer with each window read on from there.
     std::size_t window_reach = 0;
+    // When not negative, the next window of a mapped file ends with the record that holds
+    // this byte: a search that jumped to a block knows where the block ends.
+    std::int64_t window_last = -1;
 };
 
 // An output file or standard output.
@@ -114,6 +117,13 @@ record_window next_window(in_unit& u);
 // The window next_window gives when the reading position is `offset`, for a mapped file
 // (whose bytes do not depend on what was read before); empty for any other.
 std::string_view mapped_window_at(const in_unit& u, std::int64_t offset);
+
+// The window of whole records that holds the next record: for a mapped file that record
+// alone, found without looking further on. Empty where next_window would be.
+record_window next_record_window(in_unit& u);
+
+// The next window of a mapped file needs to reach only the record that holds byte `last`.
+void expect_window_through(in_unit& u, std::int64_t last);
 
 // The records of a mapped file from `offset` (a record start) through the one that holds
 // byte `last`, when they are whole and lie within a window's length; empty otherwise.

@@ -660,3 +660,26 @@ TEST_F(UnitsTest, RecordsThroughAByteEndWithThatRecord) {
           records_through_case{18, 20, ""}, records_through_case{5, 4, ""}, records_through_case{0, 400, ""}})
         EXPECT_EQ(textio::mapped_records_through(in, c.offset, c.last), c.expected) << c.offset << " " << c.last;
 }
+
+// A search reads one record at a time where the judge stopped, and knows where a block it
+// jumped to ends: neither looks for the end of a longer window.
+TEST_F(UnitsTest, WindowsOfOneRecordAndThroughAKnownEnd) {
+    const std::string text = "10 a\n11 bb\n12 ccc\n13 dddd\n14 e\n";
+    textio::open_input(in, 13, file("known_end", text));
+    ASSERT_TRUE(in.mapped);
+    textio::record_window w = textio::next_record_window(in);
+    EXPECT_EQ(w.bytes, "10 a\n");
+    EXPECT_EQ(w.offset, 0);
+    textio::pass_window_records(in, w, w.bytes.size(), 1, 0);
+    textio::expect_window_through(in, 13);  // a byte of "12 ccc"
+    w = textio::next_window(in);
+    EXPECT_EQ(w.bytes, "11 bb\n12 ccc\n");
+    EXPECT_EQ(w.offset, 5);
+    EXPECT_EQ(w.line, 1);
+    EXPECT_EQ(textio::next_window(in).bytes, "11 bb\n12 ccc\n13 dddd\n14 e\n") << "the known end holds once";
+    textio::expect_window_through(in, static_cast<std::int64_t>(text.size()));  // past the end: ignored
+    EXPECT_EQ(textio::next_window(in).bytes, "11 bb\n12 ccc\n13 dddd\n14 e\n");
+    textio::close_input(in);
+    textio::open_input(in, 13, file("known_end", text), textio::input_access::buffered);
+    EXPECT_EQ(textio::next_record_window(in).bytes, text) << "a buffer gives its whole window";
+}
