@@ -579,11 +579,17 @@ TEST_F(UnitsTest, JumpingReadsHandBackWhatTheyRead) {
     EXPECT_LT(most, 32 * 1024) << "KiB of the file mapped at the most";
 }
 
+// Records "0 1 1950.042 12.5", "1 1 ...", and so on, at least `bytes` of them.
+std::string numbered_records(std::size_t bytes) {
+    std::string text;
+    for (int i = 0; text.size() < bytes; ++i) text += std::to_string(i) + " 1 1950.042 12.5\n";
+    return text;
+}
+
 // A mapped file cut short by another process while it is read: the records before the cut
 // are read as they were, and reading on past it is a read failure, not a crash.
 TEST_F(UnitsTest, FileCutShortWhileMappedIsAReadFailure) {
-    std::string text;
-    for (int i = 0; text.size() < 3u * 1024 * 1024; ++i) text += std::to_string(i) + " 1 1950.042 12.5\n";
+    const std::string text = numbered_records(3u * 1024 * 1024);
     const std::string path = file("cut_short", text);
     textio::open_input(in, 13, path);
     ASSERT_TRUE(in.mapped);
@@ -619,8 +625,7 @@ TEST_F(UnitsTest, FileCutShortWhileMappedIsAReadFailure) {
 // After a seek the window is short, since looking for its end touches its last page, and
 // it doubles with each window read on, up to the whole window length.
 TEST_F(UnitsTest, WindowsAfterASeekStartShortAndGrow) {
-    std::string text;
-    for (int i = 0; text.size() < 16u * 1024 * 1024; ++i) text += std::to_string(i) + " 1 1950.042 12.5\n";
+    const std::string text = numbered_records(16u * 1024 * 1024);
     const std::string path = file("growing", text);
     textio::open_input(in, 13, path);
     ASSERT_TRUE(in.mapped);
