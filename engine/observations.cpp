@@ -119,11 +119,6 @@ void pass_records(textio::in_unit& unit, observation_reader& r, const textio::re
 
 enum class next_record { own, other, ends_block, none };
 
-// Reads the record at the reading position: by the plain rules when the window holds it
-// whole and it is plain, else by the general rules, which may read on into the records
-// after it. A record of another station after the block is left to be read again by the
-// next search: a plain one is not passed, and after one read by the general rules the
-// reading goes back to the start of the last line it took.
 // A record longer than a window (or a last line without line feed), as the unit gives it:
 // plain when its four values end before the cut. The record is read either way.
 bool read_long_plain_record(textio::in_unit& unit, plain_number fields[4]) {
@@ -131,6 +126,11 @@ bool read_long_plain_record(textio::in_unit& unit, plain_number fields[4]) {
     return textio::next_raw_record(unit, text) && scan_plain_record(text, fields, unit.cut_from < unit.cut_to);
 }
 
+// Reads the record at the reading position: by the plain rules when it is plain, else by
+// the general rules, which may read on into the records after it. A record of another
+// station after the block is left to be read again by the next search: a plain one is not
+// passed (or is gone back over), and after one read by the general rules the reading goes
+// back to the start of the last line it took.
 next_record read_next_record(textio::in_unit& unit, observation_reader& r, std::int32_t wanted) {
     const std::int64_t from = textio::input_offset(unit);
     const long line = unit.line + 1;
