@@ -180,10 +180,6 @@ judged_view judged_window(textio::in_unit& unit, window_judge& r) {
 
 bool ready_for_landings(const window_judge& r) { return r.helper && r.ahead_offset < 0 && !r.landings_on_helper; }
 
-std::string_view landings_text(const textio::in_unit& unit, std::int64_t from, std::int64_t last) {
-    return textio::mapped_records_through(unit, from, last);
-}
-
 void judge_landings(window_judge& r) {
     // Waking the helper and waiting for it costs more than judging a short stretch (blocks
     // that lie apart come one to a stretch): each of those searches judges its own block.

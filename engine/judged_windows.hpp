@@ -87,10 +87,6 @@ judged_view judged_window(textio::in_unit& unit, window_judge& r);
 // Whether the helper is free to judge landings.
 bool ready_for_landings(const window_judge& r);
 
-// Whether `text`, from `offset`, holds the records from `from` up to the end of the record
-// at `last` (within one window): the stretch of a batch of landings.
-std::string_view landings_text(const textio::in_unit& unit, std::int64_t from, std::int64_t last);
-
 // Has the helper judge the landings in `coming`.
 void judge_landings(window_judge& r);
 

@@ -81,11 +81,15 @@ void convert_plain_record(const plain_number fields[4], observation_record& reco
     record.value = textio::plain_number_value(fields[3]);
 }
 
-// The identifier of the plain record at the start of `text` (which runs on past it).
+// The fields of the plain record, judged so before, at the start of `text` (which runs on
+// past it).
+void scan_judged_record(std::string_view text, plain_number fields[4]) {
+    scan_plain_record(text.substr(0, text.find('\n')), fields);
+}
+
 std::int32_t identifier_at(std::string_view text) {
-    const std::size_t end = text.find('\n');
     plain_number fields[4];
-    scan_plain_record(text.substr(0, end), fields);
+    scan_judged_record(text, fields);
     return plain_identifier(fields[0]);
 }
 
@@ -93,7 +97,7 @@ std::int32_t identifier_at(std::string_view text) {
 // by the general rules takes the values of the last of them, converted once it is passed.
 void keep_values_of(observation_reader& r, std::string_view record) {
     plain_number fields[4];
-    scan_plain_record(record.substr(0, record.find('\n')), fields);
+    scan_judged_record(record, fields);
     convert_plain_record(fields, r.last_record);
 }
 
@@ -123,7 +127,7 @@ enum class next_record { own, other, ends_block, none };
 // plain when its four values end before the cut. The record is read either way.
 bool read_long_plain_record(textio::in_unit& unit, plain_number fields[4]) {
     std::string_view text;
-    return textio::next_raw_record(unit, text) && scan_plain_record(text, fields, unit.cut_from < unit.cut_to);
+    return textio::next_raw_record(unit, text) && scan_plain_record(text, fields, textio::record_goes_on(unit));
 }
 
 // Reads the record at the reading position: by the plain rules when it is plain, else by
@@ -263,10 +267,14 @@ void foresee_landings(observation_reader& r, const station_table& table, const t
         if (!jump.jump) break;
         const std::int64_t block_end = next_entry_after(r.index, jump.offset);
         const std::int64_t from = low < 0 ? jump.offset : std::min(low, jump.offset);
-        const std::string_view text = landings_text(unit, from, std::max(high, block_end));
-        const auto size = static_cast<std::int64_t>(text.size());
-        const bool mostly_searched = size <= blocks_bytes + (block_end - jump.offset) + landing_batch_gap;
-        if (text.empty() || (low >= 0 && (size > landing_batch_bytes || !mostly_searched))) break;
+        // The stretch is at least this long; a block too far off is left before its end is
+        // looked for, a page the reading may never come to.
+        const auto fits = [&](std::int64_t size) {
+            return size <= landing_batch_bytes && size <= blocks_bytes + (block_end - jump.offset) + landing_batch_gap;
+        };
+        if (low >= 0 && !fits(std::max(high, block_end) - from)) break;
+        const std::string_view text = textio::mapped_records_through(unit, from, std::max(high, block_end));
+        if (text.empty() || (low >= 0 && !fits(static_cast<std::int64_t>(text.size())))) break;
         blocks_bytes += block_end - jump.offset;
         low = from;
         high = std::max(high, block_end);

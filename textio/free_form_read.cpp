@@ -9,7 +9,6 @@
 
 #include "textio/detail/read_support.hpp"
 #include "textio/detail/scan.hpp"
-#include "textio/failure.hpp"
 #include "textio/read.hpp"
 
 namespace textio {
@@ -65,10 +64,9 @@ bool read_on(free_cursor& cursor) {
 // is joined with what follows, up to the end of the value, so that it lies whole in the
 // record being read. A value longer than a piece is not held.
 void join_value_across_pieces(free_cursor& cursor) {
+    if (!cursor.in_record || !record_goes_on(cursor.source)) return;
     const std::string_view rest = cursor.record.substr(cursor.position);
-    if (std::any_of(rest.begin(), rest.end(), ends_value) || cursor.source.cut_from >= cursor.source.cut_to ||
-        !cursor.in_record)
-        return;
+    if (std::any_of(rest.begin(), rest.end(), ends_value)) return;
     thread_local std::string joined;
     std::string value(rest);
     std::string_view piece;

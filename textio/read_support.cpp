@@ -27,23 +27,29 @@ namespace textio {
     raise_failure(std::move(failure));
 }
 
+namespace {
+
+// `raw` with CRs dropped and TABs expanded from column `column`: the view itself when it
+// has neither, else the cleaned copy in `scratch`.
+std::string_view cleaned(std::string_view raw, std::string& scratch, std::size_t column) {
+    if (!std::memchr(raw.data(), '\r', raw.size()) && !std::memchr(raw.data(), '\t', raw.size())) return raw;
+    clean_record(raw, scratch, column);
+    return scratch;
+}
+
+}  // namespace
+
 bool load_record(in_unit& u, std::string& scratch, std::string_view& record) {
     std::string_view raw;
     if (!next_raw_record(u, raw)) return false;
-    if (!std::memchr(raw.data(), '\r', raw.size()) && !std::memchr(raw.data(), '\t', raw.size())) {
-        record = raw;
-    } else {
-        clean_record(raw, scratch);
-        record = scratch;
-    }
+    record = cleaned(raw, scratch, 0);
     return true;
 }
 
 bool load_record_piece(in_unit& u, std::string& scratch, std::string_view& piece, std::size_t& column) {
     std::string_view raw;
     if (!next_record_piece(u, raw)) return false;
-    clean_record(raw, scratch, column);
-    piece = scratch;
+    piece = cleaned(raw, scratch, column);
     column += piece.size();
     return true;
 }

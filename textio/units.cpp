@@ -21,16 +21,15 @@ namespace {
 
 constexpr std::size_t initial_input_capacity = 256 * 1024;
 constexpr std::size_t output_flush_size = 64 * 1024;
-// The first read after a seek: a search that jumps to a block often needs only that block.
+// The first read, or window, after a seek: a search that jumps to a block often needs only
+// that block, and a mapped window's end is looked for at its far end, a page the reading
+// may never come to.
 constexpr std::size_t read_after_seek = 64 * 1024;
 // A mapped file is handed to the reader this much at a time, and the pages the reader went
 // through are handed back to the system each time it has passed this much, so that what
 // the file occupies in memory stays the same for any size of file or line.
 constexpr std::size_t mapped_window_bytes = 4 * 1024 * 1024;
 constexpr std::size_t release_step = 8 * 1024 * 1024;
-// The first window after a seek: a search that jumps to a block often needs only that block,
-// and a window's end is looked for at its far end, a page the reading may never come to.
-constexpr std::size_t first_window_after_seek = 64 * 1024;
 constexpr std::size_t mapped_around_bytes = 64 * 1024;
 constexpr int max_open_units = 64;
 constexpr int tab_stop = 8;
@@ -501,15 +500,14 @@ std::string_view mapped_records_through(const in_unit& u, std::int64_t offset, s
 
 record_window mapped_records_here(const in_unit& u, std::size_t bytes) {
     if (!u.mapped || bytes > u.end - u.begin) return {};
+    // Records judged from lost pages are never passed: judging stops at the zeros.
     check_not_lost(u, u.begin + std::min<std::size_t>(bytes, 1));
     return {{u.buffer + u.begin, bytes}, input_offset(u), u.line};
 }
 
 record_window next_record_window(in_unit& u) {
     if (!u.mapped) return next_window(u);
-    const std::string_view bytes = mapped_records_through(u, input_offset(u), input_offset(u));
-    check_not_lost(u, u.begin + std::min<std::size_t>(bytes.size(), 1));
-    return {bytes, input_offset(u), u.line};
+    return mapped_records_here(u, mapped_records_through(u, input_offset(u), input_offset(u)).size());
 }
 
 void expect_window_through(in_unit& u, std::int64_t last) {
@@ -523,10 +521,8 @@ record_window next_window(in_unit& u) {
         if (u.window_last >= input_offset(u)) bytes = mapped_records_through(u, input_offset(u), u.window_last);
         u.window_last = -1;
         if (bytes.empty()) bytes = mapped_window_at(u, input_offset(u));
-        // Records judged from lost pages are never passed: judging stops at the zeros.
-        check_not_lost(u, u.begin + std::min<std::size_t>(bytes.size(), 1));
         u.window_reach = std::min(2 * u.window_reach, mapped_window_bytes);
-        return {bytes, input_offset(u), u.line};
+        return mapped_records_here(u, bytes.size());
     }
     for (;;) {
         const char* first = u.buffer + u.begin;
@@ -639,7 +635,8 @@ void seek_record(in_unit& u, std::int64_t offset, long line) {
     if (u.fd < 0) return;
     reposition(u, offset, "READ");
     u.cut_from = u.cut_to = 0;
-    u.window_reach = first_window_after_seek;
+    u.window_reach = read_after_seek;
+    u.window_last = -1;
     u.line = line - 1;
     u.last_record_start = -1;
 }

@@ -85,6 +85,9 @@ inline constexpr std::size_t max_record_bytes = 4 * 1024 * 1024;
 // without line feed is a record.
 bool next_raw_record(in_unit& u, std::string_view& record);
 
+// Whether the record last read was cut to max_record_bytes and has a part left to read.
+inline bool record_goes_on(const in_unit& u) { return u.cut_from < u.cut_to; }
+
 // The next piece, of at most max_record_bytes, of the part cut off the record last read
 // (by next_raw_record); false when nothing of it is left. The reading position stays after
 // the record. A source that cannot be read again (a pipe, the terminal) is a READ failure.

@@ -23,7 +23,8 @@ namespace textio {
 bool load_record(in_unit& u, std::string& scratch, std::string_view& record);
 
 // The next piece of the part cut off a long record, cleaned as if it followed the record's
-// first `column` characters (as cleaned), in `scratch`; `column` moves past it.
+// first `column` characters (as cleaned); the view points into the unit's buffer or into
+// `scratch`, as for load_record. `column` moves past it.
 bool load_record_piece(in_unit& u, std::string& scratch, std::string_view& piece, std::size_t& column);
 
 // A number stored into an item of any type, converted to it; a character item is left alone.
