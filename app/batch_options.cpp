@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/output_paths.hpp"
 #include "textio/read.hpp"
 
 #ifndef VARNEX_VERSION
@@ -339,11 +340,20 @@ std::string read_values(const command_line& line, batch_options& options) {
     return message;
 }
 
+// Streams are known by their spelling: --netcdf needs a file it can go back in, and two
+// outputs on one stream would mix their lines.
+std::string stream_problem(const batch_options& options) {
+    if (stream_descriptor(options.netcdf_path) >= 0)
+        return problem("--netcdf", "cannot write to a stream", options.netcdf_path);
+    const int report_fd = stream_descriptor(options.report_path);
+    if (report_fd >= 0 && report_fd == stream_descriptor(options.csv_path))
+        return "--report " + options.report_path + " and --csv " + options.csv_path + " both write to " +
+               stream_name(report_fd);
+    return {};
+}
+
 std::string combination_problem(const batch_options& options) {
-    if (options.netcdf_path == "-") return problem("--netcdf", "cannot write to standard output", "-");
-    if (options.report_path == "-" && options.csv_path == "-") {
-        return "--report and --csv cannot both write to standard output";
-    }
+    if (std::string message = stream_problem(options); !message.empty()) return message;
     if (options.quiet && options.verbose) return "--quiet and --verbose cannot be used together";
     return {};
 }
@@ -351,7 +361,7 @@ std::string combination_problem(const batch_options& options) {
 batch_outcome usage_error(const std::string& message) {
     batch_outcome outcome;
     outcome.action = batch_action::usage_error;
-    outcome.text = "varnex: " + message + "\n" + try_help;
+    outcome.text = usage_error_text(message);
     outcome.exit_status = usage_exit_status;
     return outcome;
 }
@@ -393,6 +403,8 @@ bool is_plain_decimal(std::string_view text) {
 }
 
 std::string batch_help_text() { return help_text; }
+
+std::string usage_error_text(const std::string& message) { return "varnex: " + message + "\n" + try_help; }
 
 std::string version_text() { return std::string("varnex ") + VARNEX_VERSION + "\n"; }
 

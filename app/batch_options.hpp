@@ -24,8 +24,8 @@ struct batch_options {
     std::string type_word = "tave";
     std::string archive_dir = ".";
     std::string output_dir = ".";
-    std::string report_path;   // empty: no report; "-": standard output
-    std::string csv_path;      // empty: no CSV file; "-": standard output
+    std::string report_path;   // empty: no report; a stream (output_paths.hpp) is written in place
+    std::string csv_path;      // empty: no CSV file; a stream is written in place
     std::string netcdf_path;   // empty: no netCDF file
     bool write_legacy = true;  // the .TSF series and .YX coordinates pair
     bool quiet = false;
@@ -47,6 +47,9 @@ struct batch_outcome {
 inline constexpr int usage_exit_status = 2;
 
 batch_outcome parse_batch_options(int argc, const char* const* argv);
+
+// A usage error as printed: "varnex: ", the message, and a line that points to --help.
+std::string usage_error_text(const std::string& message);
 
 // The text of --help, ending with a line feed.
 std::string batch_help_text();

@@ -1,10 +1,14 @@
 #include "app/batch_run.hpp"
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <deque>
@@ -12,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "app/output_paths.hpp"
+#include "app/terminal_ops.hpp"
 #include "engine/background_sink.hpp"
 #include "engine/csv_output.hpp"
 #include "engine/extract.hpp"
@@ -34,11 +40,8 @@ constexpr int report_unit = 16;
 constexpr int csv_unit = 17;
 constexpr int netcdf_unit = 18;
 
-void say_error(const std::string& line) {
-    textio::out_unit err;
-    textio::attach_standard_error(err);
-    textio::write_bytes(err, "varnex: " + line + "\n");
-}
+// A message that cannot be written is dropped: it never changes how the run ends.
+void say_error(const std::string& line) { write_error_text("varnex: " + line + "\n"); }
 
 std::string in_dir(const std::string& dir, const std::string& name) {
     if (dir == ".") return name;
@@ -65,7 +68,7 @@ bool output_places_usable(const batch_options& o) {
     std::vector<std::pair<std::string, std::string>> places;  // (directory, what to name)
     if (o.write_legacy) places.push_back({o.output_dir, o.output_dir});
     for (const std::string* path : {&o.report_path, &o.csv_path, &o.netcdf_path})
-        if (!path->empty() && *path != "-") places.push_back({parent_dir(*path), *path});
+        if (!path->empty() && stream_descriptor(*path) < 0) places.push_back({parent_dir(*path), *path});
     for (const auto& [dir, name] : places) {
         if (const std::optional<std::string> why = unwritable_dir(dir)) {
             say_error(name + ": " + *why);
@@ -159,14 +162,14 @@ void open_outputs(const batch_options& o, const engine::run_settings& run, batch
         open_replacement(f.pair.coordinates, f.coordinates_file, engine::coordinates_unit);
         engine::start_series_pair(f.pair, run.separator);
     }
-    if (o.report_path == "-") {
-        textio::attach_standard_output(f.report);
+    if (const int fd = stream_descriptor(o.report_path); fd >= 0) {
+        textio::attach_stream_output(f.report, fd, stream_name(fd));
     } else if (!o.report_path.empty()) {
         f.report_file = engine::lock_final_name(o.report_path, report_unit);
         open_replacement(f.report, f.report_file, report_unit);
     }
-    if (o.csv_path == "-") {
-        f.csv = engine::open_csv("-");
+    if (const int fd = stream_descriptor(o.csv_path); fd >= 0) {
+        f.csv = engine::open_csv_stream(textio::closed_at_start(fd) ? -1 : fd, stream_name(fd));
     } else if (!o.csv_path.empty()) {
         f.csv_file = engine::lock_final_name(o.csv_path, csv_unit);
         f.csv = engine::open_csv(engine::make_temp_file(f.csv_file, csv_unit));
@@ -199,11 +202,7 @@ public:
     }
 
 private:
-    static void write_text(const std::string& text) {
-        textio::out_unit err;
-        textio::attach_standard_error(err);
-        textio::write_bytes(err, text);
-    }
+    static void write_text(const std::string& text) { write_error_text(text); }
     bool shown_;
     const textio::in_unit& observations_;
     std::int32_t total_ = 0;
@@ -218,7 +217,7 @@ private:
 // progress line stays with the pass, which knows how far data.txt was read.
 engine::extraction_summary extract(const batch_options& o, const engine::run_settings& run, batch_files& f) {
     textio::out_unit err;
-    textio::attach_standard_error(err);
+    textio::attach_message_output(err);
     engine::terminal_lines_sink station_lines(run, err, false);
     progress_sink progress(!o.quiet && !o.verbose && ::isatty(2) == 1, f.archive.observations);
     engine::series_files_sink legacy(run, f.pair);
@@ -261,13 +260,16 @@ void finish_outputs(batch_files& f) {
     textio::close_input(f.archive.observations);
 }
 
+// The files replaced by a run, the series file first.
+std::array<engine::replaced_file*, 5> replaced_files(batch_files& f) {
+    return {&f.series_file, &f.coordinates_file, &f.report_file, &f.csv_file, &f.netcdf_file};
+}
+
 void abandon_outputs(batch_files& f) {
     if (f.csv) engine::discard_csv(*f.csv);
     if (f.netcdf) engine::discard_netcdf(*f.netcdf);
     textio::close_all_units();
-    for (engine::replaced_file* file :
-         {&f.series_file, &f.coordinates_file, &f.report_file, &f.csv_file, &f.netcdf_file})
-        engine::abandon_file(*file);
+    for (engine::replaced_file* file : replaced_files(f)) engine::abandon_file(*file);
 }
 
 std::string failure_text(const textio::io_failure& failure) {
@@ -278,7 +280,9 @@ std::string failure_text(const textio::io_failure& failure) {
                    ": malformed number \"" + failure.text + "\"";
         case textio::failure_kind::end_of_file:
             return place + ":" + std::to_string(failure.line) + ": the file ends inside its header";
-        case textio::failure_kind::in_use: return failure.message;
+        case textio::failure_kind::in_use:
+        case textio::failure_kind::dangling_link:
+        case textio::failure_kind::same_as_input: return failure.message;
         case textio::failure_kind::system:
             if (failure.line > 0) return place + ":" + std::to_string(failure.line) + ": " + failure.message;
             return place + ": " + failure.message;
@@ -286,25 +290,48 @@ std::string failure_text(const textio::io_failure& failure) {
     return failure.message;
 }
 
+// Every temporary file's data on the disk before any rename; false after a refusal
+// (reported here), when nothing may be committed.
+bool sync_outputs(batch_files& f) {
+    for (engine::replaced_file* file : replaced_files(f)) {
+        if (const int error = engine::sync_temp_file(*file); error != 0) {
+            say_error(file->final_path + ": cannot write it to the disk: " + std::strerror(error));
+            return false;
+        }
+    }
+    return true;
+}
+
 // Renames every temporary file over its final name, the series file first. Returns the
-// final paths written, or nothing after a refusal (reported here).
-std::optional<std::vector<std::string>> commit_outputs(batch_files& f) {
+// final paths written, or nothing after a refusal (reported here); what was renamed before
+// it stays.
+std::optional<std::vector<std::string>> rename_outputs(batch_files& f) {
     std::vector<std::string> written;
-    engine::replaced_file* order[] = {&f.series_file, &f.coordinates_file, &f.report_file, &f.csv_file, &f.netcdf_file};
-    for (engine::replaced_file* file : order) {
+    for (engine::replaced_file* file : replaced_files(f)) {
         if (file->temp_path.empty() && !file->in_place) continue;
         if (!engine::commit_file(*file)) {
             std::string text = file->final_path + ": cannot replace it: " + std::strerror(errno);
             if (file == &f.coordinates_file)
                 text += "; " + f.series_file.final_path + " is new and " + file->final_path + " is not";
             say_error(text);
-            for (engine::replaced_file* rest : order)
-                if (!rest->temp_path.empty()) engine::abandon_file(*rest);
+            for (engine::replaced_file* rest : replaced_files(f)) engine::abandon_file(*rest);
             return std::nullopt;
         }
         written.push_back(file->final_path);
     }
     return written;
+}
+
+// A rename is on the disk once its directory is: a refusal there leaves the run's result
+// in place, so it is only a warning.
+void sync_directories(batch_files& f) {
+    for (engine::replaced_file* file : replaced_files(f)) {
+        if (file->final_path.empty() || file->in_place) continue;
+        const int error = engine::sync_final_directory(*file);
+        if (error != 0)
+            say_error("warning: " + file->final_path +
+                      ": cannot write its directory to the disk: " + std::strerror(error));
+    }
 }
 
 void report_summary(const batch_options& o, const engine::extraction_summary& s,
@@ -319,9 +346,66 @@ void report_summary(const batch_options& o, const engine::extraction_summary& s,
     if (s.saved == 0) say_error("warning: no station saved");
 }
 
+// The outputs in the order messages name them: the pair, the report, the CSV, the netCDF.
+std::vector<output_claim> output_claims(const batch_options& o) {
+    std::vector<output_claim> claims;
+    if (o.write_legacy) {
+        const std::string_view tag(engine::data_type_tags[o.data_type - 1], 5);
+        claims.push_back({"-o", in_dir(o.output_dir, engine::series_file_name(tag))});
+        claims.push_back({"-o", in_dir(o.output_dir, engine::coordinates_file_name(tag))});
+    }
+    if (!o.report_path.empty()) claims.push_back({"--report", o.report_path});
+    if (!o.csv_path.empty()) claims.push_back({"--csv", o.csv_path});
+    if (!o.netcdf_path.empty()) claims.push_back({"--netcdf", o.netcdf_path});
+    return claims;
+}
+
+// A reader gone from a stream output ends the run as it ends a filter: by SIGPIPE, with
+// no message and nothing committed.
+[[noreturn]] void end_by_broken_pipe(batch_files& f) {
+    abandon_outputs(f);
+    std::signal(SIGPIPE, SIG_DFL);
+    sigset_t pipe_signal;
+    sigemptyset(&pipe_signal);
+    sigaddset(&pipe_signal, SIGPIPE);
+    pthread_sigmask(SIG_UNBLOCK, &pipe_signal, nullptr);
+    std::raise(SIGPIPE);
+    std::_Exit(128 + SIGPIPE);
+}
+
+// Syncs, then renames every output, unless a stop signal came first. With the signals
+// blocked the flag is tested once: after that no signal can undo a commit half made.
+int commit(const batch_options& o, const engine::extraction_summary& summary, batch_files& f) {
+    if (!sync_outputs(f)) {
+        abandon_outputs(f);
+        return 1;
+    }
+    std::optional<std::vector<std::string>> written;
+    {
+        const util::stop_signals_blocked blocked;
+        if (const int signal_number = util::stop_signal(); signal_number != 0) {
+            abandon_outputs(f);
+            return 128 + signal_number;
+        }
+        written = rename_outputs(f);
+    }
+    if (!written) return 1;
+    sync_directories(f);
+    report_summary(o, summary, *written);
+    return 0;
+}
+
 }  // namespace
 
 int run_batch(const batch_options& o, std::size_t index_cap) {
+    const std::string catalogue_path = in_dir(o.archive_dir, "site_summary.txt");
+    const std::string observations_path = in_dir(o.archive_dir, "data.txt");
+    const std::string clash =
+        output_clash(output_claims(o), {{catalogue_path, "site_summary.txt"}, {observations_path, "data.txt"}});
+    if (!clash.empty()) {
+        write_error_text(usage_error_text(clash));
+        return usage_exit_status;
+    }
     if (o.crosses_dateline && !o.quiet) {
         std::string west, east;
         engine::append_free_form_real(west, o.min_lon);
@@ -332,27 +416,27 @@ int run_batch(const batch_options& o, std::size_t index_cap) {
     const engine::run_settings run = settings_of(o, index_cap);
     batch_files f;
     try {
-        f.catalogue_source =
-            open_archive_file(f.archive.catalogue, engine::catalogue_unit, in_dir(o.archive_dir, "site_summary.txt"),
-                              engine::catalogue_header_lines);
-        f.observations_source = open_archive_file(f.archive.observations, engine::observations_unit,
-                                                  in_dir(o.archive_dir, "data.txt"), engine::observations_header_lines);
+        f.catalogue_source = open_archive_file(f.archive.catalogue, engine::catalogue_unit, catalogue_path,
+                                               engine::catalogue_header_lines);
+        f.observations_source = open_archive_file(f.archive.observations, engine::observations_unit, observations_path,
+                                                  engine::observations_header_lines);
         open_outputs(o, run, f);
-        util::catch_stop_signals();
         const engine::extraction_summary summary = extract(o, run, f);
         if (summary.stop_signal != 0) {
             abandon_outputs(f);
             return 128 + summary.stop_signal;
         }
         finish_outputs(f);
-        const std::optional<std::vector<std::string>> written = commit_outputs(f);
-        if (!written) return 1;
-        report_summary(o, summary, *written);
-        return 0;
+        return commit(o, summary, f);
     } catch (const textio::io_failure& failure) {
+        if (failure.error_number == EPIPE) end_by_broken_pipe(f);
         abandon_outputs(f);
         say_error(failure_text(failure));
     } catch (const engine::output_error& failure) {
+        if (failure.error_number == EPIPE) end_by_broken_pipe(f);
+        abandon_outputs(f);
+        say_error(failure.what());
+    } catch (const std::exception& failure) {
         abandon_outputs(f);
         say_error(failure.what());
     }

@@ -47,13 +47,18 @@ int run_dialogue(dialogue_run& run) {
     ask_region(run.settings);
     ask_time_span(run.settings);
 
-    // From here on an interrupt ends the run at a station boundary, files closed as a pair.
-    util::catch_stop_signals();
+    // Until here a stop signal ended the process with the older pair untouched; from here
+    // on it ends the run at a station boundary, both files after the same whole station.
+    util::note_stop_signals();
+    if (const int signal_number = util::stop_signal(); signal_number != 0) return 128 + signal_number;
+    engine::start_series_pair(run.outputs, run.settings.separator);
     const engine::extraction_summary summary = extract(run);
-    if (summary.stop_signal != 0) {
+    // Read once the writers are done: a signal that came while they wrote the last
+    // stations also stops the run.
+    if (const int signal_number = util::stop_signal(); signal_number != 0) {
         engine::cut_back_to_whole_stations(run.outputs);
         textio::close_all_units();
-        return 128 + summary.stop_signal;
+        return 128 + signal_number;
     }
     close_run_files(run);
     say(saved_count_line, {textio::item_int(summary.saved)});

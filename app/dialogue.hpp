@@ -21,7 +21,9 @@ void choose_data_type(run_settings& run);
 // Opens both archive files and shows their headers; false when one is missing, after its
 // message and the pause (the catalogue is closed again).
 bool open_input_files(dialogue_run& run);
-// Opens and locks both output files, then empties them and writes the coordinates header.
+// Opens (creating them if absent) and locks both output files, without emptying them: an
+// older pair stays as it was until the last answer. An output that opens an input file
+// fails before anything is written.
 void open_output_files(dialogue_run& run);
 void ask_region(run_settings& run);
 void ask_time_span(run_settings& run);

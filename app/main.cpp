@@ -15,6 +15,8 @@
 #include "engine/block_index.hpp"
 #include "textio/failure.hpp"
 #include "textio/units.hpp"
+#include "util/parallel.hpp"
+#include "util/stop_signal.hpp"
 
 namespace {
 
@@ -71,10 +73,14 @@ int run_dialogue(std::size_t index_cap) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // A closed pipe on standard output is reported like any refused write, not a silent kill.
+    textio::protect_standard_descriptors();
+    // A closed pipe is met as a refused write, so that the run decides how it ends.
     std::signal(SIGPIPE, SIG_IGN);
+    const bool dialogue = argc <= 1;
+    util::catch_stop_signals(dialogue ? util::stop_mode::exit_at_once : util::stop_mode::note);
+    util::start_thread_team();
     const std::size_t index_cap = index_cap_from_environment();
-    const int status = argc > 1 ? run_command_line(argc, argv, index_cap) : run_dialogue(index_cap);
+    const int status = dialogue ? run_dialogue(index_cap) : run_command_line(argc, argv, index_cap);
     // Exit without running destructors of a run whose units the registry may still name.
     std::_Exit(status);
 }

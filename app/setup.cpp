@@ -130,24 +130,42 @@ bool open_input_files(dialogue_run& run) {
 
 namespace {
 
+bool same_file(int a, int b) {
+    struct stat first, second;
+    return ::fstat(a, &first) == 0 && ::fstat(b, &second) == 0 && first.st_dev == second.st_dev &&
+           first.st_ino == second.st_ino;
+}
+
+// An output that opens an archive file (through a link, or by a hard link) would destroy
+// it when the pair is emptied: the run ends before writing anything.
+void refuse_input_file(const dialogue_run& run, const textio::out_unit& unit) {
+    for (const textio::in_unit* input : {&run.archive.catalogue, &run.archive.observations}) {
+        if (input->fd < 0 || !same_file(unit.fd, input->fd)) continue;
+        textio::io_failure failure =
+            textio::failure_at(textio::failure_kind::same_as_input, "OPEN", unit.unit, unit.name);
+        failure.text = input->name;
+        textio::raise_failure(std::move(failure));
+    }
+}
+
 // Another run writing the same file holds its lock: this run ends without touching it.
-void open_and_lock(textio::out_unit& unit, int unit_number, std::string_view name) {
+void open_and_lock(const dialogue_run& run, textio::out_unit& unit, int unit_number, std::string_view name) {
     textio::open_output(unit, unit_number, name);
+    refuse_input_file(run, unit);
     if (!textio::lock_output(unit))
         textio::raise_failure(textio::failure_at(textio::failure_kind::in_use, "OPEN", unit_number, unit.name));
 }
 
 }  // namespace
 
-// Both files are emptied only once both are locked, so the pair is replaced together.
+// Both files are emptied once the dialogue is over (run_dialogue), both locked by then.
 void open_output_files(dialogue_run& run) {
     run_settings& s = run.settings;
     const std::string_view tag(s.type_tag, sizeof s.type_tag);
     set_field(s.output_name, engine::series_file_name(tag));
-    open_and_lock(run.outputs.series, engine::series_unit, trimmed(field(s.output_name)));
+    open_and_lock(run, run.outputs.series, engine::series_unit, trimmed(field(s.output_name)));
     set_field(s.output_name, engine::coordinates_file_name(tag));
-    open_and_lock(run.outputs.coordinates, engine::coordinates_unit, trimmed(field(s.output_name)));
-    engine::start_series_pair(run.outputs, s.separator);
+    open_and_lock(run, run.outputs.coordinates, engine::coordinates_unit, trimmed(field(s.output_name)));
 }
 
 }  // namespace app

@@ -17,7 +17,7 @@ std::string unit_text(int unit) { return unit == textio::terminal_unit ? "*" : s
 // The heading names where the failure happened, so that a bad line of an archive can be
 // found: the file (or standard input) and the record number.
 std::string heading(const textio::io_failure& failure) {
-    if (failure.kind == textio::failure_kind::system || failure.kind == textio::failure_kind::in_use)
+    if (failure.kind != textio::failure_kind::end_of_file && failure.kind != textio::failure_kind::illegal_character)
         return "System Error:";
     std::string text = "Run-time error";
     if (!failure.file_name.empty()) {

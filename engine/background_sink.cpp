@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine/extract.hpp"
+#include "util/stop_signal.hpp"
 
 namespace engine {
 namespace {
@@ -20,7 +21,7 @@ constexpr std::size_t wake_batch = 32;
 background_sink::background_sink(station_sink& target, std::int32_t fyod, std::int32_t lyod)
     : target_(target), fyod_(fyod), lyod_(lyod), grid_(std::make_unique<station_grid>()) {
     for (auto& year : grid_->cells) std::fill(std::begin(year), std::end(year), missing_value);
-    worker_ = std::thread([this] { work(); });
+    worker_ = util::thread_without_stop_signals([this] { work(); });
 }
 
 // Without finish() the run is failing: what still waits is dropped.

@@ -18,14 +18,13 @@ namespace {
 constexpr std::size_t write_threshold = 1 << 16;
 
 [[noreturn]] void fail(const csv_writer& w, const char* operation, int error) {
-    const std::string name = w.path == "-" ? std::string("standard output") : w.path;
-    throw output_error(name + ": " + operation + ": " + std::strerror(error));
+    throw output_error(w.path + ": " + operation + ": " + std::strerror(error), error);
 }
 
 // Hands every byte to the system, across interruptions and short writes.
 void write_all(const csv_writer& w, std::string_view bytes) {
     while (!bytes.empty()) {
-        const ssize_t n = ::write(w.fd, bytes.data(), bytes.size());
+        const ssize_t n = w.fd < 0 ? (errno = EBADF, -1) : ::write(w.fd, bytes.data(), bytes.size());
         if (n < 0) {
             if (errno == EINTR) continue;
             fail(w, "write", errno);
@@ -75,14 +74,18 @@ void append_csv_station(std::string& out, const station_series& s) {
 csv_writer open_csv(const std::string& path) {
     csv_writer w;
     w.path = path;
-    if (path == "-") {
-        w.fd = STDOUT_FILENO;
-    } else {
-        do w.fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-        while (w.fd < 0 && errno == EINTR);
-        if (w.fd < 0) fail(w, "open", errno);
-        w.owns_fd = true;
-    }
+    do w.fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    while (w.fd < 0 && errno == EINTR);
+    if (w.fd < 0) fail(w, "open", errno);
+    w.owns_fd = true;
+    w.pending = csv_header;
+    return w;
+}
+
+csv_writer open_csv_stream(int fd, const std::string& name) {
+    csv_writer w;
+    w.path = name;
+    w.fd = fd;
     w.pending = csv_header;
     return w;
 }

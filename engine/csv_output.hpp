@@ -12,14 +12,18 @@ inline constexpr const char* csv_header = "station_id,longitude,latitude,extra,y
 
 struct csv_writer {
     int fd = -1;
-    bool owns_fd = false;  // false for standard output
-    std::string path;      // as given; "-" for standard output
+    bool owns_fd = false;  // false for a stream
+    std::string path;      // as messages name it
     std::string pending;   // lines not yet handed to the system
 };
 
-// Creates (or empties) the file at `path`, or takes standard output for "-", and queues the
-// header line. Throws output_error when the file cannot be opened.
+// Creates (or empties) the file at `path` and queues the header line. Throws output_error
+// when the file cannot be opened.
 csv_writer open_csv(const std::string& path);
+
+// Writes to an open stream, which is never closed here; `name` is what messages call it.
+// A negative descriptor fails at the first write (EBADF).
+csv_writer open_csv_stream(int fd, const std::string& name);
 
 // Queues the lines of one station, writing when enough have gathered; throws output_error
 // when a write fails.

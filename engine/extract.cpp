@@ -42,7 +42,8 @@ void place_block(const observation_reader& r, station_grid& grid) {
     }
 }
 
-bool is_spurious(float v) { return v != missing_value && (v > spurious_above || v < spurious_below); }
+// A value that is not a number lies in no range: it is as spurious as 100.1.
+bool is_spurious(float v) { return v != missing_value && !(v >= spurious_below && v <= spurious_above); }
 
 station_row row_of(const station_table& t, std::int32_t row) {
     return {t.station_id[row],    t.station_lat[row], t.station_lon[row],
@@ -119,10 +120,8 @@ extraction_summary extract_stations(const run_settings& run, archive& files, sta
     prepare_reader(state.reader, util::second_thread_allowed());
     summary.qualifying = state.table.qualifying_count;
     sink.table_loaded(summary.qualifying);
-    for (std::int32_t row = 0; row < state.table.qualifying_count; ++row) {
+    for (std::int32_t row = 0; row < state.table.qualifying_count && util::stop_signal() == 0; ++row)
         pass_station(run, files, state, row, sink, summary);
-        if (util::stop_signal() != 0) break;
-    }
     summary.stop_signal = util::stop_signal();
     return summary;
 }

@@ -20,13 +20,13 @@ struct extraction_summary {
     std::int32_t span_not_covered = 0;
     std::int32_t too_many_missing = 0;
     std::int32_t implausible = 0;
-    int stop_signal = 0;  // SIGINT or SIGTERM when the pass stopped after a station
+    int stop_signal = 0;  // SIGINT, SIGTERM or SIGHUP when the pass stopped at a station boundary
 };
 
 // Reads the archive (the catalogue to its end, which is then closed; data.txt as far as
 // the search needs) and tells the sink about every station of the box. A read failure or
-// a failure of a sink is thrown as textio::io_failure. SIGINT and SIGTERM, once caught
-// (util::catch_stop_signals), end the pass after the station they arrive in.
+// a failure of a sink is thrown as textio::io_failure. A stop signal noted
+// (util::catch_stop_signals) ends the pass before the next station.
 extraction_summary extract_stations(const run_settings& run, archive& files, station_sink& sink);
 
 // The verdict on a station whose block lies in the grid: an implausible value of the span

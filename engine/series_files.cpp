@@ -30,11 +30,16 @@ void mark_whole_station(series_pair& pair) {
 
 }  // namespace
 
+// The coordinates rows go to the system with the series rows they belong to, and the
+// header at once: on a disk that fills up, both files then end after the same whole
+// station, and the coordinates file keeps its header whenever the disk took it.
 void start_series_pair(series_pair& pair, char separator) {
     textio::empty_output(pair.series);
     textio::empty_output(pair.coordinates);
+    pair.series.flushed_first = &pair.coordinates;
     const std::string_view tab(&separator, 1);
     textio::write_formatted(pair.coordinates, coordinates_header, {textio::item_text(tab), textio::item_text(tab)});
+    textio::flush_output(pair.coordinates);
     pair.station_ends.clear();
     mark_whole_station(pair);
 }

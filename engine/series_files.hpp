@@ -25,7 +25,8 @@ struct series_pair {
     std::vector<pair_lengths> station_ends;
 };
 
-// Empties both files (regular files only) and writes the coordinates header.
+// Empties both files (regular files only) and writes the coordinates header; from then on
+// the coordinates file is flushed whenever the series file is.
 void start_series_pair(series_pair& pair, char separator);
 
 // Writes a saved station: its coordinates row, its station header and one row per year

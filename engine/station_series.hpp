@@ -46,7 +46,8 @@ inline station_series series_of(const station_row& row, std::int32_t fyod, std::
 // A file that cannot be created, written or closed; the message names the file and gives
 // the system's or the library's reason.
 struct output_error : std::runtime_error {
-    using std::runtime_error::runtime_error;
+    explicit output_error(const std::string& what, int error = 0) : std::runtime_error(what), error_number(error) {}
+    int error_number;  // errno of the refused call, 0 for a failure of the library's own
 };
 
 // A sink that hands every saved station of the span to one writer.

@@ -11,6 +11,8 @@ std::string failure_message(const io_failure& failure) {
         case failure_kind::illegal_character: return "Illegal character in numeric input";
         case failure_kind::system: return std::strerror(failure.error_number);
         case failure_kind::in_use: return failure.file_name + " is in use by another run";
+        case failure_kind::dangling_link: return failure.file_name + " is a link to a missing file";
+        case failure_kind::same_as_input: return failure.file_name + " is the input file " + failure.text;
     }
     return {};
 }

@@ -37,6 +37,8 @@ constexpr int tab_stop = 8;
 // Units opened by name, so that the stop and the failure report can close them. The
 // terminal is never closed, so it is not listed.
 in_unit* open_inputs[max_open_units];
+// Standard descriptors found closed at start-up, now open on /dev/null.
+bool standard_closed_at_start[3] = {false, false, false};
 out_unit* open_outputs[max_open_units];
 
 template <typename Unit>
@@ -644,11 +646,26 @@ void seek_record(in_unit& u, std::int64_t offset, long line) {
 // -------------------------------------------------------------------------------------------
 // Output units
 
-void open_output(out_unit& u, int unit, std::string_view name) {
+int open_for_writing(const std::string& path, bool& created) {
+    int fd = open_retrying(path, O_WRONLY | O_CREAT | O_EXCL);
+    created = fd >= 0;
+    // O_EXCL does not follow a symbolic link: the name exists, and is opened where it leads.
+    if (fd < 0 && errno == EEXIST) fd = open_retrying(path, O_WRONLY);
+    return fd;
+}
+
+void open_output(out_unit& u, int unit, std::string_view name, bool* created) {
     if (u.fd >= 0) close_output(u);
     const std::string path(without_trailing_blanks(name));
-    const int fd = open_retrying(path, O_WRONLY | O_CREAT);
+    bool made = false;
+    const int fd = open_for_writing(path, made);
+    if (fd < 0 && errno == ENOENT && !made) {
+        struct stat link_info;
+        if (::lstat(path.c_str(), &link_info) == 0 && S_ISLNK(link_info.st_mode))
+            raise_failure(failure_at(failure_kind::dangling_link, "OPEN", unit, path));
+    }
     if (fd < 0) raise_system(errno, "OPEN", unit, path);
+    if (created) *created = made;
     u.unit = unit;
     u.fd = fd;
     u.name = path;
@@ -687,26 +704,40 @@ void cut_output(out_unit& u, std::int64_t length) {
     if (truncate_retrying(u.fd, length) == 0) u.written = std::min(u.written, length);
 }
 
-void attach_standard_output(out_unit& u) {
+void protect_standard_descriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        // The lowest free descriptor is the one that was closed.
+        if (::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) == fd) standard_closed_at_start[fd] = true;
+    }
+}
+
+bool closed_at_start(int fd) { return fd >= 0 && fd <= 2 && standard_closed_at_start[fd]; }
+
+void attach_stream_output(out_unit& u, int fd, std::string name) {
     u.unit = terminal_unit;
-    u.fd = 1;
-    u.name = "standard output";
+    u.fd = closed_at_start(fd) ? -1 : fd;
+    u.name = std::move(name);
     u.pending.clear();
     u.is_terminal = true;
     u.regular = false;
+    u.drops_refusals = false;
 }
 
-void attach_standard_error(out_unit& u) {
-    attach_standard_output(u);
-    u.fd = 2;
-    u.name = "standard error";
+void attach_standard_output(out_unit& u) { attach_stream_output(u, 1, "standard output"); }
+
+void attach_standard_error(out_unit& u) { attach_stream_output(u, 2, "standard error"); }
+
+void attach_message_output(out_unit& u) {
+    attach_standard_error(u);
+    u.drops_refusals = true;
 }
 
 void write_bytes(out_unit& u, std::string_view bytes) {
     if (bytes.empty()) return;
     if (u.is_terminal) {
-        const int error = write_all(u.fd, bytes.data(), bytes.size());
-        if (error != 0) raise_system(error, "WRITE", u.unit, u.name);
+        const int error = u.fd < 0 ? EBADF : write_all(u.fd, bytes.data(), bytes.size());
+        if (error != 0 && !u.drops_refusals) raise_system(error, "WRITE", u.unit, u.name);
         return;
     }
     u.pending.append(bytes);
@@ -714,6 +745,7 @@ void write_bytes(out_unit& u, std::string_view bytes) {
 }
 
 void flush_output(out_unit& u) {
+    if (u.flushed_first) flush_output(*u.flushed_first);
     const int error = write_pending(u);
     if (error != 0) raise_system(error, "WRITE", u.unit, u.name);
 }
@@ -722,7 +754,7 @@ void close_output(out_unit& u) {
     if (u.fd < 0) return;
     int error = write_pending(u);
     if (u.is_terminal) {
-        if (error != 0) raise_system(error, "WRITE", u.unit, u.name);
+        if (error != 0 && !u.drops_refusals) raise_system(error, "WRITE", u.unit, u.name);
         return;
     }
     const char* operation = "WRITE";

@@ -52,8 +52,17 @@ struct out_unit {
     std::string pending;       // bytes written by the program, not yet passed to the system
     std::int64_t written = 0;  // bytes the system took since the file was opened or emptied
     bool is_terminal = false;
-    bool regular = false;  // a regular file, which may be emptied and cut back
+    bool regular = false;         // a regular file, which may be emptied and cut back
+    bool drops_refusals = false;  // a message stream: a write it refuses is dropped
+    // A unit whose pending bytes are passed on before this unit's, so that two files
+    // written together fill together on a disk that runs out of space.
+    out_unit* flushed_first = nullptr;
 };
+
+// At start-up: standard input, output and error that are closed are opened on /dev/null,
+// so that no file the run opens takes their descriptors. Output to a standard stream that
+// was closed still fails (EBADF), as it would have.
+void protect_standard_descriptors();
 
 // open(2) with O_CLOEXEC and mode 0666 (before the umask), tried again after EINTR.
 int open_retrying(const std::string& path, int flags);
@@ -152,8 +161,14 @@ void rewind_input(in_unit& u);
 // file before) to start a record and to be record number `line`.
 void seek_record(in_unit& u, std::int64_t offset, long line);
 
-// Create or open `name` for writing, at its start, without emptying it.
-void open_output(out_unit& u, int unit, std::string_view name);
+// Create or open `name` for writing, at its start, without emptying it; `created` tells
+// which. A symbolic link to a file that does not exist is a dangling_link failure: nothing
+// is created through it.
+void open_output(out_unit& u, int unit, std::string_view name, bool* created = nullptr);
+
+// open_output's rule on a path: the descriptor (O_WRONLY, O_CLOEXEC), or -1 with errno set;
+// ENOENT for a symbolic link to a missing file.
+int open_for_writing(const std::string& path, bool& created);
 
 // Takes an exclusive advisory lock on an open regular file without waiting; false when
 // another process holds one. Any other refusal is a failure report. A device is shared by
@@ -175,6 +190,14 @@ void cut_output(out_unit& u, std::int64_t length);
 void attach_standard_output(out_unit& u);
 // Standard error as an output unit: written at once, like the terminal.
 void attach_standard_error(out_unit& u);
+// Standard error for messages: a write it refuses (a full disk, a closed stream, a reader
+// gone) is dropped, so that a message never changes how a run ends.
+void attach_message_output(out_unit& u);
+// An open descriptor (1 standard output, 2 standard error, any other) written at once;
+// `name` is what reports call it.
+void attach_stream_output(out_unit& u, int fd, std::string name);
+// Whether descriptor 0, 1 or 2 was closed when the program started.
+bool closed_at_start(int fd);
 // Adds bytes; the terminal passes them on at once, files when enough have gathered.
 void write_bytes(out_unit& u, std::string_view bytes);
 void flush_output(out_unit& u);

@@ -2,9 +2,11 @@
 
 #include <utility>
 
+#include "util/stop_signal.hpp"
+
 namespace util {
 
-helper_thread::helper_thread() : thread_([this] { work(); }) {}
+helper_thread::helper_thread() : thread_(thread_without_stop_signals([this] { work(); })) {}
 
 helper_thread::~helper_thread() {
     {

@@ -26,6 +26,10 @@ inline bool worth_parallel(long n, long cost) {
 // it is not set, the cores) allow more than one.
 inline bool second_thread_allowed() { return omp_get_max_threads() > 1; }
 
+// Starts the OpenMP team now, with the stop signals blocked, so that none of its threads
+// ever takes them (a team is kept for the whole run); nothing when one thread is allowed.
+void start_thread_team();
+
 // Runs body(i) for i in [0, n). In parallel, thread t of P takes the contiguous block
 // [t·b, min((t+1)·b, n)) with b = ⌈n/P⌉; the caller goes on only when all blocks are done.
 template <class Body>

@@ -1,26 +1,67 @@
 #include "util/stop_signal.hpp"
 
-#include <csignal>
+#include <unistd.h>
+
+#include <atomic>
+
+#include "util/parallel.hpp"
 
 namespace util {
 namespace {
 
-// A signal handler can reach nothing but a global flag.
-volatile std::sig_atomic_t noted_signal = 0;
+// A signal handler can reach nothing but lock-free globals.
+static_assert(std::atomic<int>::is_always_lock_free);
+std::atomic<int> noted_signal{0};
+std::atomic<int> exit_at_once{0};
 
-extern "C" void note_stop_signal(int signal_number) { noted_signal = signal_number; }
+constexpr int stop_signals[] = {SIGINT, SIGTERM, SIGHUP};
+
+extern "C" void on_stop_signal(int signal_number) {
+    if (exit_at_once.load() != 0) ::_exit(128 + signal_number);
+    int none = 0;
+    noted_signal.compare_exchange_strong(none, signal_number);
+}
+
+sigset_t stop_signal_set() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int s : stop_signals) sigaddset(&set, s);
+    return set;
+}
 
 }  // namespace
 
-void catch_stop_signals() {
+void catch_stop_signals(stop_mode mode) {
+    exit_at_once.store(mode == stop_mode::exit_at_once ? 1 : 0);
     struct sigaction action = {};
-    action.sa_handler = note_stop_signal;
-    sigemptyset(&action.sa_mask);
+    action.sa_handler = on_stop_signal;
+    // While one stop signal is handled, the others wait: the handler then sees one mode.
+    action.sa_mask = stop_signal_set();
     action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    for (const int s : stop_signals) sigaction(s, &action, nullptr);
 }
 
-int stop_signal() { return noted_signal; }
+void note_stop_signals() { exit_at_once.store(0); }
+
+int stop_signal() { return noted_signal.load(); }
+
+stop_signals_blocked::stop_signals_blocked() {
+    const sigset_t set = stop_signal_set();
+    pthread_sigmask(SIG_BLOCK, &set, &before_);
+}
+
+stop_signals_blocked::~stop_signals_blocked() { pthread_sigmask(SIG_SETMASK, &before_, nullptr); }
+
+void start_thread_team() {
+    if (!second_thread_allowed()) return;
+    const stop_signals_blocked blocked;
+    int threads = 0;
+#pragma omp parallel
+    {
+#pragma omp atomic
+        ++threads;
+    }
+    (void)threads;
+}
 
 }  // namespace util

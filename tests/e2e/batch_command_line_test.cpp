@@ -81,7 +81,7 @@ std::vector<batch_case> batch_cases() {
          {"--lat", "0,1", "--lon", "0,1", "--years", "1950", "--report", "-", "--csv", "-"},
          2,
          "",
-         "varnex: --report and --csv cannot both write to standard output\n" + try_help},
+         "varnex: --report - and --csv - both write to standard output\n" + try_help},
         {"valid_run_without_archive",
          {"--lat", "-45,10", "--lon", "170,-170", "--years", "1950-1980", "--report", "r.tsv"},
          1,

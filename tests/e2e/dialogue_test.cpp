@@ -114,6 +114,12 @@ std::vector<named_bytes> empty_outputs(int data_type) {
     return {{names.series, ""}, {names.coordinates, coordinates_header}};
 }
 
+// The pair of a dialogue that ended before its last answer: created, and left empty.
+std::vector<named_bytes> created_outputs(int data_type) {
+    output_names names = outputs_for_choice(data_type);
+    return {{names.series, ""}, {names.coordinates, ""}};
+}
+
 // ---------------------------------------------------------------- expected dialogue pieces
 
 std::string standard_set_up() {
@@ -606,8 +612,8 @@ std::vector<dialogue_case> span_cases() {
     return cases;
 }
 
-// ---- fatal answers after the file set-up: the output files exist and hold the
-// coordinates header alone
+// ---- fatal answers after the file set-up: the output files exist, empty, since the pair
+// is emptied only once the last answer is accepted
 
 std::vector<dialogue_case> late_failure_cases() {
     std::vector<dialogue_case> cases;
@@ -617,37 +623,37 @@ std::vector<dialogue_case> late_failure_cases() {
     const std::string end_of_file(t::end_of_file_message);
 
     cases.push_back(failing_run("letters_in_latitude_are_fatal", "2\n\nab\n", before_region + t::max_latitude_prompt(),
-                                illegal, empty_outputs(2)));
+                                illegal, created_outputs(2)));
     {
-        // Older output files were replaced at set-up: after the failure the series file is
-        // empty and the coordinates file holds this run's header line.
+        // Older output files are kept byte for byte by a dialogue that ends early.
         const std::string older_series = "older series content\n";
+        const std::string older_coordinates = coordinates_header + "  1.00000\t  2.00000\t  3\n";
         dialogue_case c =
             failing_run("failure_with_older_output_files", "2\n\nab\n", before_region + t::max_latitude_prompt(),
-                        illegal, {{"QORN_TMAXq.TSF", ""}, {"QORNTMAXq.YX", coordinates_header}});
+                        illegal, {{"QORN_TMAXq.TSF", older_series}, {"QORNTMAXq.YX", older_coordinates}});
         c.files_before.push_back({"QORN_TMAXq.TSF", older_series});
-        c.files_before.push_back({"QORNTMAXq.YX", coordinates_header + "  1.00000\t  2.00000\t  3\n"});
+        c.files_before.push_back({"QORNTMAXq.YX", older_coordinates});
         cases.push_back(c);
     }
     cases.push_back(
         failing_run("letters_in_longitude_are_fatal", "1\n\n45.00\n40.00\n1O.00\n",
                     before_region + t::max_latitude_prompt() + t::min_latitude_prompt() + t::max_longitude_prompt(),
-                    illegal, empty_outputs(1)));
+                    illegal, created_outputs(1)));
     cases.push_back(failing_run("letters_in_year_are_fatal", "2\n\n" + standard_box_answers + "T\n19a5\n",
-                                before_span + t::span_start() + t::first_year_prompt(), illegal, empty_outputs(2)));
+                                before_span + t::span_start() + t::first_year_prompt(), illegal, created_outputs(2)));
     cases.push_back(failing_run("percent_sign_is_fatal", "2\n\n" + standard_box_answers + "T\n1950\n1964\nT\n25%\n",
                                 before_span + span_entry(1950, 1964) + t::completeness(180, 45), illegal,
-                                empty_outputs(2)));
+                                created_outputs(2)));
     cases.push_back(failing_run("letter_at_final_question_is_fatal",
                                 "2\n\n" + standard_box_answers + "T\n" + "1950\n1964\nT\n0.25\ny\n",
-                                before_span + standard_span(), illegal, empty_outputs(2)));
-    cases.push_back(failing_run("end_of_input_at_region_pause", "2\n", before_region, end_of_file, empty_outputs(2)));
+                                before_span + standard_span(), illegal, created_outputs(2)));
+    cases.push_back(failing_run("end_of_input_at_region_pause", "2\n", before_region, end_of_file, created_outputs(2)));
     cases.push_back(failing_run("end_of_input_at_last_year", "4\n\n" + standard_box_answers + "T\n1950\n",
                                 before_span + t::span_start() + t::first_year_prompt() + t::last_year_prompt(),
-                                end_of_file, empty_outputs(4)));
+                                end_of_file, created_outputs(4)));
     // The empty lines at a free-form prompt are passed over before the input ends.
     cases.push_back(failing_run("end_of_input_at_confirmation", "3\n\n" + standard_box_answers + "\n\n", before_span,
-                                end_of_file, empty_outputs(3)));
+                                end_of_file, created_outputs(3)));
     return cases;
 }
 

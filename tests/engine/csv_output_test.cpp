@@ -97,7 +97,7 @@ TEST(CsvOutput, ManyStationsPassTheWriteBufferWhole) {
     EXPECT_EQ(client::read_whole_file(path), expected);
 }
 
-TEST(CsvOutput, DashWritesToStandardOutput) {
+TEST(CsvOutput, StreamIsWrittenAndLeftOpen) {
     temp_dir dir;
     const std::string path = dir.path + "/stdout.csv";
     std::fflush(stdout);
@@ -107,7 +107,7 @@ TEST(CsvOutput, DashWritesToStandardOutput) {
     ASSERT_GE(file, 0);
     ::dup2(file, STDOUT_FILENO);
     ::close(file);
-    engine::csv_writer w = engine::open_csv("-");
+    engine::csv_writer w = engine::open_csv_stream(STDOUT_FILENO, "standard output");
     engine::write_csv_station(w, first_station());
     engine::write_csv_station(w, second_station());
     engine::close_csv(w);
