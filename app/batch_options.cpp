@@ -53,9 +53,6 @@ Files:
                         output (default: none)
   --netcdf FILE         the saved series as a CF-1.8 netCDF file, never on a
                         stream (default: none)
-  -, /dev/stdout, /dev/stderr and /dev/fd/N are written where they stand; other
-  outputs replace their files only when the run succeeds, and no output may
-  name an archive file or another output.
 
 Messages:
   -q, --quiet           print only errors (default: off)
@@ -64,6 +61,9 @@ Messages:
   -V, --version         print the version and exit
 
 Numbers are plain decimals such as 45, -12.5 or .5; 45 is 45 degrees.
+The streams -, /dev/stdout, /dev/stderr and /dev/fd/N are written where they
+stand; other outputs replace their files only when the run succeeds, and no
+output may name an archive file or another output.
 Exit status: 0 success, 1 file or archive error, 2 usage error, 128+N after
 signal N (SIGHUP, SIGINT, SIGTERM), 141 when a stream's reader went away.
 See varnex(1) for the files and formats.
