@@ -5,7 +5,8 @@ include(GNUInstallDirs)
 # The generator's build name has an underscore like every target; installed, it is
 # varnex-archive like the program's other commands.
 install(PROGRAMS $<TARGET_FILE:varnex_archive> DESTINATION ${CMAKE_INSTALL_BINDIR} RENAME varnex-archive)
-install(FILES ${PROJECT_SOURCE_DIR}/man/varnex.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${PROJECT_SOURCE_DIR}/man/varnex.1 ${PROJECT_SOURCE_DIR}/man/varnex-archive.1
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME varnex)
@@ -25,7 +26,9 @@ include(CPack)
 if(BUILD_TESTING)
   add_test(NAME man_page COMMAND bash ${PROJECT_SOURCE_DIR}/tests/package/man_page_test.sh
            $<TARGET_FILE:varnex> ${PROJECT_SOURCE_DIR}/man/varnex.1)
-  set_tests_properties(man_page PROPERTIES LABELS docs SKIP_RETURN_CODE 77)
+  add_test(NAME man_page_archive COMMAND bash ${PROJECT_SOURCE_DIR}/tests/package/man_page_test.sh
+           $<TARGET_FILE:varnex_archive> ${PROJECT_SOURCE_DIR}/man/varnex-archive.1 "varnex ${PROJECT_VERSION}")
+  set_tests_properties(man_page man_page_archive PROPERTIES LABELS docs SKIP_RETURN_CODE 77)
   add_test(NAME debian_package COMMAND bash ${PROJECT_SOURCE_DIR}/tests/package/debian_package_test.sh
            ${PROJECT_BINARY_DIR} ${PROJECT_VERSION})
   set_tests_properties(debian_package PROPERTIES LABELS package SKIP_RETURN_CODE 77 TIMEOUT 300)

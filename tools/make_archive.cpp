@@ -1,5 +1,6 @@
-// varnex_archive: writes a synthetic Valmora station archive (site_summary.txt and
-// data.txt) for development, demonstrations and end-to-end tests.
+// varnex-archive (the CMake target varnex_archive): writes a synthetic Valmora station
+// archive (site_summary.txt and data.txt) for development, demonstrations and end-to-end
+// tests.
 //
 // The output depends only on the options: every random draw comes from splitmix64
 // streams seeded from --seed, temperatures are computed in integer hundredths of a
@@ -244,7 +245,7 @@ struct options {
 constexpr int max_station_count = 1000000;
 
 const char* const usage_text =
-    "usage: varnex_archive --out DIR [options]\n"
+    "usage: varnex-archive --out DIR [options]\n"
     "  --stations N        catalogue stations (default 100, at most 1000000)\n"
     "  --first-year Y      first year of records (default 1900)\n"
     "  --last-year Y       last year of records (default 2010)\n"
@@ -262,10 +263,11 @@ const char* const usage_text =
     "                      days, 0 (source, days and flag otherwise)\n"
     "  --crlf              CR LF line ends\n"
     "  --no-final-newline  last line of each file without its line end\n"
-    "  --truth FILE        also write a listing of every station and observation\n";
+    "  --truth FILE        also write a listing of every station and observation\n"
+    "  -h, --help          this text\n";
 
 [[noreturn]] void fail_usage(std::string_view message) {
-    std::fputs("varnex_archive: ", stderr);
+    std::fputs("varnex-archive: ", stderr);
     std::fwrite(message.data(), 1, message.size(), stderr);
     std::fputs("\n", stderr);
     std::fputs(usage_text, stderr);
@@ -931,7 +933,7 @@ void write_truth_observation(sink& truth, std::string_view id, const observation
 }
 
 [[noreturn]] void fail_io(const std::string& what) {
-    std::fputs("varnex_archive: cannot write ", stderr);
+    std::fputs("varnex-archive: cannot write ", stderr);
     std::fputs(what.c_str(), stderr);
     std::fputs("\n", stderr);
     std::exit(1);
@@ -939,7 +941,7 @@ void write_truth_observation(sink& truth, std::string_view id, const observation
 
 void write_header(sink& out, const std::vector<std::string>& lines, std::size_t expected) {
     if (lines.size() != expected) {
-        std::fputs("varnex_archive: internal error: header length\n", stderr);
+        std::fputs("varnex-archive: internal error: header length\n", stderr);
         std::exit(3);
     }
     for (const std::string& line : lines) put_line(out, line);
@@ -1011,7 +1013,7 @@ totals write_archive(const options& o, const std::vector<station>& stations) {
 }
 
 void report_summary(const options& o, const totals& t) {
-    std::string line = "varnex_archive: ";
+    std::string line = "varnex-archive: ";
     line += integer_text(o.stations).view();
     line += " stations, ";
     line += integer_text(static_cast<std::int64_t>(t.blocks)).view();
