@@ -2,20 +2,84 @@
 # rules, so the package holds exactly what an installation holds.
 include(GNUInstallDirs)
 
+# The maintainer named by the package and its changelog. Packagers set their own:
+# cmake -DVARNEX_MAINTAINER="Name <address>".
+set(VARNEX_MAINTAINER "Varnex developers <varnex-developers@example.org>"
+    CACHE STRING "Maintainer of the Debian package, as Name <address>")
+if(NOT VARNEX_MAINTAINER MATCHES "^[^<>@]*[^<>@ ] <[^<>@ ]+@[^<>@ ]+\\.[^<>@ ]+>$")
+  message(FATAL_ERROR "VARNEX_MAINTAINER is \"${VARNEX_MAINTAINER}\", not Name <address>")
+endif()
+
 # The generator's build name has an underscore like every target; installed, it is
-# varnex-archive like the program's other commands.
+# varnex-archive like the program's other commands. install(PROGRAMS) is not stripped by
+# `cmake --install --strip` (nor by CPack) as install(TARGETS) is, so it is stripped here.
 install(PROGRAMS $<TARGET_FILE:varnex_archive> DESTINATION ${CMAKE_INSTALL_BINDIR} RENAME varnex-archive)
-install(FILES ${PROJECT_SOURCE_DIR}/man/varnex.1 ${PROJECT_SOURCE_DIR}/man/varnex-archive.1
+install(CODE "if(CMAKE_INSTALL_DO_STRIP)
+  execute_process(COMMAND \"${CMAKE_STRIP}\"
+                  \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/varnex-archive\"
+                  COMMAND_ERROR_IS_FATAL ANY)
+endif()")
+
+# The man pages and the changelog are installed gzipped (gzip -9n: the same bytes on every
+# build); the copyright file is LICENSE in the Debian machine-readable format.
+set(VARNEX_DOCS_DIR ${PROJECT_BINARY_DIR}/docs)
+set(VARNEX_DOCS)
+foreach(page varnex.1 varnex-archive.1)
+  add_custom_command(
+    OUTPUT ${VARNEX_DOCS_DIR}/${page}.gz
+    COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/man/${page} ${VARNEX_DOCS_DIR}/${page}
+    COMMAND gzip -9nf ${VARNEX_DOCS_DIR}/${page}
+    DEPENDS ${PROJECT_SOURCE_DIR}/man/${page}
+    VERBATIM)
+  list(APPEND VARNEX_DOCS ${VARNEX_DOCS_DIR}/${page}.gz)
+endforeach()
+add_custom_command(
+  OUTPUT ${VARNEX_DOCS_DIR}/changelog.gz
+  COMMAND sh ${PROJECT_SOURCE_DIR}/tools/debian_changelog.sh ${PROJECT_SOURCE_DIR}/CHANGELOG.md
+          ${PROJECT_NAME} ${PROJECT_VERSION} ${VARNEX_MAINTAINER} ${VARNEX_DOCS_DIR}/changelog.gz
+  DEPENDS ${PROJECT_SOURCE_DIR}/CHANGELOG.md ${PROJECT_SOURCE_DIR}/tools/debian_changelog.sh
+  VERBATIM)
+list(APPEND VARNEX_DOCS ${VARNEX_DOCS_DIR}/changelog.gz)
+add_custom_target(varnex_docs ALL DEPENDS ${VARNEX_DOCS})
+
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/LICENSE)
+file(READ ${PROJECT_SOURCE_DIR}/LICENSE license)
+if(NOT license MATCHES "Copyright \\(c\\) ([0-9]+), ([^\n]+)\n")
+  message(FATAL_ERROR "LICENSE has no line Copyright (c) YEAR, HOLDER")
+endif()
+set(copyright_line "${CMAKE_MATCH_1} ${CMAKE_MATCH_2}")
+# The licence text after the copyright line, each line indented, empty lines as " .".
+string(REGEX REPLACE "^.*Copyright \\(c\\) [^\n]*\n\n*" "" license_text "${license}")
+string(STRIP "${license_text}" license_text)
+string(REGEX REPLACE "\n\n" "\n.\n" license_text "${license_text}")
+string(REGEX REPLACE "\n" "\n " license_text "${license_text}")
+file(WRITE ${VARNEX_DOCS_DIR}/copyright
+"Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
+Upstream-Name: ${PROJECT_NAME}
+Upstream-Contact: ${VARNEX_MAINTAINER}
+
+Files: *
+Copyright: ${copyright_line}
+License: BSD-3-Clause
+ ${license_text}
+")
+
+install(FILES ${VARNEX_DOCS_DIR}/varnex.1.gz ${VARNEX_DOCS_DIR}/varnex-archive.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${VARNEX_DOCS_DIR}/copyright ${VARNEX_DOCS_DIR}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME varnex)
 set(CPACK_PACKAGE_VENDOR "Varnex developers")
-set(CPACK_PACKAGE_CONTACT "Varnex developers")
+set(CPACK_PACKAGE_CONTACT "${VARNEX_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${VARNEX_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "monthly station temperature series from a station archive")
+# Lines of at most 80 columns, as the Debian policy asks of a description.
 set(CPACK_PACKAGE_DESCRIPTION
-    "Varnex reads a Valmora station archive (site_summary.txt and data.txt), keeps the stations of a \
-latitude/longitude box whose records cover a span of years, and writes their monthly series.")
+    "Varnex reads a Valmora station archive (site_summary.txt and data.txt), keeps
+the stations of a latitude/longitude box whose records cover a span of years,
+and writes their monthly series. The package also holds varnex-archive, which
+writes synthetic archives for trying the program out.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 # dpkg-shlibdeps (dpkg-dev) works out the libraries: libgomp1, libstdc++6, libgcc-s1, libc6.
