@@ -6,11 +6,14 @@ PREFIX ?= /usr/local
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 # WERROR=ON treats every warning as an error (continuous integration sets it).
 WERROR ?= OFF
+# The maintainer the package names, as Name <address> (empty: the one already configured,
+# at first the project's placeholder).
+VARNEX_MAINTAINER ?=
 PROGRAM_PACKAGES := g++ cmake ninja-build libcli11-dev pkg-config libnetcdf-dev
 DEMO_PACKAGES := $(PROGRAM_PACKAGES) netcdf-bin
-PACKAGE_PACKAGES := $(PROGRAM_PACKAGES) dpkg-dev
-PACKAGES := $(PROGRAM_PACKAGES) libgtest-dev groff dpkg-dev netcdf-bin python3-netcdf4 python3-xarray \
-	python3-pandas
+PACKAGE_PACKAGES := $(PROGRAM_PACKAGES) dpkg-dev file
+PACKAGES := $(PROGRAM_PACKAGES) libgtest-dev groff dpkg-dev file lintian netcdf-bin python3-netcdf4 \
+	python3-xarray python3-pandas
 
 .PHONY: all deps deps-program deps-demo deps-package build program test demo install uninstall package bench sanitize \
 	fuzz fuzz-replay fuzz-runtime clean layers format format-check exhaustive row-bench netcdf-bench
@@ -30,6 +33,8 @@ for package in $(1); do \
     libgtest-dev) test -f /usr/include/gtest/gtest.h ;; \
     groff) command -v groff ;; \
     dpkg-dev) command -v dpkg-shlibdeps ;; \
+    file) command -v file ;; \
+    lintian) command -v lintian ;; \
     pkg-config) command -v pkg-config ;; \
     libnetcdf-dev) test -f /usr/include/netcdf.h ;; \
     netcdf-bin) command -v ncdump ;; \
@@ -87,9 +92,11 @@ netcdf-bench: build
 $(PROGRAM_BUILD)/build.ninja: CMakeLists.txt | deps-program
 	cmake -S . -B $(PROGRAM_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
 
-# The program and the archive generator, without the test suite (and without GoogleTest).
+# The program and the archive generator, their gzipped man pages, the copyright file and
+# the changelog, without the test suite (and without GoogleTest).
 program: deps-program $(PROGRAM_BUILD)/build.ninja
-	cmake --build $(PROGRAM_BUILD) -j $(JOBS) --target varnex varnex_archive
+	$(if $(VARNEX_MAINTAINER),cmake -S . -B $(PROGRAM_BUILD) "-DVARNEX_MAINTAINER=$(VARNEX_MAINTAINER)")
+	cmake --build $(PROGRAM_BUILD) -j $(JOBS) --target varnex varnex_archive varnex_docs
 
 # The demonstration runs varnex alone: nothing else is built.
 demo: deps-demo $(PROGRAM_BUILD)/build.ninja
@@ -100,11 +107,16 @@ demo: deps-demo $(PROGRAM_BUILD)/build.ninja
 install: program
 	DESTDIR="$(DESTDIR)" cmake --install $(PROGRAM_BUILD) --prefix "$(PREFIX)"
 
+# Also the uncompressed man page that earlier installations left.
 uninstall:
 	rm -f "$(DESTDIR)$(PREFIX)/bin/varnex" "$(DESTDIR)$(PREFIX)/bin/varnex-archive" \
-	  "$(DESTDIR)$(PREFIX)/share/man/man1/varnex.1"
+	  "$(DESTDIR)$(PREFIX)/share/man/man1/varnex.1.gz" "$(DESTDIR)$(PREFIX)/share/man/man1/varnex-archive.1.gz" \
+	  "$(DESTDIR)$(PREFIX)/share/man/man1/varnex.1" \
+	  "$(DESTDIR)$(PREFIX)/share/doc/varnex/copyright" "$(DESTDIR)$(PREFIX)/share/doc/varnex/changelog.gz"
+	rmdir "$(DESTDIR)$(PREFIX)/share/doc/varnex" 2>/dev/null || true
 
-# A .deb of the program, the archive generator (varnex-archive) and the man page.
+# A .deb of the program, the archive generator (varnex-archive), their man pages, the
+# copyright file and the changelog.
 package: deps-package program
 	cd $(PROGRAM_BUILD) && cpack -G DEB
 	@ls $(PROGRAM_BUILD)/*.deb
