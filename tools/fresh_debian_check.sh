@@ -27,7 +27,7 @@ root=$work/root
 if [ -z "${MIRROR:-}" ]; then
     MIRROR=$(cat /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources 2>/dev/null |
         sed -nE 's/^URIs:[[:space:]]*([^[:space:]]+).*/\1/p; s/^deb[[:space:]]+(\[[^]]*\][[:space:]]+)?([^[:space:]]+).*/\2/p' |
-        grep -v -- -security | head -n 1)
+        grep -v -- -security | head -n 1) || true
     MIRROR=${MIRROR:-http://deb.debian.org/debian}
 fi
 
