@@ -18,6 +18,7 @@ version=$3
 maintainer=$4
 output=$5
 
+trap 'rm -f "$output.tmp"' EXIT
 if [ -n "${SOURCE_DATE_EPOCH:-}" ]; then
     now=$(LC_ALL=C date -u -R -d "@$SOURCE_DATE_EPOCH")
 else
@@ -131,4 +132,3 @@ END {
 }
 ' "$source" >"$output.tmp"
 gzip -9n <"$output.tmp" >"$output"
-rm -f "$output.tmp"
