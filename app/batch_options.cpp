@@ -21,8 +21,11 @@ namespace {
 
 constexpr float latitude_limit = 90.0f;
 constexpr float longitude_limit = 180.0f;
-constexpr std::int32_t first_valid_year = 1800;
-constexpr std::int32_t last_valid_year = 2020;
+constexpr float full_circle = 360.0f;
+// Wider than the dialogue's 1800 to 2020: archives reach back to early instrumental records
+// and run to the present.
+constexpr std::int32_t first_valid_year = 1700;
+constexpr std::int32_t last_valid_year = 2100;
 
 constexpr const char* help_text = R"(Usage: varnex
        varnex --lat MIN,MAX --lon WEST,EAST --years FIRST-LAST [options]
@@ -33,9 +36,10 @@ in a dialogue on the terminal; with arguments, it runs without questions.
 
 Selection:
   --lat MIN,MAX         latitudes, -90 <= MIN <= MAX <= 90 (required)
-  --lon WEST,EAST       longitudes from -180 to 180; WEST greater than EAST
-                        is a box across the 180th meridian (required)
-  --years FIRST-LAST    years from 1800 to 2020, or one year (required)
+  --lon WEST,EAST       longitudes from -180 to 180 or from 0 to 360; WEST
+                        greater than EAST is a box across the 180th
+                        meridian, a box 360 wide holds all (required)
+  --years FIRST-LAST    years from 1700 to 2100, or one year (required)
   --max-missing X       most missing months a saved station may have: a
                         fraction from 0 to 1 or a percentage such as 25%
                         (default: no limit)
@@ -250,11 +254,46 @@ std::string read_latitudes(std::string_view text, batch_options& options) {
     return message;
 }
 
+// The nearest double to a plain decimal (from_chars takes no plus sign).
+double decimal_to_double(std::string_view text) {
+    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+    double value = 0.0;
+    std::from_chars(text.data(), text.data() + text.size(), value);
+    return value;
+}
+
+// Longitudes as the field writes them, from -180 to 180 or from 0 to 360. One above 180
+// is that minus 360, subtracted in double from the typed number so that the one rounding
+// to single precision comes last (359.99 is float(-0.01)). A box typed 360 degrees wide
+// or more holds every longitude.
 std::string read_longitudes(std::string_view text, batch_options& options) {
-    std::string message =
-        read_pair("--lon", text, "WEST,EAST", "longitude", longitude_limit, options.min_lon, options.max_lon);
-    options.crosses_dateline = message.empty() && options.min_lon > options.max_lon;
-    return message;
+    const std::size_t comma = text.find(',');
+    if (comma == std::string_view::npos || text.find(',', comma + 1) != std::string_view::npos)
+        return problem("--lon", "expected WEST,EAST", text);
+    const std::string_view parts[2] = {text.substr(0, comma), text.substr(comma + 1)};
+    // The bounds, and which side of 180 a value lies on, are judged in single precision,
+    // as the dialogue keeps its answers.
+    double typed[2] = {};
+    float single[2] = {};
+    for (int i = 0; i < 2; ++i) {
+        if (!is_plain_decimal(parts[i])) return problem("--lon", "not a plain decimal number", parts[i]);
+        typed[i] = decimal_to_double(parts[i]);
+        single[i] = textio::decimal_to_float(parts[i]);
+        if (single[i] < -longitude_limit || single[i] > full_circle)
+            return problem("--lon", "longitude out of range -180 to 360", parts[i]);
+    }
+    if ((single[0] < 0.0f || single[1] < 0.0f) && (single[0] > longitude_limit || single[1] > longitude_limit))
+        return problem("--lon", "a negative longitude with one above 180", text);
+    if (typed[1] - typed[0] >= full_circle) {
+        options.min_lon = -longitude_limit;
+        options.max_lon = longitude_limit;
+    } else {
+        float* const edges[2] = {&options.min_lon, &options.max_lon};
+        for (int i = 0; i < 2; ++i)
+            *edges[i] = single[i] > longitude_limit ? static_cast<float>(typed[i] - full_circle) : single[i];
+    }
+    options.crosses_dateline = options.min_lon > options.max_lon;
+    return {};
 }
 
 bool is_digits(std::string_view text) {
@@ -280,7 +319,10 @@ std::string read_years(std::string_view text, batch_options& options) {
     for (const std::string_view year : {first, last}) {
         const std::int32_t value = year_value(year);
         if (value < first_valid_year || value > last_valid_year) {
-            return problem("--years", "year out of range 1800 to 2020", year);
+            return problem(
+                "--years",
+                "year out of range " + std::to_string(first_valid_year) + " to " + std::to_string(last_valid_year),
+                year);
         }
     }
     options.fyod = year_value(first);

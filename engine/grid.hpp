@@ -1,11 +1,12 @@
 // The year-by-month grid of one station: single-precision cells for the calendar years 1
-// to 2020 and the months 1 to 12.
+// to 2100 and the months 1 to 12. The dialogue's spans end by 2020, the command line's by
+// 2100; a run reads only the cells of its span.
 #pragma once
 #include <cstdint>
 
 namespace engine {
 
-inline constexpr std::int32_t last_grid_year = 2020;
+inline constexpr std::int32_t last_grid_year = 2100;
 inline constexpr float missing_value = -99.0f;
 
 // Row 0 is unused; column 0 is January.
@@ -27,7 +28,7 @@ struct station_grid {
 // hold anything else, so only they are cleared.
 void reset_grid(station_grid& grid);
 
-// Places a value; a year outside 1 to 2020 or a month outside 1 to 12 is not placed.
+// Places a value; a year outside 1 to 2100 or a month outside 1 to 12 is not placed.
 inline void place_value(station_grid& grid, std::int32_t year, int month, float value) {
     if (month < 1 || month > 12 || year < 1 || year > last_grid_year) return;
     grid.cells[year][month - 1] = value;

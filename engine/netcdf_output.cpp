@@ -48,7 +48,7 @@ std::string joined_sources(const output_meta& meta) {
     return text;
 }
 
-// YYYY-MM-DD with the year in at least four digits (the span lies within 1800..2020).
+// YYYY-MM-DD with the year in at least four digits (the span lies within 1700..2100).
 std::string iso_date(std::int32_t year, const char* month_and_day) {
     std::string digits = std::to_string(year < 0 ? -year : year);
     if (digits.size() < 4) digits.insert(0, 4 - digits.size(), '0');

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/engine/client_tools.hpp"
 #include "tests/support/archive_names.hpp"
 #include "tests/support/batch_runs.hpp"
 #include "tests/support/case_names.hpp"
@@ -500,6 +501,39 @@ TEST(batch_replacement, a_device_is_written_in_place) {
     EXPECT_EQ(r.err, "");
     EXPECT_TRUE(is_link_to(dir.work + "/discarded.csv", "/dev/null"));
     EXPECT_EQ(e2e::list_files(dir.work), archive_and({"discarded.csv"}));
+    finish(dir);
+}
+
+}  // namespace
+
+namespace {
+
+// Longitudes from 0 to 360 name the same box as from -180 to 180: every output of
+// --lon 150,220 has the bytes of --lon 150,-140, the netCDF file but for its history.
+TEST(batch_longitudes, from_0_to_360_give_the_bytes_of_the_same_box) {
+    const e2e::scratch_dir dir = e2e::make_scratch_dir();
+    ASSERT_EQ(support::generate_archive(VARNEX_ARCHIVE_TOOL, dir.work,
+                                        "--stations 300 --dateline --first-year 1950 --last-year 1960"),
+              "");
+    std::vector<std::string> texts[2];
+    const char* const boxes[2] = {"150,-140", "150,220"};
+    for (int i = 0; i < 2; ++i) {
+        const std::string out = "out" + std::to_string(i);
+        std::filesystem::create_directory(dir.work + "/" + out);
+        const e2e::program_result r =
+            batch(dir, {"-q", "--lat", "-60,60", "--lon", boxes[i], "--years", "1951-1959", "-o", out, "--csv",
+                        out + "/s.csv", "--report", out + "/r.tsv", "--netcdf", out + "/s.nc"});
+        ASSERT_EQ(r.exit_status, 0) << r.err;
+        for (const std::string& name : {tsf, yx, std::string("s.csv"), std::string("r.tsv")})
+            texts[i].push_back(e2e::read_file(dir.work + "/" + out, name).value_or("(none)"));
+        if (client::program_found("ncdump")) {
+            const client::command_result dump = client::run_command(
+                "ncdump " + client::quoted(dir.work + "/" + out + "/s.nc") + " | grep -v ':history = '");
+            texts[i].push_back(dump.output);
+        }
+    }
+    EXPECT_GT(texts[0][0].size(), 1000u) << "the box saves stations";
+    EXPECT_EQ(texts[0], texts[1]);
     finish(dir);
 }
 

@@ -121,19 +121,19 @@ TEST(GridReset, ClearsEveryYearFirstThenOnlyThePlacedOnes) {
         for (float cell : grid->cells[y]) ASSERT_EQ(cell, engine::missing_value) << y;
 
     engine::place_value(*grid, 1950, 1, 1.0f);
-    engine::place_value(*grid, 2020, 12, 2.0f);
+    engine::place_value(*grid, 2100, 12, 2.0f);
     engine::place_value(*grid, 0, 5, 3.0f);     // outside the grid: not placed
-    engine::place_value(*grid, 2021, 5, 3.0f);  // outside the grid: not placed
+    engine::place_value(*grid, 2101, 5, 3.0f);  // outside the grid: not placed
     engine::place_value(*grid, 1960, 0, 3.0f);  // no month: not placed
     EXPECT_EQ(grid->placed_first, 1950);
-    EXPECT_EQ(grid->placed_last, 2020);
+    EXPECT_EQ(grid->placed_last, 2100);
     EXPECT_EQ(grid->cells[1950][0], 1.0f);
-    EXPECT_EQ(grid->cells[2020][11], 2.0f);
+    EXPECT_EQ(grid->cells[2100][11], 2.0f);
     // A cell outside the placed years that is not missing would survive the next reset.
     grid->cells[1900][3] = 9.0f;
     engine::reset_grid(*grid);
     EXPECT_EQ(grid->cells[1950][0], engine::missing_value);
-    EXPECT_EQ(grid->cells[2020][11], engine::missing_value);
+    EXPECT_EQ(grid->cells[2100][11], engine::missing_value);
     EXPECT_EQ(grid->cells[1900][3], 9.0f);
     EXPECT_GT(grid->placed_first, grid->placed_last);
 }

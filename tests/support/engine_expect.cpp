@@ -20,7 +20,7 @@ namespace {
 namespace t = e2e::transcript;
 
 constexpr float missing_value = -99.0f;
-constexpr int last_grid_year = 2020;
+constexpr int last_grid_year = 2100;
 
 // Month mid-points (m - 0.5) / 12 at three decimals, January first.
 constexpr std::array<std::string_view, 12> month_fractions = {"042", "125", "208", "292", "375", "458",
