@@ -93,6 +93,10 @@ if(BUILD_TESTING)
   add_test(NAME man_page_archive COMMAND bash ${PROJECT_SOURCE_DIR}/tests/package/man_page_test.sh
            $<TARGET_FILE:varnex_archive> ${PROJECT_SOURCE_DIR}/man/varnex-archive.1 "varnex ${PROJECT_VERSION}")
   set_tests_properties(man_page man_page_archive PROPERTIES LABELS docs SKIP_RETURN_CODE 77)
+  # The README's and the man page's examples on the bundled sample, run as they are written.
+  add_test(NAME doc_examples COMMAND bash ${PROJECT_SOURCE_DIR}/tests/package/doc_examples_test.sh
+           $<TARGET_FILE:varnex> ${PROJECT_SOURCE_DIR})
+  set_tests_properties(doc_examples PROPERTIES LABELS docs SKIP_RETURN_CODE 77)
   add_test(NAME debian_package COMMAND bash ${PROJECT_SOURCE_DIR}/tests/package/debian_package_test.sh
            ${PROJECT_BINARY_DIR} ${PROJECT_VERSION})
   set_tests_properties(debian_package PROPERTIES LABELS package SKIP_RETURN_CODE 77 TIMEOUT 300)
