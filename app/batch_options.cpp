@@ -43,8 +43,8 @@ Selection:
   --max-missing X       most missing months a saved station may have: a
                         fraction from 0 to 1 or a percentage such as 25%
                         (default: no limit)
-  --type T              tave, tmax, tmin or tave-raw; chooses only the output
-                        file names (default: tave)
+  --type T              tave, tmax, tmin or tave-raw; names the output files
+                        and the netCDF variable (default: tave)
 
 Files:
   -C, --archive DIR     directory of site_summary.txt and data.txt (default: .)

@@ -54,13 +54,13 @@ std::string parent_dir(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// A directory the run is to write into: it must exist and take new files.
-std::optional<std::string> unwritable_dir(const std::string& dir) {
+// A directory the run is to write into: it must exist and take new files. 0, or why not.
+int unwritable_dir(const std::string& dir) {
     struct stat info;
-    if (::stat(dir.c_str(), &info) != 0) return std::string(std::strerror(errno));
-    if (!S_ISDIR(info.st_mode)) return std::string(std::strerror(ENOTDIR));
-    if (::access(dir.c_str(), W_OK | X_OK) != 0) return std::string(std::strerror(errno));
-    return std::nullopt;
+    if (::stat(dir.c_str(), &info) != 0) return errno;
+    if (!S_ISDIR(info.st_mode)) return ENOTDIR;
+    if (::access(dir.c_str(), W_OK | X_OK) != 0) return errno;
+    return 0;
 }
 
 // Output paths are checked before the archive is read.
@@ -69,9 +69,12 @@ bool output_places_usable(const batch_options& o) {
     if (o.write_legacy) places.push_back({o.output_dir, o.output_dir});
     for (const std::string* path : {&o.report_path, &o.csv_path, &o.netcdf_path})
         if (!path->empty() && stream_descriptor(*path) < 0) places.push_back({parent_dir(*path), *path});
-    for (const auto& [dir, name] : places) {
-        if (const std::optional<std::string> why = unwritable_dir(dir)) {
-            say_error(name + ": " + *why);
+    for (std::size_t i = 0; i < places.size(); ++i) {
+        const auto& [dir, name] = places[i];
+        if (const int error = unwritable_dir(dir); error != 0) {
+            const bool output_dir_missing = o.write_legacy && i == 0 && error == ENOENT;
+            say_error(output_dir_missing ? "output directory " + name + " does not exist (-o)"
+                                         : name + ": " + std::strerror(error));
             return false;
         }
     }
@@ -173,10 +176,12 @@ void open_outputs(const batch_options& o, const engine::run_settings& run, batch
     } else if (!o.csv_path.empty()) {
         f.csv_file = engine::lock_final_name(o.csv_path, csv_unit);
         f.csv = engine::open_csv(engine::make_temp_file(f.csv_file, csv_unit));
+        f.csv->path = f.csv_file.final_path;  // messages name the file the user asked for
     }
     if (!o.netcdf_path.empty()) {
         f.netcdf_file = engine::lock_final_name(o.netcdf_path, netcdf_unit);
-        f.netcdf = engine::create_netcdf(engine::make_temp_file(f.netcdf_file, netcdf_unit), meta_of(o, run, f));
+        f.netcdf = engine::create_netcdf(engine::make_temp_file(f.netcdf_file, netcdf_unit), meta_of(o, run, f),
+                                         engine::default_deflate_level, f.netcdf_file.final_path);
     }
 }
 
@@ -272,12 +277,33 @@ void abandon_outputs(batch_files& f) {
     for (engine::replaced_file* file : replaced_files(f)) engine::abandon_file(*file);
 }
 
+// Text from an archive as a message shows it: its first 40 bytes, "..." when there is
+// more, and every byte outside printable ASCII as \xHH, so that a huge or binary token
+// makes a short line and reaches the terminal as plain text.
+std::string shown_text(std::string_view text) {
+    constexpr std::size_t most_shown = 40;
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string shown;
+    for (const char c : text.substr(0, most_shown)) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte < 0x7f) {
+            shown.push_back(c);
+        } else {
+            shown += "\\x";
+            shown.push_back(hex[byte >> 4]);
+            shown.push_back(hex[byte & 0xf]);
+        }
+    }
+    if (text.size() > most_shown) shown += "...";
+    return shown;
+}
+
 std::string failure_text(const textio::io_failure& failure) {
     const std::string place = failure.file_name.empty() ? std::string("standard output") : failure.file_name;
     switch (failure.kind) {
         case textio::failure_kind::illegal_character:
             return place + ":" + std::to_string(failure.line) + ": field " + std::to_string(failure.field) +
-                   ": malformed number \"" + failure.text + "\"";
+                   ": malformed number \"" + shown_text(failure.text) + "\"";
         case textio::failure_kind::end_of_file:
             return place + ":" + std::to_string(failure.line) + ": the file ends inside its header";
         case textio::failure_kind::in_use:
@@ -337,11 +363,12 @@ void sync_directories(batch_files& f) {
 void report_summary(const batch_options& o, const engine::extraction_summary& s,
                     const std::vector<std::string>& written) {
     if (o.quiet) return;
-    say_error(std::to_string(s.qualifying) + " stations in the box, " + std::to_string(s.saved) + " saved, " +
-              std::to_string(s.no_records) + " without records, " + std::to_string(s.span_not_covered) +
-              " not covering " + std::to_string(o.fyod) + "-" + std::to_string(o.lyod) + ", " +
-              std::to_string(s.too_many_missing) + " with too many missing months, " + std::to_string(s.implausible) +
-              " with implausible values");
+    const std::string span =
+        o.fyod == o.lyod ? std::to_string(o.fyod) : std::to_string(o.fyod) + "-" + std::to_string(o.lyod);
+    say_error(std::to_string(s.qualifying) + (s.qualifying == 1 ? " station" : " stations") + " in the box, " +
+              std::to_string(s.saved) + " saved, " + std::to_string(s.no_records) + " without records, " +
+              std::to_string(s.span_not_covered) + " not covering " + span + ", " + std::to_string(s.too_many_missing) +
+              " with too many missing months, " + std::to_string(s.implausible) + " with implausible values");
     for (const std::string& path : written) say_error("wrote " + path);
     if (s.saved == 0) say_error("warning: no station saved");
 }

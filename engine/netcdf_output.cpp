@@ -2,6 +2,8 @@
 
 #include <netcdf.h>
 
+#include <cerrno>
+#include <cstring>
 #include <vector>
 
 namespace engine {
@@ -9,17 +11,35 @@ namespace {
 
 constexpr int month_bounds = 2;  // the nv dimension: start and end of each month
 
-[[noreturn]] void fail(const std::string& path, const std::string& reason) { throw output_error(path + ": " + reason); }
+[[noreturn]] void fail(const std::string& name, const std::string& reason, int error = 0) {
+    throw output_error(name + ": " + reason, error);
+}
 
-void check(const std::string& path, int status) {
-    if (status != NC_NOERR) fail(path, nc_strerror(status));
+// The library's reason, and the system's when a call the library made was refused (a full
+// disk is "NetCDF: HDF error: No space left on device"). errno is cleared after every call
+// that succeeded, so what it holds at a failure came from the failing call.
+[[noreturn]] void fail_with(const std::string& name, int status) {
+    const int error = errno;
+    std::string reason = nc_strerror(status);
+    if (error != 0) reason += std::string(": ") + std::strerror(error);
+    fail(name, reason, error);
+}
+
+void check(const std::string& name, int status) {
+    if (status != NC_NOERR) fail_with(name, status);
+    errno = 0;
 }
 
 // A failure while the file is being defined: the half-made file is let go first.
 void check_defining(netcdf_writer& w, int status) {
-    if (status == NC_NOERR) return;
+    if (status == NC_NOERR) {
+        errno = 0;
+        return;
+    }
+    const int error = errno;
     discard_netcdf(w);
-    fail(w.path, nc_strerror(status));
+    errno = error;
+    fail_with(w.name, status);
 }
 
 // Days since 0000-03-01 of a proleptic Gregorian date, exactly: counted in years that
@@ -195,18 +215,21 @@ std::int64_t days_since_1800(std::int32_t year, std::int32_t month) {
     return days_from_civil(y, m, 1) - days_from_civil(1800, 1, 1);
 }
 
-netcdf_writer create_netcdf(const std::string& path, const output_meta& meta, int deflate_level) {
+netcdf_writer create_netcdf(const std::string& path, const output_meta& meta, int deflate_level,
+                            const std::string& name) {
     netcdf_writer w;
     w.path = path;
+    w.name = name.empty() ? path : name;
+    errno = 0;
     w.fyod = meta.fyod;
     w.lyod = meta.lyod;
     const data_kind* kind = find_kind(meta.type_word);
-    if (kind == nullptr) fail(path, "unknown data type '" + meta.type_word + "'");
-    if (meta.fyod > meta.lyod) fail(path, "empty span of years");
-    if (deflate_level < 0 || deflate_level > 9) fail(path, "deflate level outside 0..9");
+    if (kind == nullptr) fail(w.name, "unknown data type '" + meta.type_word + "'");
+    if (meta.fyod > meta.lyod) fail(w.name, "empty span of years");
+    if (deflate_level < 0 || deflate_level > 9) fail(w.name, "deflate level outside 0..9");
     const std::size_t months = static_cast<std::size_t>(meta.lyod - meta.fyod + 1) * 12;
 
-    check(path, nc_create(path.c_str(), NC_NETCDF4 | NC_CLOBBER, &w.ncid));
+    check(w.name, nc_create(path.c_str(), NC_NETCDF4 | NC_CLOBBER, &w.ncid));
     int old_fill = 0;
     check_defining(w, nc_set_fill(w.ncid, NC_NOFILL, &old_fill));  // every value is written
     dimensions d;
@@ -228,22 +251,24 @@ netcdf_writer create_netcdf(const std::string& path, const output_meta& meta, in
 
 void write_netcdf_station(netcdf_writer& w, const station_series& s) {
     if (s.fyod != w.fyod || s.lyod != w.lyod)
-        fail(w.path, "station " + std::to_string(s.id) + " spans other years than the file");
+        fail(w.name, "station " + std::to_string(s.id) + " spans other years than the file");
+    errno = 0;
     const std::size_t months = static_cast<std::size_t>(w.lyod - w.fyod + 1) * 12;
     const std::size_t at[] = {w.stations, 0};
     const std::size_t one[] = {1, months};
-    check(w.path, nc_put_vara_float(w.ncid, w.data_var, at, one, &s.rows[0][0]));
-    check(w.path, nc_put_vara_int(w.ncid, w.station_id_var, at, one, &s.id));
-    check(w.path, nc_put_vara_float(w.ncid, w.lat_var, at, one, &s.lat));
-    check(w.path, nc_put_vara_float(w.ncid, w.lon_var, at, one, &s.lon));
-    check(w.path, nc_put_vara_float(w.ncid, w.extra_var, at, one, &s.extra));
+    check(w.name, nc_put_vara_float(w.ncid, w.data_var, at, one, &s.rows[0][0]));
+    check(w.name, nc_put_vara_int(w.ncid, w.station_id_var, at, one, &s.id));
+    check(w.name, nc_put_vara_float(w.ncid, w.lat_var, at, one, &s.lat));
+    check(w.name, nc_put_vara_float(w.ncid, w.lon_var, at, one, &s.lon));
+    check(w.name, nc_put_vara_float(w.ncid, w.extra_var, at, one, &s.extra));
     ++w.stations;
 }
 
 void close_netcdf(netcdf_writer& w) {
     const int ncid = w.ncid;
     w.ncid = -1;
-    if (ncid >= 0) check(w.path, nc_close(ncid));
+    errno = 0;
+    if (ncid >= 0) check(w.name, nc_close(ncid));
 }
 
 void discard_netcdf(netcdf_writer& w) noexcept {

@@ -17,6 +17,7 @@ inline constexpr int default_deflate_level = 1;
 struct netcdf_writer {
     int ncid = -1;
     std::string path;
+    std::string name;  // as messages name it: the final name of a file made under another
     std::int32_t fyod = 0;
     std::int32_t lyod = 0;
     std::size_t stations = 0;  // written so far
@@ -29,9 +30,10 @@ struct netcdf_writer {
 
 // Creates (or replaces) the file at `path`, defines its dimensions, variables and
 // attributes and writes the time axis. deflate_level 0 stores the data uncompressed.
-// Throws output_error naming the file and the library's reason.
-netcdf_writer create_netcdf(const std::string& path, const output_meta& meta,
-                            int deflate_level = default_deflate_level);
+// Throws output_error naming the file (`name`, or `path` when it is empty) and the
+// library's reason, followed by the system's when the system refused a call.
+netcdf_writer create_netcdf(const std::string& path, const output_meta& meta, int deflate_level = default_deflate_level,
+                            const std::string& name = "");
 
 // Appends one station along the station dimension. Its span must be the file's.
 void write_netcdf_station(netcdf_writer& w, const station_series& s);

@@ -62,7 +62,7 @@ bool read_on(free_cursor& cursor) {
 
 // A value that runs to the end of a piece of a long record goes on in the next piece: it
 // is joined with what follows, up to the end of the value, so that it lies whole in the
-// record being read. A value longer than a piece is not held.
+// record being read. A value longer than max_value_bytes is not held, wherever it lies.
 void join_value_across_pieces(free_cursor& cursor) {
     if (!cursor.in_record || !record_goes_on(cursor.source)) return;
     const std::string_view rest = cursor.record.substr(cursor.position);
@@ -73,8 +73,11 @@ void join_value_across_pieces(free_cursor& cursor) {
     while (load_record_piece(cursor.source, cursor.scratch, piece, cursor.column)) {
         value += piece;
         if (std::any_of(piece.begin(), piece.end(), ends_value)) break;
-        if (value.size() > max_record_bytes) raise_value_too_long(cursor.source);
+        if (value.size() > max_value_bytes) raise_value_too_long(cursor.source);
     }
+    if (std::find_if(value.begin(), value.end(), ends_value) - value.begin() >
+        static_cast<std::ptrdiff_t>(max_value_bytes))
+        raise_value_too_long(cursor.source);
     joined.swap(value);
     cursor.record = joined;
     cursor.position = 0;

@@ -88,6 +88,10 @@ void close_input(in_unit& u);
 // a record its first four values).
 inline constexpr std::size_t max_record_bytes = 4 * 1024 * 1024;
 
+// The longest value a free-form read takes, wherever it lies on its line: 4,194,304 bytes.
+// One byte more is a READ failure (EOVERFLOW), so that memory never follows a value.
+inline constexpr std::size_t max_value_bytes = max_record_bytes;
+
 // Next record as raw bytes (line feed removed, nothing else changed, cut to
 // max_record_bytes, the rest given by next_record_piece); the view stays valid until the
 // next call on the unit. Returns false when the source has no more records. A last line

@@ -299,8 +299,15 @@ std::vector<message_case> message_cases() {
              wrote_pair + "varnex: warning: no station saved\n",
          pair},
         {"dateline_box_quiet", {"--lat", "-10,60", "--lon", "170,-170", "--years", "1950-1951", "-q"}, 0, "", pair},
-        {"output_directory_missing", verdict_run({"-o", "nowhere"}), 1, "varnex: nowhere: No such file or directory\n",
-         none},
+        {"output_directory_missing", verdict_run({"-o", "nowhere"}), 1,
+         "varnex: output directory nowhere does not exist (-o)\n", none},
+        {"one_station_one_year",
+         {"--lat", "44.75,45.25", "--lon", "0,40", "--years", "1950"},
+         0,
+         "varnex: 1 station in the box, 1 saved, 0 without records, 0 not covering 1950, 0 with too many missing "
+         "months, 0 with implausible values\n" +
+             wrote_pair,
+         pair},
         {"output_directory_a_file", verdict_run({"-o", "data.txt"}), 1, "varnex: data.txt: Not a directory\n", none},
         {"csv_directory_missing_before_the_archive", verdict_run({"--csv", "nowhere/series.csv"}), 1,
          "varnex: nowhere/series.csv: No such file or directory\n", none, false},
@@ -336,6 +343,73 @@ TEST_P(batch_messages, exact_standard_error_and_exit_status) {
 }
 
 INSTANTIATE_TEST_SUITE_P(runs, batch_messages, ::testing::ValuesIn(message_cases()), support::named_by_name());
+
+// An output refused by the system is named as the user named it, not by the temporary
+// file it is written under, with the system's reason after the library's.
+TEST(batch_messages_outputs, name_the_final_file_and_the_system_reason) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"--csv s.csv", "varnex: s.csv: write: File too large\n"},
+        {"--netcdf s.nc", "varnex: s.nc: NetCDF: HDF error: File too large\n"},
+    };
+    for (const auto& [option, err] : cases) {
+        const e2e::scratch_dir dir = e2e::make_scratch_dir();
+        ASSERT_EQ(support::generate_archive(VARNEX_ARCHIVE_TOOL, dir.work, "--stations 300"), "");
+        e2e::run_options run;
+        run.args = {"-c",
+                    "ulimit -f 40; trap '' XFSZ; exec \"$V\" -q --no-tsf --lat -90,90 --lon -180,180 --years "
+                    "1901-2000 " +
+                        option + " </dev/null"};
+        run.env = {{"V", VARNEX_BINARY}};
+        const e2e::program_result r = e2e::run_program(dir, "/bin/sh", "", run);
+        EXPECT_EQ(r.exit_status, 1);
+        EXPECT_EQ(r.err, err);
+        EXPECT_EQ(e2e::list_files(dir.work), archive_and({}));
+        finish(dir);
+    }
+}
+
+// The longest value, 4,194,304 bytes, is read wherever it lies on its line; one byte more
+// stops the run with the documented read failure.
+TEST(batch_messages_longest_value, is_read_and_one_byte_more_is_refused) {
+    constexpr std::size_t longest = 4 * 1024 * 1024;
+    for (const std::size_t blanks_before : {std::size_t{0}, std::size_t{3} * 1024 * 1024}) {
+        for (const std::size_t length : {longest, longest + 1}) {
+            const e2e::scratch_dir dir = e2e::make_scratch_dir();
+            const std::string value = std::string(length - 4, '0') + "12.5";
+            ASSERT_TRUE(support::write_archive(dir.work, {support::station_line("7", "5.0", "5.0", "1")},
+                                               {"7 1 1950.042 " + std::string(blanks_before, ' ') + value}));
+            const e2e::program_result r =
+                batch(dir, {"-q", "--lat", "0,10", "--lon", "0,10", "--years", "1950", "--no-tsf", "--report", "-"});
+            const bool read = length == longest;
+            EXPECT_EQ(r.exit_status, read ? 0 : 1) << length << " after " << blanks_before;
+            EXPECT_EQ(r.err, read ? "" : "varnex: data.txt:112: Value too large for defined data type\n");
+            if (read) {
+                EXPECT_NE(r.out.find("7\t5.00000\t5.00000\tsaved\t\n"), std::string::npos);
+            }
+            finish(dir);
+        }
+    }
+}
+
+// A malformed number is shown as its first 40 bytes and "...", bytes outside printable
+// ASCII as \xHH, however long or binary the token.
+TEST(batch_messages_malformed, show_a_short_printable_text) {
+    const std::string huge = "12" + std::string(3000000, 'x');
+    const std::string binary = std::string("1.5\x1b[2J\0\x7f\xff", 10);
+    const std::pair<std::string, std::string> cases[] = {
+        {huge, "12" + std::string(38, 'x') + "..."},
+        {binary, "1.5\\x1B[2J\\x00\\x7F\\xFF"},
+    };
+    for (const auto& [token, shown] : cases) {
+        const e2e::scratch_dir dir = e2e::make_scratch_dir();
+        ASSERT_TRUE(support::write_archive(dir.work, {support::station_line("7", "5.0", "5.0", "1")},
+                                           {"7 1 1950.042 " + token}));
+        const e2e::program_result r = batch(dir, {"--lat", "0,10", "--lon", "0,10", "--years", "1950"});
+        EXPECT_EQ(r.exit_status, 1);
+        EXPECT_EQ(r.err, "varnex: data.txt:112: field 4: malformed number \"" + shown + "\"\n");
+        finish(dir);
+    }
+}
 
 TEST(batch_messages_directory, not_writable_output_directory) {
     if (::geteuid() == 0) GTEST_SKIP() << "the superuser writes into any directory";
@@ -534,6 +608,27 @@ TEST(batch_longitudes, from_0_to_360_give_the_bytes_of_the_same_box) {
     }
     EXPECT_GT(texts[0][0].size(), 1000u) << "the box saves stations";
     EXPECT_EQ(texts[0], texts[1]);
+    finish(dir);
+}
+
+}  // namespace
+
+namespace {
+
+// The command line's years reach from 1700 to 2100: stations whose records cover both
+// ends are saved, with the first and last months of the span in the series.
+TEST(batch_years, from_1700_to_2100_are_saved_whole) {
+    const e2e::scratch_dir dir = e2e::make_scratch_dir();
+    ASSERT_EQ(
+        support::generate_archive(VARNEX_ARCHIVE_TOOL, dir.work, "--stations 5 --first-year 1700 --last-year 2100"),
+        "");
+    const e2e::program_result r = batch(dir, {"-q", "--lat", "-90,90", "--lon", "0,360", "--years", "1700-2100",
+                                              "--max-missing", "0", "--no-tsf", "--csv", "s.csv"});
+    EXPECT_EQ(r.exit_status, 0) << r.err;
+    const std::string csv = e2e::read_file(dir.work, "s.csv").value_or("");
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 1 + 5 * 401 * 12);
+    EXPECT_NE(csv.find(",1700,1,"), std::string::npos);
+    EXPECT_NE(csv.find(",2100,12,"), std::string::npos);
     finish(dir);
 }
 
