@@ -463,7 +463,7 @@ TEST(Help, NamesEveryOption) {
           "-v, --verbose", "-h, --help", "-V, --version"}) {
         EXPECT_NE(help.find(std::string("  ") + option), std::string::npos) << option;
     }
-    EXPECT_NE(help.find("chooses only the output\n                        file names"), std::string::npos);
+    EXPECT_NE(help.find("names the output files\n                        and the netCDF variable"), std::string::npos);
 }
 
 // ---------------------------------------------------------------------------------------
