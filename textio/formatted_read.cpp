@@ -91,7 +91,7 @@ bool is_data_descriptor(descriptor_kind kind) {
 }
 
 void next_formatted_record(in_unit& source, std::string& scratch, field_cursor& cursor) {
-    if (!load_record(source, scratch, cursor.record)) raise_end_of_input(source);
+    if (!load_record(source, scratch, cursor.record, tab_rule::to_tab_stop)) raise_end_of_input(source);
     cursor.position = 0;
 }
 

@@ -44,7 +44,7 @@ struct free_cursor {
 bool ends_value(char c) { return c == ' ' || c == ',' || c == '/'; }
 
 bool next_free_record(free_cursor& cursor) {
-    if (!load_record(cursor.source, cursor.scratch, cursor.record)) return false;
+    if (!load_record(cursor.source, cursor.scratch, cursor.record, tab_rule::one_blank)) return false;
     cursor.position = 0;
     cursor.column = cursor.record.size();
     cursor.in_record = true;
@@ -53,7 +53,8 @@ bool next_free_record(free_cursor& cursor) {
 
 // Past the end of what is being read: the next piece of a long record, else the next record.
 bool read_on(free_cursor& cursor) {
-    if (cursor.in_record && load_record_piece(cursor.source, cursor.scratch, cursor.record, cursor.column)) {
+    if (cursor.in_record &&
+        load_record_piece(cursor.source, cursor.scratch, cursor.record, cursor.column, tab_rule::one_blank)) {
         cursor.position = 0;
         return true;
     }
@@ -70,7 +71,7 @@ void join_value_across_pieces(free_cursor& cursor) {
     thread_local std::string joined;
     std::string value(rest);
     std::string_view piece;
-    while (load_record_piece(cursor.source, cursor.scratch, piece, cursor.column)) {
+    while (load_record_piece(cursor.source, cursor.scratch, piece, cursor.column, tab_rule::one_blank)) {
         value += piece;
         if (std::any_of(piece.begin(), piece.end(), ends_value)) break;
         if (value.size() > max_value_bytes) raise_value_too_long(cursor.source);

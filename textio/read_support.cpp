@@ -29,27 +29,34 @@ namespace textio {
 
 namespace {
 
-// `raw` with CRs dropped and TABs expanded from column `column`: the view itself when it
+// `raw` with CRs dropped and TABs cleaned from column `column`: the view itself when it
 // has neither, else the cleaned copy in `scratch`.
-std::string_view cleaned(std::string_view raw, std::string& scratch, std::size_t column) {
+std::string_view cleaned(std::string_view raw, std::string& scratch, std::size_t column, tab_rule tabs) {
     if (!std::memchr(raw.data(), '\r', raw.size()) && !std::memchr(raw.data(), '\t', raw.size())) return raw;
-    clean_record(raw, scratch, column);
+    if (tabs == tab_rule::to_tab_stop) {
+        clean_record(raw, scratch, column);
+        return scratch;
+    }
+    scratch.clear();
+    for (const char c : raw) {
+        if (c != '\r') scratch.push_back(c == '\t' ? ' ' : c);
+    }
     return scratch;
 }
 
 }  // namespace
 
-bool load_record(in_unit& u, std::string& scratch, std::string_view& record) {
+bool load_record(in_unit& u, std::string& scratch, std::string_view& record, tab_rule tabs) {
     std::string_view raw;
     if (!next_raw_record(u, raw)) return false;
-    record = cleaned(raw, scratch, 0);
+    record = cleaned(raw, scratch, 0, tabs);
     return true;
 }
 
-bool load_record_piece(in_unit& u, std::string& scratch, std::string_view& piece, std::size_t& column) {
+bool load_record_piece(in_unit& u, std::string& scratch, std::string_view& piece, std::size_t& column, tab_rule tabs) {
     std::string_view raw;
     if (!next_record_piece(u, raw)) return false;
-    piece = cleaned(raw, scratch, column);
+    piece = cleaned(raw, scratch, column, tabs);
     column += piece.size();
     return true;
 }

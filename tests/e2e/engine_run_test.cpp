@@ -1007,10 +1007,17 @@ TEST(engine_memory, long_lines_are_read_with_bounded_memory) {
                       std::string(9'000'000, ' ') + record("1101", "1950.292", "8.0"),
                       record("1101", "1950.375", "9.0"),
                       // the last character of the value lies past the first 4 MiB
-                      std::string(4 * 1024 * 1024 - 20, ' ') + record("1101", "1950.458", "10.25")};
-    c.expected.save(
-        1101, "10.00", "45.00", "1.0", 1950, 1950,
-        {{1950, 1, "5.0"}, {1950, 2, "6.0"}, {1950, 3, "7.0"}, {1950, 4, "8.0"}, {1950, 5, "9.0"}, {1950, 6, "10.25"}});
+                      std::string(4 * 1024 * 1024 - 20, ' ') + record("1101", "1950.458", "10.25"),
+                      // a run of TABs among the first four values: each only separates
+                      "1101" + std::string(9'000'000, '\t') + "1\t1950.542\t11.5"};
+    c.expected.save(1101, "10.00", "45.00", "1.0", 1950, 1950,
+                    {{1950, 1, "5.0"},
+                     {1950, 2, "6.0"},
+                     {1950, 3, "7.0"},
+                     {1950, 4, "8.0"},
+                     {1950, 5, "9.0"},
+                     {1950, 6, "10.25"},
+                     {1950, 7, "11.5"}});
     e2e::scratch_dir dir = e2e::make_scratch_dir();
     ASSERT_FALSE(dir.base.empty()) << "cannot make a scratch directory";
     ASSERT_TRUE(e2e::write_file(dir.work, catalogue_file_name, file_text(hand_catalogue_header, c.stations)));

@@ -18,14 +18,19 @@ namespace textio {
 // A value of a long record that runs on for more than a piece: it is not held.
 [[noreturn]] void raise_value_too_long(const in_unit& u);
 
-// Next record with CRs dropped and TABs expanded; the view points into the unit's buffer
+// How a TAB is cleaned: to blanks up to the next tab stop, where columns count (formatted
+// fields), or to one blank, where it only separates values (free-form reads, which take
+// no text values here), so that a line of TABs never grows eightfold in memory.
+enum class tab_rule { to_tab_stop, one_blank };
+
+// Next record with CRs dropped and TABs cleaned; the view points into the unit's buffer
 // when the record has neither, into `scratch` otherwise.
-bool load_record(in_unit& u, std::string& scratch, std::string_view& record);
+bool load_record(in_unit& u, std::string& scratch, std::string_view& record, tab_rule tabs);
 
 // The next piece of the part cut off a long record, cleaned as if it followed the record's
 // first `column` characters (as cleaned); the view points into the unit's buffer or into
 // `scratch`, as for load_record. `column` moves past it.
-bool load_record_piece(in_unit& u, std::string& scratch, std::string_view& piece, std::size_t& column);
+bool load_record_piece(in_unit& u, std::string& scratch, std::string_view& piece, std::size_t& column, tab_rule tabs);
 
 // A number stored into an item of any type, converted to it; a character item is left alone.
 void store_integer(const in_item& item, std::int32_t value);
