@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <optional>
 #include <ostream>
+#include <random>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -1057,6 +1058,110 @@ TEST(engine_capacity, more_than_40000_stations_are_all_saved) {
         c.expected.save(200001 + i, lon, lat, "5.0", 2000, 2000, cells);
     }
     run_hand_case(c);
+}
+
+}  // namespace
+
+namespace {
+
+// ---------------------------------------------------------------- random layouts of text
+
+// Records written as archives write them, and as hand editing leaves them: commas, null
+// values that keep the value of the record before (an identifier too), a record that goes
+// on into the next line, a slash, text after the fourth value, empty lines. Stations come
+// in blocks, in random order, some in two blocks, some listed but without records; the
+// catalogue is shuffled, so searches run on, rewind and report missing stations.
+std::string record_text(std::mt19937& random, const std::string& id, const std::string& date,
+                        const std::string& value) {
+    switch (random() % 12) {
+        case 0: return id + "," + "1," + date + "," + value;
+        case 1: return id + ",," + date + "," + value;
+        case 2: return ",1," + date + "," + value;
+        case 3: return id + " 1\n" + date + " " + value;
+        case 4: return id + " 1 " + date + "\n," + value;
+        case 5: return id + " 1 " + date + " /";
+        case 6: return id + "\t1\t" + date + "\t" + value + "\tflag=ok, source/2";
+        case 7: return "\n" + id + " 1 " + date + " " + value;
+        case 8: return id + " 1 , " + value;
+        default: return id + " 1 " + date + " " + value;
+    }
+}
+
+struct text_layout {
+    std::vector<std::string> stations;  // catalogue lines
+    std::vector<x::catalogue_station> catalogue;
+    std::vector<std::string> lines;  // data.txt after its header
+};
+
+text_layout random_layout(std::uint32_t seed) {
+    std::mt19937 random(seed);
+    text_layout layout;
+    const int station_count = 2 + static_cast<int>(random() % 5);
+    std::vector<std::string> blocks;
+    for (int i = 0; i < station_count; ++i) {
+        const std::string id = decimal(101 + i);
+        const std::string lat = decimal(10 + i) + ".00", lon = decimal(20 + i) + ".00";
+        layout.stations.push_back(id + " " + lat + " " + lon + " 1.0");
+        layout.catalogue.push_back({101 + i, x::real_from_text(lat), x::real_from_text(lon), 1.0f});
+        if (random() % 6 == 0) continue;  // listed, without records
+        // Months of 1950-1951 in order, split into one or two blocks.
+        std::vector<std::string> records;
+        for (int m = 0; m < 24; ++m) {
+            if (random() % 4 == 0) continue;
+            const std::string value = hundredths_text(static_cast<long long>(random() % 6000) - 2000);
+            records.push_back(record_text(random, id, x::month_date_text(1950 + m / 12, m % 12 + 1), value));
+        }
+        const std::size_t split = records.empty() || random() % 3 ? records.size() : random() % records.size();
+        std::string first, second;
+        for (std::size_t k = 0; k < records.size(); ++k) (k < split ? first : second) += records[k] + "\n";
+        for (const std::string* part : {&first, &second})
+            if (!part->empty()) blocks.push_back(*part);
+    }
+    std::shuffle(blocks.begin(), blocks.end(), random);
+    std::string text;
+    for (const std::string& b : blocks) text += b;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t end = text.find('\n', at);
+        layout.lines.push_back(text.substr(at, end - at));
+        at = end + 1;
+    }
+    std::vector<std::size_t> order(layout.stations.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::shuffle(order.begin(), order.end(), random);
+    text_layout shuffled = layout;
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        shuffled.stations[i] = layout.stations[order[i]];
+        shuffled.catalogue[i] = layout.catalogue[order[i]];
+    }
+    return shuffled;
+}
+
+// Every layout run by the program matches the search over the text, line by line.
+TEST(engine_text_layouts, match_the_search_over_the_text) {
+#if defined(VARNEX_SANITIZED)
+    constexpr std::uint32_t layouts = 40;
+#else
+    constexpr std::uint32_t layouts = 300;
+#endif
+    const x::run_answers answers = hand_answers(1950, 1951, "1.0");
+    int modelled = 0;
+    for (std::uint32_t seed = 1; seed <= layouts; ++seed) {
+        const text_layout layout = random_layout(seed);
+        const x::pass_result pass = x::expected_pass_from_text(layout.catalogue, layout.lines, answers);
+        if (!pass.model_error.empty()) continue;
+        ++modelled;
+        e2e::scratch_dir dir = e2e::make_scratch_dir();
+        ASSERT_TRUE(e2e::write_file(dir.work, catalogue_file_name, file_text(hand_catalogue_header, layout.stations)));
+        ASSERT_TRUE(
+            e2e::write_file(dir.work, observations_file_name, file_text(hand_observations_header, layout.lines)));
+        const std::string expected_out = x::expected_terminal(answers, first_five(hand_catalogue_header),
+                                                              first_five(hand_observations_header), pass);
+        SCOPED_TRACE("layout " + decimal(seed));
+        check_outcome(run_in(dir, answers), answers, expected_out, pass.series, pass.coordinates);
+        finish(dir);
+        if (::testing::Test::HasFailure()) return;
+    }
+    EXPECT_GT(modelled, static_cast<int>(layouts) / 2) << "most layouts lie within the model";
 }
 
 }  // namespace

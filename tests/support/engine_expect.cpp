@@ -204,9 +204,7 @@ struct block {
     block_end end = block_end::none;
 };
 
-// The forward search with its rewind fallback. The rewind count is cleared when a
-// station is reported missing and, as this program does, when a station's first
-// record is found.
+// The records as parsed, in file order.
 struct reader {
     const std::vector<observation_record>& records;
     std::size_t position = 0;
@@ -215,11 +213,90 @@ struct reader {
     int rewinds = 0;
 };
 
-block collect(reader& r, std::int32_t id, int qualifying, std::string& terminal, int& missing_reports) {
+bool next_record(reader& r, observation_record& record) {
+    if (r.position == r.records.size()) return false;
+    record = r.records[r.position++];
+    return true;
+}
+
+void rewind(reader& r) { r.position = 0; }
+
+// The ending record starts the next search.
+void release(reader& r) { --r.position; }
+
+// ---- The search over the text of the records
+
+// The lines after data.txt's header read by the free-form rules, from any line, with the
+// values the record read last leaves to the empty values of the next, as the program's
+// reader keeps them across rewinds.
+struct text_reader {
+    const std::vector<std::string>& lines;
+    std::size_t line = 0;              // the next line to read
+    std::size_t record_last_line = 0;  // the last line of the record read last
+    observation_record carried;        // what an empty value keeps
+    int found_count = 0;
+    int rewind_count = 0;
+    int rewinds = 0;
+};
+
+bool is_blank_char(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+
+void fill_item(observation_record& record, int item, std::string_view value) {
+    if (item == 0) record.key = identifier_from_text(value);
+    if (item == 2) record.date = real_from_text(value);
+    if (item == 3) record.value = real_from_text(value);
+}
+
+// One free-form read of the four values; false when the lines end first (the values
+// filled by then are kept). Repeat counts and quotes are outside this model.
+bool read_text_record(text_reader& r, observation_record& record) {
+    record = r.carried;
+    int filled = 0;
+    bool separator_pending = false;  // a value was read: one comma after it only separates
+    while (r.line < r.lines.size()) {
+        const std::string_view text = r.lines[r.line];
+        r.record_last_line = r.line++;
+        std::size_t at = 0;
+        for (;;) {
+            while (at < text.size() && is_blank_char(text[at])) ++at;
+            if (at == text.size()) break;
+            if (text[at] == '/') filled = 4;
+            if (filled < 4 && text[at] == ',') {
+                ++at;
+                if (!separator_pending) ++filled;  // a null value keeps what it had
+                separator_pending = false;
+            } else if (filled < 4) {
+                const std::size_t start = at;
+                while (at < text.size() && !is_blank_char(text[at]) && text[at] != ',' && text[at] != '/') ++at;
+                fill_item(record, filled++, text.substr(start, at - start));
+                separator_pending = true;
+            }
+            if (filled == 4) {
+                r.carried = record;
+                return true;
+            }
+        }
+    }
+    r.carried = record;
+    return false;
+}
+
+bool next_record(text_reader& r, observation_record& record) { return read_text_record(r, record); }
+void rewind(text_reader& r) { r.line = 0; }
+
+// The next search starts at the last line of the record that ended the block.
+void release(text_reader& r) { r.line = r.record_last_line; }
+
+// The forward search with its rewind fallback, over either reader. The rewind count is
+// cleared when a station is reported missing and, as this program does, when a
+// station's first record is found.
+template <class Reader>
+block collect(Reader& r, std::int32_t id, int qualifying, std::string& terminal, int& missing_reports) {
     block b;
     bool found = false;
     for (;;) {
-        if (r.position == r.records.size()) {
+        observation_record record;
+        if (!next_record(r, record)) {
             if (found) {
                 b.end = block_end::end_of_file;
                 return b;
@@ -227,14 +304,13 @@ block collect(reader& r, std::int32_t id, int qualifying, std::string& terminal,
             if (r.found_count >= qualifying) return b;
             ++r.rewind_count;
             ++r.rewinds;
-            r.position = 0;
+            rewind(r);
             if (r.rewind_count <= 1) continue;
             terminal += t::station_data_missing(id);
             ++missing_reports;
             r.rewind_count = 0;
             return b;
         }
-        const observation_record& record = r.records[r.position++];
         if (record.key == id) {
             const std::int32_t year = truncate_to_int(record.date);
             if (!found) {
@@ -260,12 +336,13 @@ float cell(const grid& g, int year, int month) {
     return it == g.end() ? missing_value : it->second;
 }
 
-bool is_spurious(float v) { return v != missing_value && (v > 100.0f || v < -70.0f); }
+bool is_spurious(float v) { return v != missing_value && !(v >= -70.0f && v <= 100.0f); }
 
 }  // namespace
 
-pass_result expected_pass(const std::vector<catalogue_station>& catalogue,
-                          const std::vector<observation_record>& records, const run_answers& answers) {
+namespace {
+
+pass_settings settings_of(const run_answers& answers) {
     pass_settings p{real_from_text(answers.max_lat),
                     real_from_text(answers.min_lat),
                     real_from_text(answers.max_lon),
@@ -275,73 +352,97 @@ pass_result expected_pass(const std::vector<catalogue_station>& catalogue,
                     answers.lyod,
                     max_missing(answers)};
     p.crosses_dateline = p.min_lon > p.max_lon;
+    return p;
+}
 
+std::vector<catalogue_station> table_of(const std::vector<catalogue_station>& catalogue, const pass_settings& p) {
     std::vector<catalogue_station> table;
     for (const catalogue_station& s : catalogue) {
         if (inside_box(s, p)) table.push_back(s);
     }
+    return table;
+}
 
+// One station's block ordered, laid out, screened, and its lines and rows added.
+void screen_block(const catalogue_station& s, block& b, const pass_settings& p, pass_result& result) {
+    std::stable_sort(b.records.begin(), b.records.end(),
+                     [](const observation_record& x, const observation_record& y) { return x.date < y.date; });
+    for (std::size_t k = 1; k < b.records.size(); ++k) {
+        if (!(b.records[k - 1].date < b.records[k].date)) {
+            result.model_error = "station " + decimal(s.id) + " has equal or unordered dates";
+        }
+    }
+    grid g;
+    for (const observation_record& record : b.records) {
+        auto [year, month] = year_and_month(record.date);
+        if (month != 0 && year >= 1 && year <= last_grid_year) g[year * 12 + month - 1] = record.value;
+    }
+    for (int y = p.fyod; y <= p.lyod; ++y) {
+        for (int m = 1; m <= 12; ++m) {
+            const float v = cell(g, y, m);
+            if (is_spurious(v)) {
+                result.terminal += spurious_report(s.id, s.lon, s.lat, v);
+                ++result.spurious_reports;
+                return;
+            }
+        }
+    }
+    if (b.first_year > p.fyod || b.last_year < p.lyod) {
+        ++result.span_rejections;
+        return;
+    }
+    int missing_months = 0;
+    for (int y = p.fyod; y <= p.lyod; ++y) {
+        for (int m = 1; m <= 12; ++m) {
+            if (cell(g, y, m) == missing_value) ++missing_months;
+        }
+    }
+    if (missing_months > p.max_missing) {
+        ++result.completeness_rejections;
+        return;
+    }
+    ++result.saved;
+    result.terminal += progress_line(result.saved, s.lon, s.lat, s.id, b.first_year, b.last_year);
+    result.coordinates += coordinates_row(s.lon, s.lat, s.id);
+    result.series += series_header(s.lon, s.lat, s.extra, s.id);
+    for (int y = p.fyod; y <= p.lyod; ++y) {
+        std::array<float, 12> row;
+        for (int m = 1; m <= 12; ++m) row[static_cast<std::size_t>(m - 1)] = cell(g, y, m);
+        result.series += series_row(y, row);
+    }
+}
+
+// The station pass over any reader: `collect` searches for a station's block, `release`
+// makes the record that ended it the start of the next search.
+template <class Reader>
+pass_result run_pass(const std::vector<catalogue_station>& catalogue, const run_answers& answers, Reader& r) {
+    const pass_settings p = settings_of(answers);
+    const std::vector<catalogue_station> table = table_of(catalogue, p);
     pass_result result;
     result.qualifying = static_cast<int>(table.size());
     result.coordinates = support::coordinates_header;
-    reader r{records};
     for (const catalogue_station& s : table) {
         block b = collect(r, s.id, result.qualifying, result.terminal, result.missing_reports);
         if (b.end == block_end::none) continue;
-        if (b.end == block_end::other_record) --r.position;  // the ending record starts the next search
-
-        std::stable_sort(b.records.begin(), b.records.end(),
-                         [](const observation_record& x, const observation_record& y) { return x.date < y.date; });
-        for (std::size_t k = 1; k < b.records.size(); ++k) {
-            if (!(b.records[k - 1].date < b.records[k].date)) {
-                result.model_error = "station " + decimal(s.id) + " has equal or unordered dates";
-            }
-        }
-        grid g;
-        for (const observation_record& record : b.records) {
-            auto [year, month] = year_and_month(record.date);
-            if (month != 0 && year >= 1 && year <= last_grid_year) g[year * 12 + month - 1] = record.value;
-        }
-
-        bool spurious = false;
-        for (int y = p.fyod; y <= p.lyod && !spurious; ++y) {
-            for (int m = 1; m <= 12 && !spurious; ++m) {
-                const float v = cell(g, y, m);
-                if (is_spurious(v)) {
-                    result.terminal += spurious_report(s.id, s.lon, s.lat, v);
-                    ++result.spurious_reports;
-                    spurious = true;
-                }
-            }
-        }
-        if (spurious) continue;
-        if (b.first_year > p.fyod || b.last_year < p.lyod) {
-            ++result.span_rejections;
-            continue;
-        }
-        int missing_months = 0;
-        for (int y = p.fyod; y <= p.lyod; ++y) {
-            for (int m = 1; m <= 12; ++m) {
-                if (cell(g, y, m) == missing_value) ++missing_months;
-            }
-        }
-        if (missing_months > p.max_missing) {
-            ++result.completeness_rejections;
-            continue;
-        }
-
-        ++result.saved;
-        result.terminal += progress_line(result.saved, s.lon, s.lat, s.id, b.first_year, b.last_year);
-        result.coordinates += coordinates_row(s.lon, s.lat, s.id);
-        result.series += series_header(s.lon, s.lat, s.extra, s.id);
-        for (int y = p.fyod; y <= p.lyod; ++y) {
-            std::array<float, 12> row;
-            for (int m = 1; m <= 12; ++m) row[static_cast<std::size_t>(m - 1)] = cell(g, y, m);
-            result.series += series_row(y, row);
-        }
+        if (b.end == block_end::other_record) release(r);
+        screen_block(s, b, p, result);
     }
     result.rewinds = r.rewinds;
     return result;
+}
+
+}  // namespace
+
+pass_result expected_pass(const std::vector<catalogue_station>& catalogue,
+                          const std::vector<observation_record>& records, const run_answers& answers) {
+    reader r{records};
+    return run_pass(catalogue, answers, r);
+}
+
+pass_result expected_pass_from_text(const std::vector<catalogue_station>& catalogue,
+                                    const std::vector<std::string>& lines, const run_answers& answers) {
+    text_reader r{lines, 0, 0, observation_record{}, 0, 0, 0};
+    return run_pass(catalogue, answers, r);
 }
 
 std::string expected_terminal(const run_answers& answers, const std::vector<std::string>& catalogue_shown,

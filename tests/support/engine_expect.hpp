@@ -107,6 +107,16 @@ struct pass_result {
 pass_result expected_pass(const std::vector<catalogue_station>& catalogue,
                           const std::vector<observation_record>& records, const run_answers& answers);
 
+// The same pass over the text of data.txt's records, the lines after its header, read by
+// the free-form rules: values separated by blanks or commas, a null value (two commas, or
+// one before the first value) keeping the value of the record read before, across rewinds
+// too, a record that goes on into the next lines until its four values are read, a slash
+// that ends it, and the rest of a line after the fourth value passed over. A search that
+// ends a block on a record of several lines starts again at that record's last line.
+// Repeat counts, quotes and malformed numbers are outside this model.
+pass_result expected_pass_from_text(const std::vector<catalogue_station>& catalogue,
+                                    const std::vector<std::string>& lines, const run_answers& answers);
+
 // Full standard output before the author credit.
 std::string expected_terminal(const run_answers& answers, const std::vector<std::string>& catalogue_shown,
                               const std::vector<std::string>& observations_shown, const pass_result& pass);
