@@ -14,13 +14,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "textio/detail/unit_support.hpp"
 #include "textio/failure.hpp"
 
 namespace textio {
 namespace {
 
 constexpr std::size_t initial_input_capacity = 256 * 1024;
-constexpr std::size_t output_flush_size = 64 * 1024;
 // The first read, or window, after a seek: a search that jumps to a block often needs only
 // that block, and a mapped window's end is looked for at its far end, a page the reading
 // may never come to.
@@ -31,121 +31,10 @@ constexpr std::size_t read_after_seek = 64 * 1024;
 constexpr std::size_t mapped_window_bytes = 4 * 1024 * 1024;
 constexpr std::size_t release_step = 8 * 1024 * 1024;
 constexpr std::size_t mapped_around_bytes = 64 * 1024;
-constexpr int max_open_units = 64;
 constexpr int tab_stop = 8;
-
-// Units opened by name, so that the stop and the failure report can close them. The
-// terminal is never closed, so it is not listed.
-in_unit* open_inputs[max_open_units];
-// Standard descriptors found closed at start-up, now open on /dev/null.
-bool standard_closed_at_start[3] = {false, false, false};
-out_unit* open_outputs[max_open_units];
-
-template <typename Unit>
-void register_unit(Unit** table, Unit* unit) {
-    for (int i = 0; i < max_open_units; ++i) {
-        if (table[i] == unit) return;
-    }
-    for (int i = 0; i < max_open_units; ++i) {
-        if (!table[i]) {
-            table[i] = unit;
-            return;
-        }
-    }
-}
-
-template <typename Unit>
-void unregister_unit(Unit** table, const Unit* unit) {
-    for (int i = 0; i < max_open_units; ++i) {
-        if (table[i] == unit) table[i] = nullptr;
-    }
-}
-
-[[noreturn]] void raise_system(int error, const char* operation, int unit, const std::string& name, long line = 0) {
-    io_failure failure = failure_at(failure_kind::system, operation, unit, name, line);
-    failure.error_number = error;
-    raise_failure(std::move(failure));
-}
-
-// File names come from fixed-length fields: their trailing blanks are not part of the name.
-std::string_view without_trailing_blanks(std::string_view name) {
-    while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
-    return name;
-}
-
-// Closing is not retried after EINTR: on Linux the descriptor is released either way.
-int close_descriptor(int fd) {
-    if (::close(fd) != 0 && errno != EINTR) return errno;
-    return 0;
-}
 
 // ---------------------------------------------------------------------------------------
 // Input
-
-std::size_t page_size() {
-    const long page = ::sysconf(_SC_PAGESIZE);
-    return page > 0 ? static_cast<std::size_t>(page) : 4096;
-}
-
-// A mapped file cut short by another process while it is read: touching a page past its
-// new end raises SIGBUS. The handler maps a page of zeros there and notes the lowest such
-// page, and the reader reports a read failure when it comes to that page, in order, as
-// reading through a buffer would have found the file shorter. These are process-wide
-// because a signal handler can reach nothing else.
-std::atomic<std::uintptr_t> lowest_lost_page{UINTPTR_MAX};
-std::size_t handler_page_size = 4096;
-struct sigaction bus_action_before;
-
-bool within_a_mapped_input(std::uintptr_t address) {
-    for (const in_unit* u : open_inputs) {
-        if (!u || !u->mapped) continue;
-        const auto first = reinterpret_cast<std::uintptr_t>(u->buffer);
-        if (address >= first && address < first + u->map_length) return true;
-    }
-    return false;
-}
-
-void on_lost_page(int signal, siginfo_t* info, void*) {
-    const auto address = reinterpret_cast<std::uintptr_t>(info->si_addr);
-    const std::uintptr_t page = address / handler_page_size * handler_page_size;
-    const bool ours = signal == SIGBUS && within_a_mapped_input(address);
-    if (!ours || ::mmap(reinterpret_cast<void*>(page), handler_page_size, PROT_READ,
-                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) == MAP_FAILED) {
-        ::sigaction(SIGBUS, &bus_action_before, nullptr);  // the fault comes back, as it would have
-        return;
-    }
-    std::uintptr_t lowest = lowest_lost_page.load();
-    while (page < lowest && !lowest_lost_page.compare_exchange_weak(lowest, page)) {}
-}
-
-void watch_for_lost_pages() {
-    static const bool installed = [] {
-        handler_page_size = page_size();
-        struct sigaction action {};
-        action.sa_sigaction = on_lost_page;
-        action.sa_flags = SA_SIGINFO | SA_RESTART;
-        sigemptyset(&action.sa_mask);
-        return ::sigaction(SIGBUS, &action, &bus_action_before) == 0;
-    }();
-    (void)installed;
-}
-
-// A read failure when bytes before `offset` of a mapped file were lost.
-void check_not_lost(const in_unit& u, std::size_t offset) {
-    const std::uintptr_t lost = lowest_lost_page.load(std::memory_order_relaxed);
-    if (lost == UINTPTR_MAX) return;
-    const auto first = reinterpret_cast<std::uintptr_t>(u.buffer);
-    if (lost >= first && lost < first + offset) raise_system(EIO, "READ", u.unit, u.name, u.line + 1);
-}
-
-// A lost page noted in a mapping that goes away must not be taken for one of a mapping
-// made later at the same address.
-void forget_lost_pages(const in_unit& u) {
-    const auto first = reinterpret_cast<std::uintptr_t>(u.buffer);
-    std::uintptr_t lost = lowest_lost_page.load();
-    while (lost >= first && lost < first + u.map_length && !lowest_lost_page.compare_exchange_weak(lost, UINTPTR_MAX)) {
-    }
-}
 
 // A regular file is read where the system keeps it, through a mapping, instead of being
 // copied into a buffer. The mapping lies at the start of reserved address space one page
@@ -199,25 +88,6 @@ void start_input(in_unit& u, int unit, int fd, std::string_view name, std::int64
         u.capacity = initial_input_capacity;
         u.mapped = false;
     }
-}
-
-void release_input(in_unit& u) {
-    if (u.mapped) {
-        forget_lost_pages(u);
-        ::munmap(u.buffer, u.map_length);
-    } else {
-        std::free(u.buffer);
-    }
-    u.buffer = nullptr;
-    u.mapped = false;
-    u.map_length = 0;
-    std::free(u.long_record);
-    u.long_record = nullptr;
-    u.capacity = 0;
-    u.begin = 0;
-    u.end = 0;
-    u.fd = -1;
-    u.at_end = true;
 }
 
 // Hands the mapped pages that lie wholly within [from, to) back to the system; they are
@@ -383,53 +253,26 @@ void reposition(in_unit& u, std::int64_t target, const char* operation) {
     u.after_seek = true;
 }
 
-// ---------------------------------------------------------------------------------------
-// Output
-
-// Writes every byte, or returns the error number; `done` counts the bytes taken either way.
-int write_all(int fd, const char* bytes, std::size_t count, std::size_t& done) {
-    done = 0;
-    while (done < count) {
-        const ssize_t n = ::write(fd, bytes + done, count - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return errno;
-        if (n == 0) return EIO;
-        done += static_cast<std::size_t>(n);
-    }
-    return 0;
-}
-
-int write_all(int fd, const char* bytes, std::size_t count) {
-    std::size_t done = 0;
-    return write_all(fd, bytes, count, done);
-}
-
-// Passes the first `count` pending bytes to the system; returns 0 or the error number.
-// Those bytes are dropped either way, so a failing file is not tried again at the stop.
-int write_pending_bytes(out_unit& u, std::size_t count) {
-    if (count == 0) return 0;
-    if (u.fd < 0) {
-        u.pending.clear();
-        return EBADF;
-    }
-    std::size_t done = 0;
-    const int error = write_all(u.fd, u.pending.data(), count, done);
-    u.written += static_cast<std::int64_t>(done);
-    u.pending.erase(0, count);
-    return error;
-}
-
-int write_pending(out_unit& u) { return write_pending_bytes(u, u.pending.size()); }
-
-int truncate_retrying(int fd, std::int64_t length) {
-    int result;
-    do {
-        result = ::ftruncate(fd, static_cast<off_t>(length));
-    } while (result != 0 && errno == EINTR);
-    return result == 0 ? 0 : errno;
-}
-
 }  // namespace
+
+void release_input(in_unit& u) {
+    if (u.mapped) {
+        forget_lost_pages(u);
+        ::munmap(u.buffer, u.map_length);
+    } else {
+        std::free(u.buffer);
+    }
+    u.buffer = nullptr;
+    u.mapped = false;
+    u.map_length = 0;
+    std::free(u.long_record);
+    u.long_record = nullptr;
+    u.capacity = 0;
+    u.begin = 0;
+    u.end = 0;
+    u.fd = -1;
+    u.at_end = true;
+}
 
 int open_retrying(const std::string& path, int flags) {
     int fd;
@@ -461,7 +304,7 @@ void open_input(in_unit& u, int unit, std::string_view name, input_access access
     const int fd = open_retrying(path, O_RDONLY);
     if (fd < 0) raise_system(errno, "OPEN", unit, path);
     start_input(u, unit, fd, path, 0, access == input_access::mapped_when_possible);
-    register_unit(open_inputs, &u);
+    register_input(u);
 }
 
 void attach_standard_input(in_unit& u) {
@@ -473,7 +316,7 @@ void close_input(in_unit& u) {
     if (u.fd < 0) return;
     const bool own_descriptor = u.unit != terminal_unit;
     const int error = own_descriptor ? close_descriptor(u.fd) : 0;
-    unregister_unit(open_inputs, &u);
+    unregister_input(u);
     release_input(u);
     if (error != 0) raise_system(error, "CLOSE", u.unit, u.name);
 }
@@ -641,149 +484,6 @@ void seek_record(in_unit& u, std::int64_t offset, long line) {
     u.window_last = -1;
     u.line = line - 1;
     u.last_record_start = -1;
-}
-
-// -------------------------------------------------------------------------------------------
-// Output units
-
-int open_for_writing(const std::string& path, bool& created) {
-    int fd = open_retrying(path, O_WRONLY | O_CREAT | O_EXCL);
-    created = fd >= 0;
-    // O_EXCL does not follow a symbolic link: the name exists, and is opened where it leads.
-    if (fd < 0 && errno == EEXIST) fd = open_retrying(path, O_WRONLY);
-    return fd;
-}
-
-void open_output(out_unit& u, int unit, std::string_view name, bool* created) {
-    if (u.fd >= 0) close_output(u);
-    const std::string path(without_trailing_blanks(name));
-    bool made = false;
-    const int fd = open_for_writing(path, made);
-    if (fd < 0 && errno == ENOENT && !made) {
-        struct stat link_info;
-        if (::lstat(path.c_str(), &link_info) == 0 && S_ISLNK(link_info.st_mode))
-            raise_failure(failure_at(failure_kind::dangling_link, "OPEN", unit, path));
-    }
-    if (fd < 0) raise_system(errno, "OPEN", unit, path);
-    if (created) *created = made;
-    u.unit = unit;
-    u.fd = fd;
-    u.name = path;
-    u.pending.clear();
-    u.written = 0;
-    u.is_terminal = false;
-    u.regular = is_regular_file(fd);
-    register_unit(open_outputs, &u);
-}
-
-bool lock_output(out_unit& u) {
-    if (!u.regular) return true;
-    const int error = lock_exclusively(u.fd);
-    if (error == 0) return true;
-    if (error == EWOULDBLOCK) return false;
-    raise_system(error, "OPEN", u.unit, u.name);
-}
-
-void empty_output(out_unit& u) {
-    if (!u.regular) return;
-    const int error = truncate_retrying(u.fd, 0);
-    if (error != 0) raise_system(error, "ENDFILE", u.unit, u.name);
-    u.written = 0;
-}
-
-void write_output_up_to(out_unit& u, std::int64_t length) {
-    const std::int64_t wanted = std::max<std::int64_t>(0, length - u.written);
-    write_pending_bytes(
-        u, static_cast<std::size_t>(std::min<std::int64_t>(wanted, static_cast<std::int64_t>(u.pending.size()))));
-    u.pending.clear();
-}
-
-void cut_output(out_unit& u, std::int64_t length) {
-    u.pending.clear();
-    if (!u.regular || u.fd < 0) return;
-    if (truncate_retrying(u.fd, length) == 0) u.written = std::min(u.written, length);
-}
-
-void protect_standard_descriptors() {
-    for (int fd = 0; fd <= 2; ++fd) {
-        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
-        // The lowest free descriptor is the one that was closed.
-        if (::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) == fd) standard_closed_at_start[fd] = true;
-    }
-}
-
-bool closed_at_start(int fd) { return fd >= 0 && fd <= 2 && standard_closed_at_start[fd]; }
-
-void attach_stream_output(out_unit& u, int fd, std::string name) {
-    u.unit = terminal_unit;
-    u.fd = closed_at_start(fd) ? -1 : fd;
-    u.name = std::move(name);
-    u.pending.clear();
-    u.is_terminal = true;
-    u.regular = false;
-    u.drops_refusals = false;
-}
-
-void attach_standard_output(out_unit& u) { attach_stream_output(u, 1, "standard output"); }
-
-void attach_standard_error(out_unit& u) { attach_stream_output(u, 2, "standard error"); }
-
-void attach_message_output(out_unit& u) {
-    attach_standard_error(u);
-    u.drops_refusals = true;
-}
-
-void write_bytes(out_unit& u, std::string_view bytes) {
-    if (bytes.empty()) return;
-    if (u.is_terminal) {
-        const int error = u.fd < 0 ? EBADF : write_all(u.fd, bytes.data(), bytes.size());
-        if (error != 0 && !u.drops_refusals) raise_system(error, "WRITE", u.unit, u.name);
-        return;
-    }
-    u.pending.append(bytes);
-    if (u.pending.size() >= output_flush_size) flush_output(u);
-}
-
-void flush_output(out_unit& u) {
-    if (u.flushed_first) flush_output(*u.flushed_first);
-    const int error = write_pending(u);
-    if (error != 0) raise_system(error, "WRITE", u.unit, u.name);
-}
-
-void close_output(out_unit& u) {
-    if (u.fd < 0) return;
-    int error = write_pending(u);
-    if (u.is_terminal) {
-        if (error != 0 && !u.drops_refusals) raise_system(error, "WRITE", u.unit, u.name);
-        return;
-    }
-    const char* operation = "WRITE";
-    const int close_error = close_descriptor(u.fd);
-    if (error == 0 && close_error != 0) {
-        error = close_error;
-        operation = "CLOSE";
-    }
-    unregister_unit(open_outputs, &u);
-    u.fd = -1;
-    if (error != 0) raise_system(error, operation, u.unit, u.name);
-}
-
-void close_all_units() {
-    for (out_unit*& slot : open_outputs) {
-        out_unit* u = slot;
-        if (!u) continue;
-        slot = nullptr;
-        write_pending(*u);
-        close_descriptor(u->fd);
-        u->fd = -1;
-    }
-    for (in_unit*& slot : open_inputs) {
-        in_unit* u = slot;
-        if (!u) continue;
-        slot = nullptr;
-        close_descriptor(u->fd);
-        release_input(*u);
-    }
 }
 
 }  // namespace textio
