@@ -1,4 +1,5 @@
 #include "engine/background_sink.hpp"
+#include "textio/limits.hpp"
 
 #include <algorithm>
 
@@ -8,13 +9,8 @@
 namespace engine {
 namespace {
 
-// Stations waiting for the other sink at most: a bound on memory when it is slower than
-// the station pass.
-constexpr std::size_t most_waiting = 256;
-
-// The worker is woken for this many stations at a time, not for each: a wake-up costs
-// more than formatting a station's rows.
-constexpr std::size_t wake_batch = 32;
+using textio::most_waiting;
+using textio::wake_batch;
 
 }  // namespace
 

@@ -8,11 +8,11 @@
 #include <cstdint>
 #include <vector>
 
+#include "textio/limits.hpp"
+
 namespace engine {
 
-// The most blocks (and runs of records not read as plain records) the index keeps; past
-// it the search reads on, as without an index.
-inline constexpr std::size_t default_block_index_cap = 1'000'000;
+using textio::default_block_index_cap;
 
 // The start of a block: a plain record (four values written out) whose identifier differs
 // from the record before it, or a barrier: the first of a run of records read by the

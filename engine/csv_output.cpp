@@ -1,4 +1,5 @@
 #include "engine/csv_output.hpp"
+#include "textio/limits.hpp"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -15,7 +16,7 @@
 namespace engine {
 namespace {
 
-constexpr std::size_t write_threshold = 1 << 16;
+constexpr std::size_t write_threshold = textio::csv_write_threshold;
 
 [[noreturn]] void fail(const csv_writer& w, const char* operation, int error) {
     throw output_error(w.path + ": " + operation + ": " + std::strerror(error), error);

@@ -1,4 +1,5 @@
 #include "engine/judged_windows.hpp"
+#include "textio/limits.hpp"
 
 #include <algorithm>
 #include <cstdint>
@@ -9,8 +10,7 @@ namespace {
 // Runs of one identifier judged where a search lands: its block, and the record after it.
 constexpr std::size_t landing_runs = 2;
 
-// Windows at least this long are judged in two parts on two threads.
-constexpr std::size_t split_window_bytes = 256 * 1024;
+using textio::split_window_bytes;
 constexpr int least_share_here = 5;
 constexpr int most_share_here = 50;
 constexpr int share_step = 2;

@@ -1,4 +1,5 @@
 #include "engine/observations.hpp"
+#include "textio/limits.hpp"
 
 #include <algorithm>
 #include <cstring>
@@ -232,14 +233,9 @@ bool gather_block_records(textio::in_unit& unit, observation_reader& r, station_
     }
 }
 
-// A batch of landings: as many stations as lie in this many bytes of data.txt, and not
-// more than that many stations.
-constexpr std::int64_t landing_batch_bytes = 2 * 1024 * 1024;
-constexpr std::int32_t landing_batch = 256;
-// The blocks of a batch lie close together: judging the stretch that holds them judges at
-// most this much of other stations' blocks besides. Blocks that lie apart (a catalogue in
-// no order of data.txt's) come one to a batch.
-constexpr std::int64_t landing_batch_gap = 64 * 1024;
+using textio::landing_batch;
+using textio::landing_batch_bytes;
+using textio::landing_batch_gap;
 
 // Where a search from `from` for `wanted` lands, as the index tells: straight on its block,
 // or, when no block of it lies ahead, through the last record and a rewind to the top.

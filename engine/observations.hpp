@@ -9,6 +9,7 @@
 #include "engine/judged_windows.hpp"
 #include "engine/record_skim.hpp"
 #include "engine/stations.hpp"
+#include "textio/limits.hpp"
 
 namespace engine {
 
@@ -51,7 +52,7 @@ struct observation_reader {
 // Prepares the reader for the searches of the table's qualifying stations.
 void prepare_reader(observation_reader& r, bool second_thread);
 
-inline constexpr std::size_t max_block_records = 3600;
+using textio::max_block_records;
 
 // Collects the block of the station in `row` into the reader, searching data.txt forward
 // from where the last search stopped, then once from the top.

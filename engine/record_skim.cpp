@@ -1,4 +1,5 @@
 #include "engine/record_skim.hpp"
+#include "textio/limits.hpp"
 
 #include <algorithm>
 #include <climits>
@@ -44,9 +45,7 @@ wanted_digits digits_of(std::int32_t id) {
 #if VARNEX_SKIM_AVX2
 namespace {
 
-// The records are read where the system keeps the file, straight from memory: asking for
-// the bytes this far ahead keeps the reading from waiting on each one.
-constexpr std::size_t prefetch_distance = 4096;
+using textio::prefetch_distance;
 
 struct class_masks {
     std::uint64_t newline, separator, carriage_return, digit, point, sign;

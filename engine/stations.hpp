@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "engine/run_settings.hpp"
+#include "textio/limits.hpp"
 
 namespace engine {
 
@@ -19,7 +20,7 @@ struct station_table {
     std::int32_t qualifying_count = 0;
 };
 
-inline constexpr std::size_t max_stations = 40000;
+using textio::max_stations;
 
 // Whether a catalogue position lies in the confirmed box (bounds inclusive, latitude
 // first, a not-a-number coordinate never inside).

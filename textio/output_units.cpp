@@ -16,8 +16,6 @@
 namespace textio {
 namespace {
 
-constexpr std::size_t output_flush_size = 64 * 1024;
-
 // Standard descriptors found closed at start-up, now open on /dev/null.
 bool standard_closed_at_start[3] = {false, false, false};
 

@@ -20,17 +20,6 @@
 namespace textio {
 namespace {
 
-constexpr std::size_t initial_input_capacity = 256 * 1024;
-// The first read, or window, after a seek: a search that jumps to a block often needs only
-// that block, and a mapped window's end is looked for at its far end, a page the reading
-// may never come to.
-constexpr std::size_t read_after_seek = 64 * 1024;
-// A mapped file is handed to the reader this much at a time, and the pages the reader went
-// through are handed back to the system each time it has passed this much, so that what
-// the file occupies in memory stays the same for any size of file or line.
-constexpr std::size_t mapped_window_bytes = 4 * 1024 * 1024;
-constexpr std::size_t release_step = 8 * 1024 * 1024;
-constexpr std::size_t mapped_around_bytes = 64 * 1024;
 constexpr int tab_stop = 8;
 
 // ---------------------------------------------------------------------------------------

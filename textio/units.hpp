@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "textio/limits.hpp"
+
 namespace textio {
 
 // An input file (or standard input) read record by record.
@@ -83,15 +85,6 @@ void open_input(in_unit& u, int unit, std::string_view name, input_access access
 void attach_standard_input(in_unit& u);
 void close_input(in_unit& u);
 
-// A record is kept up to this many bytes; the rest of a longer line is read and dropped,
-// so that memory does not follow the length of a line (a header line needs 88 characters,
-// a record its first four values).
-inline constexpr std::size_t max_record_bytes = 4 * 1024 * 1024;
-
-// The longest value a free-form read takes, wherever it lies on its line: 4,194,304 bytes.
-// One byte more is a READ failure (EOVERFLOW), so that memory never follows a value.
-inline constexpr std::size_t max_value_bytes = max_record_bytes;
-
 // Next record as raw bytes (line feed removed, nothing else changed, cut to
 // max_record_bytes, the rest given by next_record_piece); the view stays valid until the
 // next call on the unit. Returns false when the source has no more records. A last line
@@ -109,10 +102,6 @@ bool next_record_piece(in_unit& u, std::string_view& piece);
 // Next record with every carriage return dropped and each TAB expanded to the next
 // multiple of 8 columns. Returns false at the end of the source.
 bool read_record(in_unit& u, std::string& record);
-
-// Readable bytes that every input buffer keeps beyond its valid end, so that a scanner
-// may load whole 64-byte blocks near the end (the extra bytes are not data).
-inline constexpr std::size_t input_slack = 64;
 
 // File offset of the reading position.
 std::int64_t input_offset(const in_unit& u);

@@ -11,8 +11,7 @@
 namespace textio {
 
 // Units opened by name, so that the stop and the failure report can close them; the
-// terminal is never closed, so it is not listed. At most this many of each at once.
-inline constexpr int max_open_units = 64;
+// terminal is never closed, so it is not listed. At most max_open_units of each at once.
 void register_input(in_unit& u);
 void unregister_input(const in_unit& u);
 void register_output(out_unit& u);
