@@ -58,7 +58,9 @@ struct window_judge {
     std::int32_t landed_last_row = -1;
     int landings_share_here = 20;  // percent of each stretch of landings judged here
     // Absent when the run has one thread. Last, so that it stops before what it judges into
-    // goes away.
+    // goes away. The helper reads data.txt's mapping: the observations unit, and with it the
+    // mapping, is closed only after the station pass, once this judge (and the helper) is
+    // gone, so the mapping outlives every thread that reads it.
     std::unique_ptr<util::helper_thread> helper;
 };
 
