@@ -135,7 +135,7 @@ stations_in_box() {
 # ---------------------------------------------------------------------------
 # Cases: name, archive, then the box as typed (max lat, min lat, max lon, min lon)
 
-case_names=(full acceptance reversed narrow absent dialogue-only)
+case_names=(full acceptance padded reversed shuffled narrow absent dialogue-only scattered-sorted scattered tab-run)
 [ "$big" = 1 ] && case_names+=(long-record big-data)
 if [ -n "${BENCH_CASES:-}" ]; then
     read -ra case_names <<< "$BENCH_CASES"
@@ -143,6 +143,12 @@ fi
 scratch_dir=$bench_dir/scratch
 long_archive=$scratch_dir/long-record
 big_archive=$scratch_dir/big-data
+padded_archive=$scratch_dir/padded
+tab_archive=$scratch_dir/tab-run
+# 200,000 stations of two years (about 170 MB), blocks in catalogue order or shuffled.
+scattered_sorted_archive=$bench_dir/s200k
+scattered_archive=$bench_dir/s200k-shuffled
+scattered_options="--stations 200000 --first-year 2000 --last-year 2001 --seed 1"
 declare -A case_archive case_box case_span
 case_archive[full]=$main_archive
 case_box[full]="90.00 -90.00 180.00 -180.00"
@@ -150,9 +156,26 @@ case_box[full]="90.00 -90.00 180.00 -180.00"
 case_archive[acceptance]=$flat_archive
 case_box[acceptance]="70.00 -50.00 180.00 -180.00"
 case_span[acceptance]="1951 2000 0.2"
-# The same archive with the catalogue in the reverse order of data.txt.
+# The acceptance archive with every record padded by a comment column, as archives carry
+# flags and sources after the four values.
+case_archive[padded]=$padded_archive
+case_box[padded]="70.00 -50.00 180.00 -180.00"
+case_span[padded]="1951 2000 0.2"
+# The same archive with the catalogue in the reverse order of data.txt, and shuffled.
 case_archive[reversed]=$main_archive
 case_box[reversed]="90.00 -90.00 180.00 -180.00"
+case_archive[shuffled]=$main_archive
+case_box[shuffled]="90.00 -90.00 180.00 -180.00"
+# Many short blocks: in catalogue order, and in random order.
+case_archive[scattered-sorted]=$scattered_sorted_archive
+case_box[scattered-sorted]="90.00 -90.00 180.00 -180.00"
+case_span[scattered-sorted]="2000 2001 0.1"
+case_archive[scattered]=$scattered_archive
+case_box[scattered]="90.00 -90.00 180.00 -180.00"
+case_span[scattered]="2000 2001 0.1"
+# The 1,000-station archive whose first record holds 9 million TABs among its four values.
+case_archive[tab-run]=$tab_archive
+case_box[tab-run]="90.00 -90.00 180.00 -180.00"
 # The 1,000-station archive whose first record runs on for 1 GB of blanks.
 case_archive[long-record]=$long_archive
 case_box[long-record]="90.00 -90.00 180.00 -180.00"
@@ -188,6 +211,13 @@ prepare_run_dir() {
         { head -n 60 "$archive/site_summary.txt" && tail -n +61 "$archive/site_summary.txt" | tac; } > "$dir/site_summary.txt" ||
             fail "cannot write the reversed catalogue"
     fi
+    if [ "$name" = shuffled ]; then
+        rm -f "$dir/site_summary.txt"
+        {
+            head -n 60 "$archive/site_summary.txt"
+            tail -n +61 "$archive/site_summary.txt" | shuf --random-source=<(yes 1)
+        } > "$dir/site_summary.txt" || fail "cannot write the shuffled catalogue"
+    fi
     rm -f "$dir/$series_name" "$dir/$coords_name"
 }
 
@@ -215,11 +245,37 @@ make_scratch_archive() {
             "$generator" --out "$big_archive" --stations "$big_stations" $common_options > /dev/null ||
                 fail "the generator failed"
             ;;
+        padded)
+            mkdir -p "$padded_archive" || fail "cannot create $padded_archive"
+            cp "$flat_archive/site_summary.txt" "$padded_archive/" || fail "cannot copy the catalogue"
+            awk 'NR > 111 { print $0 "\tQC=passed;src=merged-network-v2"; next } { print }' "$flat_archive/data.txt" \
+                > "$padded_archive/data.txt" || fail "cannot write the padded data.txt"
+            ;;
+        tab-run)
+            # shellcheck disable=SC2086
+            "$generator" --out "$tab_archive.base" --stations 1000 $common_options > /dev/null || fail "the generator failed"
+            mkdir -p "$tab_archive" || fail "cannot create $tab_archive"
+            mv "$tab_archive.base/site_summary.txt" "$tab_archive/" || fail "cannot move the catalogue"
+            {
+                head -n 111 "$tab_archive.base/data.txt"
+                sed -n 112p "$tab_archive.base/data.txt" | awk -v n=9000000 '{
+                    tabs = "\t"; while (length(tabs) < n) tabs = tabs tabs
+                    $1 = $1 substr(tabs, 1, n); print }'
+                tail -n +113 "$tab_archive.base/data.txt"
+            } > "$tab_archive/data.txt" || fail "cannot write the run of TABs"
+            rm -rf "$tab_archive.base"
+            ;;
     esac
 }
 
+scratch_case() {
+    case $1 in long-record | big-data | padded | tab-run) return 0 ;; esac
+    return 1
+}
+
 remove_scratch_archives() {
-    rm -rf "$long_archive" "$long_archive.base" "$big_archive" "$bench_dir/run/long-record" "$bench_dir/run/big-data"
+    rm -rf "$long_archive" "$long_archive.base" "$big_archive" "$padded_archive" "$tab_archive" "$tab_archive.base" \
+        "$bench_dir/run/long-record" "$bench_dir/run/big-data" "$bench_dir/run/padded" "$bench_dir/run/tab-run"
 }
 trap remove_scratch_archives EXIT
 
@@ -247,9 +303,14 @@ mkdir -p "$bench_dir" || fail "cannot create $bench_dir"
 load_before=$(cut -d ' ' -f 1-3 /proc/loadavg 2>/dev/null)
 ensure_archive "$main_archive" "$main_options"
 ensure_archive "$absent_archive" "$absent_options"
-if [ -z "${BENCH_CASES:-}" ] || [[ " $BENCH_CASES " == *" acceptance "* ]]; then
+wanted_case() {
+    [ -z "${BENCH_CASES:-}" ] || [[ " $BENCH_CASES " == *" $1 "* ]]
+}
+if wanted_case acceptance || wanted_case padded; then
     ensure_archive "$flat_archive" "$flat_options"
 fi
+wanted_case scattered-sorted && ensure_archive "$scattered_sorted_archive" "$scattered_options"
+wanted_case scattered && ensure_archive "$scattered_archive" "$scattered_options --shuffle-blocks"
 
 echo
 echo "varnex:  $varnex"
@@ -271,7 +332,7 @@ for name in "${case_names[@]}"; do
     archive=${case_archive[$name]}
     read -r max_lat min_lat max_lon min_lon <<< "${case_box[$name]}"
     run_dir=$bench_dir/run/$name
-    case $name in long-record | big-data) make_scratch_archive "$name" ;; esac
+    scratch_case "$name" && make_scratch_archive "$name"
     prepare_run_dir "$run_dir" "$archive" "$name"
     answers=$bench_dir/run/$name.answers
     write_answers "$answers" "$max_lat" "$min_lat" "$max_lon" "$min_lon" "$name"
@@ -311,7 +372,7 @@ for name in "${case_names[@]}"; do
         "$varnex" < "$answers" > "$compare_dir/$name/stdout.txt" || fail "varnex failed in $run_dir"
         cp "$series_name" "$coords_name" "$compare_dir/$name/" || fail "cannot copy the output of $name"
     fi
-    case $name in long-record | big-data) cd "$bench_dir" && remove_scratch_archives ;; esac
+    scratch_case "$name" && cd "$bench_dir" && remove_scratch_archives
 done
 
 ran() {
@@ -327,19 +388,19 @@ fi
 if ran dialogue-only; then
     [ "${in_box[dialogue-only]}" = 0 ] || echo "warning: the dialogue-only box holds ${in_box[dialogue-only]} stations"
 fi
-for name in reversed long-record big-data; do
+for name in reversed shuffled long-record big-data tab-run; do
     if ran "$name" && [ "${saved[$name]}" != "${in_box[$name]}" ]; then
         echo "warning: $name case saved ${saved[$name]} stations, expected ${in_box[$name]}"
     fi
 done
 
 echo
-printf '%-14s %7s %6s %9s %7s %8s %8s %8s %13s\n' case in-box saved "median s" "cpu s" "MB/s" "wc -l s" "/wc" "peak RSS MiB"
+printf '%-17s %7s %6s %9s %7s %8s %8s %8s %13s\n' case in-box saved "median s" "cpu s" "MB/s" "wc -l s" "/wc" "peak RSS MiB"
 for name in "${case_names[@]}"; do
     awk -v n="$name" -v b="${in_box[$name]}" -v s="${saved[$name]}" -v t="${med_time[$name]}" \
         -v c="${med_cpu[$name]}" -v w="${med_wc[$name]}" -v d="${data_bytes[$name]}" -v m="${rss_mb[$name]}" 'BEGIN {
         rate = (n == "dialogue-only") ? "-" : sprintf("%.1f", d / 1e6 / t)
-        printf "%-14s %7d %6d %9.3f %7.2f %8s %8.3f %8.2f %13s\n", n, b, s, t, c, rate, w, t / w, m }'
+        printf "%-17s %7d %6d %9.3f %7.2f %8s %8.3f %8.2f %13s\n", n, b, s, t, c, rate, w, t / w, m }'
 done
 echo
 if ran absent && ran full; then
@@ -352,6 +413,22 @@ fi
 if ran reversed && ran full; then
     awk -v r="${med_time[reversed]}" -v f="${med_time[full]}" 'BEGIN {
         printf "reversed: the catalogue in the reverse order of data.txt takes %.2f x the full case\n", r / f }'
+fi
+if ran shuffled && ran full; then
+    awk -v r="${med_time[shuffled]}" -v f="${med_time[full]}" 'BEGIN {
+        printf "shuffled: the catalogue in random order takes %.2f x the full case\n", r / f }'
+fi
+if ran scattered && ran scattered-sorted; then
+    awk -v r="${med_time[scattered]}" -v f="${med_time[scattered-sorted]}" 'BEGIN {
+        printf "scattered: 200,000 blocks in random order take %.2f x the same in catalogue order\n", r / f }'
+fi
+if ran padded && ran acceptance; then
+    awk -v p="${med_time[padded]}" -v w="${med_wc[padded]}" -v a="${med_time[acceptance]}" 'BEGIN {
+        printf "padded: %.2f x wc -l on its own file, %.2f x the unpadded acceptance case\n", p / w, p / a }'
+fi
+if ran full; then
+    awk -v c="${med_cpu[full]}" -v t="${med_time[full]}" 'BEGIN {
+        printf "full: %.2f s of CPU for %.2f s of wall clock, %.2f x\n", c, t, c / t }'
 fi
 echo "load average (1, 5, 15 min): ${load_before:-?} before, $(cut -d ' ' -f 1-3 /proc/loadavg 2>/dev/null) after"
 [ -n "$compare_dir" ] && echo "output files of the cases saved in $compare_dir"
