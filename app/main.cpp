@@ -20,11 +20,11 @@
 
 namespace {
 
-// Help and version go to standard output; a refused write there (a full disk) is an error.
-int print(int fd, const std::string& text, int status) {
+// Help and version go to standard output, the run's product: a refused write there (a
+// full disk, a closed stream) is an error.
+int print_help(const std::string& text, int status) {
     textio::out_unit out;
     textio::attach_standard_output(out);
-    out.fd = fd;
     try {
         textio::write_bytes(out, text);
     } catch (const textio::io_failure& failure) {
@@ -51,8 +51,11 @@ int run_command_line(int argc, const char* const* argv, std::size_t index_cap) {
     const app::batch_outcome outcome = app::parse_batch_options(argc, argv);
     switch (outcome.action) {
         case app::batch_action::help:
-        case app::batch_action::version: return print(1, outcome.text, outcome.exit_status);
-        case app::batch_action::usage_error: return print(2, outcome.text, outcome.exit_status);
+        case app::batch_action::version: return print_help(outcome.text, outcome.exit_status);
+        case app::batch_action::usage_error:
+            // A message that cannot be written never changes the status.
+            app::write_error_text(outcome.text);
+            return outcome.exit_status;
         case app::batch_action::run: break;
     }
     return app::run_batch(outcome.options, index_cap);

@@ -150,7 +150,11 @@ std::vector<batch_case> batch_cases() {
          "grep -q '^101' out/QORNTAVEq.YX 2>/dev/null || grep -q 101 out/QORNTAVEq.YX"},
         {"standard_error_closed", "", "\"$V\" -C arc " + verdict_box + " -o out --report out/r.tsv 2>&-", 0, "",
          "grep -q 17508491 out/QORNTAVEq.YX && ! grep -q varnex out/QORNTAVEq.YX out/QORN_TAVEq.TSF out/r.tsv"},
-        // Standard output closed at start: a stream output there fails as it always has.
+        {"usage_error_with_standard_error_closed", "", "\"$V\" --bogus 2>&-", 2, "", nullptr},
+        // Standard output closed at start: help, and a stream output there, fail as they
+        // always have.
+        {"help_on_closed_output", "", "\"$V\" --help >&-", 1, "varnex: standard output: Bad file descriptor\n",
+         nullptr},
         {"stream_on_closed_output", "", run + "--no-tsf --csv - >&-", 1,
          "varnex: standard output: write: Bad file descriptor\n", nullptr},
     };
