@@ -34,7 +34,7 @@ std::optional<entry_id> entry_of(const std::string& path) {
     return entry_id{info.st_dev, info.st_ino, std::move(name)};
 }
 
-std::optional<file_id> file_of(const struct stat& info) { return file_id{info.st_dev, info.st_ino}; }
+file_id file_of(const struct stat& info) { return {info.st_dev, info.st_ino}; }
 
 // Where an archive file is: the entry given, the entry its links finally reach, the file.
 struct archive_place {
@@ -61,7 +61,7 @@ archive_place place_of(const archive_file& file) {
 std::optional<file_id> written_in_place(const std::string& path) {
     struct stat info;
     const int fd = stream_descriptor(path);
-    if (fd >= 0) return ::fstat(fd, &info) == 0 ? file_of(info) : std::nullopt;
+    if (fd >= 0) return ::fstat(fd, &info) == 0 ? std::optional<file_id>(file_of(info)) : std::nullopt;
     if (::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) return file_of(info);
     return std::nullopt;
 }

@@ -25,7 +25,7 @@ constexpr std::size_t write_threshold = textio::csv_write_threshold;
 // Hands every byte to the system, across interruptions and short writes.
 void write_all(const csv_writer& w, std::string_view bytes) {
     while (!bytes.empty()) {
-        const ssize_t n = w.fd < 0 ? (errno = EBADF, -1) : ::write(w.fd, bytes.data(), bytes.size());
+        const ssize_t n = ::write(w.fd, bytes.data(), bytes.size());
         if (n < 0) {
             if (errno == EINTR) continue;
             fail(w, "write", errno);

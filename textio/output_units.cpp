@@ -154,7 +154,7 @@ void attach_message_output(out_unit& u) {
 void write_bytes(out_unit& u, std::string_view bytes) {
     if (bytes.empty()) return;
     if (u.is_terminal) {
-        const int error = u.fd < 0 ? EBADF : write_all(u.fd, bytes.data(), bytes.size());
+        const int error = write_all(u.fd, bytes.data(), bytes.size());
         if (error != 0 && !u.drops_refusals) raise_system(error, "WRITE", u.unit, u.name);
         return;
     }

@@ -55,6 +55,7 @@ stop_signals_blocked::~stop_signals_blocked() { pthread_sigmask(SIG_SETMASK, &be
 void start_thread_team() {
     if (!second_thread_allowed()) return;
     const stop_signals_blocked blocked;
+    // The region must do something, or the compiler drops it and no team is started.
     int threads = 0;
 #pragma omp parallel
     {
