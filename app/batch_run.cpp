@@ -81,9 +81,8 @@ bool output_places_usable(const batch_options& o) {
     return true;
 }
 
-engine::run_settings settings_of(const batch_options& o, std::size_t index_cap) {
+engine::run_settings settings_of(const batch_options& o) {
     engine::run_settings run;
-    run.index_cap = index_cap;
     run.data_type = o.data_type;
     std::memcpy(run.type_tag, engine::data_type_tags[o.data_type - 1], sizeof run.type_tag);
     run.min_lat = o.min_lat;
@@ -424,7 +423,7 @@ int commit(const batch_options& o, const engine::extraction_summary& summary, ba
 
 }  // namespace
 
-int run_batch(const batch_options& o, std::size_t index_cap) {
+int run_batch(const batch_options& o) {
     const std::string catalogue_path = in_dir(o.archive_dir, "site_summary.txt");
     const std::string observations_path = in_dir(o.archive_dir, "data.txt");
     const std::string clash =
@@ -440,7 +439,7 @@ int run_batch(const batch_options& o, std::size_t index_cap) {
         say_error("the box crosses the 180th meridian: longitudes " + west + "..180 and -180.." + east);
     }
     if (!output_places_usable(o)) return 1;
-    const engine::run_settings run = settings_of(o, index_cap);
+    const engine::run_settings run = settings_of(o);
     batch_files f;
     try {
         f.catalogue_source = open_archive_file(f.archive.catalogue, engine::catalogue_unit, catalogue_path,

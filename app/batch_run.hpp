@@ -9,8 +9,7 @@ namespace app {
 
 // Runs the extraction; returns the exit status: 0 on success (whether or not a station is
 // saved), 1 when the file system or the archive refuses, 128 plus the signal when SIGINT
-// or SIGTERM stopped it. Messages go to standard error. `index_cap` bounds the block index
-// of data.txt.
-int run_batch(const batch_options& options, std::size_t index_cap);
+// or SIGTERM stopped it. Messages go to standard error.
+int run_batch(const batch_options& options);
 
 }  // namespace app

@@ -1,7 +1,6 @@
 // Varnex: extracts monthly station series from a station archive. Without arguments it asks
 // for the run in a dialogue on the terminal and works in the current directory; with
 // arguments the run is described on the command line.
-#include <cerrno>
 #include <csignal>
 #include <cstddef>
 #include <cstdlib>
@@ -12,7 +11,6 @@
 #include "app/batch_run.hpp"
 #include "app/dialogue.hpp"
 #include "app/terminal_ops.hpp"
-#include "engine/block_index.hpp"
 #include "textio/failure.hpp"
 #include "textio/units.hpp"
 #include "util/parallel.hpp"
@@ -34,20 +32,8 @@ int print_help(const std::string& text, int status) {
     return status;
 }
 
-// VARNEX_INDEX_CAP, a whole number, bounds the blocks of data.txt the reader remembers
-// (0: none, every search reads the file); tests set it to check both ways give the same.
-std::size_t index_cap_from_environment() {
-    const char* text = std::getenv("VARNEX_INDEX_CAP");
-    if (!text || *text == '\0') return engine::default_block_index_cap;
-    char* end = nullptr;
-    errno = 0;
-    const unsigned long long cap = std::strtoull(text, &end, 10);
-    if (*end != '\0' || errno != 0 || *text == '-') return engine::default_block_index_cap;
-    return static_cast<std::size_t>(cap);
-}
-
 // Every option is checked here, before any file is opened.
-int run_command_line(int argc, const char* const* argv, std::size_t index_cap) {
+int run_command_line(int argc, const char* const* argv) {
     const app::batch_outcome outcome = app::parse_batch_options(argc, argv);
     switch (outcome.action) {
         case app::batch_action::help:
@@ -58,12 +44,11 @@ int run_command_line(int argc, const char* const* argv, std::size_t index_cap) {
             return outcome.exit_status;
         case app::batch_action::run: break;
     }
-    return app::run_batch(outcome.options, index_cap);
+    return app::run_batch(outcome.options);
 }
 
-int run_dialogue(std::size_t index_cap) {
+int run_dialogue() {
     app::dialogue_run run;
-    run.settings.index_cap = index_cap;
     try {
         const int status = app::run_dialogue(run);
         textio::close_all_units();
@@ -82,8 +67,7 @@ int main(int argc, char** argv) {
     const bool dialogue = argc <= 1;
     util::catch_stop_signals(dialogue ? util::stop_mode::exit_at_once : util::stop_mode::note);
     util::start_thread_team();
-    const std::size_t index_cap = index_cap_from_environment();
-    const int status = dialogue ? run_dialogue(index_cap) : run_command_line(argc, argv, index_cap);
+    const int status = dialogue ? run_dialogue() : run_command_line(argc, argv);
     // Exit without running destructors of a run whose units the registry may still name.
     std::_Exit(status);
 }

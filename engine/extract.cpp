@@ -1,10 +1,18 @@
 #include "engine/extract.hpp"
 
+#include <algorithm>
+#include <exception>
 #include <memory>
+#include <vector>
 
+#include "engine/block_scan.hpp"
+#include "engine/block_search.hpp"
+#include "engine/block_values.hpp"
 #include "engine/month.hpp"
-#include "engine/observations.hpp"
 #include "engine/stations.hpp"
+#include "textio/convert.hpp"
+#include "textio/failure.hpp"
+#include "textio/limits.hpp"
 #include "util/parallel.hpp"
 #include "util/ssort.hpp"
 #include "util/stop_signal.hpp"
@@ -12,21 +20,23 @@
 namespace engine {
 namespace {
 
-// Everything the pass keeps from one station to the next.
-struct pass_state {
-    station_table table;
-    observation_reader reader;
-    std::unique_ptr<station_grid> grid = std::make_unique<station_grid>();
+// A station's block as read, in file order until it is ordered.
+struct station_block {
+    std::vector<float> dates;
+    std::vector<float> values;
+    search_outcome outcome = search_outcome::missing_reported;
+    std::int32_t failure = -1;
 };
 
 // Dates strictly increasing already stand in the one order any sort gives them, so the
 // sort is only needed when some date is not above the one before (equal dates, records
 // out of order, or a date that compares neither way).
-void order_block(observation_reader& r) {
-    const float* d = r.block_dates.data();
-    for (std::int32_t k = 1; k < r.block_count; ++k) {
+void order_block(station_block& b) {
+    const float* d = b.dates.data();
+    const auto count = static_cast<std::int32_t>(b.dates.size());
+    for (std::int32_t k = 1; k < count; ++k) {
         if (!(d[k - 1] < d[k])) {
-            util::ssort(r.block_dates.data(), r.block_values.data(), r.block_count, 2);
+            util::ssort(b.dates.data(), b.values.data(), count, 2);
             return;
         }
     }
@@ -34,11 +44,11 @@ void order_block(observation_reader& r) {
 
 // Values in date order: a later record of the same month overwrites an earlier one.
 // Records whose year lies outside the grid, or whose date has no month, are not placed.
-void place_block(const observation_reader& r, station_grid& grid) {
+void place_block(const station_block& b, station_grid& grid) {
     const month_intervals& months = month_table();
-    for (std::int32_t k = 0; k < r.block_count; ++k) {
-        const year_month when = date_to_year_month(r.block_dates[k], months);
-        place_value(grid, when.year, when.month, r.block_values[k]);
+    for (std::size_t k = 0; k < b.dates.size(); ++k) {
+        const year_month when = date_to_year_month(b.dates[k], months);
+        place_value(grid, when.year, when.month, b.values[k]);
     }
 }
 
@@ -60,31 +70,80 @@ void count_verdict(const station_verdict& v, extraction_summary& summary) {
     }
 }
 
-station_verdict verdict_of_search(block_outcome outcome) {
-    station_verdict v;
-    v.kind = verdict_kind::no_records;
-    v.reported_missing = outcome == block_outcome::missing_reported;
-    return v;
+// The identifiers of the table's stations, sorted, each once: the stations whose blocks
+// the table keeps.
+std::vector<std::int32_t> wanted_identifiers(const station_table& t) {
+    std::vector<std::int32_t> ids(t.station_id.begin(), t.station_id.begin() + t.qualifying_count);
+    std::sort(ids.begin(), ids.end());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    return ids;
 }
 
-// One station: its block collected, screened and told to the sink.
-void pass_station(const run_settings& run, archive& files, pass_state& state, std::int32_t row, station_sink& sink,
+// Everything the pass keeps from one station to the next.
+struct pass_state {
+    station_table table;
+    scanned_archive archive;
+    search_state search;
+    std::unique_ptr<station_grid> grid = std::make_unique<station_grid>();
+    std::vector<station_block> blocks;  // of the stations of the batch being read
+};
+
+// One station: its block screened and told to the sink.
+void pass_station(const run_settings& run, pass_state& state, std::int32_t row, station_block& b, station_sink& sink,
                   extraction_summary& summary) {
-    observation_reader& r = state.reader;
-    const block_outcome outcome = collect_station_block(r, state.table, row, files.observations);
-    judge_coming_landings(r, state.table, row, files.observations);
     station_verdict verdict;
-    if (outcome == block_outcome::missing_reported || outcome == block_outcome::no_block) {
-        verdict = verdict_of_search(outcome);
+    if (b.outcome == search_outcome::missing_reported) {
+        verdict.kind = verdict_kind::no_records;
+        verdict.reported_missing = true;
     } else {
-        order_block(r);
+        state.table.first_year[row] = textio::truncate_to_int32(b.dates.front());
+        state.table.last_year[row] = textio::truncate_to_int32(b.dates.back());
+        order_block(b);
         reset_grid(*state.grid);
-        place_block(r, *state.grid);
+        place_block(b, *state.grid);
         verdict = screen_station(run, row_of(state.table, row), *state.grid);
     }
     count_verdict(verdict, summary);
     verdict.saved_count = summary.saved;
     sink.station(row_of(state.table, row), verdict, state.grid->cells);
+}
+
+// The searches of a batch of stations from `first`, up to `limit` of them or fewer: a
+// batch ends once its blocks hold about as many records as the batch's memory allows, and
+// with the first search that fails.
+std::int32_t search_batch(pass_state& state, std::int32_t first, std::int32_t limit,
+                          std::vector<station_search>& searches) {
+    searches.clear();
+    std::int64_t records = 0;
+    for (std::int32_t row = first; row < limit && records < textio::batch_records; ++row) {
+        searches.push_back(search_station(state.archive.table, state.search, state.table.station_id[row],
+                                          state.table.qualifying_count));
+        for (const block_piece& p : searches.back().pieces) records += p.offset < 0 ? 1 : p.count;
+        if (searches.back().outcome == search_outcome::failed) break;
+    }
+    return static_cast<std::int32_t>(searches.size());
+}
+
+// The blocks of a batch, read on every thread at once; a failure is thrown once all are
+// done.
+void read_batch(const textio::in_unit& data, pass_state& state, const std::vector<station_search>& searches) {
+    const auto count = static_cast<long>(searches.size());
+    if (state.blocks.size() < searches.size()) state.blocks.resize(searches.size());
+    std::exception_ptr thrown;
+#pragma omp parallel for schedule(dynamic, 1)
+    for (long i = 0; i < count; ++i) {
+        station_block& b = state.blocks[static_cast<std::size_t>(i)];
+        const station_search& s = searches[static_cast<std::size_t>(i)];
+        b.outcome = s.outcome;
+        b.failure = s.failure;
+        try {
+            read_block_values(data, state.archive.table, s.pieces, b.dates, b.values);
+        } catch (...) {
+#pragma omp critical(block_values_failure)
+            if (!thrown) thrown = std::current_exception();
+        }
+    }
+    if (thrown) std::rethrow_exception(thrown);
 }
 
 }  // namespace
@@ -115,13 +174,28 @@ station_verdict screen_station(const run_settings& run, const station_row& row, 
 extraction_summary extract_stations(const run_settings& run, archive& files, station_sink& sink) {
     pass_state state;
     extraction_summary summary;
-    state.reader.index.cap = run.index_cap;
     load_station_catalogue(run, files.catalogue, state.table);
-    prepare_reader(state.reader, util::second_thread_allowed());
     summary.qualifying = state.table.qualifying_count;
     sink.table_loaded(summary.qualifying);
-    for (std::int32_t row = 0; row < state.table.qualifying_count && util::stop_signal() == 0; ++row)
-        pass_station(run, files, state, row, sink, summary);
+    textio::in_unit& data = files.observations;
+    textio::map_rest_of_input(data);
+    // The unit's mapping outlives every thread that reads it: the unit is closed by the
+    // caller, after this pass and its parallel loops are over.
+    state.archive = scan_blocks(data, textio::input_offset(data), data.line + 1, wanted_identifiers(state.table),
+                                textio::scan_chunk_bytes);
+    data.begin = data.end;  // data.txt has been read to its end (or its first failure)
+    std::vector<station_search> searches;
+    std::int32_t row = 0;
+    while (!state.archive.stopped && row < state.table.qualifying_count && util::stop_signal() == 0) {
+        const std::int32_t count = search_batch(state, row, state.table.qualifying_count, searches);
+        read_batch(data, state, searches);
+        for (std::int32_t i = 0; i < count && util::stop_signal() == 0; ++i, ++row) {
+            station_block& b = state.blocks[static_cast<std::size_t>(i)];
+            if (b.outcome == search_outcome::failed)
+                textio::raise_failure(state.archive.failures[static_cast<std::size_t>(b.failure)]);
+            pass_station(run, state, row, b, sink, summary);
+        }
+    }
     summary.stop_signal = util::stop_signal();
     return summary;
 }

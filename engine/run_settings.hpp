@@ -6,7 +6,6 @@
 #include <string>
 #include <string_view>
 
-#include "engine/block_index.hpp"
 #include "textio/units.hpp"
 
 namespace engine {
@@ -33,8 +32,6 @@ struct run_settings {
     // cell as the previous use left it.
     bool confirm_answer = false;
     std::int32_t reject_answer = 0;
-    // How many block starts of data.txt the reader may remember.
-    std::size_t index_cap = default_block_index_cap;
 };
 
 // The files of a run, by unit number.

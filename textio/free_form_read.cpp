@@ -196,7 +196,10 @@ void store_value(in_unit& source, const in_item& item, const token& t, int field
 
 }  // namespace
 
-read_outcome read_free_form(in_unit& source, std::span<const in_item> items, bool end_of_file_allowed) {
+namespace {
+
+read_outcome read_items(in_unit& source, std::span<const in_item> items, bool end_of_file_allowed,
+                        std::uint32_t& stored) {
     thread_local std::string scratch;
     if (items.empty()) {
         std::string_view skipped;
@@ -220,9 +223,33 @@ read_outcome read_free_form(in_unit& source, std::span<const in_item> items, boo
             copies_left = current.repeat;
         }
         --copies_left;
-        if (current.kind == token_kind::value) store_value(source, item, current, field);
+        if (current.kind == token_kind::value) {
+            store_value(source, item, current, field);
+            stored |= 1u << (field - 1);
+        }
     }
     return read_outcome::ok;
+}
+
+}  // namespace
+
+read_outcome read_free_form(in_unit& source, std::span<const in_item> items, bool end_of_file_allowed) {
+    std::uint32_t stored = 0;
+    return read_items(source, items, end_of_file_allowed, stored);
+}
+
+read_outcome read_free_form_at(const in_unit& mapped, std::int64_t offset, long line, std::span<const in_item> items,
+                               read_extent& extent) {
+    // Each thread reads through a view of its own: the unit itself never moves, and the
+    // mapping outlives every view (the unit is closed after the readers are done).
+    thread_local in_unit view;
+    view_mapping(mapped, view, offset, line);
+    extent.stored = 0;
+    const read_outcome outcome = read_items(view, items, true, extent.stored);
+    extent.end = input_offset(view);
+    extent.last_line_start = view.last_record_start;
+    extent.last_line = view.line;
+    return outcome;
 }
 
 }  // namespace textio

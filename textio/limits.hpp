@@ -26,17 +26,11 @@ inline constexpr std::size_t input_slack = 64;
 
 // The buffer of a source that cannot be mapped (a pipe, a device).
 inline constexpr std::size_t initial_input_capacity = 256 * 1024;
-// The first read, or window, after a seek: a search that jumps to a block often needs only
-// that block, and a mapped window's end is looked for at its far end, a page the reading
-// may never come to.
-inline constexpr std::size_t read_after_seek = 64 * 1024;
-// A mapped file is handed to the reader this much at a time, and the pages the reader went
-// through are handed back to the system each time it has passed this much, so that what
-// the file occupies in memory stays the same for any size of file or line.
+// A line end is looked for this much at a time, and the pages a reader went through are
+// handed back to the system each time it has passed `release_step`, so that what the file
+// occupies in memory stays the same for any size of file or line.
 inline constexpr std::size_t mapped_window_bytes = 4 * 1024 * 1024;
 inline constexpr std::size_t release_step = 8 * 1024 * 1024;
-// The system maps the pages around a page read in blocks of up to this much.
-inline constexpr std::size_t mapped_around_bytes = 64 * 1024;
 // Units opened by name at once, of each direction.
 inline constexpr int max_open_units = 64;
 
@@ -51,25 +45,16 @@ inline constexpr std::size_t csv_write_threshold = 64 * 1024;
 // The station table's nominal capacity (it grows past it) and a block's (likewise).
 inline constexpr std::size_t max_stations = 40000;
 inline constexpr std::size_t max_block_records = 3600;
-// The most blocks (and runs of records not read as plain records) the block index keeps;
-// past it the search reads on, as without an index.
-inline constexpr std::size_t default_block_index_cap = 1'000'000;
 
-// ---- Reading ahead on the second core
+// ---- The block table and the values
 
-// Windows at least this long are judged in two parts on two threads.
-inline constexpr std::size_t split_window_bytes = 256 * 1024;
-// A batch of landings: as many stations as lie in this many bytes of data.txt, and not
-// more than that many stations.
-inline constexpr std::int64_t landing_batch_bytes = 2 * 1024 * 1024;
-inline constexpr std::int32_t landing_batch = 256;
-// The blocks of a batch lie close together: judging the stretch that holds them judges at
-// most this much of other stations' blocks besides. Blocks that lie apart (a catalogue in
-// no order of data.txt's) come one to a batch.
-inline constexpr std::int64_t landing_batch_gap = 64 * 1024;
-// The records are read where the system keeps the file, straight from memory: asking for
-// the bytes this far ahead keeps the reading from waiting on each one.
-inline constexpr std::size_t prefetch_distance = 4096;
+// data.txt is scanned this much at a time, on every thread at once; the pages of a chunk
+// are handed back once it is scanned.
+inline constexpr std::int64_t scan_chunk_bytes = 4 * 1024 * 1024;
+// Chunks scanned before they are put together in order: what their scans hold at once.
+inline constexpr std::size_t scan_wave = 8;
+// The stations whose blocks are read at once hold about this many records (8 bytes each).
+inline constexpr std::int64_t batch_records = 1 << 20;
 
 // ---- Writer threads
 
@@ -84,15 +69,10 @@ inline constexpr std::size_t wake_batch = 32;
 
 static_assert(input_slack >= 64, "a scanner loads whole 64-byte blocks");
 static_assert(max_value_bytes <= max_record_bytes, "a value is joined from pieces of a record");
-static_assert(read_after_seek <= initial_input_capacity, "the first read after a seek fits the buffer");
 static_assert(mapped_window_bytes >= max_record_bytes, "a window holds any kept record whole");
 static_assert(release_step >= mapped_window_bytes, "the window being read is never handed back");
-static_assert(mapped_around_bytes <= release_step, "a jump counts less than a hand-back step");
-static_assert(split_window_bytes < mapped_window_bytes, "a whole window is split between the threads");
-static_assert(landing_batch_gap < landing_batch_bytes, "a batch holds blocks that lie close together");
-static_assert(static_cast<std::size_t>(landing_batch_bytes) <= mapped_window_bytes,
-              "a batch of landings is judged as one window");
-static_assert(prefetch_distance < split_window_bytes, "the prefetch stays within the window judged");
+static_assert(static_cast<std::size_t>(scan_chunk_bytes) <= release_step, "a scanned chunk is handed back whole");
+static_assert(scan_wave >= 2, "a wave keeps both cores busy");
 static_assert(wake_batch <= most_waiting, "the writer is woken before the pass must wait");
 
 }  // namespace textio

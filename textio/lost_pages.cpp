@@ -61,6 +61,13 @@ void check_not_lost(const in_unit& u, std::size_t offset) {
     if (lost >= first && lost < first + offset) raise_system(EIO, "READ", u.unit, u.name, u.line + 1);
 }
 
+std::int64_t lost_offset(const in_unit& u) {
+    const std::uintptr_t lost = lowest_lost_page.load(std::memory_order_relaxed);
+    const auto first = reinterpret_cast<std::uintptr_t>(u.buffer);
+    if (!u.mapped || lost == UINTPTR_MAX || lost < first || lost >= first + u.end) return -1;
+    return static_cast<std::int64_t>(lost - first);
+}
+
 // A lost page noted in a mapping that goes away must not be taken for one of a mapping
 // made later at the same address.
 void forget_lost_pages(const in_unit& u) {

@@ -19,7 +19,8 @@ namespace {
 // Standard descriptors found closed at start-up, now open on /dev/null.
 bool standard_closed_at_start[3] = {false, false, false};
 
-// Writes every byte, or returns the error number; `done` counts the bytes taken either way.
+}  // namespace
+
 int write_all(int fd, const char* bytes, std::size_t count, std::size_t& done) {
     done = 0;
     while (done < count) {
@@ -36,6 +37,8 @@ int write_all(int fd, const char* bytes, std::size_t count) {
     std::size_t done = 0;
     return write_all(fd, bytes, count, done);
 }
+
+namespace {
 
 // Passes the first `count` pending bytes to the system; returns 0 or the error number.
 // Those bytes are dropped either way, so a failing file is not tried again at the stop.

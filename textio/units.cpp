@@ -50,9 +50,6 @@ bool map_whole_file(in_unit& u, int fd) {
     u.at_end = true;
     u.mapped = true;
     u.map_length = length;
-    u.window_reach = mapped_window_bytes;
-    u.touched_low = 0;
-    u.touched_high = 0;
     u.consumed = 0;
     u.passed_end = 0;
     return true;
@@ -69,7 +66,6 @@ void start_input(in_unit& u, int unit, int fd, std::string_view name, std::int64
     u.cut_from = u.cut_to = 0;
     u.line = 0;
     u.at_end = false;
-    u.after_seek = false;
     if (may_map && !u.buffer && map_whole_file(u, fd)) return;
     if (!u.buffer) {
         u.buffer = static_cast<char*>(std::malloc(initial_input_capacity + input_slack));
@@ -88,27 +84,14 @@ void release_range(const in_unit& u, std::size_t from, std::size_t to) {
     if (to > from) ::madvise(u.buffer + from, to - from, MADV_DONTNEED);
 }
 
-// The reader passed [from, u.begin). Once it has passed a hand-back step of records,
-// wherever they lay (a search may jump back and forth; each jump, but not a seek back to a
-// record just passed, counts as a block of pages mapped), every page it may have touched since the
-// last hand-back is handed back: those of the records, and of the window after each.
+// The reader passed [from, u.begin). Each time it has passed a hand-back step, the pages it
+// went through are handed back, except the window it is in.
 void note_passed(in_unit& u, std::size_t from) {
     if (!u.mapped) return;
-    u.touched_low = std::min(u.touched_low, from);
-    u.touched_high = std::max(u.touched_high, std::min(u.end, u.begin + mapped_window_bytes));
     u.consumed += u.begin > from ? u.begin - from : 0;
-    // The system maps the pages around a page read in blocks of up to this much.
-    const bool jumped = from > u.passed_end || from + mapped_around_bytes < u.passed_end;
-    if (jumped) u.consumed += mapped_around_bytes;
-    u.passed_end = u.begin;
     if (u.consumed < release_step) return;
-    // The window after the reading position is kept: it is being read (and the next one may
-    // be read ahead of it on another thread).
-    const std::size_t kept_end = std::min(u.end, u.begin + mapped_window_bytes);
-    release_range(u, u.touched_low, std::min(u.touched_high, u.begin));
-    release_range(u, std::max(u.touched_low, kept_end), u.touched_high);
-    u.touched_low = u.begin;
-    u.touched_high = u.begin;
+    release_range(u, u.passed_end, u.begin);
+    u.passed_end = u.begin;
     u.consumed = 0;
 }
 
@@ -127,8 +110,7 @@ std::size_t make_room(in_unit& u) {
 
 // One read: a terminal gives what has been typed, so this never waits beyond one line.
 void fill_buffer(in_unit& u) {
-    const std::size_t room = u.after_seek ? std::min(u.capacity - u.end, read_after_seek) : u.capacity - u.end;
-    u.after_seek = false;
+    const std::size_t room = u.capacity - u.end;
     ssize_t n;
     do {
         n = ::read(u.fd, u.buffer + u.end, room);
@@ -226,23 +208,17 @@ bool take_long_record(in_unit& u, std::string_view& record) {
     return true;
 }
 
-// Moves the reading position to file offset `target`: inside the buffer when the bytes
-// are still there, by seeking otherwise.
-void reposition(in_unit& u, std::int64_t target, const char* operation) {
-    const std::int64_t buffered_end = u.buffer_offset + static_cast<std::int64_t>(u.end);
-    if (target >= u.buffer_offset && target <= buffered_end) {
-        u.begin = static_cast<std::size_t>(target - u.buffer_offset);
-        return;
-    }
-    if (::lseek(u.fd, static_cast<off_t>(target), SEEK_SET) < 0) raise_system(errno, operation, u.unit, u.name, u.line);
-    u.buffer_offset = target;
-    u.begin = 0;
-    u.end = 0;
-    u.at_end = false;
-    u.after_seek = true;
-}
-
 }  // namespace
+
+int spool_file() {
+    const char* directory = std::getenv("TMPDIR");
+    if (!directory || *directory == '\0') directory = "/tmp";
+    int fd;
+    do {
+        fd = ::open(directory, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
 
 void release_input(in_unit& u) {
     if (u.mapped) {
@@ -311,74 +287,6 @@ void close_input(in_unit& u) {
 }
 
 std::int64_t input_offset(const in_unit& u) { return u.buffer_offset + static_cast<std::int64_t>(u.begin); }
-
-std::string_view mapped_window_at(const in_unit& u, std::int64_t offset) {
-    if (!u.mapped || offset < 0 || static_cast<std::size_t>(offset) >= u.end) return {};
-    const char* first = u.buffer + offset;
-    const std::size_t available = u.end - static_cast<std::size_t>(offset);
-    const void* last_line_feed = ::memrchr(first, '\n', std::min(available, u.window_reach));
-    if (!last_line_feed) return {};
-    return {first, static_cast<std::size_t>(static_cast<const char*>(last_line_feed) - first) + 1};
-}
-
-std::string_view mapped_records_through(const in_unit& u, std::int64_t offset, std::int64_t last) {
-    if (!u.mapped || offset < 0 || last < offset || static_cast<std::size_t>(last) >= u.end) return {};
-    const auto length = static_cast<std::size_t>(last - offset);
-    if (length >= mapped_window_bytes) return {};
-    const char* first = u.buffer + offset;
-    const void* line_feed = std::memchr(
-        first + length, '\n', std::min(u.end - static_cast<std::size_t>(offset), mapped_window_bytes) - length);
-    if (!line_feed) return {};
-    return {first, static_cast<std::size_t>(static_cast<const char*>(line_feed) - first) + 1};
-}
-
-record_window mapped_records_here(const in_unit& u, std::size_t bytes) {
-    if (!u.mapped || bytes > u.end - u.begin) return {};
-    // Records judged from lost pages are never passed: judging stops at the zeros.
-    check_not_lost(u, u.begin + std::min<std::size_t>(bytes, 1));
-    return {{u.buffer + u.begin, bytes}, input_offset(u), u.line};
-}
-
-record_window next_record_window(in_unit& u) {
-    if (!u.mapped) return next_window(u);
-    return mapped_records_here(u, mapped_records_through(u, input_offset(u), input_offset(u)).size());
-}
-
-void expect_window_through(in_unit& u, std::int64_t last) {
-    if (u.mapped) u.window_last = last;
-}
-
-record_window next_window(in_unit& u) {
-    if (u.fd < 0) return {};
-    if (u.mapped) {
-        std::string_view bytes;
-        if (u.window_last >= input_offset(u)) bytes = mapped_records_through(u, input_offset(u), u.window_last);
-        u.window_last = -1;
-        if (bytes.empty()) bytes = mapped_window_at(u, input_offset(u));
-        u.window_reach = std::min(2 * u.window_reach, mapped_window_bytes);
-        return mapped_records_here(u, bytes.size());
-    }
-    for (;;) {
-        const char* first = u.buffer + u.begin;
-        const void* last_line_feed = ::memrchr(first, '\n', u.end - u.begin);
-        const std::size_t whole =
-            last_line_feed ? static_cast<std::size_t>(static_cast<const char*>(last_line_feed) - first) + 1 : 0;
-        if (whole > 0 || u.at_end || (u.begin == 0 && u.end == u.capacity))
-            return {{first, whole}, input_offset(u), u.line};
-        make_room(u);
-        fill_buffer(u);
-    }
-}
-
-void pass_window_records(in_unit& u, const record_window& w, std::size_t bytes, long records,
-                         std::size_t last_record_offset) {
-    u.last_record_start = w.offset + static_cast<std::int64_t>(last_record_offset);
-    u.cut_from = u.cut_to = 0;
-    const std::size_t from = u.begin;
-    u.begin += bytes;
-    u.line += records;
-    note_passed(u, from);
-}
 
 bool next_raw_record(in_unit& u, std::string_view& record) {
     if (u.fd < 0) return false;
@@ -452,27 +360,67 @@ bool read_record(in_unit& u, std::string& record) {
     return true;
 }
 
-void rewind_input(in_unit& u) {
-    if (u.fd < 0) return;
-    if (u.buffer_offset == 0) {
-        u.begin = 0;  // the start of the file is still in the buffer
-    } else {
-        reposition(u, 0, "REWIND");
-    }
-    u.line = 0;
-    u.last_record_start = -1;
-    u.cut_from = u.cut_to = 0;
-    u.window_last = -1;
+void view_mapping(const in_unit& mapped, in_unit& view, std::int64_t offset, long line) {
+    if (view.name != mapped.name) view.name = mapped.name;
+    view.unit = mapped.unit;
+    view.fd = mapped.fd;
+    view.buffer = mapped.buffer;
+    view.capacity = mapped.capacity;
+    view.mapped = true;
+    view.map_length = 0;  // not the view's to unmap
+    view.end = mapped.end;
+    view.at_end = true;
+    view.buffer_offset = 0;
+    view.begin = static_cast<std::size_t>(offset);
+    view.passed_end = view.begin;
+    view.consumed = 0;
+    view.line = line - 1;
+    view.last_record_start = -1;
+    view.cut_from = view.cut_to = 0;
 }
 
-void seek_record(in_unit& u, std::int64_t offset, long line) {
-    if (u.fd < 0) return;
-    reposition(u, offset, "READ");
-    u.cut_from = u.cut_to = 0;
-    u.window_reach = read_after_seek;
-    u.window_last = -1;
-    u.line = line - 1;
-    u.last_record_start = -1;
+std::int64_t first_lost_offset(const in_unit& u) { return lost_offset(u); }
+
+void hand_back(const in_unit& u, std::int64_t from, std::int64_t to) {
+    if (u.mapped) release_range(u, static_cast<std::size_t>(from), static_cast<std::size_t>(to));
+}
+
+// The rest of a source that cannot be mapped is copied into a file of its own, which no
+// directory names and which goes away with its descriptor, and that file is mapped: every
+// reader then sees the records the same way, and may read them again.
+void map_rest_of_input(in_unit& u) {
+    if (u.fd < 0 || u.mapped) return;
+    const int copy = spool_file();
+    if (copy < 0) raise_system(errno, "READ", u.unit, u.name, u.line + 1);
+    const auto fail = [&](int error) {
+        close_descriptor(copy);
+        raise_system(error, "READ", u.unit, u.name, u.line + 1);
+    };
+    for (;;) {
+        const int error = write_all(copy, u.buffer + u.begin, u.end - u.begin);
+        if (error != 0) fail(error);
+        u.begin = u.end = 0;
+        if (u.at_end) break;
+        fill_buffer(u);
+    }
+    const bool own_descriptor = u.unit != terminal_unit;
+    if (own_descriptor) close_descriptor(u.fd);
+    std::free(u.buffer);
+    u.buffer = nullptr;
+    std::free(u.long_record);
+    u.long_record = nullptr;
+    u.fd = copy;
+    u.buffer_offset = 0;
+    u.begin = 0;
+    u.end = 0;
+    u.at_end = false;
+    if (!map_whole_file(u, copy)) {
+        // Nothing after the header: an empty source reads as one.
+        u.buffer = static_cast<char*>(std::calloc(1, input_slack));
+        if (!u.buffer) fail(ENOMEM);
+        u.capacity = 0;
+        u.at_end = true;
+    }
 }
 
 }  // namespace textio

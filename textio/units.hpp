@@ -1,6 +1,6 @@
-// Files known by unit number: input units read records through a window on the file (the
-// file mapped into memory, or a buffer for what cannot be mapped) that supports rewind and
-// seeking to a record read before; output units collect records and write them.
+// Files known by unit number: input units read records in order (from the file mapped into
+// memory, or through a buffer for what cannot be mapped), and a mapped input may be read
+// anywhere through views of its own; output units collect records and write them.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -20,12 +20,10 @@ struct in_unit {
     std::size_t capacity = 0;
     bool mapped = false;         // buffer is the whole file, mapped; nothing is read into it
     std::size_t map_length = 0;  // bytes of address space held by the mapping
-    // Every mapped page read since the last hand-back lies within [touched_low, touched_high),
-    // and `consumed` bytes were passed by the reader since then, wherever it went.
-    std::size_t touched_low = 0;
-    std::size_t touched_high = 0;
+    // The mapped pages from `passed_end` on are not handed back yet; `consumed` bytes were
+    // passed since the last hand-back.
     std::size_t consumed = 0;
-    std::size_t passed_end = 0;           // where the reader last stopped passing records
+    std::size_t passed_end = 0;
     char* long_record = nullptr;          // the kept start of a record longer than the buffer
     std::size_t begin = 0;                // next unread byte
     std::size_t end = 0;                  // end of valid bytes
@@ -35,15 +33,8 @@ struct in_unit {
     // read on in pieces when it is asked for; empty when the record was given whole.
     std::int64_t cut_from = 0;
     std::int64_t cut_to = 0;
-    long line = 0;            // number of the record last read (1 for the first)
-    bool at_end = false;      // the source has no more bytes to give
-    bool after_seek = false;  // the next read is the first after a seek
-    // How far the next window of a mapped file may reach: short after a seek, where a
-    // search often needs one block, and longer with each window read on from there.
-    std::size_t window_reach = 0;
-    // When not negative, the next window of a mapped file ends with the record that holds
-    // this byte: a search that jumped to a block knows where the block ends.
-    std::int64_t window_last = -1;
+    long line = 0;        // number of the record last read (1 for the first)
+    bool at_end = false;  // the source has no more bytes to give
 };
 
 // An output file or standard output.
@@ -106,53 +97,27 @@ bool read_record(in_unit& u, std::string& record);
 // File offset of the reading position.
 std::int64_t input_offset(const in_unit& u);
 
-// Whole records after the reading position, handed to a reader that scans them and says
-// how far it got (pass_window_records).
-struct record_window {
-    std::string_view bytes;   // whole records, each with its line feed, then input_slack readable bytes
-    std::int64_t offset = 0;  // file offset of the first
-    long line = 0;            // number of the record before the first
-};
-
-// The buffered whole records, reading more when none is buffered. Empty at the end of the
-// source and when the next record has no line feed within the buffer (a record longer
-// than the buffer, or a last line without line feed): next_raw_record reads those.
-record_window next_window(in_unit& u);
-
-// The window next_window gives when the reading position is `offset`, for a mapped file
-// (whose bytes do not depend on what was read before); empty for any other.
-std::string_view mapped_window_at(const in_unit& u, std::int64_t offset);
-
-// The window of whole records that holds the next record: for a mapped file that record
-// alone, found without looking further on. Empty where next_window would be.
-record_window next_record_window(in_unit& u);
-
-// The next window of a mapped file needs to reach only the record that holds byte `last`.
-void expect_window_through(in_unit& u, std::int64_t last);
-
-// The records of a mapped file from `offset` (a record start) through the one that holds
-// byte `last`, when they are whole and lie within a window's length; empty otherwise.
-std::string_view mapped_records_through(const in_unit& u, std::int64_t offset, std::int64_t last);
-
-// The `bytes` bytes of whole records at the reading position of a mapped file, known to be
-// such from an earlier window, as a window.
-record_window mapped_records_here(const in_unit& u, std::size_t bytes);
-
-// Moves past the first `bytes` bytes of the window, which hold `records` records; the
-// record at `last_record_offset` (within those bytes) becomes the record last read.
-void pass_window_records(in_unit& u, const record_window& w, std::size_t bytes, long records,
-                         std::size_t last_record_offset);
-
 // Drops every CR and expands TABs of a raw record, or of a piece of one that starts at
 // column `column` of the record as cleaned.
 void clean_record(std::string_view raw, std::string& record, std::size_t column = 0);
 
-// Positions the unit before its first record.
-void rewind_input(in_unit& u);
+// A unit of its own over the mapping of `mapped`, positioned at `offset` (a line start,
+// line number `line`). It owns nothing: `mapped` must stay open while it is read.
+void view_mapping(const in_unit& mapped, in_unit& view, std::int64_t offset, long line);
 
-// Positions the unit before the record at file offset `offset`, known (from reading the
-// file before) to start a record and to be record number `line`.
-void seek_record(in_unit& u, std::int64_t offset, long line);
+// An input that cannot be mapped (a pipe, a device) has the rest of its bytes copied into
+// a file that no directory names, which is then mapped in its place: offset 0 is the old
+// reading position, and the line count goes on. A mapped input is left as it is. When
+// nothing is left, the unit stays unmapped and empty.
+void map_rest_of_input(in_unit& u);
+
+// The offset of the first page of a mapped input lost to another process cutting the file
+// short while it is read, or -1. Bytes from there on read as zeros.
+std::int64_t first_lost_offset(const in_unit& u);
+
+// Hands the mapped pages wholly within [from, to) back to the system; a reader that comes
+// back to them reads them again from the page cache.
+void hand_back(const in_unit& u, std::int64_t from, std::int64_t to);
 
 // Create or open `name` for writing, at its start, without emptying it; `created` tells
 // which. A symbolic link to a file that does not exist is a dangling_link failure: nothing

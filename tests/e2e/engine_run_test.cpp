@@ -24,10 +24,13 @@
 #include <vector>
 
 #include "tests/support/archive_names.hpp"
+#include "tests/support/block_stages.hpp"
 #include "tests/support/case_names.hpp"
 #include "tests/support/engine_expect.hpp"
 #include "tests/support/run_program.hpp"
+#include "tests/support/temp_files.hpp"
 #include "tests/support/text.hpp"
+#include "tests/support/text_layouts.hpp"
 #include "tests/support/transcript.hpp"
 
 namespace {
@@ -43,12 +46,7 @@ using support::numbered_header;
 using support::observations_file_name;
 
 // Hundredths as decimal text: -5 gives -0.05, 1234 gives 12.34.
-std::string hundredths_text(long long hundredths) {
-    const long long magnitude = hundredths < 0 ? -hundredths : hundredths;
-    std::string fraction = decimal(magnitude % 100);
-    if (fraction.size() < 2) fraction = "0" + fraction;
-    return (hundredths < 0 ? "-" : "") + decimal(magnitude / 100) + "." + fraction;
-}
+using support::hundredths_text;
 
 void expect_no_reason(const std::string& reason, const std::string& what) {
     EXPECT_TRUE(reason.empty()) << what << ": " << reason;
@@ -928,18 +926,35 @@ TEST_P(hand_run, gives_the_expected_stations) { run_hand_case(GetParam()); }
 
 INSTANTIATE_TEST_SUITE_P(archives, hand_run, ::testing::ValuesIn(hand_cases()), support::named_by_name());
 
-// The block index keeps a few blocks, or one, or none: past its cap the searches read the
-// file, with the same output.
-class hand_run_small_index : public ::testing::TestWithParam<hand_case> {};
+// The hand-made archives read in chunks that start anywhere: the same table, the same
+// searches and the same values as read in one chunk.
+class hand_stages : public ::testing::TestWithParam<hand_case> {};
 
-TEST_P(hand_run_small_index, gives_the_expected_stations) {
-    for (const char* cap : {"2", "1", "0"}) {
-        SCOPED_TRACE(std::string("VARNEX_INDEX_CAP=") + cap);
-        run_hand_case(GetParam(), {{"VARNEX_INDEX_CAP", cap}});
-    }
+TEST_P(hand_stages, are_the_same_at_every_split) {
+    const hand_case& c = GetParam();
+    const std::string text = file_text(hand_observations_header, c.observations, c.observations_final_newline);
+    const std::string path = support::write_temp_file("hand_data.txt", text);
+    std::vector<std::int32_t> table;
+    for (const std::string& station : c.stations) table.push_back(std::atoi(station.c_str()));
+    const auto outcome_of = [](const support::staged_run& run) {
+        std::string d = support::describe(run.archive.table) + run.failure;
+        for (const support::staged_station& s : run.stations) {
+            d += "station " + decimal(static_cast<int>(s.outcome));
+            for (std::size_t k = 0; k < s.dates.size(); ++k)
+                d += " " + std::to_string(s.dates[k]) + "=" + std::to_string(s.values[k]);
+            d += "\n";
+        }
+        return d;
+    };
+    const std::string whole = outcome_of(support::run_stages(path, table, 1 << 30));
+    const std::size_t data_bytes = text.size() - file_text(hand_observations_header, {}).size();
+    for (std::size_t split = 1; split < data_bytes; split += 1 + split / 64)
+        ASSERT_EQ(outcome_of(support::run_stages(path, table, static_cast<std::int64_t>(split))), whole)
+            << "chunks of " << split << " bytes";
+    std::remove(path.c_str());
 }
 
-INSTANTIATE_TEST_SUITE_P(archives, hand_run_small_index, ::testing::ValuesIn(hand_cases()), support::named_by_name());
+INSTANTIATE_TEST_SUITE_P(archives, hand_stages, ::testing::ValuesIn(hand_cases()), support::named_by_name());
 
 // The catalogue in an order other than data.txt's: every search after the first goes
 // through rewinds, and the output is that of the forward search with its rewinds.
@@ -981,16 +996,13 @@ TEST(engine_catalogue_order, reversed_and_shuffled_catalogues_match_the_listing)
         x::pass_result pass = x::expected_pass(model, archive.records, answers);
         ASSERT_EQ(pass.model_error, "");
         check_least(pass, {.qualifying = 80, .missing_reports = 3, .span_rejections = 1, .rewinds = 20});
-        for (const char* cap : {"1000000", "3", "0"}) {
-            SCOPED_TRACE(std::string("VARNEX_INDEX_CAP=") + cap);
-            run_outcome outcome = run_in(dir, answers, {{"VARNEX_INDEX_CAP", cap}});
-            check_outcome(outcome, answers,
-                          x::expected_terminal(answers, archive.catalogue_shown, archive.observations_shown, pass),
-                          pass.series, pass.coordinates);
-            auto [series_name, coordinates_name] = x::output_names(answers.data_type);
-            std::remove((dir.work + "/" + series_name).c_str());
-            std::remove((dir.work + "/" + coordinates_name).c_str());
-        }
+        run_outcome outcome = run_in(dir, answers);
+        check_outcome(outcome, answers,
+                      x::expected_terminal(answers, archive.catalogue_shown, archive.observations_shown, pass),
+                      pass.series, pass.coordinates);
+        auto [series_name, coordinates_name] = x::output_names(answers.data_type);
+        std::remove((dir.work + "/" + series_name).c_str());
+        std::remove((dir.work + "/" + coordinates_name).c_str());
     }
     finish(dir);
 }
@@ -1064,78 +1076,6 @@ TEST(engine_capacity, more_than_40000_stations_are_all_saved) {
 
 namespace {
 
-// ---------------------------------------------------------------- random layouts of text
-
-// Records written as archives write them, and as hand editing leaves them: commas, null
-// values that keep the value of the record before (an identifier too), a record that goes
-// on into the next line, a slash, text after the fourth value, empty lines. Stations come
-// in blocks, in random order, some in two blocks, some listed but without records; the
-// catalogue is shuffled, so searches run on, rewind and report missing stations.
-std::string record_text(std::mt19937& random, const std::string& id, const std::string& date,
-                        const std::string& value) {
-    switch (random() % 12) {
-        case 0: return id + "," + "1," + date + "," + value;
-        case 1: return id + ",," + date + "," + value;
-        case 2: return ",1," + date + "," + value;
-        case 3: return id + " 1\n" + date + " " + value;
-        case 4: return id + " 1 " + date + "\n," + value;
-        case 5: return id + " 1 " + date + " /";
-        case 6: return id + "\t1\t" + date + "\t" + value + "\tflag=ok, source/2";
-        case 7: return "\n" + id + " 1 " + date + " " + value;
-        case 8: return id + " 1 , " + value;
-        default: return id + " 1 " + date + " " + value;
-    }
-}
-
-struct text_layout {
-    std::vector<std::string> stations;  // catalogue lines
-    std::vector<x::catalogue_station> catalogue;
-    std::vector<std::string> lines;  // data.txt after its header
-};
-
-text_layout random_layout(std::uint32_t seed) {
-    std::mt19937 random(seed);
-    text_layout layout;
-    const int station_count = 2 + static_cast<int>(random() % 5);
-    std::vector<std::string> blocks;
-    for (int i = 0; i < station_count; ++i) {
-        const std::string id = decimal(101 + i);
-        const std::string lat = decimal(10 + i) + ".00", lon = decimal(20 + i) + ".00";
-        layout.stations.push_back(id + " " + lat + " " + lon + " 1.0");
-        layout.catalogue.push_back({101 + i, x::real_from_text(lat), x::real_from_text(lon), 1.0f});
-        if (random() % 6 == 0) continue;  // listed, without records
-        // Months of 1950-1951 in order, split into one or two blocks.
-        std::vector<std::string> records;
-        for (int m = 0; m < 24; ++m) {
-            if (random() % 4 == 0) continue;
-            const std::string value = hundredths_text(static_cast<long long>(random() % 6000) - 2000);
-            records.push_back(record_text(random, id, x::month_date_text(1950 + m / 12, m % 12 + 1), value));
-        }
-        const std::size_t split = records.empty() || random() % 3 ? records.size() : random() % records.size();
-        std::string first, second;
-        for (std::size_t k = 0; k < records.size(); ++k) (k < split ? first : second) += records[k] + "\n";
-        for (const std::string* part : {&first, &second})
-            if (!part->empty()) blocks.push_back(*part);
-    }
-    std::shuffle(blocks.begin(), blocks.end(), random);
-    std::string text;
-    for (const std::string& b : blocks) text += b;
-    for (std::size_t at = 0; at < text.size();) {
-        const std::size_t end = text.find('\n', at);
-        layout.lines.push_back(text.substr(at, end - at));
-        at = end + 1;
-    }
-    std::vector<std::size_t> order(layout.stations.size());
-    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::shuffle(order.begin(), order.end(), random);
-    text_layout shuffled = layout;
-    for (std::size_t i = 0; i < order.size(); ++i) {
-        shuffled.stations[i] = layout.stations[order[i]];
-        shuffled.catalogue[i] = layout.catalogue[order[i]];
-    }
-    return shuffled;
-}
-
 // Every layout run by the program matches the search over the text, line by line.
 TEST(engine_text_layouts, match_the_search_over_the_text) {
 #if defined(VARNEX_SANITIZED)
@@ -1146,7 +1086,7 @@ TEST(engine_text_layouts, match_the_search_over_the_text) {
     const x::run_answers answers = hand_answers(1950, 1951, "1.0");
     int modelled = 0;
     for (std::uint32_t seed = 1; seed <= layouts; ++seed) {
-        const text_layout layout = random_layout(seed);
+        const support::text_layout layout = support::random_layout(seed);
         const x::pass_result pass = x::expected_pass_from_text(layout.catalogue, layout.lines, answers);
         if (!pass.model_error.empty()) continue;
         ++modelled;

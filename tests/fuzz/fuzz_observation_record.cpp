@@ -1,14 +1,15 @@
-// The observation reader's quick scan of plain records against the general free-form
-// reader: the same file read record by record both ways must give the same exact identifier and values
-// (bit for bit, empty fields keeping the previous record's), the same end, and the same
-// failure on the same line.
+// The observation record reader (a short route for plain records, the general rules where
+// the record lies for the others) against the general free-form reader reading in order:
+// the same file read record by record both ways must give the same exact identifier and
+// values (bit for bit, empty fields keeping the previous record's), the same end, and the
+// same failure on the same line.
 //
 // Input: the file's bytes.
 #include <cstdint>
 #include <cstring>
 #include <string>
 
-#include "engine/observations.hpp"
+#include "engine/observation_record.hpp"
 #include "tests/fuzz/fuzz_support.hpp"
 #include "textio/read.hpp"
 
@@ -24,9 +25,9 @@ struct outcome {
     long line = 0;
 };
 
-bool same_bits(const engine::observation_record& a, const engine::observation_record& b) {
-    return a.id == b.id && std::memcmp(&a.second, &b.second, sizeof(float)) == 0 &&
-           std::memcmp(&a.date, &b.date, sizeof(float)) == 0 && std::memcmp(&a.value, &b.value, sizeof(float)) == 0;
+bool same_bits(const engine::carried_values& a, const engine::carried_values& b) {
+    return a.id == b.id && std::memcmp(&a.date, &b.date, sizeof(float)) == 0 &&
+           std::memcmp(&a.value, &b.value, sizeof(float)) == 0;
 }
 
 }  // namespace
@@ -38,22 +39,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::write_file(path, std::string_view(reinterpret_cast<const char*>(data), size));
 
     textio::in_unit quick, general;
-    engine::observation_record quick_values, general_values;
-    const textio::in_item targets[] = {
-        textio::target_identifier(general_values.id), textio::target_real(general_values.second),
-        textio::target_real(general_values.date), textio::target_real(general_values.value)};
+    engine::carried_values quick_values, general_values;
+    float second = 0.0f;
+    const textio::in_item targets[] = {textio::target_identifier(general_values.id), textio::target_real(second),
+                                       textio::target_real(general_values.date),
+                                       textio::target_real(general_values.value)};
+    std::int64_t offset = 0;
+    long line = 1;
     textio::open_input(quick, observations_unit, path);
     textio::open_input(general, observations_unit, path);
     for (int n = 0; n < most_reads; ++n) {
         outcome a, b;
         try {
-            a.ended = !engine::read_observation(quick, quick_values);
+            const engine::record_reading r = engine::read_record_at(quick, offset, line);
+            quick_values = engine::merged(quick_values, r.given, r.mask);
+            a.ended = r.is_end;
+            a.line = r.place.last_line;
+            offset = r.place.end;
+            line = r.place.last_line + 1;
         } catch (const fuzz::raised& r) {
             a.failed = true;
             a.kind = r.kind;
             a.line = r.line;
         }
-        if (!a.failed) a.line = quick.line;
         try {
             b.ended = textio::read_free_form(general, targets, true) == textio::read_outcome::end_of_file;
         } catch (const fuzz::raised& r) {

@@ -445,6 +445,21 @@ pass_result expected_pass_from_text(const std::vector<catalogue_station>& catalo
     return run_pass(catalogue, answers, r);
 }
 
+std::vector<expected_search> expected_searches_from_text(const std::vector<std::int32_t>& table_ids,
+                                                         const std::vector<std::string>& lines) {
+    text_reader r{lines, 0, 0, observation_record{}, 0, 0, 0};
+    std::vector<expected_search> searches;
+    const int qualifying = static_cast<int>(table_ids.size());
+    for (const std::int32_t id : table_ids) {
+        std::string terminal;
+        int missing = 0;
+        block b = collect(r, id, qualifying, terminal, missing);
+        if (b.end == block_end::other_record) release(r);
+        searches.push_back({missing > 0, std::move(b.records)});
+    }
+    return searches;
+}
+
 std::string expected_terminal(const run_answers& answers, const std::vector<std::string>& catalogue_shown,
                               const std::vector<std::string>& observations_shown, const pass_result& pass) {
     return dialogue_text(answers, catalogue_shown, observations_shown) + t::qualifying_stations(pass.qualifying) +

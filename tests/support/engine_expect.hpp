@@ -117,6 +117,15 @@ pass_result expected_pass(const std::vector<catalogue_station>& catalogue,
 pass_result expected_pass_from_text(const std::vector<catalogue_station>& catalogue,
                                     const std::vector<std::string>& lines, const run_answers& answers);
 
+// Each search of the pass over the text, for the stations in table order: whether it
+// reported the station missing, and the records of the block it found, in file order.
+struct expected_search {
+    bool reported_missing = false;
+    std::vector<observation_record> records;
+};
+std::vector<expected_search> expected_searches_from_text(const std::vector<std::int32_t>& table_ids,
+                                                         const std::vector<std::string>& lines);
+
 // Full standard output before the author credit.
 std::string expected_terminal(const run_answers& answers, const std::vector<std::string>& catalogue_shown,
                               const std::vector<std::string>& observations_shown, const pass_result& pass);

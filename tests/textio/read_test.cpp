@@ -653,20 +653,40 @@ TEST_F(ReadTest, ReadWithoutItemsTakesOneRecord) {
     EXPECT_EQ(textio::read_free_form(unit, {}, true), read_outcome::end_of_file);
 }
 
-TEST_F(ReadTest, SeekBackRereadsAnObservation) {
-    source("101 0 1950.042 5.5\n102 0 1950.125 6.5\n");
-    four_values r{{0, 0, 0, 0}};
-    ASSERT_EQ(read_four(unit, r), read_outcome::ok);
-    ASSERT_EQ(read_four(unit, r), read_outcome::ok);
-    EXPECT_EQ(r.v[0], 102.0f);
-    textio::seek_record(unit, unit.last_record_start, unit.line);
-    r = four_values{{0, 0, 0, 0}};
-    ASSERT_EQ(read_four(unit, r), read_outcome::ok);
-    EXPECT_EQ(r.v[0], 102.0f);
-    EXPECT_EQ(r.v[3], 6.5f);
-    textio::rewind_input(unit);
-    ASSERT_EQ(read_four(unit, r), read_outcome::ok);
-    EXPECT_EQ(r.v[0], 101.0f);
+// A read at an offset takes the record from there without moving the unit, and tells
+// which values it stored and where it ended: on a later line for a record that goes on.
+TEST_F(ReadTest, ReadAtAnOffsetTellsWhatItStoredAndWhereItEnded) {
+    const std::string text = "101 0 1950.042 5.5\n102 ,\n, 6.5 7.5 8.5\n103 0 1950.2 /\n104 0\n";
+    source(text);
+    ASSERT_TRUE(unit.mapped);
+    struct {
+        std::int64_t offset;
+        long line;
+        read_outcome outcome;
+        float first;
+        std::uint32_t stored;
+        std::int64_t end;
+        long last_line;
+    } cases[] = {
+        {0, 1, read_outcome::ok, 101.0f, 0xF, 19, 1},
+        {19, 2, read_outcome::ok, 102.0f, 0xD, 39, 3},  // the second value left empty
+        {25, 3, read_outcome::ok, -1.0f, 0xE, 39, 3},   // from the last line of that record
+        {39, 4, read_outcome::ok, 103.0f, 0x7, 54, 4},  // a slash leaves the fourth
+        {54, 5, read_outcome::end_of_file, 104.0f, 0x3, 60, 5},
+        {60, 6, read_outcome::end_of_file, -1.0f, 0x0, 60, 5},
+    };
+    for (const auto& c : cases) {
+        four_values r{{-1, -1, -1, -1}};
+        textio::read_extent extent;
+        const textio::in_item items[] = {textio::target_real(r.v[0]), textio::target_real(r.v[1]),
+                                         textio::target_real(r.v[2]), textio::target_real(r.v[3])};
+        EXPECT_EQ(textio::read_free_form_at(unit, c.offset, c.line, items, extent), c.outcome) << c.offset;
+        EXPECT_EQ(r.v[0], c.first) << c.offset;
+        EXPECT_EQ(extent.stored, c.stored) << c.offset;
+        EXPECT_EQ(extent.end, c.end) << c.offset;
+        EXPECT_EQ(extent.last_line, c.last_line) << c.offset;
+    }
+    EXPECT_EQ(textio::input_offset(unit), 0) << "the unit itself never moved";
 }
 
 // A line longer than the kept length is read on in pieces where its values lie further

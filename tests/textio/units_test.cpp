@@ -140,7 +140,7 @@ TEST_F(UnitsTest, LongRecordIsReadWholeWithoutGrowingTheBuffer) {
 }
 
 // A line longer than the kept length gives its start; the rest is passed over, and the
-// records after it, the line count, the offsets and seeking back are as for short lines.
+// records after it, the line count and the offsets are as for short lines.
 TEST_F(UnitsTest, LineBeyondTheKeptLengthGivesItsStart) {
     std::string long_line(textio::max_record_bytes + 3000000, 'y');
     long_line.replace(0, 7, "1 2 3 4");
@@ -149,9 +149,6 @@ TEST_F(UnitsTest, LineBeyondTheKeptLengthGivesItsStart) {
     EXPECT_EQ(read_one(in), "head");
     EXPECT_EQ(read_one(in), long_line.substr(0, textio::max_record_bytes));
     EXPECT_EQ(textio::input_offset(in), static_cast<std::int64_t>(5 + long_line.size() + 1));
-    EXPECT_EQ(read_one(in), "tail");
-    textio::seek_record(in, 5, 2);
-    EXPECT_EQ(read_one(in), long_line.substr(0, textio::max_record_bytes));
     EXPECT_EQ(read_one(in), "tail");
     EXPECT_EQ(in.line, 3);
     EXPECT_EQ(in.capacity, capacity_before);
@@ -182,66 +179,60 @@ TEST_F(UnitsTest, ManyRecordsAcrossRefills) {
 }
 
 // ---------------------------------------------------------------------------------------
-// Rewind and seeking back
+// Views and copies
 
-// A search goes back to the start of the record that ended a block.
-TEST_F(UnitsTest, SeekBackRereadsTheLastRecord) {
-    textio::open_input(in, 13, file("back", "one\ntwo\nthree\n"));
-    EXPECT_EQ(read_one(in), "one");
-    EXPECT_EQ(read_one(in), "two");
-    textio::seek_record(in, in.last_record_start, in.line);
-    EXPECT_EQ(in.line, 1);
-    EXPECT_EQ(read_one(in), "two");
-    EXPECT_EQ(in.line, 2);
-    EXPECT_EQ(read_one(in), "three");
-}
-
-// A record start that now lies in front of the buffer is read again from the file.
-TEST_F(UnitsTest, SeekBackAcrossEveryRefill) {
+// A view set at any record start, across every refill of a buffer the unit would need,
+// reads the records from there as the unit read them, and leaves the unit where it was.
+TEST_F(UnitsTest, ViewsReadFromAnyRecordStartAsTheUnitDid) {
     const int count = 60000;
-    textio::open_input(in, 13, file("backmany", numbered_lines(count)), textio::input_access::buffered);
-    std::vector<std::int64_t> starts{0};
-    std::int64_t seen_offset = 0;
-    int refills = 0;
+    textio::open_input(in, 13, file("views", numbered_lines(count)));
+    ASSERT_TRUE(in.mapped);
+    std::vector<std::int64_t> starts;
     for (int i = 1; i <= count; ++i) {
-        ASSERT_EQ(read_one(in), numbered_line(i));
         starts.push_back(textio::input_offset(in));
-        if (in.buffer_offset != seen_offset) {
-            seen_offset = in.buffer_offset;
-            ++refills;
-            ASSERT_LT(starts[static_cast<std::size_t>(i - 2)], in.buffer_offset);
-            textio::seek_record(in, starts[static_cast<std::size_t>(i - 2)], i - 1);
-            ASSERT_EQ(in.line, i - 2);
-            ASSERT_EQ(read_one(in), numbered_line(i - 1));
-            ASSERT_EQ(read_one(in), numbered_line(i));
-            ASSERT_EQ(in.line, i);
-            seen_offset = in.buffer_offset;
+        read_one(in);
+    }
+    const std::int64_t end = textio::input_offset(in);
+    textio::in_unit view;
+    std::string_view record;
+    for (int i = 1; i <= count; i += 997) {
+        textio::view_mapping(in, view, starts[static_cast<std::size_t>(i - 1)], i);
+        for (int k = i; k < std::min(i + 3, count + 1); ++k) {
+            ASSERT_TRUE(textio::next_raw_record(view, record));
+            ASSERT_EQ(record, numbered_line(k));
+            ASSERT_EQ(view.line, k);
         }
     }
-    EXPECT_GE(refills, 3);
+    EXPECT_EQ(textio::input_offset(in), end);
 }
 
-TEST_F(UnitsTest, RewindStartsAgainAtTheFirstRecord) {
-    textio::open_input(in, 13, file("rewind", "h1\nh2\nd1\n"));
-    for (int i = 0; i < 3; ++i) read_one(in);
-    std::string record;
-    EXPECT_FALSE(textio::read_record(in, record));
-    textio::rewind_input(in);
-    EXPECT_EQ(in.line, 0);
+// What cannot be mapped (here a pipe) is copied whole from the reading position on into a
+// file of its own, and mapped: the same bytes, the line count going on.
+TEST_F(UnitsTest, RestOfAPipeIsCopiedAndMapped) {
+    const std::string text = "h1\nh2\n" + numbered_lines(60000) + "last without line feed";
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    std::thread writer([&] {
+        std::size_t done = 0;
+        while (done < text.size()) {
+            const ssize_t n = ::write(fds[1], text.data() + done, text.size() - done);
+            if (n <= 0) break;
+            done += static_cast<std::size_t>(n);
+        }
+        ::close(fds[1]);
+    });
+    textio::open_input(in, 13, "/dev/fd/" + std::to_string(fds[0]));
+    ::close(fds[0]);
+    EXPECT_FALSE(in.mapped);
     EXPECT_EQ(read_one(in), "h1");
-    EXPECT_EQ(in.line, 1);
-}
-
-TEST_F(UnitsTest, RewindAfterTheBufferMovedOn) {
-    const int count = 60000;
-    textio::open_input(in, 13, file("rewindmany", numbered_lines(count)), textio::input_access::buffered);
-    for (int i = 1; i <= count; ++i) read_one(in);
-    ASSERT_GT(in.buffer_offset, 0);
-    textio::rewind_input(in);
-    for (int i = 1; i <= count; ++i) {
-        ASSERT_EQ(read_one(in), numbered_line(i));
-        ASSERT_EQ(in.line, i);
-    }
+    EXPECT_EQ(read_one(in), "h2");
+    textio::map_rest_of_input(in);
+    writer.join();
+    ASSERT_TRUE(in.mapped);
+    EXPECT_EQ(in.line, 2);
+    EXPECT_EQ(std::string_view(in.buffer, in.end), std::string_view(text).substr(6));
+    EXPECT_EQ(read_one(in), numbered_line(1));
+    EXPECT_EQ(in.line, 3);
 }
 
 TEST_F(UnitsTest, MissingInputFileIsAnOpenFailure) {
@@ -472,36 +463,25 @@ TEST_F(UnitsTest, TerminalWriteFailureNamesTheTerminal) {
 // ---------------------------------------------------------------------------------------
 // A mapped file reads exactly as the same file read through the buffer
 
-// What a reader sees along a fixed but varied walk through a file: records, windows,
-// rewinds and seeks back to the record last read or to record starts seen before.
+// What a reader sees along a fixed but varied walk through a file: records, and pieces of
+// the long ones.
 std::vector<std::string> walk(const std::string& path, textio::input_access access) {
     textio::in_unit u;
     textio::open_input(u, 13, path, access);
     std::vector<std::string> seen;
-    std::vector<std::pair<std::int64_t, long>> starts;
     unsigned state = 12345;
     const auto next_choice = [&state] { return (state = state * 1103515245u + 12345u) >> 16; };
     for (int step = 0; step < 4000; ++step) {
         const unsigned choice = next_choice() % 16;
         std::string_view record;
         if (choice < 9) {
-            starts.emplace_back(textio::input_offset(u), u.line + 1);
             const bool more = textio::next_raw_record(u, record);
             seen.push_back("record " + std::to_string(more) + " " + std::string(record.substr(0, 200)) + " #" +
                            std::to_string(record.size()));
-        } else if (choice < 12) {
-            const textio::record_window w = textio::next_window(u);
-            const std::size_t feed = w.bytes.find('\n');
-            seen.push_back("window " + std::to_string(w.offset) + " " + std::to_string(w.line) + " " +
-                           std::string(w.bytes.substr(0, feed == std::string_view::npos ? 0 : feed + 1)));
-            if (feed != std::string_view::npos) textio::pass_window_records(u, w, feed + 1, 1, 0);
-        } else if (choice < 14) {
-            if (u.last_record_start >= 0) textio::seek_record(u, u.last_record_start, u.line);
-        } else if (choice < 15 && !starts.empty()) {
-            const auto [offset, line] = starts[next_choice() % starts.size()];
-            textio::seek_record(u, offset, line);
         } else {
-            textio::rewind_input(u);
+            std::string_view piece;
+            const bool more = textio::next_record_piece(u, piece);
+            seen.push_back("piece " + std::to_string(more) + " #" + std::to_string(piece.size()));
         }
         seen.push_back("at " + std::to_string(textio::input_offset(u)) + " line " + std::to_string(u.line));
     }
@@ -545,40 +525,6 @@ INSTANTIATE_TEST_SUITE_P(
                                   "1 2 3 4 " + std::string(textio::max_record_bytes + 100, 'z') + "\nend\n"}),
     support::named_by_name());
 
-// Pages of a mapped file the reader has been through are handed back however it moves:
-// reading a record here and there across a large file leaves little of it in memory.
-long mapped_file_kib() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("RssFile:", 0) == 0) return std::stol(line.substr(8));
-    return -1;
-}
-
-TEST_F(UnitsTest, JumpingReadsHandBackWhatTheyRead) {
-    std::string text;
-    for (int i = 0; text.size() < 96u * 1024 * 1024; ++i)
-        text += std::to_string(i) + " 1 1950.042 12.5 some more text\n";
-    const std::string path = file("jumping", text);
-    text.clear();
-    text.shrink_to_fit();
-    textio::open_input(in, 13, path);
-    ASSERT_TRUE(in.mapped);
-    const long before = mapped_file_kib();
-    ASSERT_GE(before, 0);
-    long most = 0;
-    unsigned state = 7;
-    for (int jump = 0; jump < 3000; ++jump) {
-        state = state * 1103515245u + 12345u;
-        const std::int64_t near = static_cast<std::int64_t>(state % (in.end - 200));
-        textio::seek_record(in, near, 1);  // a record's start or not: only the pages matter
-        std::string_view record;
-        for (int k = 0; k < 200; ++k) textio::next_raw_record(in, record);
-        if (jump % 100 == 0) most = std::max(most, mapped_file_kib() - before);
-    }
-    EXPECT_LT(most, 32 * 1024) << "KiB of the file mapped at the most";
-}
-
 // Records "0 1 1950.042 12.5", "1 1 ...", and so on, at least `bytes` of them.
 std::string numbered_records(std::size_t bytes) {
     std::string text;
@@ -620,71 +566,4 @@ TEST_F(UnitsTest, FileCutShortWhileMappedIsAReadFailure) {
         EXPECT_EQ(records, static_cast<long>(std::count(text.begin(), text.end(), '\n')));
         textio::close_input(in);
     }
-}
-
-// After a seek the window is short, since looking for its end touches its last page, and
-// it doubles with each window read on, up to the whole window length.
-TEST_F(UnitsTest, WindowsAfterASeekStartShortAndGrow) {
-    const std::string text = numbered_records(16u * 1024 * 1024);
-    const std::string path = file("growing", text);
-    textio::open_input(in, 13, path);
-    ASSERT_TRUE(in.mapped);
-    EXPECT_GT(textio::next_window(in).bytes.size(), 4000u * 1024) << "reading from the top";
-    textio::seek_record(in, 0, 1);
-    std::vector<std::size_t> sizes;
-    for (int i = 0; i < 8; ++i) {
-        const textio::record_window w = textio::next_window(in);
-        ASSERT_EQ(w.offset, textio::input_offset(in));
-        ASSERT_TRUE(w.bytes == std::string_view(text).substr(static_cast<std::size_t>(w.offset), w.bytes.size()))
-            << "window " << i << " at " << w.offset;
-        ASSERT_EQ(w.bytes.back(), '\n');
-        sizes.push_back(w.bytes.size());
-        const std::size_t records = static_cast<std::size_t>(std::count(w.bytes.begin(), w.bytes.end(), '\n'));
-        textio::pass_window_records(in, w, w.bytes.size(), static_cast<long>(records), 0);
-    }
-    for (int i = 0; i < 7; ++i) {
-        const std::size_t reach = std::size_t{64 * 1024} << i;
-        EXPECT_LE(sizes[i], reach) << "window " << i;
-        EXPECT_GT(sizes[i], reach - 64) << "window " << i;
-    }
-    EXPECT_GT(sizes[7], 4000u * 1024);
-}
-
-struct records_through_case {
-    std::int64_t offset, last;
-    std::string_view expected;
-};
-
-TEST_F(UnitsTest, RecordsThroughAByteEndWithThatRecord) {
-    const std::string text = "10 a\n11 bb\n12 ccc\n13 no line feed";
-    textio::open_input(in, 13, file("through", text));
-    ASSERT_TRUE(in.mapped);
-    for (const records_through_case& c :
-         {records_through_case{0, 0, "10 a\n"}, records_through_case{0, 4, "10 a\n"},
-          records_through_case{0, 5, "10 a\n11 bb\n"}, records_through_case{5, 17, "11 bb\n12 ccc\n"},
-          records_through_case{18, 20, ""}, records_through_case{5, 4, ""}, records_through_case{0, 400, ""}})
-        EXPECT_EQ(textio::mapped_records_through(in, c.offset, c.last), c.expected) << c.offset << " " << c.last;
-}
-
-// A search reads one record at a time where the judge stopped, and knows where a block it
-// jumped to ends: neither looks for the end of a longer window.
-TEST_F(UnitsTest, WindowsOfOneRecordAndThroughAKnownEnd) {
-    const std::string text = "10 a\n11 bb\n12 ccc\n13 dddd\n14 e\n";
-    textio::open_input(in, 13, file("known_end", text));
-    ASSERT_TRUE(in.mapped);
-    textio::record_window w = textio::next_record_window(in);
-    EXPECT_EQ(w.bytes, "10 a\n");
-    EXPECT_EQ(w.offset, 0);
-    textio::pass_window_records(in, w, w.bytes.size(), 1, 0);
-    textio::expect_window_through(in, 13);  // a byte of "12 ccc"
-    w = textio::next_window(in);
-    EXPECT_EQ(w.bytes, "11 bb\n12 ccc\n");
-    EXPECT_EQ(w.offset, 5);
-    EXPECT_EQ(w.line, 1);
-    EXPECT_EQ(textio::next_window(in).bytes, "11 bb\n12 ccc\n13 dddd\n14 e\n") << "the known end holds once";
-    textio::expect_window_through(in, static_cast<std::int64_t>(text.size()));  // past the end: ignored
-    EXPECT_EQ(textio::next_window(in).bytes, "11 bb\n12 ccc\n13 dddd\n14 e\n");
-    textio::close_input(in);
-    textio::open_input(in, 13, file("known_end", text), textio::input_access::buffered);
-    EXPECT_EQ(textio::next_record_window(in).bytes, text) << "a buffer gives its whole window";
 }

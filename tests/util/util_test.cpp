@@ -15,7 +15,6 @@
 #include "tests/support/capture.hpp"
 #include "textio/convert.hpp"
 #include "util/blank.hpp"
-#include "util/helper_thread.hpp"
 #include "util/parallel.hpp"
 #include "util/ssort.hpp"
 
@@ -182,41 +181,5 @@ TEST(Ssort, LargeInputsEndSortedWithTheirCompanions) {
 }  // namespace
 
 namespace {
-
-TEST(HelperThread, DoesEachShareAndIsDoneAfterIt) {
-    util::helper_thread helper;
-    std::vector<int> results;
-    for (int share = 0; share < 50; ++share) {
-        int result = 0;
-        helper.start([&result, share] { result = share * share; });
-        helper.wait();
-        EXPECT_TRUE(helper.done());
-        results.push_back(result);
-    }
-    for (int share = 0; share < 50; ++share) EXPECT_EQ(results[static_cast<std::size_t>(share)], share * share);
-}
-
-TEST(HelperThread, AFailureOfTheShareIsThrownByWait) {
-    util::helper_thread helper;
-    helper.start([] { throw std::runtime_error("share failed"); });
-    EXPECT_THROW(helper.wait(), std::runtime_error);
-    // The helper goes on with the next share.
-    bool ran = false;
-    helper.start([&ran] { ran = true; });
-    EXPECT_NO_THROW(helper.wait());
-    EXPECT_TRUE(ran);
-}
-
-TEST(HelperThread, StopsAfterTheShareItIsDoing) {
-    std::atomic<bool> finished{false};
-    {
-        util::helper_thread helper;
-        helper.start([&finished] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            finished = true;
-        });
-    }
-    EXPECT_TRUE(finished);
-}
 
 }  // namespace

@@ -33,11 +33,21 @@ int close_descriptor(int fd);
 
 std::size_t page_size();
 
+// Writes every byte, or returns the error number; `done` counts the bytes taken either way.
+int write_all(int fd, const char* bytes, std::size_t count, std::size_t& done);
+int write_all(int fd, const char* bytes, std::size_t count);
+
+// A new file for reading and writing that no directory names, in $TMPDIR (else /tmp):
+// the descriptor, or -1 with errno set.
+int spool_file();
+
 // A mapped file cut short by another process while it is read (lost_pages.cpp): the
 // handler is installed once, check_not_lost is a READ failure (EIO) when bytes before
 // `offset` were lost, and forget_lost_pages is called before a mapping goes away.
 void watch_for_lost_pages();
 void check_not_lost(const in_unit& u, std::size_t offset);
+// The offset in a mapped file of its first lost page, or -1.
+std::int64_t lost_offset(const in_unit& u);
 void forget_lost_pages(const in_unit& u);
 
 // For close_all_units: passes on an output's pending bytes (0 or the error number), and

@@ -1,0 +1,528 @@
+#include "engine/block_scan.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <string_view>
+#include <unordered_map>
+
+#include "engine/observation_record.hpp"
+#include "textio/limits.hpp"
+#include "util/stop_signal.hpp"
+
+namespace engine {
+namespace {
+
+// The stations asked for, for a look-up at every change of identifier: open addressing,
+// at most half full.
+class wanted_set {
+public:
+    explicit wanted_set(const std::vector<std::int32_t>& ids) {
+        std::size_t size = 16;
+        while (size < 2 * ids.size()) size *= 2;
+        keys_.assign(size, 0);
+        used_.assign(size, 0);
+        mask_ = size - 1;
+        for (const std::int32_t id : ids) {
+            std::size_t i = slot(id);
+            while (used_[i] && keys_[i] != id) i = (i + 1) & mask_;
+            keys_[i] = id;
+            used_[i] = 1;
+        }
+    }
+    bool contains(std::int32_t id) const {
+        for (std::size_t i = slot(id); used_[i]; i = (i + 1) & mask_)
+            if (keys_[i] == id) return true;
+        return false;
+    }
+
+private:
+    std::size_t slot(std::int32_t id) const { return (static_cast<std::uint32_t>(id) * 0x9E3779B1u >> 7) & mask_; }
+    std::vector<std::int32_t> keys_;
+    std::vector<std::uint8_t> used_;
+    std::size_t mask_ = 0;
+};
+
+struct found_run {
+    std::int64_t ordinal = 0;
+    std::int64_t count = 0;
+    std::int64_t offset = 0;
+    std::int32_t id = 0;
+};
+
+// What one chunk holds: the records that start in [begin, limit), read as if a record
+// started at `begin`. Ordinals count from the chunk's first record; lines from
+// `line_before`, the number of the line before it.
+struct chunk_scan {
+    std::int64_t begin = 0;
+    std::int64_t limit = 0;
+    std::int64_t end = 0;  // where the record after its last starts
+    long line_before = 0;
+    long lines = 0;
+    std::int64_t records = 0;
+    // Records at its start whose identifier is carried in from the chunk before.
+    std::int64_t leading_carried = 0;
+    std::vector<found_run> runs;  // of the stations asked for
+    std::vector<special_record> specials;
+    std::vector<std::uint8_t> known_in;  // of each special record's carried values, those set in the chunk
+    carried_values carried;              // at its end
+    std::uint8_t known = 0;
+    bool ended = false;   // the file-order reading ends in it
+    bool failed = false;  // on a record that cannot be read
+    record_reading end_record;
+    textio::io_failure failure;
+    std::int64_t lost_from = INT64_MAX;  // where lost pages began when it was scanned
+};
+
+// A chunk's scan: the records that give four plain values on their line are taken by
+// the short route, which finds the line end over the whole line and reads only the
+// first four values; every other record is read by the general rules where it lies.
+class chunk_scanner {
+public:
+    chunk_scanner(const textio::in_unit& data, const wanted_set& wanted, chunk_scan& out)
+        : data_(data), wanted_(wanted), out_(out) {}
+
+    void scan() {
+        std::int64_t pos = out_.begin;
+        long line = out_.line_before + 1;
+        while (pos < out_.limit) {
+            // A line is looked at no further than a kept record's length: a longer one is
+            // read by the general rules, which hand its pages back as they go.
+            const char* first = data_.buffer + pos;
+            const std::size_t left = data_.end - static_cast<std::size_t>(pos);
+            const std::size_t looked = std::min(left, textio::max_record_bytes + 1);
+            const void* feed = std::memchr(first, '\n', looked);
+            const std::size_t length = feed ? static_cast<std::size_t>(static_cast<const char*>(feed) - first) : left;
+            const std::int64_t next = pos + static_cast<std::int64_t>(feed ? length + 1 : length);
+            std::int32_t id = 0;
+            if ((feed || looked == left) && next <= out_.lost_from &&
+                plain_line_id(std::string_view(first, length), id)) {
+                last_plain_ = pos;
+                note_identifier(id, pos);
+                ++out_.records;
+                ++line;
+                pos = next;
+                continue;
+            }
+            if (!read_general(pos, line)) break;
+        }
+        out_.end = pos;
+        out_.lines = line - 1 - out_.line_before;
+        take_plain_values();
+        out_.carried = carried_;
+        out_.known = known_;
+    }
+
+private:
+    // The values a plain record left behind are read only when a record needs them.
+    void take_plain_values() {
+        if (last_plain_ < 0) return;
+        const record_reading r = read_record_at(data_, last_plain_, 0);
+        carried_ = r.given;
+        known_ = given_all;
+        last_plain_ = -1;
+    }
+
+    bool read_general(std::int64_t& pos, long& line) {
+        record_reading r;
+        try {
+            r = read_record_at(data_, pos, line);
+        } catch (const textio::io_failure& failure) {
+            out_.ended = out_.failed = true;
+            out_.failure = failure;
+            return false;
+        }
+        if (r.is_end) {
+            out_.ended = true;
+            out_.end_record = r;
+            line = r.place.last_line + 1;
+            return false;
+        }
+        take_plain_values();
+        if (r.mask != given_all || r.place.spans_lines()) {
+            special_record s;
+            s.ordinal = out_.records;
+            s.place = r.place;
+            s.given = r.given;
+            s.mask = r.mask;
+            s.carried_in = carried_;
+            out_.specials.push_back(s);
+            out_.known_in.push_back(known_);
+        }
+        const bool id_known = (r.mask & given_id) || (known_ & given_id);
+        const std::int32_t id = (r.mask & given_id) ? r.given.id : carried_.id;
+        carried_ = merged(carried_, r.given, r.mask);
+        known_ |= r.mask;
+        if (id_known) {
+            note_identifier(id, pos);
+        } else {
+            ++out_.leading_carried;
+        }
+        ++out_.records;
+        line = r.place.last_line + 1;
+        pos = r.place.end;
+        return true;
+    }
+
+    void note_identifier(std::int32_t id, std::int64_t offset) {
+        if (!have_id_ || id != id_) {
+            have_id_ = true;
+            id_ = id;
+            run_ = -1;
+            if (wanted_.contains(id)) {
+                run_ = static_cast<std::int64_t>(out_.runs.size());
+                out_.runs.push_back({out_.records, 0, offset, id});
+            }
+        }
+        if (run_ >= 0) ++out_.runs[static_cast<std::size_t>(run_)].count;
+    }
+
+    const textio::in_unit& data_;
+    const wanted_set& wanted_;
+    chunk_scan& out_;
+    carried_values carried_;
+    std::uint8_t known_ = 0;
+    std::int64_t last_plain_ = -1;
+    bool have_id_ = false;
+    std::int32_t id_ = 0;
+    std::int64_t run_ = -1;
+};
+
+// The offset just after the next line feed from `at` (the size when none is left), looked
+// for a window at a time, handing back the pages of a long line as they are passed.
+std::int64_t after_line_feed(const textio::in_unit& data, std::int64_t at) {
+    const auto size = static_cast<std::int64_t>(data.end);
+    for (std::int64_t from = at; from < size;) {
+        const auto count = std::min<std::int64_t>(size - from, static_cast<std::int64_t>(textio::mapped_window_bytes));
+        const void* feed = std::memchr(data.buffer + from, '\n', static_cast<std::size_t>(count));
+        if (feed) return static_cast<const char*>(feed) - data.buffer + 1;
+        textio::hand_back(data, from, from + count);
+        from += count;
+    }
+    return size;
+}
+
+// Where each chunk begins: line starts about `chunk_bytes` apart.
+std::vector<std::int64_t> chunk_starts(const textio::in_unit& data, std::int64_t first, std::int64_t chunk_bytes) {
+    std::vector<std::int64_t> starts{first};
+    const auto size = static_cast<std::int64_t>(data.end);
+    for (std::int64_t at = first + chunk_bytes; at < size; at += chunk_bytes) {
+        if (at <= starts.back()) continue;
+        const std::int64_t next = after_line_feed(data, at - 1);
+        if (next >= size) break;
+        starts.push_back(next);
+    }
+    return starts;
+}
+
+// The chunks' scans put together in file order, into the table.
+class table_builder {
+public:
+    table_builder(const textio::in_unit& data, const wanted_set& wanted, scanned_archive& out)
+        : data_(data), wanted_(wanted), out_(out), table_(out.table) {}
+
+    std::int64_t next_begin() const { return next_begin_; }
+    long next_line() const { return next_line_; }
+    bool ended() const { return ended_; }
+
+    void start(std::int64_t first_offset, long first_line) {
+        table_.first_offset = first_offset;
+        table_.first_line = first_line;
+        next_begin_ = first_offset;
+        next_line_ = first_line;
+    }
+
+    // Takes the chunk when it was scanned from where the record before it ended, with no
+    // lost page unseen and without a failure; else scans it again from there.
+    void take(chunk_scan& c) {
+        if (c.begin != next_begin_ && next_begin_ >= c.limit) return;  // a record before took it whole
+        const std::int64_t lost = textio::first_lost_offset(data_);
+        const bool lost_unseen = lost >= 0 && lost < c.lost_from && lost < std::max(c.end, c.limit);
+        // A failure is read again with its line counted from the file's start.
+        if (c.begin != next_begin_ || c.failed || lost_unseen) {
+            chunk_scan again;
+            again.begin = next_begin_;
+            again.limit = std::max(c.limit, next_begin_);
+            again.line_before = next_line_ - 1;
+            again.lost_from = lost >= 0 ? lost : INT64_MAX;
+            chunk_scanner(data_, wanted_, again).scan();
+            merge(again);
+            return;
+        }
+        merge(c);
+    }
+
+    void finish() {
+        if (!ended_) {
+            table_.end = reading_end::end_of_file;
+            table_.final_carried = carried_;
+        }
+        group_runs();
+        line_counts();
+    }
+
+private:
+    void add_run(std::int32_t id, std::int64_t ordinal, std::int64_t count, std::int64_t offset) {
+        if (!runs_.empty() && runs_.back().id == id && runs_.back().ordinal + runs_.back().count == ordinal) {
+            runs_.back().count += count;
+            return;
+        }
+        if (wanted_.contains(id)) runs_.push_back({ordinal, count, offset, id});
+    }
+
+    void merge(chunk_scan& c) {
+        const long line_shift = next_line_ - 1 - c.line_before;
+        if (c.leading_carried > 0) add_run(carried_.id, ordinal_base_, c.leading_carried, c.begin);
+        for (const found_run& r : c.runs) add_run(r.id, ordinal_base_ + r.ordinal, r.count, r.offset);
+        for (std::size_t i = 0; i < c.specials.size(); ++i) {
+            special_record s = c.specials[i];
+            s.ordinal += ordinal_base_;
+            s.place.line += line_shift;
+            s.place.last_line += line_shift;
+            s.carried_in = merged(carried_, s.carried_in, c.known_in[i]);
+            table_.specials.push_back(s);
+        }
+        carried_ = merged(carried_, c.carried, c.known);
+        ordinal_base_ += c.records;
+        next_line_ += c.lines;
+        next_begin_ = c.end;
+        table_.record_count = ordinal_base_;
+        if (!c.ended) return;
+        ended_ = true;
+        if (c.failed) {
+            table_.end = reading_end::failure;
+            table_.end_failure = static_cast<std::int32_t>(out_.failures.size());
+            out_.failures.push_back(c.failure);
+        } else {
+            table_.end = reading_end::end_of_file;
+            table_.end_given = c.end_record.given;
+            table_.end_mask = c.end_record.mask;
+        }
+        table_.final_carried = merged(carried_, table_.end_given, table_.end_mask);
+    }
+
+    // The runs by station: ids[i]'s in file order, a run too long for one entry in several.
+    void group_runs() {
+        table_.block_first.assign(table_.ids.size() + 1, 0);
+        std::vector<std::uint32_t> which(runs_.size());
+        for (std::size_t k = 0; k < runs_.size(); ++k) {
+            const auto at = std::lower_bound(table_.ids.begin(), table_.ids.end(), runs_[k].id);
+            which[k] = static_cast<std::uint32_t>(at - table_.ids.begin());
+            table_.block_first[which[k] + 1] +=
+                static_cast<std::uint32_t>((runs_[k].count + block_count_limit - 1) / block_count_limit);
+        }
+        for (std::size_t i = 1; i < table_.block_first.size(); ++i) table_.block_first[i] += table_.block_first[i - 1];
+        table_.blocks.resize(table_.block_first.back());
+        std::vector<std::uint32_t> fill(table_.block_first.begin(), table_.block_first.end() - 1);
+        for (std::size_t k = 0; k < runs_.size(); ++k) {
+            found_run r = runs_[k];
+            // An entry after the first of a long run starts at a record the table does not
+            // place; the values are read on from the first entry's start.
+            while (r.count > 0) {
+                const std::int64_t n = std::min<std::int64_t>(r.count, block_count_limit);
+                block_entry& e = table_.blocks[fill[which[k]]++];
+                e.ordinal = static_cast<std::uint64_t>(r.ordinal) & block_ordinal_limit;
+                e.count = static_cast<std::uint64_t>(n) & block_count_limit;
+                e.offset = r.offset;
+                r.ordinal += n;
+                r.count -= n;
+                r.offset = -1;
+            }
+        }
+        std::vector<found_run>().swap(runs_);
+    }
+
+    void line_counts() {
+        table_.lines_before.assign(table_.specials.size() + 1, 0);
+        for (std::size_t i = 0; i < table_.specials.size(); ++i) {
+            const record_place& p = table_.specials[i].place;
+            table_.lines_before[i + 1] = table_.lines_before[i] + (p.last_line - p.line);
+        }
+    }
+
+    const textio::in_unit& data_;
+    const wanted_set& wanted_;
+    scanned_archive& out_;
+    block_table& table_;
+    std::vector<found_run> runs_;
+    carried_values carried_;
+    std::int64_t ordinal_base_ = 0;
+    std::int64_t next_begin_ = 0;
+    long next_line_ = 0;
+    bool ended_ = false;
+};
+
+// The readings from the last lines of the records that span lines, until they meet a
+// record of the file-order reading, or the end.
+class alternate_builder {
+public:
+    alternate_builder(const textio::in_unit& data, scanned_archive& out) : data_(data), out_(out), t_(out.table) {}
+
+    void build() {
+        for (std::size_t i = 0; i < t_.specials.size(); ++i) {
+            const record_place p = t_.specials[i].place;
+            if (p.spans_lines()) t_.specials[i].from_last_line = reading_from(p.last_line_offset, p.last_line);
+        }
+        for (std::size_t a = 0; a < t_.alternates.size(); ++a) {
+            const alternate_record r = t_.alternates[a];
+            if (!r.is_end && r.place.spans_lines())
+                t_.alternates[a].from_last_line = reading_from(r.place.last_line_offset, r.place.last_line);
+        }
+    }
+
+private:
+    // The ordinal of the file-order record that starts at line `line`, or -1 when none
+    // does there.
+    std::int64_t ordinal_starting(long line) const {
+        const auto after = std::upper_bound(t_.specials.begin(), t_.specials.end(), line,
+                                            [](long l, const special_record& s) { return l < s.place.line; });
+        const std::size_t k = static_cast<std::size_t>(after - t_.specials.begin());
+        if (k > 0) {
+            const special_record& before = t_.specials[k - 1];
+            if (before.place.line == line) return before.ordinal;
+            if (line <= before.place.last_line) return -1;
+        }
+        const std::int64_t ordinal = (line - t_.first_line) - t_.lines_before[k];
+        return ordinal < t_.record_count ? ordinal : -1;
+    }
+
+    // The step to the reading from `offset`, reading the alternate records on from there
+    // until they meet a record read before.
+    reading_step reading_from(std::int64_t offset, long line) {
+        reading_step first;
+        std::int32_t before = -1;
+        for (;;) {
+            reading_step here;
+            const auto known = starts_.find(offset);
+            if (known != starts_.end()) here.alternate = known->second;
+            if (here.alternate < 0) here.ordinal = main_ordinal(offset, line);
+            const bool met = here.alternate >= 0 || here.ordinal >= 0;
+            if (!met) {
+                here.alternate = static_cast<std::int32_t>(t_.alternates.size());
+                t_.alternates.push_back(read_alternate(offset, line));
+                starts_.emplace(offset, here.alternate);
+            }
+            if (before >= 0) t_.alternates[static_cast<std::size_t>(before)].next = here;
+            if (before < 0) first = here;
+            if (met) return first;
+            const alternate_record& r = t_.alternates.back();
+            if (r.is_end) return first;
+            before = here.alternate;
+            offset = r.place.end;
+            line = r.place.last_line + 1;
+        }
+    }
+
+    std::int64_t main_ordinal(std::int64_t offset, long line) const {
+        if (offset == main_end_) return t_.record_count;
+        if (offset > main_end_) return -1;
+        return ordinal_starting(line);
+    }
+
+    alternate_record read_alternate(std::int64_t offset, long line) {
+        alternate_record a;
+        try {
+            const record_reading r = read_record_at(data_, offset, line);
+            a.place = r.place;
+            a.given = r.given;
+            a.mask = r.mask;
+            a.is_end = r.is_end;
+        } catch (const textio::io_failure& failure) {
+            a.place.offset = offset;
+            a.place.line = a.place.last_line = line;
+            a.is_end = true;
+            a.end = reading_end::failure;
+            a.failure = static_cast<std::int32_t>(out_.failures.size());
+            out_.failures.push_back(failure);
+        }
+        return a;
+    }
+
+public:
+    std::int64_t main_end_ = 0;  // where the file-order reading meets its end
+
+private:
+    const textio::in_unit& data_;
+    scanned_archive& out_;
+    block_table& t_;
+    std::unordered_map<std::int64_t, std::int32_t> starts_;
+};
+
+void scan_chunk(const textio::in_unit& data, const wanted_set& wanted, chunk_scan& c) {
+    chunk_scanner(data, wanted, c).scan();
+    textio::hand_back(data, c.begin, c.end);
+}
+
+}  // namespace
+
+const special_record* special_at(const block_table& t, std::int64_t ordinal) {
+    const auto at = std::lower_bound(t.specials.begin(), t.specials.end(), ordinal,
+                                     [](const special_record& s, std::int64_t o) { return s.ordinal < o; });
+    return at != t.specials.end() && at->ordinal == ordinal ? &*at : nullptr;
+}
+
+long line_of(const block_table& t, std::int64_t ordinal) {
+    const auto at = std::lower_bound(t.specials.begin(), t.specials.end(), ordinal,
+                                     [](const special_record& s, std::int64_t o) { return s.ordinal < o; });
+    const auto k = static_cast<std::size_t>(at - t.specials.begin());
+    return t.first_line + static_cast<long>(ordinal) + t.lines_before[k];
+}
+
+scanned_archive scan_blocks(const textio::in_unit& data, std::int64_t first_offset, long first_line,
+                            const std::vector<std::int32_t>& wanted, std::int64_t chunk_bytes) {
+    scanned_archive out;
+    out.table.ids = wanted;
+    const wanted_set set(wanted);
+    table_builder builder(data, set, out);
+    builder.start(first_offset, first_line);
+    const std::vector<std::int64_t> starts = chunk_starts(data, first_offset, chunk_bytes);
+    const auto size = static_cast<std::int64_t>(data.end);
+    // Chunks are scanned a wave at a time and put together in order, so that what the
+    // scans hold before they are put together stays small.
+    const std::size_t wave = textio::scan_wave;
+    for (std::size_t from = 0; from < starts.size() && !builder.ended(); from += wave) {
+        const std::size_t count = std::min(wave, starts.size() - from);
+        std::vector<chunk_scan> chunks(count);
+        for (std::size_t k = 0; k < count; ++k) {
+            chunks[k].begin = starts[from + k];
+            chunks[k].limit = from + k + 1 < starts.size() ? starts[from + k + 1] : size;
+            chunks[k].line_before = 0;
+            const std::int64_t lost = textio::first_lost_offset(data);
+            chunks[k].lost_from = lost >= 0 ? lost : INT64_MAX;
+        }
+        std::exception_ptr thrown;
+#pragma omp parallel for schedule(dynamic, 1)
+        for (std::size_t k = 0; k < count; ++k) {
+            try {
+                scan_chunk(data, set, chunks[k]);
+            } catch (...) {
+#pragma omp critical(block_scan_failure)
+                if (!thrown) thrown = std::current_exception();
+            }
+        }
+        if (thrown) std::rethrow_exception(thrown);
+        for (chunk_scan& c : chunks) {
+            if (builder.ended()) break;
+            builder.take(c);
+        }
+        if (util::stop_signal() != 0) {
+            out.stopped = true;
+            return out;
+        }
+    }
+    if (!builder.ended() && builder.next_begin() >= size) {
+        // The reading meets the end of the file after the last record.
+        chunk_scan last;
+        last.begin = builder.next_begin();
+        last.limit = builder.next_begin() + 1;
+        last.line_before = builder.next_line() - 1;
+        builder.take(last);
+    }
+    builder.finish();
+    alternate_builder alternates(data, out);
+    alternates.main_end_ = builder.next_begin();
+    alternates.build();
+    return out;
+}
+
+}  // namespace engine

@@ -1,0 +1,58 @@
+#include "engine/block_values.hpp"
+
+#include "engine/observation_record.hpp"
+
+namespace engine {
+namespace {
+
+// Reads `p.count` records in order from the one at `p.offset`. The values a plain record
+// leaves to the next are read only when a record that leaves a value empty needs them.
+void read_stretch(const textio::in_unit& data, const block_table& t, const block_piece& p, std::vector<float>& dates,
+                  std::vector<float>& values) {
+    std::int64_t pos = p.offset;
+    long line = -1;  // counted only once a record needs the general rules
+    carried_values carried = p.values;
+    std::int64_t last_plain = -1;
+    for (std::int64_t k = 0; k < p.count; ++k) {
+        float date = 0.0f;
+        float value = 0.0f;
+        std::int64_t next = 0;
+        if (read_plain_values(data, pos, date, value, next)) {
+            dates.push_back(date);
+            values.push_back(value);
+            last_plain = pos;
+            pos = next;
+            if (line >= 0) ++line;
+            continue;
+        }
+        if (line < 0) line = line_of(t, p.ordinal + k);
+        if (last_plain >= 0) carried = read_record_at(data, last_plain, line - 1).given;
+        last_plain = -1;
+        const record_reading r = read_record_at(data, pos, line);
+        carried = merged(carried, r.given, r.mask);
+        dates.push_back(carried.date);
+        values.push_back(carried.value);
+        pos = r.place.end;
+        line = r.place.last_line + 1;
+    }
+    // The pages read are handed back: only the block being read stays in memory.
+    textio::hand_back(data, p.offset, pos);
+}
+
+}  // namespace
+
+void read_block_values(const textio::in_unit& data, const block_table& t, const std::vector<block_piece>& pieces,
+                       std::vector<float>& dates, std::vector<float>& values) {
+    dates.clear();
+    values.clear();
+    for (const block_piece& p : pieces) {
+        if (p.offset < 0) {
+            dates.push_back(p.values.date);
+            values.push_back(p.values.value);
+        } else {
+            read_stretch(data, t, p, dates, values);
+        }
+    }
+}
+
+}  // namespace engine

@@ -1,0 +1,144 @@
+// The reader's stages against the plain readings they replace: the block table against
+// the general free-form reader reading in order, at every place a chunk may start, and
+// the searches with their values against the forward search over the text.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <omp.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "tests/support/block_stages.hpp"
+#include "tests/support/case_names.hpp"
+#include "tests/support/engine_expect.hpp"
+#include "tests/support/temp_files.hpp"
+#include "tests/support/text_layouts.hpp"
+
+namespace {
+
+namespace x = e2e::engine_expect;
+
+struct hostile_archive {
+    const char* name;
+    std::vector<std::string> lines;
+    std::vector<std::int32_t> table;  // the stations asked for, in table order
+};
+
+std::vector<hostile_archive> hostile_archives() {
+    return {
+        {"tabs_and_carriage_returns",
+         {"7\t1\t1950.042\t1.5\r", "7\t\t1\t1950.125 2.5\t\tflag", "\t8 1 1950.042 3.5\r", "8 1 1950.125\t4.5 x\r"},
+         {8, 7}},
+        {"records_going_on_and_empty_lines",
+         {"7 1", "1950.042 1.5", "", "7 1 1950.125 2.5", "8 1 1950.042", "", "3.5", "8 1 1950.125 4.5"},
+         {7, 8}},
+        {"empty_fields_and_repeat_counts",
+         {",1,1950.042,1.5", "7,,1950.125,2.5", ",,1950.208,", "8 1 2*", "8,1,1950.375,,", "2*8 1950.458 6.5"},
+         {8, 7}},
+        {"slashes_and_text_after_the_values", {"7 1 1950.042 /", "7 1 / 9", "8 1 1950.042 1.5/2", "8/"}, {7, 8}},
+        {"a_block_ended_by_a_record_on_two_lines",
+         {"7 1 1950.042 1.5", "8 0", "1950.042 2.0", "8 0 1950.125 3.0"},
+         {7, 8}},
+        {"a_record_cut_short_at_the_end", {"7 1 1950.042 1.5", "8 1 1950.042 2.5", "9 1"}, {9, 8, 7}},
+        {"nul_bytes",
+         {"7 1 1950.042 1.5",
+          std::string("8 1 1950.0\0"
+                      "42 2.5",
+                      18),
+          "9 1 1950.042 3.5"},
+         {9}},
+        {"quotes_and_bad_numbers", {"7 1 1950.042 1.5", "8 1 '1950.042' 2.5", "9 1 1950.042 3.5"}, {7, 9}},
+        {"a_long_line_of_blanks_and_tabs",
+         {"7 1 1950.042 1.5",
+          std::string(3000, ' ') + "7" + std::string(3000, '\t') + "1 1950.125 2.5 " + std::string(2000, 'x'),
+          "8 1 1950.042 3.5"},
+         {8, 7}},
+    };
+}
+
+void PrintTo(const hostile_archive& a, std::ostream* os) { *os << a.name; }
+
+class block_table_splits : public ::testing::TestWithParam<hostile_archive> {};
+
+// Wherever the chunks start, the table is the one the reading in order gives, and the
+// same as the table scanned in one chunk (its alternate readings included).
+TEST_P(block_table_splits, match_the_reading_in_order_at_every_split) {
+    const hostile_archive& a = GetParam();
+    std::string text = support::observations_text(a.lines);
+    const std::string path = support::write_temp_file("hostile_data.txt", text);
+    const std::size_t header = text.size() - [&] {
+        std::size_t data = 0;
+        for (const std::string& line : a.lines) data += line.size() + 1;
+        return data;
+    }();
+    const support::staged_run whole = support::run_stages(path, a.table, 1 << 30);
+    EXPECT_EQ(support::table_against_reading(whole.archive.table, path), "");
+    const std::string described = support::describe(whole.archive.table);
+    for (std::size_t split = 1; split + header < text.size(); ++split) {
+        const support::staged_run run = support::run_stages(path, a.table, static_cast<std::int64_t>(split));
+        ASSERT_EQ(support::describe(run.archive.table), described) << "chunks of " << split << " bytes";
+        ASSERT_EQ(run.failure, whole.failure) << "chunks of " << split << " bytes";
+    }
+    std::remove(path.c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(archives, block_table_splits, ::testing::ValuesIn(hostile_archives()),
+                         support::named_by_name());
+
+bool same_bits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// The file written over in place and cut to length: a file emptied first would be
+// written out to the disk at each close.
+void overwrite(const std::string& path, const std::string& bytes) {
+    const int fd = ::open(path.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::pwrite(fd, bytes.data(), bytes.size(), 0), static_cast<ssize_t>(bytes.size()));
+    ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(bytes.size())), 0);
+    ASSERT_EQ(::close(fd), 0);
+}
+
+// The searches and the values they find, over random archives of records in every form
+// and catalogues in any order: the same blocks, missing stations and values as the
+// forward search with its rewinds over the text finds, with chunks of any size.
+TEST(block_search, matches_the_forward_search_over_the_text) {
+#if defined(VARNEX_SANITIZED)
+    constexpr std::uint32_t layouts = 5'000;
+#else
+    constexpr std::uint32_t layouts = 100'000;
+#endif
+    const std::string path = support::write_temp_file("layout_data.txt", "");
+    // The chunks of these small files are scanned on one thread: a team woken for each
+    // would cost more than the scans (splits on two threads are checked above).
+    const int threads = omp_get_max_threads();
+    omp_set_num_threads(1);
+    for (std::uint32_t seed = 1; seed <= layouts; ++seed) {
+        const support::text_layout layout = support::random_layout(seed);
+        std::vector<std::int32_t> table;
+        for (const x::catalogue_station& s : layout.catalogue) table.push_back(s.id);
+        const std::vector<x::expected_search> expected = x::expected_searches_from_text(table, layout.lines);
+        overwrite(path, support::observations_text(layout.lines));
+        const std::int64_t chunk = seed % 3 == 0 ? 1 << 30 : 1 + static_cast<std::int64_t>(seed % 97);
+        const support::staged_run run = support::run_stages(path, table, chunk);
+        ASSERT_EQ(run.failure, "") << "layout " << seed;
+        ASSERT_EQ(run.stations.size(), expected.size()) << "layout " << seed;
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            const support::staged_station& got = run.stations[i];
+            const x::expected_search& want = expected[i];
+            ASSERT_EQ(got.outcome == engine::search_outcome::missing_reported, want.reported_missing)
+                << "layout " << seed << " station " << i;
+            ASSERT_EQ(got.dates.size(), want.records.size()) << "layout " << seed << " station " << i;
+            for (std::size_t k = 0; k < got.dates.size(); ++k) {
+                ASSERT_TRUE(same_bits(got.dates[k], want.records[k].date)) << "layout " << seed << " record " << k;
+                ASSERT_TRUE(same_bits(got.values[k], want.records[k].value)) << "layout " << seed << " record " << k;
+            }
+        }
+    }
+    omp_set_num_threads(threads);
+    std::remove(path.c_str());
+}
+
+}  // namespace
