@@ -86,23 +86,22 @@ public:
         std::int64_t pos = out_.begin;
         long line = out_.line_before + 1;
         while (pos < out_.limit) {
-            // A line is looked at no further than a kept record's length: a longer one is
-            // read by the general rules, which hand its pages back as they go.
-            const char* first = data_.buffer + pos;
-            const std::size_t left = data_.end - static_cast<std::size_t>(pos);
-            const std::size_t looked = std::min(left, textio::max_record_bytes + 1);
-            const void* feed = std::memchr(first, '\n', looked);
-            const std::size_t length = feed ? static_cast<std::size_t>(static_cast<const char*>(feed) - first) : left;
-            const std::int64_t next = pos + static_cast<std::int64_t>(feed ? length + 1 : length);
             std::int32_t id = 0;
-            if ((feed || looked == left) && next <= out_.lost_from &&
-                plain_line_id(std::string_view(first, length), id)) {
-                last_plain_ = pos;
-                note_identifier(id, pos);
-                ++out_.records;
-                ++line;
-                pos = next;
-                continue;
+            std::int64_t next = 0;
+            if (same_identifier_text(pos) ? plain_record_checked(data_, pos, next)
+                                          : plain_record_id(data_, pos, id, next)) {
+                if (next <= out_.lost_from) {
+                    if (!same_identifier_text(pos))
+                        note_identifier_text(pos);
+                    else
+                        id = id_;
+                    last_plain_ = pos;
+                    note_identifier(id, pos);
+                    ++out_.records;
+                    ++line;
+                    pos = next;
+                    continue;
+                }
             }
             if (!read_general(pos, line)) break;
         }
@@ -114,6 +113,36 @@ public:
     }
 
 private:
+    // Most records repeat the identifier of the record before, written the same way: the
+    // bytes up to the blank after it are the same, and it is not converted again.
+    bool same_identifier_text(std::int64_t pos) const {
+        if (text_length_ == 0 || static_cast<std::size_t>(pos) + text_length_ > data_.end) return false;
+        // Compared 8 bytes at a time: the text is short, and a call costs more than it.
+        const char* a = data_.buffer + pos;
+        const char* b = data_.buffer + text_at_;
+        std::size_t k = 0;
+        for (; k + 8 <= text_length_; k += 8) {
+            std::uint64_t x, y;
+            std::memcpy(&x, a + k, 8);
+            std::memcpy(&y, b + k, 8);
+            if (x != y) return false;
+        }
+        for (; k < text_length_; ++k)
+            if (a[k] != b[k]) return false;
+        return true;
+    }
+
+    // The bytes of the record at `pos` up to and with the blank after its first value.
+    void note_identifier_text(std::int64_t pos) {
+        const char* p = data_.buffer + pos;
+        const char* end = data_.buffer + data_.end;
+        const char* q = p;
+        while (q < end && (*q == ' ' || *q == '\t')) ++q;
+        while (q < end && *q != ' ' && *q != '\t') ++q;
+        text_at_ = pos;
+        text_length_ = q < end && q - p < 32 ? static_cast<std::size_t>(q - p) + 1 : 0;
+    }
+
     // The values a plain record left behind are read only when a record needs them.
     void take_plain_values() {
         if (last_plain_ < 0) return;
@@ -124,6 +153,7 @@ private:
     }
 
     bool read_general(std::int64_t& pos, long& line) {
+        text_length_ = 0;  // the identifier may change here without its text
         record_reading r;
         try {
             r = read_record_at(data_, pos, line);
@@ -185,6 +215,8 @@ private:
     std::int64_t last_plain_ = -1;
     bool have_id_ = false;
     std::int32_t id_ = 0;
+    std::int64_t text_at_ = 0;
+    std::size_t text_length_ = 0;
     std::int64_t run_ = -1;
 };
 

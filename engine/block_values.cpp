@@ -1,5 +1,7 @@
 #include "engine/block_values.hpp"
 
+#include <algorithm>
+
 #include "engine/observation_record.hpp"
 
 namespace engine {
@@ -7,8 +9,8 @@ namespace {
 
 // Reads `p.count` records in order from the one at `p.offset`. The values a plain record
 // leaves to the next are read only when a record that leaves a value empty needs them.
-void read_stretch(const textio::in_unit& data, const block_table& t, const block_piece& p, std::vector<float>& dates,
-                  std::vector<float>& values) {
+std::int64_t read_stretch(const textio::in_unit& data, const block_table& t, const block_piece& p,
+                          std::vector<float>& dates, std::vector<float>& values) {
     std::int64_t pos = p.offset;
     long line = -1;  // counted only once a record needs the general rules
     carried_values carried = p.values;
@@ -35,14 +37,13 @@ void read_stretch(const textio::in_unit& data, const block_table& t, const block
         pos = r.place.end;
         line = r.place.last_line + 1;
     }
-    // The pages read are handed back: only the block being read stays in memory.
-    textio::hand_back(data, p.offset, pos);
+    return pos;
 }
 
 }  // namespace
 
 void read_block_values(const textio::in_unit& data, const block_table& t, const std::vector<block_piece>& pieces,
-                       std::vector<float>& dates, std::vector<float>& values) {
+                       std::vector<float>& dates, std::vector<float>& values, byte_range& read) {
     dates.clear();
     values.clear();
     for (const block_piece& p : pieces) {
@@ -50,7 +51,9 @@ void read_block_values(const textio::in_unit& data, const block_table& t, const 
             dates.push_back(p.values.date);
             values.push_back(p.values.value);
         } else {
-            read_stretch(data, t, p, dates, values);
+            const std::int64_t end = read_stretch(data, t, p, dates, values);
+            read.from = std::min(read.from, p.offset);
+            read.to = std::max(read.to, end);
         }
     }
 }

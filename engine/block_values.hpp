@@ -2,6 +2,7 @@
 // from the mapped data.txt. Each station's block is read on its own, so stations are read
 // on several threads at once.
 #pragma once
+#include <cstdint>
 #include <vector>
 
 #include "engine/block_search.hpp"
@@ -10,9 +11,16 @@
 
 namespace engine {
 
-// The block's dates and values in file order. A page of data.txt lost since the table was
-// built throws textio::io_failure.
+// The bytes of data.txt a reader went through, to be handed back together: a hand-back
+// costs every thread a pause, so it is made once for many blocks.
+struct byte_range {
+    std::int64_t from = INT64_MAX;
+    std::int64_t to = 0;
+};
+
+// The block's dates and values in file order; `read` grows to hold the bytes read. A page
+// of data.txt lost since the table was built throws textio::io_failure.
 void read_block_values(const textio::in_unit& data, const block_table& t, const std::vector<block_piece>& pieces,
-                       std::vector<float>& dates, std::vector<float>& values);
+                       std::vector<float>& dates, std::vector<float>& values, byte_range& read);
 
 }  // namespace engine

@@ -24,12 +24,15 @@ struct record_reading {
 // have reported it there. Safe on several threads at once.
 record_reading read_record_at(const textio::in_unit& data, std::int64_t offset, long line);
 
-// Whether a line (without its line feed) is a record that gives its four values on it by
-// the short route, and its identifier. A line that is not is read by read_record_at.
-bool plain_line_id(std::string_view line, std::int32_t& id);
+// Whether the record at `offset` gives its four values on its line, by the short route for
+// plain numbers, with its identifier and where the next record starts. A record that does
+// not is read by read_record_at.
+bool plain_record_id(const textio::in_unit& data, std::int64_t offset, std::int32_t& id, std::int64_t& next);
 
-// The same, for a record known to start at `offset` and to give its four values on its
-// line: the date and value only, taken by the short route. False when it is not so.
+// The same, without converting any value.
+bool plain_record_checked(const textio::in_unit& data, std::int64_t offset, std::int64_t& next);
+
+// The same, for a record known to start at `offset`: its date and value.
 bool read_plain_values(const textio::in_unit& data, std::int64_t offset, float& date, float& value, std::int64_t& next);
 
 }  // namespace engine

@@ -10,6 +10,7 @@
 
 #include "engine/month.hpp"
 #include "engine/observation_record.hpp"
+#include "engine/plain_record.hpp"
 #include "engine/run_settings.hpp"
 #include "engine/stations.hpp"
 #include "tests/support/temp_files.hpp"
@@ -120,6 +121,85 @@ TEST(ObservationRecords, QuickPathAgreesWithFreeFormRules) {
     EXPECT_EQ(records, 20000 + 11);
     textio::close_input(quick);
     textio::close_input(general);
+    std::remove(path.c_str());
+}
+
+}  // namespace
+
+namespace {
+
+// The short route by blocks of character classes gives what the character-by-character
+// route gives, wherever a record lies (the end of the file too), and answers for nearly
+// every plain record.
+TEST(PlainRecords, ByBlocksAgreeWithCharacterByCharacter) {
+    if (!engine::blocks_supported()) GTEST_SKIP() << "no AVX2 here";
+    std::vector<std::string> lines = {
+        "7 1 1950.042 1.5",
+        "  7\t1  1950.125\t-2.5\r",
+        "+7 -0 .5 5.",
+        "7 1 1950.0 2.5,x",
+        "7 1 1950.0 2.5/",
+        "7 1 1950.0 2.5\r\r",
+        "7 1 1950.0 2.5\rx",
+        "7 1 1950.0",
+        "7 1 1950.0 -",
+        "7 1 1950.0 1.2.3",
+        "7 1 1950.0 +-1",
+        "7 1 1950.0 1-",
+        "7 1 1950.0 .",
+        "1234567890123456 1 2 3",
+        "123456789012345 1 2 3",
+        "7 1 1950.0 2.5e1",
+        "7 1 1950.0 2.5" + std::string(80, ' ') + "tail",
+        std::string(70, ' ') + "7 1 1950.0 2.5",
+        "7,1,1950.0,2.5",
+        "7 1 1950.0 2*3",
+        std::string("7 1 1950.0 2.5\0", 15),
+        "7 1 1950.0 2.5 " + std::string(300, 'x'),
+    };
+    std::mt19937 random(11);
+    const char alphabet[] = "0123456789.+- \t,/\r*e";
+    for (int i = 0; i < 20000; ++i) {
+        std::string line = std::to_string(random() % 100000) + " 1 " + std::to_string(1900 + random() % 120) + "." +
+                           std::to_string(random() % 1000) + " " +
+                           std::to_string(static_cast<int>(random() % 4000) - 2000);
+        for (int k = static_cast<int>(random() % 3); k > 0; --k)
+            line[random() % line.size()] = alphabet[random() % (sizeof alphabet - 1)];
+        lines.push_back(line);
+    }
+    std::string text;
+    std::vector<std::int64_t> starts;
+    for (const std::string& line : lines) {
+        starts.push_back(static_cast<std::int64_t>(text.size()));
+        text += line + "\n";
+    }
+    starts.push_back(static_cast<std::int64_t>(text.size()));
+    text += lines[0];  // a last record without a line feed
+    const std::string path = support::write_temp_file("plain_records.txt", text);
+    textio::in_unit data;
+    textio::open_input(data, 13, path);
+    ASSERT_TRUE(data.mapped);
+    long plain = 0, answered = 0;
+    for (const std::int64_t offset : starts) {
+        textio::plain_number a[4], b[4];
+        std::int64_t next_a = 0, next_b = 0;
+        const bool by_characters = engine::plain_record_by_characters(data, offset, b, next_b);
+        const bool by_blocks = engine::plain_record_by_blocks(data, offset, a, 3, next_a);
+        plain += by_characters;
+        answered += by_blocks;
+        if (by_blocks) {
+            ASSERT_TRUE(by_characters) << "at " << offset;
+            ASSERT_EQ(next_a, next_b) << "at " << offset;
+            for (const int k : {0, 2, 3}) {
+                ASSERT_EQ(a[k].digits, b[k].digits) << "at " << offset;
+                ASSERT_EQ(a[k].decimals, b[k].decimals) << "at " << offset;
+                ASSERT_EQ(a[k].negative, b[k].negative) << "at " << offset;
+            }
+        }
+    }
+    EXPECT_GT(plain, 5000);
+    EXPECT_GT(answered, plain * 95 / 100) << "the blocks answer for nearly every plain record";
+    textio::close_input(data);
     std::remove(path.c_str());
 }
 

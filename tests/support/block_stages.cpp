@@ -109,7 +109,8 @@ staged_run run_stages(const std::string& path, const std::vector<std::int32_t>& 
             run.stations.push_back(station);
             break;
         }
-        engine::read_block_values(u, run.archive.table, s.pieces, station.dates, station.values);
+        engine::byte_range read;
+        engine::read_block_values(u, run.archive.table, s.pieces, station.dates, station.values, read);
         run.stations.push_back(std::move(station));
     }
     textio::close_input(u);

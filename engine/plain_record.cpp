@@ -1,0 +1,199 @@
+#include "engine/plain_record.hpp"
+
+#include <immintrin.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string_view>
+
+#include "textio/convert.hpp"
+#include "textio/limits.hpp"
+
+namespace engine {
+namespace {
+
+using textio::plain_number;
+
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+// The common record: four plain numbers separated by blanks or tabs, the fourth ended by a
+// blank, tab, comma, slash or the end of the line; a carriage return only at the very end.
+// Whatever follows the fourth value is discarded, as the free-form rules discard it.
+bool scan_plain_line(std::string_view line, plain_number fields[4]) {
+    const char* p = line.data();
+    const char* end = p + line.size();
+    if (end > p && end[-1] == '\r') --end;
+    for (int i = 0; i < 4; ++i) {
+        while (p < end && is_blank(*p)) ++p;
+        if (p == end || !textio::scan_plain_number(p, end, fields[i])) return false;
+        if (p < end && !is_blank(*p) && !(i == 3 && (*p == ',' || *p == '/'))) return false;
+    }
+    return true;
+}
+
+// The line at `offset` and where the next starts; a line longer than a kept record is
+// left to the general rules, which read it in pieces.
+bool line_at(const textio::in_unit& data, std::int64_t offset, std::string_view& line, std::int64_t& next) {
+    const char* first = data.buffer + offset;
+    const std::size_t left = data.end - static_cast<std::size_t>(offset);
+    const void* feed = std::memchr(first, '\n', std::min(left, textio::max_record_bytes + 1));
+    if (!feed && left > textio::max_record_bytes) return false;
+    const std::size_t length = feed ? static_cast<std::size_t>(static_cast<const char*>(feed) - first) : left;
+    line = std::string_view(first, length);
+    next = offset + static_cast<std::int64_t>(feed ? length + 1 : length);
+    return true;
+}
+
+}  // namespace
+
+// The nearest double to the text (at most 15 digits and a power of ten, both exact, so one
+// division rounds correctly), truncated toward zero.
+std::int32_t plain_identifier(const plain_number& n) {
+    // Whole numbers (the usual identifiers) are exact doubles already.
+    const double whole = static_cast<double>(n.digits);
+    const double value = n.decimals == 0 ? whole : whole / textio::exact_powers_of_ten[n.decimals];
+    return textio::truncate_to_int32(n.negative ? -value : value);
+}
+
+bool plain_record_by_characters(const textio::in_unit& data, std::int64_t offset, plain_number fields[4],
+                                std::int64_t& next) {
+    std::string_view line;
+    return line_at(data, offset, line, next) && scan_plain_line(line, fields);
+}
+
+#pragma GCC push_options
+#pragma GCC target("avx2,bmi,bmi2,popcnt")
+namespace {
+
+// Bit i set where byte i of the 64 at `at` is `c`.
+std::uint64_t bytes_equal(const char* at, char c) {
+    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 32));
+    const __m256i v = _mm256_set1_epi8(c);
+    return static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(a, v)))) |
+           static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(b, v)))) << 32;
+}
+
+// The character classes of the 64 bytes at a line's start, one bit per byte.
+struct byte_classes {
+    std::uint64_t digit = 0;
+    std::uint64_t point = 0;
+    std::uint64_t sign = 0;
+    std::uint64_t blank = 0;
+    std::uint64_t feed = 0;
+};
+
+std::uint64_t bits_of(__m256i low, __m256i high) {
+    return static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm256_movemask_epi8(low))) |
+           static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm256_movemask_epi8(high))) << 32;
+}
+
+__m256i equal(__m256i x, char c) { return _mm256_cmpeq_epi8(x, _mm256_set1_epi8(c)); }
+
+__m256i digit(__m256i x) {
+    return _mm256_and_si256(_mm256_cmpgt_epi8(x, _mm256_set1_epi8('0' - 1)),
+                            _mm256_cmpgt_epi8(_mm256_set1_epi8('9' + 1), x));
+}
+
+byte_classes classes_at(const char* at) {
+    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 32));
+    byte_classes c;
+    c.digit = bits_of(digit(a), digit(b));
+    c.point = bits_of(equal(a, '.'), equal(b, '.'));
+    c.sign = bits_of(_mm256_or_si256(equal(a, '+'), equal(a, '-')), _mm256_or_si256(equal(b, '+'), equal(b, '-')));
+    c.blank = bits_of(_mm256_or_si256(equal(a, ' '), equal(a, '\t')), _mm256_or_si256(equal(b, ' '), equal(b, '\t')));
+    c.feed = bits_of(equal(a, '\n'), equal(b, '\n'));
+    return c;
+}
+
+// Where the next record starts after a plain record whose fourth value ends at byte `end`
+// of the 64 at `p`: after the line feed, looked for in a few more blocks, then further on.
+bool next_line_start(const textio::in_unit& data, const char* p, std::uint64_t feeds, unsigned end,
+                     std::int64_t& next) {
+    const char* data_end = data.buffer + data.end;
+    const std::uint64_t later = feeds & (~std::uint64_t{0} << end);
+    if (later != 0) {
+        next = p - data.buffer + static_cast<std::int64_t>(_tzcnt_u64(later)) + 1;
+        return true;
+    }
+    for (const char* block = p + 64; block < data_end && block < p + 256; block += 64) {
+        const std::uint64_t more = bytes_equal(block, '\n');
+        if (more != 0) {
+            const char* feed = block + _tzcnt_u64(more);
+            if (feed >= data_end) break;
+            next = feed + 1 - data.buffer;
+            return true;
+        }
+    }
+    std::string_view line;
+    return line_at(data, p - data.buffer, line, next);
+}
+
+}  // namespace
+
+bool plain_record_by_blocks(const textio::in_unit& data, std::int64_t offset, plain_number fields[4], unsigned convert,
+                            std::int64_t& next) {
+    const char* p = data.buffer + offset;
+    const char* data_end = data.buffer + data.end;
+    const byte_classes c = classes_at(p);
+    const std::uint64_t number = c.digit | c.point | c.sign;
+    const std::uint64_t starts = number & ~(number << 1);
+    if (_mm_popcnt_u64(starts) < 4) return false;
+    // The fourth value, and the bytes before its end: values and blanks only, a sign only
+    // where a value starts.
+    const unsigned fourth = static_cast<unsigned>(_tzcnt_u64(_pdep_u64(8, starts)));
+    const std::uint64_t beyond = ~number & (~std::uint64_t{0} << fourth);
+    if (beyond == 0) return false;
+    const unsigned end = static_cast<unsigned>(_tzcnt_u64(beyond));
+    const std::uint64_t before = _bzhi_u64(~std::uint64_t{0}, end);
+    if (((number | c.blank) & before) != before || (c.sign & before & ~starts) != 0) return false;
+    // Each value: 1 to 15 digits, one point at most.
+    std::uint64_t first = starts & before;
+    std::uint64_t last = number & ~(number >> 1) & before;
+    unsigned from[4], to[4];
+    for (int k = 0; k < 4; ++k) {
+        from[k] = static_cast<unsigned>(_tzcnt_u64(first));
+        to[k] = static_cast<unsigned>(_tzcnt_u64(last)) + 1;
+        first &= first - 1;
+        last &= last - 1;
+        const std::uint64_t span = _bzhi_u64(~std::uint64_t{0}, to[k]) & (~std::uint64_t{0} << from[k]);
+        const auto digits = static_cast<unsigned>(_mm_popcnt_u64(c.digit & span));
+        if (digits - 1 >= static_cast<unsigned>(textio::plain_digit_limit) || _mm_popcnt_u64(c.point & span) > 1)
+            return false;
+    }
+    // What ends the fourth value: a blank, a comma, a slash, the line's end (after one
+    // carriage return at most) or the file's end.
+    const char* after = p + end;
+    if (after < data_end) {
+        const char e = *after;
+        const bool ends = ((c.blank >> end) & 1) || e == ',' || e == '/' || e == '\n' ||
+                          (e == '\r' && (after + 1 == data_end || after[1] == '\n'));
+        if (!ends || !next_line_start(data, p, c.feed, end, next)) return false;
+    } else {
+        next = data_end - data.buffer;
+    }
+    for (int k = 0; k < 4; ++k) {
+        const bool wanted = (k == 0 && (convert & convert_id)) || (k >= 2 && (convert & convert_date_and_value));
+        if (!wanted) continue;
+        const char* q = p + from[k];
+        textio::scan_plain_number(q, p + to[k], fields[k]);
+    }
+    return true;
+}
+
+#pragma GCC pop_options
+
+bool blocks_supported() {
+    static const bool supported = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
+                                  __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
+    return supported;
+}
+
+bool plain_record(const textio::in_unit& data, std::int64_t offset, plain_number fields[4], unsigned convert,
+                  std::int64_t& next) {
+    if (blocks_supported() && plain_record_by_blocks(data, offset, fields, convert, next)) return true;
+    return plain_record_by_characters(data, offset, fields, next);
+}
+
+}  // namespace engine
