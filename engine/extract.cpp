@@ -117,7 +117,9 @@ std::int32_t search_batch(pass_state& state, std::int32_t first, std::int32_t li
                           std::vector<station_search>& searches) {
     searches.clear();
     std::int64_t records = 0;
-    for (std::int32_t row = first; row < limit && records < textio::batch_records; ++row) {
+    for (std::int32_t row = first; row < limit && records < textio::batch_records &&
+                                   row - first < textio::batch_stations;
+         ++row) {
         searches.push_back(search_station(state.archive.table, state.search, state.table.station_id[row],
                                           state.table.qualifying_count));
         for (const block_piece& p : searches.back().pieces) records += p.offset < 0 ? 1 : p.count;
@@ -192,6 +194,7 @@ extraction_summary extract_stations(const run_settings& run, archive& files, sta
     summary.qualifying = state.table.qualifying_count;
     sink.table_loaded(summary.qualifying);
     textio::in_unit& data = files.observations;
+    if (state.table.qualifying_count == 0) return summary;  // no search reads data.txt
     textio::map_rest_of_input(data);
     // The unit's mapping outlives every thread that reads it: the unit is closed by the
     // caller, after this pass and its parallel loops are over.

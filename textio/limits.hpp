@@ -53,8 +53,10 @@ inline constexpr std::size_t max_block_records = 3600;
 inline constexpr std::int64_t scan_chunk_bytes = 4 * 1024 * 1024;
 // Chunks scanned before they are put together in order: what their scans hold at once.
 inline constexpr std::size_t scan_wave = 8;
-// The stations whose blocks are read at once hold about this many records (8 bytes each).
+// The stations whose blocks are read at once: at most this many, holding about this many
+// records (8 bytes each). The pages they read stay mapped until the batch is done.
 inline constexpr std::int64_t batch_records = 1 << 20;
+inline constexpr std::int32_t batch_stations = 256;
 
 // ---- Writer threads
 
