@@ -2,6 +2,7 @@
 #include "textio/limits.hpp"
 
 #include <algorithm>
+#include <cassert>
 
 #include "engine/extract.hpp"
 #include "util/stop_signal.hpp"
@@ -24,7 +25,7 @@ background_sink::background_sink(station_sink& target, std::int32_t fyod, std::i
 background_sink::~background_sink() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        closing_ = true;
+        request_ = pass_request::close;
         queue_.clear();
     }
     changed_.notify_all();
@@ -48,17 +49,13 @@ void background_sink::station(const station_row& row, const station_verdict& ver
 
 void background_sink::push(item&& next) {
     std::unique_lock<std::mutex> lock(mutex_);
-    if (!failed_ && queue_.size() >= most_waiting) {
-        pass_waiting_ = true;
-        changed_.wait(lock, [this] { return failed_ || queue_.size() < most_waiting; });
-        pass_waiting_ = false;
-    }
-    if (failed_) {
+    changed_.wait(lock, [this] { return job_ == worker_job::failed || queue_.size() < most_waiting; });
+    if (job_ == worker_job::failed) {
         lock.unlock();
         throw_failure();
     }
     queue_.push_back(std::move(next));
-    const bool wake = worker_waiting_ && queue_.size() >= wake_batch;
+    const bool wake = job_ == worker_job::waiting && queue_.size() >= wake_batch;
     lock.unlock();
     if (wake) changed_.notify_all();
 }
@@ -66,12 +63,11 @@ void background_sink::push(item&& next) {
 void background_sink::finish() {
     {
         std::unique_lock<std::mutex> lock(mutex_);
-        draining_ = true;
-        pass_waiting_ = true;
+        request_ = pass_request::the_rest;
         changed_.notify_all();
-        changed_.wait(lock, [this] { return failed_ || (queue_.empty() && in_hand_ == 0); });
-        pass_waiting_ = false;
-        closing_ = true;
+        changed_.wait(lock,
+                      [this] { return job_ == worker_job::failed || (queue_.empty() && job_ == worker_job::waiting); });
+        request_ = pass_request::close;
     }
     changed_.notify_all();
     if (worker_.joinable()) worker_.join();
@@ -87,29 +83,34 @@ void background_sink::throw_failure() {
     if (failure) std::rethrow_exception(failure);
 }
 
+// The worker takes the stations a batch at a time; each time it is idle again it tells the
+// pass, which may wait for room or for the end.
 void background_sink::work() {
     std::deque<item> batch;
     for (;;) {
         std::unique_lock<std::mutex> lock(mutex_);
-        in_hand_ = 0;
-        if (pass_waiting_) changed_.notify_all();
-        worker_waiting_ = true;
-        changed_.wait(lock,
-                      [this] { return closing_ || queue_.size() >= wake_batch || (draining_ && !queue_.empty()); });
-        worker_waiting_ = false;
-        if (queue_.empty()) return;
+        job_ = worker_job::waiting;
+        changed_.notify_all();
+        changed_.wait(lock, [this] {
+            return request_ == pass_request::close || queue_.size() >= wake_batch ||
+                   (request_ == pass_request::the_rest && !queue_.empty());
+        });
+        if (queue_.empty()) {
+            job_ = worker_job::gone;
+            return;
+        }
+        assert(job_ == worker_job::waiting);
+        job_ = worker_job::writing;
         batch.clear();
         batch.swap(queue_);
-        in_hand_ = batch.size();
-        if (pass_waiting_) changed_.notify_all();
+        changed_.notify_all();  // room for the pass
         lock.unlock();
         try {
             for (const item& next : batch) hand_on(next);
         } catch (...) {
             lock.lock();
             failure_ = std::current_exception();
-            failed_ = true;
-            in_hand_ = 0;
+            job_ = worker_job::failed;
             queue_.clear();
             lock.unlock();
             changed_.notify_all();

@@ -50,14 +50,13 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<item> queue_;
-    std::size_t in_hand_ = 0;      // stations the worker took and has not finished yet
-    bool worker_waiting_ = false;  // the worker sleeps until there is a batch to take
-    bool pass_waiting_ = false;    // the pass sleeps until there is room, or until all is done
-    bool draining_ = false;        // finish() wants the rest now, however few
-    bool closing_ = false;
-    bool failed_ = false;
+    // What the worker is doing, and what the pass asks of it; both change under mutex_.
+    enum class worker_job : std::uint8_t { waiting, writing, failed, gone };
+    enum class pass_request : std::uint8_t { batches, the_rest, close };
+    worker_job job_ = worker_job::waiting;
+    pass_request request_ = pass_request::batches;
     std::exception_ptr failure_;
-    std::thread worker_;
+    std::thread worker_;  // last: it starts once everything it reads is made
 };
 
 // extract_stations with sinks behind threads: on success every one of them has heard

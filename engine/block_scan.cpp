@@ -536,10 +536,10 @@ scanned_archive scan_blocks(const textio::in_unit& data, std::int64_t first_offs
         for (chunk_scan& c : chunks) {
             if (builder.ended()) break;
             builder.take(c);
-        }
-        if (util::stop_signal() != 0) {
-            out.stopped = true;
-            return out;
+            if (util::stop_signal() != 0) {
+                out.stopped = true;
+                return out;
+            }
         }
     }
     if (!builder.ended() && builder.next_begin() >= size) {

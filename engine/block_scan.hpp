@@ -20,7 +20,7 @@ struct scanned_archive {
 // Scans the mapped data.txt from `first_offset` (the first record, line `first_line`) to
 // its end, or to the first record that cannot be read, keeping the runs of the stations
 // in `wanted` (sorted, without repeats). `chunk_bytes` is how much each scan takes at a
-// time. The stop flag is looked at after each chunk.
+// time. The stop flag is looked at after each chunk is put in the table.
 scanned_archive scan_blocks(const textio::in_unit& data, std::int64_t first_offset, long first_line,
                             const std::vector<std::int32_t>& wanted, std::int64_t chunk_bytes);
 
