@@ -64,7 +64,7 @@ void check_not_lost(const in_unit& u, std::size_t offset) {
 std::int64_t lost_offset(const in_unit& u) {
     const std::uintptr_t lost = lowest_lost_page.load(std::memory_order_relaxed);
     const auto first = reinterpret_cast<std::uintptr_t>(u.buffer);
-    if (!u.mapped || lost == UINTPTR_MAX || lost < first || lost >= first + u.end) return -1;
+    if (lost == UINTPTR_MAX || lost < first || lost >= first + u.end) return -1;
     return static_cast<std::int64_t>(lost - first);
 }
 

@@ -43,8 +43,9 @@ void register_output(out_unit& u) { register_unit(open_outputs, &u); }
 void unregister_output(const out_unit& u) { unregister_unit(open_outputs, &u); }
 
 bool within_a_mapped_input(std::uintptr_t address) {
+    // A unit that holds no mapping holds no address space either (map_length 0).
     for (const in_unit* u : open_inputs) {
-        if (!u || !u->mapped) continue;
+        if (!u) continue;
         const auto first = reinterpret_cast<std::uintptr_t>(u->buffer);
         if (address >= first && address < first + u->map_length) return true;
     }

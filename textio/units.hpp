@@ -19,7 +19,7 @@ struct in_unit {
     char* buffer = nullptr;  // a fixed window of the file that never grows, or the mapped file
     std::size_t capacity = 0;
     bool mapped = false;         // buffer is the whole file, mapped; nothing is read into it
-    std::size_t map_length = 0;  // bytes of address space held by the mapping
+    std::size_t map_length = 0;  // bytes of address space held by the mapping; 0 for a buffer or a view
     // The mapped pages from `passed_end` on are not handed back yet; `consumed` bytes were
     // passed since the last hand-back.
     std::size_t consumed = 0;
