@@ -31,13 +31,14 @@ bool scan_plain_line(std::string_view line, plain_number fields[4]) {
     return true;
 }
 
-// The line at `offset` and where the next starts; a line longer than a kept record is
-// left to the general rules, which read it in pieces.
+// The line at `offset` and where the next starts. A line longer than the short route's
+// reach is left to the general rules, which give the same values and hand the pages of a
+// long line back as they pass them.
 bool line_at(const textio::in_unit& data, std::int64_t offset, std::string_view& line, std::int64_t& next) {
     const char* first = data.buffer + offset;
     const std::size_t left = data.end - static_cast<std::size_t>(offset);
-    const void* feed = std::memchr(first, '\n', std::min(left, textio::max_record_bytes + 1));
-    if (!feed && left > textio::max_record_bytes) return false;
+    const void* feed = std::memchr(first, '\n', std::min(left, textio::plain_line_reach + 1));
+    if (!feed && left > textio::plain_line_reach) return false;
     const std::size_t length = feed ? static_cast<std::size_t>(static_cast<const char*>(feed) - first) : left;
     line = std::string_view(first, length);
     next = offset + static_cast<std::int64_t>(feed ? length + 1 : length);

@@ -58,6 +58,10 @@ inline constexpr std::size_t scan_wave = 8;
 inline constexpr std::int64_t batch_records = 1 << 20;
 inline constexpr std::int32_t batch_stations = 256;
 
+// A record read by the short route lies on a line of at most this many bytes; a longer line
+// is read by the general rules, a piece at a time.
+inline constexpr std::size_t plain_line_reach = 64 * 1024;
+
 // ---- Writer threads
 
 // Stations waiting for a sink on its own thread at most: a bound on memory when it is
@@ -75,6 +79,7 @@ static_assert(mapped_window_bytes >= max_record_bytes, "a window holds any kept 
 static_assert(release_step >= mapped_window_bytes, "the window being read is never handed back");
 static_assert(static_cast<std::size_t>(scan_chunk_bytes) <= release_step, "a scanned chunk is handed back whole");
 static_assert(scan_wave >= 2, "a wave keeps both cores busy");
+static_assert(plain_line_reach <= max_record_bytes, "a plain record is a kept record");
 static_assert(wake_batch <= most_waiting, "the writer is woken before the pass must wait");
 
 }  // namespace textio
