@@ -117,9 +117,8 @@ std::int32_t search_batch(pass_state& state, std::int32_t first, std::int32_t li
                           std::vector<station_search>& searches) {
     searches.clear();
     std::int64_t records = 0;
-    for (std::int32_t row = first; row < limit && records < textio::batch_records &&
-                                   row - first < textio::batch_stations;
-         ++row) {
+    for (std::int32_t row = first;
+         row < limit && records < textio::batch_records && row - first < textio::batch_stations; ++row) {
         searches.push_back(search_station(state.archive.table, state.search, state.table.station_id[row],
                                           state.table.qualifying_count));
         for (const block_piece& p : searches.back().pieces) records += p.offset < 0 ? 1 : p.count;

@@ -180,6 +180,4 @@ TEST(Ssort, LargeInputsEndSortedWithTheirCompanions) {
 
 }  // namespace
 
-namespace {
-
-}  // namespace
+namespace {}  // namespace
