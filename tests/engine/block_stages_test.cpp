@@ -89,8 +89,6 @@ TEST_P(block_table_splits, match_the_reading_in_order_at_every_split) {
 INSTANTIATE_TEST_SUITE_P(archives, block_table_splits, ::testing::ValuesIn(hostile_archives()),
                          support::named_by_name());
 
-bool same_bits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-
 // The file written over in place and cut to length: a file emptied first would be
 // written out to the disk at each close.
 void overwrite(const std::string& path, const std::string& bytes) {
@@ -100,6 +98,45 @@ void overwrite(const std::string& path, const std::string& bytes) {
     ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(bytes.size())), 0);
     ASSERT_EQ(::close(fd), 0);
 }
+
+// A record that cannot be read is reported by the first search, in table order, that
+// reads it, after the stations before it; one that no search reads is never reported.
+TEST(block_search, reports_a_record_that_cannot_be_read_where_a_search_reads_it) {
+    struct {
+        std::vector<std::string> lines;
+        std::vector<std::int32_t> table;
+        std::size_t stations;       // searches done before the failure, the failing one included
+        std::size_t first_records;  // read for the first station
+        std::string failure;
+    } cases[] = {
+        // The record after station 7's block ends it and is read; the one after it is not.
+        {{"7 1 1950.042 1.5", "8 1 1950.042 2.5", "x 1 1950.042 3.5"}, {7}, 1, 1, ""},
+        {{"7 1 1950.042 1.5", "8 1 1950.042 2.5", "x 1 1950.042 3.5"},
+         {7, 8},
+         2,
+         1,
+         "Illegal character in numeric input at line 114"},
+        // Station 8's search reads it on its way; station 7 is never searched.
+        {{"7 1 1950.042 1.5", "x 1 1950.042 3.5", "8 1 1950.042 2.5"},
+         {8, 7},
+         1,
+         0,
+         "Illegal character in numeric input at line 113"},
+        // The record that would end station 7's block cannot be read: its last line fails.
+        {{"7 1 1950.042 1.5", "8 1", "1950.042 x"}, {7, 8}, 1, 0, "Illegal character in numeric input at line 114"},
+    };
+    const std::string path = support::write_temp_file("failing_data.txt", "");
+    for (const auto& c : cases) {
+        overwrite(path, support::observations_text(c.lines));
+        const support::staged_run run = support::run_stages(path, c.table, 1 << 30);
+        EXPECT_EQ(run.failure, c.failure) << c.lines[1];
+        EXPECT_EQ(run.stations.size(), c.stations) << c.lines[1];
+        EXPECT_EQ(run.stations.front().dates.size(), c.first_records) << c.lines[1];
+    }
+    std::remove(path.c_str());
+}
+
+bool same_bits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 // The searches and the values they find, over random archives of records in every form
 // and catalogues in any order: the same blocks, missing stations and values as the
