@@ -32,6 +32,7 @@ struct token {
 struct free_cursor {
     in_unit& source;
     std::string& scratch;
+    std::string& joined;      // a value joined from pieces of a long record
     std::string_view record;  // the record being read, or the piece of a long one
     std::size_t position = 0;
     // A value was read and the separator after it is not consumed yet: one comma that
@@ -42,6 +43,16 @@ struct free_cursor {
 };
 
 bool ends_value(char c) { return c == ' ' || c == ',' || c == '/'; }
+
+// A thread's scratch text grown for a long record is given back once the read is over,
+// whichever way it ends: several threads read records at once, and each would otherwise
+// keep the megabytes of the longest record it met.
+struct scratch_returned {
+    std::string& text;
+    ~scratch_returned() {
+        if (text.capacity() > kept_scratch_bytes) std::string().swap(text);
+    }
+};
 
 bool next_free_record(free_cursor& cursor) {
     if (!load_record(cursor.source, cursor.scratch, cursor.record, tab_rule::one_blank)) return false;
@@ -68,7 +79,6 @@ void join_value_across_pieces(free_cursor& cursor) {
     if (!cursor.in_record || !record_goes_on(cursor.source)) return;
     const std::string_view rest = cursor.record.substr(cursor.position);
     if (std::any_of(rest.begin(), rest.end(), ends_value)) return;
-    thread_local std::string joined;
     std::string value(rest);
     std::string_view piece;
     while (load_record_piece(cursor.source, cursor.scratch, piece, cursor.column, tab_rule::one_blank)) {
@@ -79,8 +89,8 @@ void join_value_across_pieces(free_cursor& cursor) {
     if (std::find_if(value.begin(), value.end(), ends_value) - value.begin() >
         static_cast<std::ptrdiff_t>(max_value_bytes))
         raise_value_too_long(cursor.source);
-    joined.swap(value);
-    cursor.record = joined;
+    cursor.joined.swap(value);
+    cursor.record = cursor.joined;
     cursor.position = 0;
 }
 
@@ -201,13 +211,16 @@ namespace {
 read_outcome read_items(in_unit& source, std::span<const in_item> items, bool end_of_file_allowed,
                         std::uint32_t& stored) {
     thread_local std::string scratch;
+    thread_local std::string joined;
+    const scratch_returned returned{scratch};
+    const scratch_returned joined_returned{joined};
     if (items.empty()) {
         std::string_view skipped;
         if (next_raw_record(source, skipped)) return read_outcome::ok;
         if (end_of_file_allowed) return read_outcome::end_of_file;
         raise_end_of_input(source);
     }
-    free_cursor cursor{source, scratch, {}, 0, false};
+    free_cursor cursor{source, scratch, joined, {}, 0, false};
     token current;
     std::size_t copies_left = 0;
     int field = 0;

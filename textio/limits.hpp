@@ -18,6 +18,10 @@ inline constexpr std::size_t max_record_bytes = 4 * 1024 * 1024;
 // One byte more is a READ failure (EOVERFLOW), so that memory never follows a value.
 inline constexpr std::size_t max_value_bytes = max_record_bytes;
 
+// A reader's scratch text is kept between reads up to this size; one grown past it for a
+// long record is given back after the read.
+inline constexpr std::size_t kept_scratch_bytes = 64 * 1024;
+
 // Readable bytes that every input buffer keeps beyond its valid end, so that a scanner
 // may load whole 64-byte blocks near the end (the extra bytes are not data).
 inline constexpr std::size_t input_slack = 64;
@@ -30,7 +34,7 @@ inline constexpr std::size_t initial_input_capacity = 256 * 1024;
 // handed back to the system each time it has passed `release_step`, so that what the file
 // occupies in memory stays the same for any size of file or line.
 inline constexpr std::size_t mapped_window_bytes = 4 * 1024 * 1024;
-inline constexpr std::size_t release_step = 8 * 1024 * 1024;
+inline constexpr std::size_t release_step = 4 * 1024 * 1024;
 // Units opened by name at once, of each direction.
 inline constexpr int max_open_units = 64;
 
