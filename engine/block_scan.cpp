@@ -340,8 +340,8 @@ private:
         for (std::size_t k = 0; k < runs_.size(); ++k) {
             const auto at = std::lower_bound(table_.ids.begin(), table_.ids.end(), runs_[k].id);
             which[k] = static_cast<std::uint32_t>(at - table_.ids.begin());
-            table_.block_first[which[k] + 1] +=
-                static_cast<std::uint32_t>((runs_[k].count + block_count_limit - 1) / block_count_limit);
+            table_.block_first[which[k] + 1] += static_cast<std::uint32_t>(
+                (static_cast<std::uint64_t>(runs_[k].count) + block_count_limit - 1) / block_count_limit);
         }
         for (std::size_t i = 1; i < table_.block_first.size(); ++i) table_.block_first[i] += table_.block_first[i - 1];
         table_.blocks.resize(table_.block_first.back());

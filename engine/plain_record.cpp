@@ -1,6 +1,8 @@
 #include "engine/plain_record.hpp"
 
+#if defined(__x86_64__)
 #include <immintrin.h>
+#endif
 
 #include <algorithm>
 #include <cstring>
@@ -62,12 +64,15 @@ bool plain_record_by_characters(const textio::in_unit& data, std::int64_t offset
     return line_at(data, offset, line, next) && scan_plain_line(line, fields);
 }
 
-#pragma GCC push_options
-#pragma GCC target("avx2,bmi,bmi2,popcnt")
+#if defined(__x86_64__)
+// The functions that use the instructions carry them as their target: the rest of the
+// program runs on any x86-64 processor.
+#define VARNEX_BLOCKS [[gnu::target("avx2,bmi,bmi2,popcnt")]]
+
 namespace {
 
 // Bit i set where byte i of the 64 at `at` is `c`.
-std::uint64_t bytes_equal(const char* at, char c) {
+VARNEX_BLOCKS std::uint64_t bytes_equal(const char* at, char c) {
     const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
     const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 32));
     const __m256i v = _mm256_set1_epi8(c);
@@ -84,19 +89,19 @@ struct byte_classes {
     std::uint64_t feed = 0;
 };
 
-std::uint64_t bits_of(__m256i low, __m256i high) {
+VARNEX_BLOCKS std::uint64_t bits_of(__m256i low, __m256i high) {
     return static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm256_movemask_epi8(low))) |
            static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm256_movemask_epi8(high))) << 32;
 }
 
-__m256i equal(__m256i x, char c) { return _mm256_cmpeq_epi8(x, _mm256_set1_epi8(c)); }
+VARNEX_BLOCKS __m256i equal(__m256i x, char c) { return _mm256_cmpeq_epi8(x, _mm256_set1_epi8(c)); }
 
-__m256i digit(__m256i x) {
+VARNEX_BLOCKS __m256i digit(__m256i x) {
     return _mm256_and_si256(_mm256_cmpgt_epi8(x, _mm256_set1_epi8('0' - 1)),
                             _mm256_cmpgt_epi8(_mm256_set1_epi8('9' + 1), x));
 }
 
-byte_classes classes_at(const char* at) {
+VARNEX_BLOCKS byte_classes classes_at(const char* at) {
     const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
     const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 32));
     byte_classes c;
@@ -110,8 +115,8 @@ byte_classes classes_at(const char* at) {
 
 // Where the next record starts after a plain record whose fourth value ends at byte `end`
 // of the 64 at `p`: after the line feed, looked for in a few more blocks, then further on.
-bool next_line_start(const textio::in_unit& data, const char* p, std::uint64_t feeds, unsigned end,
-                     std::int64_t& next) {
+VARNEX_BLOCKS bool next_line_start(const textio::in_unit& data, const char* p, std::uint64_t feeds, unsigned end,
+                                   std::int64_t& next) {
     const char* data_end = data.buffer + data.end;
     const std::uint64_t later = feeds & (~std::uint64_t{0} << end);
     if (later != 0) {
@@ -133,8 +138,8 @@ bool next_line_start(const textio::in_unit& data, const char* p, std::uint64_t f
 
 }  // namespace
 
-bool plain_record_by_blocks(const textio::in_unit& data, std::int64_t offset, plain_number fields[4], unsigned convert,
-                            std::int64_t& next) {
+VARNEX_BLOCKS bool plain_record_by_blocks(const textio::in_unit& data, std::int64_t offset, plain_number fields[4],
+                                          unsigned convert, std::int64_t& next) {
     const char* p = data.buffer + offset;
     const char* data_end = data.buffer + data.end;
     const byte_classes c = classes_at(p);
@@ -183,12 +188,22 @@ bool plain_record_by_blocks(const textio::in_unit& data, std::int64_t offset, pl
     return true;
 }
 
-#pragma GCC pop_options
+#else
+
+bool plain_record_by_blocks(const textio::in_unit&, std::int64_t, plain_number[4], unsigned, std::int64_t&) {
+    return false;
+}
+
+#endif
 
 bool blocks_supported() {
+#if defined(__x86_64__)
     static const bool supported = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
                                   __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
     return supported;
+#else
+    return false;
+#endif
 }
 
 bool plain_record(const textio::in_unit& data, std::int64_t offset, plain_number fields[4], unsigned convert,
