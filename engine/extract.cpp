@@ -1,9 +1,6 @@
 #include "engine/extract.hpp"
 
-#include <omp.h>
-
 #include <algorithm>
-#include <atomic>
 #include <exception>
 #include <memory>
 #include <vector>
@@ -31,7 +28,6 @@ struct alignas(64) station_block {
     std::vector<float> values;
     search_outcome outcome = search_outcome::missing_reported;
     std::int32_t failure = -1;
-    std::exception_ptr thrown;  // reading its values failed (a page of data.txt lost)
 };
 
 // Dates strictly increasing already stand in the one order any sort gives them, so the
@@ -85,20 +81,13 @@ std::vector<std::int32_t> wanted_identifiers(const station_table& t) {
     return ids;
 }
 
-// The stations of a batch from `first_row`: their searches, and the blocks they found.
-struct station_batch {
-    std::int32_t first_row = 0;
-    std::vector<station_search> searches;
-    std::vector<station_block> blocks;
-    byte_range read;  // the bytes of data.txt its blocks were read from
-};
-
 // Everything the pass keeps from one station to the next.
 struct pass_state {
     station_table table;
     scanned_archive archive;
     search_state search;
     std::unique_ptr<station_grid> grid = std::make_unique<station_grid>();
+    std::vector<station_block> blocks;  // of the stations of the batch being read
 };
 
 // One station: its block screened and told to the sink.
@@ -121,88 +110,55 @@ void pass_station(const run_settings& run, pass_state& state, std::int32_t row, 
     sink.station(row_of(state.table, row), verdict, state.grid->cells);
 }
 
-// The searches of the batch of stations from `first`: it ends once its blocks hold about
-// as many records as a batch's memory allows, and with the first search that fails.
-void search_batch(pass_state& state, std::int32_t first, station_batch& b) {
-    b.first_row = first;
-    b.searches.clear();
-    b.read = {};
+// The searches of a batch of stations from `first`, up to `limit` of them or fewer: a
+// batch ends once its blocks hold about as many records as the batch's memory allows, and
+// with the first search that fails.
+std::int32_t search_batch(pass_state& state, std::int32_t first, std::int32_t limit,
+                          std::vector<station_search>& searches) {
+    searches.clear();
     std::int64_t records = 0;
     for (std::int32_t row = first;
-         row < state.table.qualifying_count && records < textio::batch_records && row - first < textio::batch_stations;
-         ++row) {
-        b.searches.push_back(search_station(state.archive.table, state.search, state.table.station_id[row],
-                                            state.table.qualifying_count));
-        for (const block_piece& p : b.searches.back().pieces) records += p.offset < 0 ? 1 : p.count;
-        if (b.searches.back().outcome == search_outcome::failed) break;
+         row < limit && records < textio::batch_records && row - first < textio::batch_stations; ++row) {
+        searches.push_back(search_station(state.archive.table, state.search, state.table.station_id[row],
+                                          state.table.qualifying_count));
+        for (const block_piece& p : searches.back().pieces) records += p.offset < 0 ? 1 : p.count;
+        if (searches.back().outcome == search_outcome::failed) break;
     }
-    if (b.blocks.size() < b.searches.size()) b.blocks.resize(b.searches.size());
+    return static_cast<std::int32_t>(searches.size());
 }
 
-// The values of station i of a batch; a failure is kept for when the station's turn comes.
-void read_station(const textio::in_unit& data, const block_table& t, station_batch& b, std::size_t i,
-                  byte_range& read) {
-    station_block& block = b.blocks[i];
-    const station_search& s = b.searches[i];
-    block.outcome = s.outcome;
-    block.failure = s.failure;
-    block.thrown = nullptr;
-    try {
-        read_block_values(data, t, s.pieces, block.dates, block.values, read);
-    } catch (...) {
-        block.thrown = std::current_exception();
-    }
-}
-
-// The stations of a batch screened and told to the sinks, in table order; false when a stop
-// signal ended the pass.
-bool pass_batch(const run_settings& run, pass_state& state, station_batch& b, station_sink& sink,
-                extraction_summary& summary) {
-    for (std::size_t i = 0; i < b.searches.size(); ++i) {
-        if (util::stop_signal() != 0) return false;
-        station_block& block = b.blocks[i];
-        if (block.thrown) std::rethrow_exception(block.thrown);
-        if (block.outcome == search_outcome::failed)
-            textio::raise_failure(state.archive.failures[static_cast<std::size_t>(block.failure)]);
-        pass_station(run, state, b.first_row + static_cast<std::int32_t>(i), block, sink, summary);
-    }
-    return true;
-}
-
-// Passes the stations of `current` while the values of `next` are read: the main thread
-// screens and tells the sinks, in order, and then joins the other threads reading. The
-// stations are shared out one at a time. Sinks are only ever called on the main thread.
-bool pass_and_read_on(const run_settings& run, const textio::in_unit& data, pass_state& state, station_batch& current,
-                      station_batch& next, station_sink& sink, extraction_summary& summary) {
-    std::atomic<std::size_t> claimed{0};
-    const std::size_t count = next.searches.size();
+// The blocks of a batch, read on every thread at once; a failure is thrown once all are
+// done.
+void read_batch(const textio::in_unit& data, pass_state& state, const std::vector<station_search>& searches) {
+    const auto count = static_cast<long>(searches.size());
+    if (state.blocks.size() < searches.size()) state.blocks.resize(searches.size());
     std::exception_ptr thrown;
-    bool going_on = true;
     byte_range read;
 #pragma omp parallel
     {
-        if (omp_get_thread_num() == 0) {
+        byte_range mine;
+#pragma omp for schedule(dynamic, 1) nowait
+        for (long i = 0; i < count; ++i) {
+            station_block& b = state.blocks[static_cast<std::size_t>(i)];
+            const station_search& s = searches[static_cast<std::size_t>(i)];
+            b.outcome = s.outcome;
+            b.failure = s.failure;
             try {
-                going_on = pass_batch(run, state, current, sink, summary);
+                read_block_values(data, state.archive.table, s.pieces, b.dates, b.values, mine);
             } catch (...) {
-                thrown = std::current_exception();
+#pragma omp critical(block_values_failure)
+                if (!thrown) thrown = std::current_exception();
             }
         }
-        byte_range mine;
-        for (std::size_t i = claimed++; i < count; i = claimed++)
-            read_station(data, state.archive.table, next, i, mine);
-#pragma omp critical(batch_range)
+#pragma omp critical(block_values_range)
         {
             read.from = std::min(read.from, mine.from);
             read.to = std::max(read.to, mine.to);
         }
     }
-    next.read = read;
-    // The pages a batch read are handed back once it is passed: only the blocks being read
-    // and passed stay in memory.
-    if (current.read.to > current.read.from) textio::hand_back(data, current.read.from, current.read.to);
+    // The pages the batch read are handed back: only the blocks being read stay in memory.
+    if (read.to > read.from) textio::hand_back(data, read.from, read.to);
     if (thrown) std::rethrow_exception(thrown);
-    return going_on;
 }
 
 }  // namespace
@@ -244,21 +200,17 @@ extraction_summary extract_stations(const run_settings& run, archive& files, sta
     state.archive = scan_blocks(data, textio::input_offset(data), data.line + 1, wanted_identifiers(state.table),
                                 textio::scan_chunk_bytes);
     data.begin = data.end;  // data.txt has been read to its end (or its first failure)
-    if (state.archive.stopped) {
-        summary.stop_signal = util::stop_signal();
-        return summary;
-    }
-    station_batch current, next;
-    search_batch(state, 0, current);
-    station_batch none;
-    pass_and_read_on(run, data, state, none, current, sink, summary);
-    while (!current.searches.empty()) {
-        const std::int32_t after = current.first_row + static_cast<std::int32_t>(current.searches.size());
-        next.searches.clear();
-        const bool failing = current.searches.back().outcome == search_outcome::failed;
-        if (!failing) search_batch(state, after, next);
-        if (!pass_and_read_on(run, data, state, current, next, sink, summary)) break;
-        std::swap(current, next);
+    std::vector<station_search> searches;
+    std::int32_t row = 0;
+    while (!state.archive.stopped && row < state.table.qualifying_count && util::stop_signal() == 0) {
+        const std::int32_t count = search_batch(state, row, state.table.qualifying_count, searches);
+        read_batch(data, state, searches);
+        for (std::int32_t i = 0; i < count && util::stop_signal() == 0; ++i, ++row) {
+            station_block& b = state.blocks[static_cast<std::size_t>(i)];
+            if (b.outcome == search_outcome::failed)
+                textio::raise_failure(state.archive.failures[static_cast<std::size_t>(b.failure)]);
+            pass_station(run, state, row, b, sink, summary);
+        }
     }
     summary.stop_signal = util::stop_signal();
     return summary;
