@@ -11,6 +11,7 @@ struct met_record {
     carried_values values;
     bool spans_lines = false;
     reading_step from_last_line;
+    std::int64_t last_line_offset = -1;  // where that reading starts
 };
 
 class searcher {
@@ -101,7 +102,8 @@ private:
             s_.in_step = true;  // a record that gives every value: in step from here
             return false;
         }
-        met_record r{merged(s_.carried, s->given, s->mask), s->place.spans_lines(), s->from_last_line};
+        met_record r{merged(s_.carried, s->given, s->mask), s->place.spans_lines(), s->from_last_line,
+                     s->place.last_line_offset};
         const std::int64_t here = s_.ordinal;
         if (meet(out, r, here)) return true;
         s_.carried = r.values;
@@ -119,7 +121,8 @@ private:
             s_.at = search_state::place::past_end;
             return meet_end(out);
         }
-        met_record r{merged(s_.carried, a.given, a.mask), a.place.spans_lines(), a.from_last_line};
+        met_record r{merged(s_.carried, a.given, a.mask), a.place.spans_lines(), a.from_last_line,
+                     a.place.last_line_offset};
         if (meet(out, r, -1)) return true;
         s_.carried = r.values;
         go_to(a.next, a.place.end);
@@ -151,7 +154,7 @@ private:
         s_.in_step = false;
         s_.carried = r.values;
         if (r.spans_lines) {
-            go_to(r.from_last_line, -1);
+            go_to(r.from_last_line, r.last_line_offset);
         } else if (ordinal < 0) {
             s_.at = search_state::place::alternate;  // the same alternate record again
         } else {

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ostream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -171,6 +172,62 @@ TEST(block_search, matches_the_forward_search_over_the_text) {
             for (std::size_t k = 0; k < got.dates.size(); ++k) {
                 ASSERT_TRUE(same_bits(got.dates[k], want.records[k].date)) << "layout " << seed << " record " << k;
                 ASSERT_TRUE(same_bits(got.values[k], want.records[k].value)) << "layout " << seed << " record " << k;
+            }
+        }
+    }
+    omp_set_num_threads(threads);
+    std::remove(path.c_str());
+}
+
+// Records of four values split across lines at any blank, so that records span lines
+// everywhere, with identifiers that also appear as dates: the searches that step back
+// onto a record's last line read on in readings of their own, which meet the records of
+// the file-order reading again mid-run. Tables may name a station twice.
+TEST(block_search, matches_the_forward_search_when_records_are_split_anywhere) {
+#if defined(VARNEX_SANITIZED)
+    constexpr std::uint32_t layouts = 5'000;
+#else
+    constexpr std::uint32_t layouts = 100'000;
+#endif
+    const std::string path = support::write_temp_file("split_data.txt", "");
+    const int threads = omp_get_max_threads();
+    omp_set_num_threads(1);
+    for (std::uint32_t seed = 1; seed <= layouts; ++seed) {
+        std::mt19937 random(seed);
+        const char* const ids[] = {"7", "8", "9", "1950"};
+        std::vector<std::string> lines;
+        std::string line;
+        const int values = 4 * (3 + static_cast<int>(random() % 10));
+        for (int i = 0; i < values; ++i) {
+            const std::string value = i % 4 == 0   ? ids[random() % 4]
+                                      : i % 4 == 1 ? "1"
+                                      : i % 4 == 2 ? (random() % 2 ? "1950.042" : "1950.125")
+                                                   : std::to_string(random() % 50) + ".5";
+            line += (line.empty() ? "" : " ") + value;
+            if (random() % 2 == 0) {
+                lines.push_back(line);
+                line.clear();
+            }
+        }
+        if (!line.empty()) lines.push_back(line);
+        std::vector<std::int32_t> table;
+        for (int i = 1 + static_cast<int>(random() % 4); i > 0; --i) {
+            const std::int32_t choices[] = {7, 8, 9, 1950, 1};
+            table.push_back(choices[random() % 5]);
+        }
+        const std::vector<x::expected_search> expected = x::expected_searches_from_text(table, lines);
+        overwrite(path, support::observations_text(lines));
+        const support::staged_run run = support::run_stages(path, table, seed % 2 ? 1 << 30 : 7);
+        ASSERT_EQ(run.failure, "") << "layout " << seed;
+        ASSERT_EQ(run.stations.size(), expected.size()) << "layout " << seed;
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            const support::staged_station& got = run.stations[i];
+            ASSERT_EQ(got.outcome == engine::search_outcome::missing_reported, expected[i].reported_missing)
+                << "layout " << seed << " station " << i;
+            ASSERT_EQ(got.dates.size(), expected[i].records.size()) << "layout " << seed << " station " << i;
+            for (std::size_t k = 0; k < got.dates.size(); ++k) {
+                ASSERT_TRUE(same_bits(got.dates[k], expected[i].records[k].date)) << "layout " << seed;
+                ASSERT_TRUE(same_bits(got.values[k], expected[i].records[k].value)) << "layout " << seed;
             }
         }
     }
