@@ -88,13 +88,13 @@ public:
         while (pos < out_.limit) {
             std::int32_t id = 0;
             std::int64_t next = 0;
-            if (same_identifier_text(pos) ? plain_record_checked(data_, pos, next)
-                                          : plain_record_id(data_, pos, id, next)) {
+            const bool same_text = same_identifier_text(pos);
+            if (same_text ? plain_record_checked(data_, pos, next) : plain_record_id(data_, pos, id, next)) {
                 if (next <= out_.lost_from) {
-                    if (!same_identifier_text(pos))
-                        note_identifier_text(pos);
-                    else
+                    if (same_text)
                         id = id_;
+                    else
+                        note_identifier_text(pos);
                     last_plain_ = pos;
                     note_identifier(id, pos);
                     ++out_.records;

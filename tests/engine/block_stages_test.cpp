@@ -139,28 +139,32 @@ TEST(block_search, reports_a_record_that_cannot_be_read_where_a_search_reads_it)
 
 bool same_bits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
-// The searches and the values they find, over random archives of records in every form
-// and catalogues in any order: the same blocks, missing stations and values as the
-// forward search with its rewinds over the text finds, with chunks of any size.
-TEST(block_search, matches_the_forward_search_over_the_text) {
+// A layout: data.txt's lines after the header, the table, and the chunk size to scan with.
+struct search_layout {
+    std::vector<std::string> lines;
+    std::vector<std::int32_t> table;
+    std::int64_t chunk = 1 << 30;
+};
+
+// The stages over each layout give, station by station, what the forward search with its
+// rewinds over the text gives: missing or found, and every date and value bit for bit.
+// The chunks of these small files are scanned on one thread: a team woken for each would
+// cost more than the scans (splits on two threads are checked above).
+template <class Make>
+void expect_layouts_match_the_search_over_the_text(Make make_layout) {
 #if defined(VARNEX_SANITIZED)
     constexpr std::uint32_t layouts = 5'000;
 #else
     constexpr std::uint32_t layouts = 100'000;
 #endif
     const std::string path = support::write_temp_file("layout_data.txt", "");
-    // The chunks of these small files are scanned on one thread: a team woken for each
-    // would cost more than the scans (splits on two threads are checked above).
     const int threads = omp_get_max_threads();
     omp_set_num_threads(1);
-    for (std::uint32_t seed = 1; seed <= layouts; ++seed) {
-        const support::text_layout layout = support::random_layout(seed);
-        std::vector<std::int32_t> table;
-        for (const x::catalogue_station& s : layout.catalogue) table.push_back(s.id);
-        const std::vector<x::expected_search> expected = x::expected_searches_from_text(table, layout.lines);
+    for (std::uint32_t seed = 1; seed <= layouts && !::testing::Test::HasFatalFailure(); ++seed) {
+        const search_layout layout = make_layout(seed);
+        const std::vector<x::expected_search> expected = x::expected_searches_from_text(layout.table, layout.lines);
         overwrite(path, support::observations_text(layout.lines));
-        const std::int64_t chunk = seed % 3 == 0 ? 1 << 30 : 1 + static_cast<std::int64_t>(seed % 97);
-        const support::staged_run run = support::run_stages(path, table, chunk);
+        const support::staged_run run = support::run_stages(path, layout.table, layout.chunk);
         ASSERT_EQ(run.failure, "") << "layout " << seed;
         ASSERT_EQ(run.stations.size(), expected.size()) << "layout " << seed;
         for (std::size_t i = 0; i < expected.size(); ++i) {
@@ -179,23 +183,28 @@ TEST(block_search, matches_the_forward_search_over_the_text) {
     std::remove(path.c_str());
 }
 
+// Random archives of records in every form and catalogues in any order, with chunks of
+// any size.
+TEST(block_search, matches_the_forward_search_over_the_text) {
+    expect_layouts_match_the_search_over_the_text([](std::uint32_t seed) {
+        const support::text_layout layout = support::random_layout(seed);
+        search_layout l;
+        l.lines = layout.lines;
+        for (const x::catalogue_station& s : layout.catalogue) l.table.push_back(s.id);
+        l.chunk = seed % 3 == 0 ? 1 << 30 : 1 + static_cast<std::int64_t>(seed % 97);
+        return l;
+    });
+}
+
 // Records of four values split across lines at any blank, so that records span lines
 // everywhere, with identifiers that also appear as dates: the searches that step back
 // onto a record's last line read on in readings of their own, which meet the records of
 // the file-order reading again mid-run. Tables may name a station twice.
 TEST(block_search, matches_the_forward_search_when_records_are_split_anywhere) {
-#if defined(VARNEX_SANITIZED)
-    constexpr std::uint32_t layouts = 5'000;
-#else
-    constexpr std::uint32_t layouts = 100'000;
-#endif
-    const std::string path = support::write_temp_file("split_data.txt", "");
-    const int threads = omp_get_max_threads();
-    omp_set_num_threads(1);
-    for (std::uint32_t seed = 1; seed <= layouts; ++seed) {
+    expect_layouts_match_the_search_over_the_text([](std::uint32_t seed) {
         std::mt19937 random(seed);
         const char* const ids[] = {"7", "8", "9", "1950"};
-        std::vector<std::string> lines;
+        search_layout l;
         std::string line;
         const int values = 4 * (3 + static_cast<int>(random() % 10));
         for (int i = 0; i < values; ++i) {
@@ -205,34 +214,18 @@ TEST(block_search, matches_the_forward_search_when_records_are_split_anywhere) {
                                                    : std::to_string(random() % 50) + ".5";
             line += (line.empty() ? "" : " ") + value;
             if (random() % 2 == 0) {
-                lines.push_back(line);
+                l.lines.push_back(line);
                 line.clear();
             }
         }
-        if (!line.empty()) lines.push_back(line);
-        std::vector<std::int32_t> table;
+        if (!line.empty()) l.lines.push_back(line);
         for (int i = 1 + static_cast<int>(random() % 4); i > 0; --i) {
             const std::int32_t choices[] = {7, 8, 9, 1950, 1};
-            table.push_back(choices[random() % 5]);
+            l.table.push_back(choices[random() % 5]);
         }
-        const std::vector<x::expected_search> expected = x::expected_searches_from_text(table, lines);
-        overwrite(path, support::observations_text(lines));
-        const support::staged_run run = support::run_stages(path, table, seed % 2 ? 1 << 30 : 7);
-        ASSERT_EQ(run.failure, "") << "layout " << seed;
-        ASSERT_EQ(run.stations.size(), expected.size()) << "layout " << seed;
-        for (std::size_t i = 0; i < expected.size(); ++i) {
-            const support::staged_station& got = run.stations[i];
-            ASSERT_EQ(got.outcome == engine::search_outcome::missing_reported, expected[i].reported_missing)
-                << "layout " << seed << " station " << i;
-            ASSERT_EQ(got.dates.size(), expected[i].records.size()) << "layout " << seed << " station " << i;
-            for (std::size_t k = 0; k < got.dates.size(); ++k) {
-                ASSERT_TRUE(same_bits(got.dates[k], expected[i].records[k].date)) << "layout " << seed;
-                ASSERT_TRUE(same_bits(got.values[k], expected[i].records[k].value)) << "layout " << seed;
-            }
-        }
-    }
-    omp_set_num_threads(threads);
-    std::remove(path.c_str());
+        l.chunk = seed % 2 ? 1 << 30 : 7;
+        return l;
+    });
 }
 
 }  // namespace
