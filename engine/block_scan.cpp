@@ -48,6 +48,7 @@ struct found_run {
     std::int64_t count = 0;
     std::int64_t offset = 0;
     std::int32_t id = 0;
+    bool plain = true;  // every record read by the short route
 };
 
 // What one chunk holds: the records that start in [begin, limit), read as if a record
@@ -185,6 +186,7 @@ private:
         known_ |= r.mask;
         if (id_known) {
             note_identifier(id, pos);
+            if (run_ >= 0) out_.runs[static_cast<std::size_t>(run_)].plain = false;
         } else {
             ++out_.leading_carried;
         }
@@ -294,18 +296,22 @@ public:
     }
 
 private:
-    void add_run(std::int32_t id, std::int64_t ordinal, std::int64_t count, std::int64_t offset) {
-        if (!runs_.empty() && runs_.back().id == id && runs_.back().ordinal + runs_.back().count == ordinal) {
-            runs_.back().count += count;
+    void add_run(const found_run& r) {
+        if (!runs_.empty() && runs_.back().id == r.id && runs_.back().ordinal + runs_.back().count == r.ordinal) {
+            runs_.back().count += r.count;
+            runs_.back().plain = runs_.back().plain && r.plain;
             return;
         }
-        if (wanted_.contains(id)) runs_.push_back({ordinal, count, offset, id});
+        if (wanted_.contains(r.id)) runs_.push_back(r);
     }
 
     void merge(chunk_scan& c) {
         const long line_shift = next_line_ - 1 - c.line_before;
-        if (c.leading_carried > 0) add_run(carried_.id, ordinal_base_, c.leading_carried, c.begin);
-        for (const found_run& r : c.runs) add_run(r.id, ordinal_base_ + r.ordinal, r.count, r.offset);
+        if (c.leading_carried > 0) add_run({ordinal_base_, c.leading_carried, c.begin, carried_.id, false});
+        for (found_run r : c.runs) {
+            r.ordinal += ordinal_base_;
+            add_run(r);
+        }
         for (std::size_t i = 0; i < c.specials.size(); ++i) {
             special_record s = c.specials[i];
             s.ordinal += ordinal_base_;
@@ -355,6 +361,7 @@ private:
                 block_entry& e = table_.blocks[fill[which[k]]++];
                 e.ordinal = static_cast<std::uint64_t>(r.ordinal) & block_ordinal_limit;
                 e.count = static_cast<std::uint64_t>(n) & block_count_limit;
+                e.plain = r.plain ? 1 : 0;
                 e.offset = r.offset;
                 r.ordinal += n;
                 r.count -= n;

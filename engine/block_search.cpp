@@ -62,14 +62,18 @@ private:
         const std::int64_t offset = from == static_cast<std::int64_t>(b.ordinal) ? b.offset : s_.offset;
         assert(offset >= 0);
         std::int64_t end = static_cast<std::int64_t>(b.ordinal + b.count);
-        for (std::uint32_t n = k + 1; n < last_ && static_cast<std::int64_t>(t_.blocks[n].ordinal) == end; ++n)
+        bool plain = b.plain != 0;
+        for (std::uint32_t n = k + 1; n < last_ && static_cast<std::int64_t>(t_.blocks[n].ordinal) == end; ++n) {
             end += static_cast<std::int64_t>(t_.blocks[n].count);
+            plain = plain && t_.blocks[n].plain != 0;
+        }
         note_found();
         const special_record* first = special_at(t_, from);
         block_piece piece;
         piece.offset = offset;
         piece.ordinal = from;
         piece.count = end - from;
+        piece.plain = plain;
         if (first) piece.values = first->carried_in;
         out.pieces.push_back(piece);
         s_.ordinal = end;

@@ -25,6 +25,7 @@ struct block_piece {
     std::int64_t ordinal = 0;
     std::int64_t count = 0;
     carried_values values;
+    bool plain = false;  // every record of it gives four plain numbers on its line
 };
 
 struct station_search {

@@ -36,10 +36,13 @@ inline carried_values merged(const carried_values& carried, const carried_values
 // as several entries that follow each other.
 struct block_entry {
     std::uint64_t ordinal : 40;  // of its first record
-    std::uint64_t count : 24;
+    std::uint64_t count : 23;
+    // Every record of the run gave its four values as plain numbers on its line: the
+    // values can be read again without checking the record's form.
+    std::uint64_t plain : 1;
     std::int64_t offset = 0;  // where its first record starts
 };
-inline constexpr std::uint64_t block_count_limit = (std::uint64_t{1} << 24) - 1;
+inline constexpr std::uint64_t block_count_limit = (std::uint64_t{1} << 23) - 1;
 inline constexpr std::uint64_t block_ordinal_limit = (std::uint64_t{1} << 40) - 1;
 
 // How a reading ends: the file's end (perhaps after a record cut short, whose given

@@ -40,6 +40,23 @@ std::int64_t read_stretch(const textio::in_unit& data, const block_table& t, con
     return pos;
 }
 
+// The same for a piece whose records the block table found plain, each read without its
+// form checked again. Should a page of the stretch have been lost since, the values are
+// dropped and read the checked way, which reports the loss.
+std::int64_t read_plain_stretch(const textio::in_unit& data, const block_table& t, const block_piece& p,
+                                std::vector<float>& dates, std::vector<float>& values) {
+    const std::size_t before = dates.size();
+    dates.resize(before + static_cast<std::size_t>(p.count));
+    values.resize(before + static_cast<std::size_t>(p.count));
+    std::int64_t pos = p.offset;
+    for (std::size_t k = before; k < dates.size(); ++k) pos = read_known_plain_values(data, pos, dates[k], values[k]);
+    const std::int64_t lost = textio::first_lost_offset(data);
+    if (lost < 0 || lost >= pos) return pos;
+    dates.resize(before);
+    values.resize(before);
+    return read_stretch(data, t, p, dates, values);
+}
+
 }  // namespace
 
 void read_block_values(const textio::in_unit& data, const block_table& t, const std::vector<block_piece>& pieces,
@@ -51,7 +68,8 @@ void read_block_values(const textio::in_unit& data, const block_table& t, const 
             dates.push_back(p.values.date);
             values.push_back(p.values.value);
         } else {
-            const std::int64_t end = read_stretch(data, t, p, dates, values);
+            const std::int64_t end =
+                p.plain ? read_plain_stretch(data, t, p, dates, values) : read_stretch(data, t, p, dates, values);
             read.from = std::min(read.from, p.offset);
             read.to = std::max(read.to, end);
         }

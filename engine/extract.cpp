@@ -26,6 +26,13 @@ namespace {
 struct alignas(64) station_block {
     std::vector<float> dates;
     std::vector<float> values;
+    // Worked out on the reading thread once the block is ordered: each value's cell
+    // (year × 12 + month − 1, or −1 where the grid holds none) and the years they span.
+    std::vector<std::int32_t> cells;
+    std::int32_t first_year = 0;  // of the block's first and last records in file order
+    std::int32_t last_year = 0;
+    std::int32_t placed_first = last_grid_year + 1;
+    std::int32_t placed_last = 0;
     search_outcome outcome = search_outcome::missing_reported;
     std::int32_t failure = -1;
 };
@@ -44,14 +51,36 @@ void order_block(station_block& b) {
     }
 }
 
-// Values in date order: a later record of the same month overwrites an earlier one.
-// Records whose year lies outside the grid, or whose date has no month, are not placed.
-void place_block(const station_block& b, station_grid& grid) {
+// The years of the block's first and last records, its order, and the cell of each value.
+// Records whose year lies outside the grid, or whose date has no month, have none.
+void lay_out_block(station_block& b) {
+    b.cells.clear();
+    if (b.dates.empty()) return;
+    b.first_year = textio::truncate_to_int32(b.dates.front());
+    b.last_year = textio::truncate_to_int32(b.dates.back());
+    order_block(b);
     const month_intervals& months = month_table();
+    b.placed_first = last_grid_year + 1;
+    b.placed_last = 0;
+    b.cells.resize(b.dates.size());
     for (std::size_t k = 0; k < b.dates.size(); ++k) {
         const year_month when = date_to_year_month(b.dates[k], months);
-        place_value(grid, when.year, when.month, b.values[k]);
+        const bool placed = when.month >= 1 && when.month <= 12 && when.year >= 1 && when.year <= last_grid_year;
+        b.cells[k] = placed ? when.year * 12 + when.month - 1 : -1;
+        if (!placed) continue;
+        b.placed_first = std::min(b.placed_first, when.year);
+        b.placed_last = std::max(b.placed_last, when.year);
     }
+}
+
+// Values in date order: a later record of the same month overwrites an earlier one.
+void place_block(const station_block& b, station_grid& grid) {
+    for (std::size_t k = 0; k < b.cells.size(); ++k) {
+        const std::int32_t c = b.cells[k];
+        if (c >= 0) grid.cells[c / 12][c % 12] = b.values[k];
+    }
+    grid.placed_first = std::min(grid.placed_first, b.placed_first);
+    grid.placed_last = std::max(grid.placed_last, b.placed_last);
 }
 
 // A value that is not a number lies in no range: it is as spurious as 100.1.
@@ -98,9 +127,8 @@ void pass_station(const run_settings& run, pass_state& state, std::int32_t row, 
         verdict.kind = verdict_kind::no_records;
         verdict.reported_missing = true;
     } else {
-        state.table.first_year[row] = textio::truncate_to_int32(b.dates.front());
-        state.table.last_year[row] = textio::truncate_to_int32(b.dates.back());
-        order_block(b);
+        state.table.first_year[row] = b.first_year;
+        state.table.last_year[row] = b.last_year;
         reset_grid(*state.grid);
         place_block(b, *state.grid);
         verdict = screen_station(run, row_of(state.table, row), *state.grid);
@@ -145,6 +173,7 @@ void read_batch(const textio::in_unit& data, pass_state& state, const std::vecto
             b.failure = s.failure;
             try {
                 read_block_values(data, state.archive.table, s.pieces, b.dates, b.values, mine);
+                lay_out_block(b);
             } catch (...) {
 #pragma omp critical(block_values_failure)
                 if (!thrown) thrown = std::current_exception();

@@ -188,11 +188,40 @@ VARNEX_BLOCKS bool plain_record_by_blocks(const textio::in_unit& data, std::int6
     return true;
 }
 
+// Where the third and fourth values of a record known to be plain start, from the blanks
+// among its first 64 bytes; false when they do not both start there.
+VARNEX_BLOCKS bool known_plain_values_by_blocks(const textio::in_unit& data, std::int64_t offset, float& date,
+                                                float& value, std::int64_t& next) {
+    const char* p = data.buffer + offset;
+    const char* data_end = data.buffer + data.end;
+    const std::uint64_t blank = bytes_equal(p, ' ') | bytes_equal(p, '\t');
+    const std::uint64_t starts = ~blank & ((blank << 1) | 1);
+    if (_mm_popcnt_u64(starts) < 4) return false;
+    const char* third = p + _tzcnt_u64(_pdep_u64(4, starts));
+    const char* fourth = p + _tzcnt_u64(_pdep_u64(8, starts));
+    plain_number n;
+    textio::scan_plain_number(third, data_end, n);
+    date = textio::plain_number_value(n);
+    textio::scan_plain_number(fourth, data_end, n);
+    value = textio::plain_number_value(n);
+    const std::uint64_t later = bytes_equal(p, '\n') & (~std::uint64_t{0} << (fourth - p));
+    if (later != 0) {
+        next = std::min<std::int64_t>(offset + static_cast<std::int64_t>(_tzcnt_u64(later)) + 1,
+                                      static_cast<std::int64_t>(data.end));
+        return true;
+    }
+    const void* feed = std::memchr(fourth, '\n', static_cast<std::size_t>(data_end - std::min(fourth, data_end)));
+    next = feed ? static_cast<const char*>(feed) - data.buffer + 1 : static_cast<std::int64_t>(data.end);
+    return true;
+}
+
 #else
 
 bool plain_record_by_blocks(const textio::in_unit&, std::int64_t, plain_number[4], unsigned, std::int64_t&) {
     return false;
 }
+
+bool known_plain_values_by_blocks(const textio::in_unit&, std::int64_t, float&, float&, std::int64_t&) { return false; }
 
 #endif
 

@@ -23,6 +23,12 @@ bool plain_record_by_blocks(const textio::in_unit& data, std::int64_t offset, te
                             unsigned convert, std::int64_t& next);
 bool blocks_supported();
 
+// The date and value of a record found plain before, read without checking its form again,
+// and where the next record starts; by blocks answers only when the third and fourth
+// values start within the record's first 64 bytes.
+bool known_plain_values_by_blocks(const textio::in_unit& data, std::int64_t offset, float& date, float& value,
+                                  std::int64_t& next);
+
 // By blocks where it can, else character by character.
 bool plain_record(const textio::in_unit& data, std::int64_t offset, textio::plain_number fields[4], unsigned convert,
                   std::int64_t& next);

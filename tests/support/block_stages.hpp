@@ -23,6 +23,9 @@ struct staged_run {
     engine::scanned_archive archive;
     std::vector<staged_station> stations;  // in table order, up to a search that fails
     std::string failure;                   // the failure's message and line, when one does
+    // The stations whose values, where the table found the records plain, differ when read
+    // with every record's form checked.
+    std::string unchecked_differs;
 };
 
 // Opens data.txt at `path`, passes its header and runs the stages for the stations in
