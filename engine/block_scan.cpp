@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "engine/observation_record.hpp"
+#include "engine/plain_record.hpp"
 #include "textio/limits.hpp"
 #include "util/stop_signal.hpp"
 
@@ -86,7 +87,19 @@ public:
     void scan() {
         std::int64_t pos = out_.begin;
         long line = out_.line_before + 1;
+        const bool by_blocks = blocks_supported();
         while (pos < out_.limit) {
+            if (by_blocks && text_length_ != 0) {
+                // The rest of a run written as its record before: passed in one call.
+                const std::int64_t passed = pass_plain_records_written_as(data_, pos, out_.limit, out_.lost_from,
+                                                                          text_at_, text_length_, last_plain_);
+                if (passed > 0) {
+                    note_identifier(id_, pos, passed);
+                    out_.records += passed;
+                    line += static_cast<long>(passed);
+                    continue;
+                }
+            }
             std::int32_t id = 0;
             std::int64_t next = 0;
             const bool same_text = same_identifier_text(pos);
@@ -196,7 +209,7 @@ private:
         return true;
     }
 
-    void note_identifier(std::int32_t id, std::int64_t offset) {
+    void note_identifier(std::int32_t id, std::int64_t offset, std::int64_t records = 1) {
         if (!have_id_ || id != id_) {
             have_id_ = true;
             id_ = id;
@@ -206,7 +219,7 @@ private:
                 out_.runs.push_back({out_.records, 0, offset, id});
             }
         }
-        if (run_ >= 0) ++out_.runs[static_cast<std::size_t>(run_)].count;
+        if (run_ >= 0) out_.runs[static_cast<std::size_t>(run_)].count += records;
     }
 
     const textio::in_unit& data_;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine/observation_record.hpp"
+#include "engine/plain_record.hpp"
 
 namespace engine {
 namespace {
@@ -48,8 +49,8 @@ std::int64_t read_plain_stretch(const textio::in_unit& data, const block_table& 
     const std::size_t before = dates.size();
     dates.resize(before + static_cast<std::size_t>(p.count));
     values.resize(before + static_cast<std::size_t>(p.count));
-    std::int64_t pos = p.offset;
-    for (std::size_t k = before; k < dates.size(); ++k) pos = read_known_plain_values(data, pos, dates[k], values[k]);
+    const std::int64_t pos =
+        read_known_plain_run(data, p.offset, p.count, dates.data() + before, values.data() + before);
     const std::int64_t lost = textio::first_lost_offset(data);
     if (lost < 0 || lost >= pos) return pos;
     dates.resize(before);

@@ -69,30 +69,4 @@ bool read_plain_values(const textio::in_unit& data, std::int64_t offset, float& 
     return true;
 }
 
-std::int64_t read_known_plain_values(const textio::in_unit& data, std::int64_t offset, float& date, float& value) {
-    std::int64_t next = 0;
-    if (blocks_supported() && known_plain_values_by_blocks(data, offset, date, value, next)) return next;
-    const char* p = data.buffer + offset;
-    const char* end = data.buffer + data.end;
-    const auto pass_blanks = [&] {
-        while (p < end && (*p == ' ' || *p == '\t')) ++p;
-    };
-    const auto pass_value = [&] {
-        while (p < end && *p != ' ' && *p != '\t') ++p;
-    };
-    const auto take_value = [&] {
-        plain_number n;
-        pass_blanks();
-        return textio::scan_plain_number(p, end, n) ? textio::plain_number_value(n) : 0.0f;
-    };
-    pass_blanks();
-    pass_value();
-    pass_blanks();
-    pass_value();
-    date = take_value();
-    value = take_value();
-    const void* feed = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
-    return feed ? static_cast<const char*>(feed) - data.buffer + 1 : static_cast<std::int64_t>(data.end);
-}
-
 }  // namespace engine

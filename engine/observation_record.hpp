@@ -35,10 +35,4 @@ bool plain_record_checked(const textio::in_unit& data, std::int64_t offset, std:
 // The same, for a record known to start at `offset`: its date and value.
 bool read_plain_values(const textio::in_unit& data, std::int64_t offset, float& date, float& value, std::int64_t& next);
 
-// The date and value of a record the block table found to be four plain numbers on its
-// line, without checking that again, and where the next record starts. Should the bytes
-// have changed since, it still stays within the mapping and moves on, but its values mean
-// nothing: the caller looks for lost pages after it.
-std::int64_t read_known_plain_values(const textio::in_unit& data, std::int64_t offset, float& date, float& value);
-
 }  // namespace engine

@@ -47,6 +47,33 @@ bool line_at(const textio::in_unit& data, std::int64_t offset, std::string_view&
     return true;
 }
 
+// A record found plain before, character by character: the first two values are passed
+// over, the next two read, and the line's end looked for after them.
+std::int64_t known_plain_values_by_characters(const textio::in_unit& data, std::int64_t offset, float& date,
+                                              float& value) {
+    const char* p = data.buffer + offset;
+    const char* end = data.buffer + data.end;
+    const auto pass_blanks = [&] {
+        while (p < end && (*p == ' ' || *p == '\t')) ++p;
+    };
+    const auto pass_value = [&] {
+        while (p < end && *p != ' ' && *p != '\t') ++p;
+    };
+    const auto take_value = [&] {
+        plain_number n;
+        pass_blanks();
+        return textio::scan_plain_number(p, end, n) ? textio::plain_number_value(n) : 0.0f;
+    };
+    pass_blanks();
+    pass_value();
+    pass_blanks();
+    pass_value();
+    date = take_value();
+    value = take_value();
+    const void* feed = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
+    return feed ? static_cast<const char*>(feed) - data.buffer + 1 : static_cast<std::int64_t>(data.end);
+}
+
 }  // namespace
 
 // The nearest double to the text (at most 15 digits and a power of ten, both exact, so one
@@ -136,10 +163,9 @@ VARNEX_BLOCKS bool next_line_start(const textio::in_unit& data, const char* p, s
     return line_at(data, p - data.buffer, line, next);
 }
 
-}  // namespace
-
-VARNEX_BLOCKS bool plain_record_by_blocks(const textio::in_unit& data, std::int64_t offset, plain_number fields[4],
-                                          unsigned convert, std::int64_t& next) {
+[[gnu::always_inline]] VARNEX_BLOCKS inline bool plain_at(const textio::in_unit& data, std::int64_t offset,
+                                                          plain_number fields[4], unsigned convert,
+                                                          std::int64_t& next) {
     const char* p = data.buffer + offset;
     const char* data_end = data.buffer + data.end;
     const byte_classes c = classes_at(p);
@@ -188,31 +214,130 @@ VARNEX_BLOCKS bool plain_record_by_blocks(const textio::in_unit& data, std::int6
     return true;
 }
 
-// Where the third and fourth values of a record known to be plain start, from the blanks
-// among its first 64 bytes; false when they do not both start there.
-VARNEX_BLOCKS bool known_plain_values_by_blocks(const textio::in_unit& data, std::int64_t offset, float& date,
-                                                float& value, std::int64_t& next) {
+// Whether the `length` bytes at `a` and at `b` are the same (`length` below 32).
+VARNEX_BLOCKS inline bool same_short_text(const char* a, const char* b, std::size_t length) {
+    const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a));
+    const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b));
+    const auto equal_bytes = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(x, y)));
+    const std::uint32_t wanted = (std::uint32_t{1} << length) - 1;
+    return (equal_bytes & wanted) == wanted;
+}
+
+}  // namespace
+
+VARNEX_BLOCKS bool plain_record_by_blocks(const textio::in_unit& data, std::int64_t offset, plain_number fields[4],
+                                          unsigned convert, std::int64_t& next) {
+    return plain_at(data, offset, fields, convert, next);
+}
+
+VARNEX_BLOCKS std::int64_t pass_plain_records_written_as(const textio::in_unit& data, std::int64_t& offset,
+                                                         std::int64_t limit, std::int64_t last_end,
+                                                         std::int64_t text_at, std::size_t text_length,
+                                                         std::int64_t& last_start) {
+    if (text_length == 0 || text_length >= 32) return 0;
+    const char* text = data.buffer + text_at;
+    const auto size = static_cast<std::int64_t>(data.end);
+    std::int64_t count = 0;
+    plain_number fields[4];
+    while (offset < limit && offset + static_cast<std::int64_t>(text_length) <= size &&
+           same_short_text(data.buffer + offset, text, text_length)) {
+        std::int64_t next = 0;
+        if (!plain_at(data, offset, fields, 0, next) || next > last_end) break;
+        last_start = offset;
+        offset = next;
+        ++count;
+    }
+    return count;
+}
+
+namespace {
+
+// Up to 8 digits at `s`, in eight bytes at once: the bytes after them are shifted out, and
+// those before become leading zeros.
+[[gnu::always_inline]] inline std::uint32_t eight_digits(const char* s, unsigned count) {
+    if (count == 0) return 0;
+    std::uint64_t v;
+    std::memcpy(&v, s, 8);
+    v = (v - 0x3030303030303030u) << (8 * (8 - count));
+    v = v * 10 + (v >> 8);
+    v = ((v & 0x000000FF000000FFu) * (100 + (1000000ull << 32)) +
+         ((v >> 16) & 0x000000FF000000FFu) * (1 + (10000ull << 32))) >>
+        32;
+    return static_cast<std::uint32_t>(v);
+}
+
+// The value of a plain number written in [s, e), whose points are `points` (bit 0 for s),
+// when its whole and fraction digits are at most 8 each.
+[[gnu::always_inline]] inline bool short_plain_value(const char* s, const char* e, std::uint64_t points, float& value) {
+    const bool negative = *s == '-';
+    const unsigned sign = (*s == '-' || *s == '+') ? 1 : 0;
+    s += sign;
+    points >>= sign;
+    const auto length = static_cast<unsigned>(e - s);
+    const unsigned whole = points != 0 ? static_cast<unsigned>(__builtin_ctzll(points)) : length;
+    const unsigned fraction = whole < length ? length - whole - 1 : 0;
+    if (whole > 8 || fraction > 8) return false;
+    constexpr std::uint64_t powers[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+    const std::uint64_t digits =
+        std::uint64_t{eight_digits(s, whole)} * powers[fraction] + eight_digits(s + whole + 1, fraction);
+    value = textio::plain_number_value(digits, static_cast<int>(fraction), negative);
+    return true;
+}
+
+// Where the third and fourth values of a record known to be plain lie, from the classes of
+// its first 64 bytes; false when they do not both lie there with at most 8 whole and 8
+// fraction digits.
+[[gnu::always_inline]] VARNEX_BLOCKS inline bool known_values_at(const textio::in_unit& data, std::int64_t offset,
+                                                                 float& date, float& value, std::int64_t& next) {
     const char* p = data.buffer + offset;
-    const char* data_end = data.buffer + data.end;
-    const std::uint64_t blank = bytes_equal(p, ' ') | bytes_equal(p, '\t');
+    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
+    const std::uint64_t blank =
+        bits_of(_mm256_or_si256(equal(a, ' '), equal(a, '\t')), _mm256_or_si256(equal(b, ' '), equal(b, '\t')));
+    const std::uint64_t point = bits_of(equal(a, '.'), equal(b, '.'));
+    const std::uint64_t numeric = bits_of(digit(a), digit(b)) | point;
     const std::uint64_t starts = ~blank & ((blank << 1) | 1);
     if (_mm_popcnt_u64(starts) < 4) return false;
-    const char* third = p + _tzcnt_u64(_pdep_u64(4, starts));
-    const char* fourth = p + _tzcnt_u64(_pdep_u64(8, starts));
-    plain_number n;
-    textio::scan_plain_number(third, data_end, n);
-    date = textio::plain_number_value(n);
-    textio::scan_plain_number(fourth, data_end, n);
-    value = textio::plain_number_value(n);
-    const std::uint64_t later = bytes_equal(p, '\n') & (~std::uint64_t{0} << (fourth - p));
+    const unsigned third = static_cast<unsigned>(_tzcnt_u64(_pdep_u64(4, starts)));
+    const unsigned fourth = static_cast<unsigned>(_tzcnt_u64(_pdep_u64(8, starts)));
+    if (fourth == 63) return false;
+    const std::uint64_t third_end = blank & (~std::uint64_t{0} << third);
+    const std::uint64_t fourth_end = ~numeric & (~std::uint64_t{0} << (fourth + 1));
+    if (fourth_end == 0) return false;
+    const auto third_stop = static_cast<unsigned>(_tzcnt_u64(third_end));
+    const auto fourth_stop = static_cast<unsigned>(_tzcnt_u64(fourth_end));
+    if (!short_plain_value(p + third, p + third_stop, _bzhi_u64(point, third_stop) >> third, date) ||
+        !short_plain_value(p + fourth, p + fourth_stop, _bzhi_u64(point, fourth_stop) >> fourth, value))
+        return false;
+    const std::uint64_t later = bits_of(equal(a, '\n'), equal(b, '\n')) & (~std::uint64_t{0} << fourth_stop);
     if (later != 0) {
         next = std::min<std::int64_t>(offset + static_cast<std::int64_t>(_tzcnt_u64(later)) + 1,
                                       static_cast<std::int64_t>(data.end));
         return true;
     }
-    const void* feed = std::memchr(fourth, '\n', static_cast<std::size_t>(data_end - std::min(fourth, data_end)));
+    const char* data_end = data.buffer + data.end;
+    const char* from = std::min(p + fourth_stop, data_end);
+    const void* feed = std::memchr(from, '\n', static_cast<std::size_t>(data_end - from));
     next = feed ? static_cast<const char*>(feed) - data.buffer + 1 : static_cast<std::int64_t>(data.end);
     return true;
+}
+
+VARNEX_BLOCKS std::int64_t known_plain_run_by_blocks(const textio::in_unit& data, std::int64_t offset,
+                                                     std::int64_t count, float* dates, float* values) {
+    for (std::int64_t k = 0; k < count; ++k) {
+        std::int64_t next = 0;
+        offset = known_values_at(data, offset, dates[k], values[k], next)
+                     ? next
+                     : known_plain_values_by_characters(data, offset, dates[k], values[k]);
+    }
+    return offset;
+}
+
+}  // namespace
+
+VARNEX_BLOCKS bool known_plain_values_by_blocks(const textio::in_unit& data, std::int64_t offset, float& date,
+                                                float& value, std::int64_t& next) {
+    return known_values_at(data, offset, date, value, next);
 }
 
 #else
@@ -222,6 +347,11 @@ bool plain_record_by_blocks(const textio::in_unit&, std::int64_t, plain_number[4
 }
 
 bool known_plain_values_by_blocks(const textio::in_unit&, std::int64_t, float&, float&, std::int64_t&) { return false; }
+
+std::int64_t pass_plain_records_written_as(const textio::in_unit&, std::int64_t&, std::int64_t, std::int64_t,
+                                           std::int64_t, std::size_t, std::int64_t&) {
+    return 0;
+}
 
 #endif
 
@@ -233,6 +363,16 @@ bool blocks_supported() {
 #else
     return false;
 #endif
+}
+
+std::int64_t read_known_plain_run(const textio::in_unit& data, std::int64_t offset, std::int64_t count, float* dates,
+                                  float* values) {
+#if defined(__x86_64__)
+    if (blocks_supported()) return known_plain_run_by_blocks(data, offset, count, dates, values);
+#endif
+    for (std::int64_t k = 0; k < count; ++k)
+        offset = known_plain_values_by_characters(data, offset, dates[k], values[k]);
+    return offset;
 }
 
 bool plain_record(const textio::in_unit& data, std::int64_t offset, plain_number fields[4], unsigned convert,

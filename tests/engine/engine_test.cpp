@@ -128,6 +128,12 @@ TEST(ObservationRecords, QuickPathAgreesWithFreeFormRules) {
 
 namespace {
 
+std::uint32_t bits_of(float f) {
+    std::uint32_t u = 0;
+    std::memcpy(&u, &f, sizeof u);
+    return u;
+}
+
 // The short route by blocks of character classes gives what the character-by-character
 // route gives, wherever a record lies (the end of the file too), and answers for nearly
 // every plain record.
@@ -227,7 +233,7 @@ TEST(PlainRecords, ByBlocksAgreeWithCharacterByCharacter) {
     textio::in_unit data;
     textio::open_input(data, 13, path);
     ASSERT_TRUE(data.mapped);
-    long plain = 0, answered = 0;
+    long plain = 0, answered = 0, known = 0;
     for (const std::int64_t offset : starts) {
         textio::plain_number a[4], b[4];
         std::int64_t next_a = 0, next_b = 0;
@@ -244,9 +250,19 @@ TEST(PlainRecords, ByBlocksAgreeWithCharacterByCharacter) {
                 ASSERT_EQ(a[k].negative, b[k].negative) << "at " << offset;
             }
         }
+        // A record found plain is read again without its form checked: the same bits.
+        float date = 0.0f, value = 0.0f;
+        std::int64_t next_known = 0;
+        if (by_characters && engine::known_plain_values_by_blocks(data, offset, date, value, next_known)) {
+            ++known;
+            ASSERT_EQ(next_known, next_b) << "at " << offset;
+            ASSERT_EQ(bits_of(date), bits_of(textio::plain_number_value(b[2]))) << "at " << offset;
+            ASSERT_EQ(bits_of(value), bits_of(textio::plain_number_value(b[3]))) << "at " << offset;
+        }
     }
     EXPECT_GT(plain, 4000);
     EXPECT_GT(answered, plain * 95 / 100) << "the blocks answer for nearly every plain record";
+    EXPECT_GT(known, plain * 70 / 100) << "values read unchecked for most plain records";
     textio::close_input(data);
     std::remove(path.c_str());
 }
