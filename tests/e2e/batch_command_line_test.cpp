@@ -75,7 +75,7 @@ std::vector<batch_case> batch_cases() {
          2,
          "",
          "varnex: --lat: not a plain decimal number: \"1e5\"\n" + try_help},
-        {"missing_option", {"--lat=-45,10"}, 2, "", "varnex: --lon WEST,EAST is required\n" + try_help},
+        {"missing_option", {"--lat=-45,10"}, 2, "", "varnex: --years FIRST-LAST is required\n" + try_help},
         {"unknown_option", {"--frobnicate"}, 2, "", "varnex: unknown option: \"--frobnicate\"\n" + try_help},
         {"two_stdouts",
          {"--lat", "0,1", "--lon", "0,1", "--years", "1950", "--report", "-", "--csv", "-"},
