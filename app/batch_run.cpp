@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <bit>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -14,6 +15,7 @@
 #include <deque>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "app/output_paths.hpp"
@@ -471,16 +473,29 @@ void say_box_across_dateline(const batch_options& o) {
     say_error("the box crosses the 180th meridian: longitudes " + west + "..180 and -180.." + east);
 }
 
+// A catalogue repeats its coordinates and fourth values, and writing a real exactly is
+// most of the time of a long list: each different value is written once.
+struct real_texts {
+    std::unordered_map<std::uint32_t, std::string> known;  // by the float's bits
+};
+
+void append_real(std::string& out, real_texts& texts, float value) {
+    const auto [at, fresh] = texts.known.try_emplace(std::bit_cast<std::uint32_t>(value));
+    if (fresh) engine::append_free_form_real(at->second, value);
+    out += at->second;
+}
+
 // The --list lines: the report's columns of a station, with its fourth value and, with a
 // point, its distance.
 std::string station_list_text(const engine::station_table& t, bool with_distance) {
     std::string text = with_distance ? "station_id\tlongitude\tlatitude\textra\tdistance_km\n"
                                      : "station_id\tlongitude\tlatitude\textra\n";
+    real_texts texts;
     for (std::size_t i = 0; i < t.station_id.size(); ++i) {
         engine::append_integer(text, t.station_id[i]);
         for (const float value : {t.station_lon[i], t.station_lat[i], t.station_extra[i]}) {
             text.push_back('\t');
-            engine::append_free_form_real(text, value);
+            append_real(text, texts, value);
         }
         if (with_distance) {
             text.push_back('\t');
