@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <regex>
 #include <string>
 #include <vector>
@@ -244,6 +245,92 @@ TEST(AcceptedLine, KeepsTheCommandLineForTheHistory) {
 }
 
 // ---------------------------------------------------------------------------------------
+// Selectors
+
+struct selector_case {
+    const char* name;
+    std::vector<std::string> args;   // exactly these, with --years 1950
+    void (*expect)(batch_options&);  // the options of --years 1950 alone, changed as the case asks
+};
+
+const selector_case selector_cases[] = {
+    {"latitudes_alone",
+     {"--lat", "-45,10"},
+     [](batch_options& o) { o.has_box = true, o.min_lat = -45.0f, o.max_lat = 10.0f; }},
+    {"longitudes_alone",
+     {"--lon", "170,-170"},
+     [](batch_options& o) { o.has_box = true, o.min_lon = 170.0f, o.max_lon = -170.0f, o.crosses_dateline = true; }},
+    // The archive's rule: the nearest double, truncated toward zero; 2^24 + 1 stays exact.
+    {"identifiers",
+     {"--stations", "101,17508491.9,-0.5,+7,16777217,2147483647.99,-2147483648.99,101"},
+     [](batch_options& o) {
+         o.has_station_list = true;
+         o.station_ids = {101, 17508491, 0, 7, 16777217, 2147483647, INT32_MIN, 101};
+     }},
+    {"identifier_file",
+     {"--stations", "@lists/alps.txt"},
+     [](batch_options& o) { o.has_station_list = true, o.station_file = "lists/alps.txt"; }},
+    {"near_with_radius",
+     {"--near", "48.2,16.37", "--radius", "50.5"},
+     [](batch_options& o) {
+         o.has_near = true, o.near_lat = static_cast<float>(48.2), o.near_lon = static_cast<float>(16.37);
+         o.has_radius = true, o.radius_km = 50.5;
+     }},
+    {"radius_zero_and_tenths_in_double",
+     {"--near", "0,0", "--radius", "0.1"},
+     [](batch_options& o) { o.has_near = true, o.has_radius = true, o.radius_km = 0.1; }},
+    {"near_longitude_from_0_to_360",
+     {"--near", "-90,359.99", "--nearest", "3"},
+     [](batch_options& o) {
+         o.has_near = true, o.near_lat = -90.0f, o.near_lon = static_cast<float>(-0.01), o.nearest = 3;
+     }},
+    {"nearest_beyond_32_bits",
+     {"--near", "0,180", "--nearest", "99999999999"},
+     [](batch_options& o) { o.has_near = true, o.near_lon = 180.0f, o.nearest = INT32_MAX; }},
+    {"every_selector",
+     {"--stations", "5", "--near", "1,2", "--radius", "3", "--nearest", "4", "--lat", "0,1"},
+     [](batch_options& o) {
+         o.has_box = true, o.min_lat = 0.0f, o.max_lat = 1.0f, o.has_station_list = true, o.station_ids = {5};
+         o.has_near = true, o.near_lat = 1.0f, o.near_lon = 2.0f, o.has_radius = true, o.radius_km = 3.0;
+         o.nearest = 4;
+     }},
+    {"list_without_years",
+     {"--list", "--stations", "5", "-C", "arch", "-q"},
+     [](batch_options& o) {
+         o.fyod = o.lyod = 0, o.list_only = true, o.has_station_list = true, o.station_ids = {5};
+         o.archive_dir = "arch", o.quiet = true;
+     }},
+};
+
+class SelectorLineTest : public ::testing::TestWithParam<selector_case> {};
+
+TEST_P(SelectorLineTest, GivesTheseSelectors) {
+    std::vector<std::string> args = GetParam().args;
+    if (!mentions(args, "--list")) args.insert(args.end(), {"--years", "1950"});
+    const batch_outcome outcome = parse(args);
+    ASSERT_EQ(outcome.action, batch_action::run) << outcome.text;
+    batch_options want;
+    want.fyod = want.lyod = 1950;
+    GetParam().expect(want);
+    const batch_options& got = outcome.options;
+    expect_same(got, want);
+    EXPECT_EQ(got.has_box, want.has_box);
+    EXPECT_EQ(got.has_station_list, want.has_station_list);
+    EXPECT_EQ(got.station_ids, want.station_ids);
+    EXPECT_EQ(got.station_file, want.station_file);
+    EXPECT_EQ(got.has_near, want.has_near);
+    EXPECT_EQ(got.near_lat, want.near_lat);
+    EXPECT_EQ(got.near_lon, want.near_lon);
+    EXPECT_EQ(got.has_radius, want.has_radius);
+    EXPECT_EQ(got.radius_km, want.radius_km);
+    EXPECT_EQ(got.nearest, want.nearest);
+    EXPECT_EQ(got.list_only, want.list_only);
+}
+
+INSTANTIATE_TEST_SUITE_P(Selectors, SelectorLineTest, ::testing::ValuesIn(selector_cases),
+                         [](const auto& param_info) { return std::string(param_info.param.name); });
+
+// ---------------------------------------------------------------------------------------
 // Usage errors
 
 struct usage_case {
@@ -339,6 +426,39 @@ const usage_case usage_cases[] = {
     {"short_value_missing", {"-C"}, "--archive: missing value"},
     {"value_given_to_switch", {"--no-tsf=yes"}, "--no-tsf: takes no value"},
     {"value_given_to_long_switch", {"--quiet=1"}, "--quiet: takes no value"},
+    {"identifier_not_a_number", {"--stations", "101,nan"}, R"(--stations: not a plain decimal number: "nan")"},
+    {"identifier_exponent", {"--stations", "1e20"}, R"(--stations: not a plain decimal number: "1e20")"},
+    {"identifier_above_int32",
+     {"--stations", "2147483648"},
+     R"(--stations: identifier out of range -2147483648 to 2147483647: "2147483648")"},
+    {"identifier_below_int32",
+     {"--stations", "-2147483649"},
+     R"(--stations: identifier out of range -2147483648 to 2147483647: "-2147483649")"},
+    {"identifier_list_with_empty_item", {"--stations", "1,,2"}, R"(--stations: not a plain decimal number: "")"},
+    {"identifier_list_empty", {"--stations", ""}, R"(--stations: not a plain decimal number: "")"},
+    {"identifier_file_without_name", {"--stations", "@"}, R"(--stations: empty name: "@")"},
+    {"near_one_value", {"--near", "45", "--radius", "1"}, R"(--near: expected LAT,LON: "45")"},
+    {"near_not_a_number", {"--near", "45,nan", "--radius", "1"}, R"(--near: not a plain decimal number: "nan")"},
+    {"near_latitude_out_of_range",
+     {"--near", "90.5,0", "--radius", "1"},
+     R"(--near: latitude out of range -90 to 90: "90.5")"},
+    {"near_longitude_out_of_range",
+     {"--near", "0,360.5", "--nearest", "1"},
+     R"(--near: longitude out of range -180 to 360: "360.5")"},
+    {"radius_negative", {"--near", "0,0", "--radius", "-0.001"}, R"(--radius: negative distance: "-0.001")"},
+    {"radius_exponent", {"--near", "0,0", "--radius", "1e3"}, R"(--radius: not a plain decimal number: "1e3")"},
+    {"nearest_zero", {"--near", "0,0", "--nearest", "0"}, R"(--nearest: expected a count of 1 or more: "0")"},
+    {"nearest_negative", {"--near", "0,0", "--nearest", "-1"}, R"(--nearest: expected a count of 1 or more: "-1")"},
+    {"nearest_fraction", {"--near", "0,0", "--nearest", "1.5"}, R"(--nearest: expected a count of 1 or more: "1.5")"},
+    {"near_alone", {"--near", "0,0"}, "--near needs --radius or --nearest"},
+    {"radius_alone", {"--radius", "10"}, "--radius needs --near"},
+    {"nearest_alone", {"--nearest", "10"}, "--nearest needs --near"},
+    {"list_with_output_dir", {"--list", "-o", "out"}, "--list cannot be used with --output-dir"},
+    {"list_with_csv", {"--list", "--csv", "-"}, "--list cannot be used with --csv"},
+    {"list_with_netcdf", {"--list", "--netcdf", "s.nc"}, "--list cannot be used with --netcdf"},
+    {"list_with_report", {"--list", "--report", "r.tsv"}, "--list cannot be used with --report"},
+    {"list_with_no_tsf", {"--list", "--no-tsf"}, "--list cannot be used with --no-tsf"},
+    {"list_given_a_value", {"--list=yes"}, "--list: takes no value"},
 };
 
 class UsageErrorTest : public ::testing::TestWithParam<usage_case> {};
