@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/output_paths.hpp"
+#include "app/station_list.hpp"
 #include "textio/read.hpp"
 
 #ifndef VARNEX_VERSION
@@ -28,17 +29,29 @@ constexpr std::int32_t first_valid_year = 1700;
 constexpr std::int32_t last_valid_year = 2100;
 
 constexpr const char* help_text = R"(Usage: varnex
-       varnex --lat MIN,MAX --lon WEST,EAST --years FIRST-LAST [options]
+       varnex SELECTION --years FIRST-LAST [options]
+       varnex SELECTION --list [-C DIR]
 
 Extracts monthly station temperature series from a station archive
 (site_summary.txt and data.txt). Without arguments, varnex asks for the run
 in a dialogue on the terminal; with arguments, it runs without questions.
 
-Selection:
-  --lat MIN,MAX         latitudes, -90 <= MIN <= MAX <= 90 (required)
+Selection (at least one selector; a station must meet every one given):
+  --lat MIN,MAX         latitudes, -90 <= MIN <= MAX <= 90 (default: all)
   --lon WEST,EAST       longitudes from -180 to 180 or from 0 to 360; WEST
                         greater than EAST is a box across the 180th
-                        meridian, a box 360 wide holds all (required)
+                        meridian, a box 360 wide holds all (default: all)
+  --stations LIST       identifiers separated by commas, or @FILE with one
+                        per line (default: any)
+  --near LAT,LON        a point, with --radius, --nearest or both
+                        (default: none)
+  --radius KM           at most KM km from the point (default: no limit)
+  --nearest N           the N stations nearest to the point that meet the
+                        other selectors (default: no count)
+  --list                print the selected stations from site_summary.txt
+                        and exit
+
+Series:
   --years FIRST-LAST    years from 1700 to 2100, or one year (required)
   --max-missing X       most missing months a saved station may have: a
                         fraction from 0 to 1 or a percentage such as 25%
@@ -65,6 +78,7 @@ Messages:
   -V, --version         print the version and exit
 
 Numbers are plain decimals such as 45, -12.5 or .5; 45 is 45 degrees.
+Distances are great-circle distances on a sphere of radius 6371 km.
 The streams -, /dev/stdout, /dev/stderr and /dev/fd/N are written where they
 stand; other outputs replace their files only when the run succeeds, and no
 output may name an archive file or another output.
@@ -86,6 +100,11 @@ struct option_name {
 constexpr option_name option_names[] = {
     {"--lat", "--lat", true},
     {"--lon", "--lon", true},
+    {"--stations", "--stations", true},
+    {"--near", "--near", true},
+    {"--radius", "--radius", true},
+    {"--nearest", "--nearest", true},
+    {"--list", "--list", false},
     {"--years", "--years", true},
     {"--max-missing", "--max-missing", true},
     {"--type", "--type", true},
@@ -204,6 +223,13 @@ std::string swallowed_option_problem(const command_line& line) {
     return {};
 }
 
+// --list writes nothing but its lines.
+std::string list_problem(const command_line& line) {
+    for (const char* output : {"--output-dir", "--csv", "--netcdf", "--report", "--no-tsf"})
+        if (line.given(output)) return std::string("--list cannot be used with ") + output;
+    return {};
+}
+
 std::string structure_problem(const command_line& line) {
     std::string message = swallowed_option_problem(line);
     if (message.empty() && !line.cli.remaining().empty()) message = leftover_problem(line.cli.remaining());
@@ -213,8 +239,13 @@ std::string structure_problem(const command_line& line) {
             return std::string(option_names[i].long_name) + ": given more than once";
         }
     }
-    if (!line.given("--lat")) return "--lat MIN,MAX is required";
-    if (!line.given("--lon")) return "--lon WEST,EAST is required";
+    if (!line.given("--lat") && !line.given("--lon") && !line.given("--stations") && !line.given("--near"))
+        return "a selector is required: --lat/--lon, --stations or --near";
+    if (line.given("--near") && !line.given("--radius") && !line.given("--nearest"))
+        return "--near needs --radius or --nearest";
+    for (const char* needs_point : {"--radius", "--nearest"})
+        if (line.given(needs_point) && !line.given("--near")) return std::string(needs_point) + " needs --near";
+    if (line.given("--list")) return list_problem(line);
     if (!line.given("--years")) return "--years FIRST-LAST is required";
     return {};
 }
@@ -262,10 +293,14 @@ double decimal_to_double(std::string_view text) {
     return value;
 }
 
-// Longitudes as the field writes them, from -180 to 180 or from 0 to 360. One above 180
-// is that minus 360, subtracted in double from the typed number so that the one rounding
-// to single precision comes last (359.99 is float(-0.01)). A box typed 360 degrees wide
-// or more holds every longitude.
+// A longitude above 180 is that minus 360, subtracted in double from the typed number so
+// that the one rounding to single precision comes last (359.99 is float(-0.01)).
+float longitude_of(double typed, float single) {
+    return single > longitude_limit ? static_cast<float>(typed - full_circle) : single;
+}
+
+// Longitudes as the field writes them, from -180 to 180 or from 0 to 360. A box typed 360
+// degrees wide or more holds every longitude.
 std::string read_longitudes(std::string_view text, batch_options& options) {
     const std::size_t comma = text.find(',');
     if (comma == std::string_view::npos || text.find(',', comma + 1) != std::string_view::npos)
@@ -289,11 +324,56 @@ std::string read_longitudes(std::string_view text, batch_options& options) {
         options.max_lon = longitude_limit;
     } else {
         float* const edges[2] = {&options.min_lon, &options.max_lon};
-        for (int i = 0; i < 2; ++i)
-            *edges[i] = single[i] > longitude_limit ? static_cast<float>(typed[i] - full_circle) : single[i];
+        for (int i = 0; i < 2; ++i) *edges[i] = longitude_of(typed[i], single[i]);
     }
     options.crosses_dateline = options.min_lon > options.max_lon;
     return {};
+}
+
+// The point's latitude as --lat takes it, and its longitude as --lon does.
+std::string read_near(std::string_view text, batch_options& options) {
+    const std::size_t comma = text.find(',');
+    if (comma == std::string_view::npos || text.find(',', comma + 1) != std::string_view::npos)
+        return problem("--near", "expected LAT,LON", text);
+    const std::string_view lat = text.substr(0, comma), lon = text.substr(comma + 1);
+    for (const std::string_view part : {lat, lon})
+        if (!is_plain_decimal(part)) return problem("--near", "not a plain decimal number", part);
+    options.near_lat = textio::decimal_to_float(lat);
+    if (options.near_lat < -latitude_limit || options.near_lat > latitude_limit)
+        return problem("--near", "latitude out of range -90 to 90", lat);
+    const float single = textio::decimal_to_float(lon);
+    if (single < -longitude_limit || single > full_circle)
+        return problem("--near", "longitude out of range -180 to 360", lon);
+    options.near_lon = longitude_of(decimal_to_double(lon), single);
+    options.has_near = true;
+    return {};
+}
+
+// A distance stays the double nearest to its text: it is no coordinate.
+std::string read_radius(std::string_view text, batch_options& options) {
+    if (!is_plain_decimal(text)) return problem("--radius", "not a plain decimal number", text);
+    options.radius_km = decimal_to_double(text);
+    if (options.radius_km < 0.0) return problem("--radius", "negative distance", text);
+    options.has_radius = true;
+    return {};
+}
+
+std::string read_station_list(std::string_view text, batch_options& options) {
+    options.has_station_list = true;
+    if (!text.empty() && text.front() == '@') {
+        options.station_file = std::string(text.substr(1));
+        if (options.station_file.empty()) return problem("--stations", "empty name", text);
+        return {};
+    }
+    for (;;) {
+        const std::size_t comma = text.find(',');
+        const std::string_view word = text.substr(0, comma);
+        std::int32_t id = 0;
+        if (std::string what = read_identifier(word, id); !what.empty()) return problem("--stations", what, word);
+        options.station_ids.push_back(id);
+        if (comma == std::string_view::npos) return {};
+        text.remove_prefix(comma + 1);
+    }
 }
 
 bool is_digits(std::string_view text) {
@@ -333,6 +413,17 @@ std::string read_years(std::string_view text, batch_options& options) {
 
 // The typed number is checked as typed (its nearest double). A percentage is divided in
 // double precision before the one rounding to float, so that "25%" and "0.25" agree.
+// A count too long for 32 bits asks for every station, as the largest one does.
+std::string read_nearest(std::string_view text, batch_options& options) {
+    if (!is_digits(text)) return problem("--nearest", "expected a count of 1 or more", text);
+    std::int32_t count = 0;
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), count);
+    if (result.ec != std::errc()) count = INT32_MAX;
+    if (count < 1) return problem("--nearest", "expected a count of 1 or more", text);
+    options.nearest = count;
+    return {};
+}
+
 std::string read_max_missing(std::string_view text, batch_options& options) {
     const bool percentage = !text.empty() && text.back() == '%';
     const std::string_view number = percentage ? text.substr(0, text.size() - 1) : text;
@@ -372,10 +463,22 @@ std::string read_path(const command_line& line, std::string_view option, std::st
     return {};
 }
 
+// The selectors, in the order the help lists them.
+std::string read_selectors(const command_line& line, batch_options& options) {
+    options.has_box = line.given("--lat") || line.given("--lon");
+    std::string message;
+    if (line.given("--lat")) message = read_latitudes(line.value("--lat"), options);
+    if (message.empty() && line.given("--lon")) message = read_longitudes(line.value("--lon"), options);
+    if (message.empty() && line.given("--stations")) message = read_station_list(line.value("--stations"), options);
+    if (message.empty() && line.given("--near")) message = read_near(line.value("--near"), options);
+    if (message.empty() && line.given("--radius")) message = read_radius(line.value("--radius"), options);
+    if (message.empty() && line.given("--nearest")) message = read_nearest(line.value("--nearest"), options);
+    return message;
+}
+
 std::string read_values(const command_line& line, batch_options& options) {
-    std::string message = read_latitudes(line.value("--lat"), options);
-    if (message.empty()) message = read_longitudes(line.value("--lon"), options);
-    if (message.empty()) message = read_years(line.value("--years"), options);
+    std::string message = read_selectors(line, options);
+    if (message.empty() && line.given("--years")) message = read_years(line.value("--years"), options);
     if (message.empty() && line.given("--max-missing")) {
         message = read_max_missing(line.value("--max-missing"), options);
     }
@@ -480,6 +583,7 @@ batch_outcome parse_batch_options(int argc, const char* const* argv) {
     std::string message = structure_problem(line);
     if (message.empty()) message = read_values(line, options);
     options.write_legacy = !line.given("--no-tsf");
+    options.list_only = line.given("--list");
     options.quiet = line.given("--quiet");
     options.verbose = line.given("--verbose");
     if (message.empty()) message = combination_problem(options);

@@ -5,17 +5,31 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace app {
 
 // A run as the command line asks for it. Coordinates and the missing-months fraction are
 // single precision, like the dialogue's answers, so that both ways select the same stations.
+// The selectors (a box, a list of identifiers, a point) are those given; a box given by one
+// of --lat and --lon holds every longitude or every latitude.
 struct batch_options {
-    float min_lat = 0.0f;
-    float max_lat = 0.0f;
-    float min_lon = 0.0f;           // west edge of the box
-    float max_lon = 0.0f;           // east edge of the box
+    bool has_box = false;
+    float min_lat = -90.0f;
+    float max_lat = 90.0f;
+    float min_lon = -180.0f;        // west edge of the box
+    float max_lon = 180.0f;         // east edge of the box
     bool crosses_dateline = false;  // west edge greater than east edge
+    bool has_station_list = false;
+    std::vector<std::int32_t> station_ids;  // as listed
+    std::string station_file;               // --stations @FILE, read when the run starts
+    bool has_near = false;
+    float near_lat = 0.0f;
+    float near_lon = 0.0f;
+    bool has_radius = false;
+    double radius_km = 0.0;
+    std::int32_t nearest = 0;  // 0: no count
+    bool list_only = false;    // --list: print the selected stations
     std::int32_t fyod = 0;
     std::int32_t lyod = 0;
     bool has_max_missing = false;   // false: no station is rejected for missing months

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <bit>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -14,9 +15,11 @@
 #include <deque>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "app/output_paths.hpp"
+#include "app/station_list.hpp"
 #include "app/terminal_ops.hpp"
 #include "engine/background_sink.hpp"
 #include "engine/csv_output.hpp"
@@ -25,6 +28,7 @@
 #include "engine/replaced_file.hpp"
 #include "engine/series_files.hpp"
 #include "engine/station_report.hpp"
+#include "engine/stations.hpp"
 #include "engine/terminal_lines.hpp"
 #include "engine/value_text.hpp"
 #include "textio/failure.hpp"
@@ -131,13 +135,11 @@ void open_replacement(textio::out_unit& unit, engine::replaced_file& file, int u
     unit.name = file.final_path;
 }
 
-engine::output_meta meta_of(const batch_options& o, const engine::run_settings& run, const batch_files& f) {
+engine::output_meta meta_of(const batch_options& o, const engine::station_selection& selection,
+                            const engine::run_settings& run, const batch_files& f) {
     engine::output_meta meta;
     meta.type_word = o.type_word;
-    meta.min_lat = o.min_lat;
-    meta.max_lat = o.max_lat;
-    meta.west = o.min_lon;
-    meta.east = o.max_lon;
+    meta.selection = selection;
     meta.fyod = o.fyod;
     meta.lyod = o.lyod;
     meta.has_max_missing = o.has_max_missing;
@@ -153,7 +155,8 @@ engine::output_meta meta_of(const batch_options& o, const engine::run_settings& 
     return meta;
 }
 
-void open_outputs(const batch_options& o, const engine::run_settings& run, batch_files& f) {
+void open_outputs(const batch_options& o, const engine::station_selection& selection, const engine::run_settings& run,
+                  batch_files& f) {
     if (o.write_legacy) {
         const std::string tag(run.type_tag, sizeof run.type_tag);
         f.series_file =
@@ -171,16 +174,17 @@ void open_outputs(const batch_options& o, const engine::run_settings& run, batch
         open_replacement(f.report, f.report_file, report_unit);
     }
     if (const int fd = stream_descriptor(o.csv_path); fd >= 0) {
-        f.csv = engine::open_csv_stream(textio::closed_at_start(fd) ? -1 : fd, stream_name(fd));
+        f.csv = engine::open_csv_stream(textio::closed_at_start(fd) ? -1 : fd, stream_name(fd), o.has_near);
     } else if (!o.csv_path.empty()) {
         f.csv_file = engine::lock_final_name(o.csv_path, csv_unit);
-        f.csv = engine::open_csv(engine::make_temp_file(f.csv_file, csv_unit));
+        f.csv = engine::open_csv(engine::make_temp_file(f.csv_file, csv_unit), o.has_near);
         f.csv->path = f.csv_file.final_path;  // messages name the file the user asked for
     }
     if (!o.netcdf_path.empty()) {
         f.netcdf_file = engine::lock_final_name(o.netcdf_path, netcdf_unit);
-        f.netcdf = engine::create_netcdf(engine::make_temp_file(f.netcdf_file, netcdf_unit), meta_of(o, run, f),
-                                         engine::default_deflate_level, f.netcdf_file.final_path);
+        f.netcdf =
+            engine::create_netcdf(engine::make_temp_file(f.netcdf_file, netcdf_unit), meta_of(o, selection, run, f),
+                                  engine::default_deflate_level, f.netcdf_file.final_path);
     }
 }
 
@@ -219,13 +223,14 @@ private:
 // With a second thread allowed, the series files, the report and the station lines are
 // made on one thread and the CSV and netCDF files on one each, beside the pass; the
 // progress line stays with the pass, which knows how far data.txt was read.
-engine::extraction_summary extract(const batch_options& o, const engine::run_settings& run, batch_files& f) {
+engine::extraction_summary extract(const batch_options& o, const engine::run_settings& run, engine::station_table table,
+                                   batch_files& f) {
     textio::out_unit err;
     textio::attach_message_output(err);
     engine::terminal_lines_sink station_lines(run, err, false);
     progress_sink progress(!o.quiet && !o.verbose && ::isatty(2) == 1, f.archive.observations);
     engine::series_files_sink legacy(run, f.pair);
-    engine::station_report_sink report(f.report);
+    engine::station_report_sink report(f.report, o.has_near);
     std::optional<engine::csv_sink> csv;
     std::optional<engine::netcdf_sink> netcdf;
     std::vector<engine::station_sink*> in_order;
@@ -239,7 +244,7 @@ engine::extraction_summary extract(const batch_options& o, const engine::run_set
     if (!util::second_thread_allowed()) {
         sinks.push_back(&ordered);
         engine::fan_out_sink all(sinks);
-        return engine::extract_stations(run, f.archive, all);
+        return engine::extract_stations(run, std::move(table), f.archive.observations, all);
     }
     std::deque<engine::background_sink> behind;
     for (engine::station_sink*& sink : sinks)
@@ -248,7 +253,7 @@ engine::extraction_summary extract(const batch_options& o, const engine::run_set
     std::vector<engine::background_sink*> threads;
     for (engine::background_sink& b : behind) threads.push_back(&b);
     engine::fan_out_sink all(sinks);
-    return engine::extract_stations_behind(run, f.archive, all, threads);
+    return engine::extract_stations_behind(run, std::move(table), f.archive.observations, all, threads);
 }
 
 // Writes and closes everything while nothing has replaced a final name yet.
@@ -364,10 +369,12 @@ void report_summary(const batch_options& o, const engine::extraction_summary& s,
     if (o.quiet) return;
     const std::string span =
         o.fyod == o.lyod ? std::to_string(o.fyod) : std::to_string(o.fyod) + "-" + std::to_string(o.lyod);
-    say_error(std::to_string(s.qualifying) + (s.qualifying == 1 ? " station" : " stations") + " in the box, " +
-              std::to_string(s.saved) + " saved, " + std::to_string(s.no_records) + " without records, " +
-              std::to_string(s.span_not_covered) + " not covering " + span + ", " + std::to_string(s.too_many_missing) +
-              " with too many missing months, " + std::to_string(s.implausible) + " with implausible values");
+    const bool box_alone = o.has_box && !o.has_station_list && !o.has_near;
+    say_error(std::to_string(s.qualifying) + (s.qualifying == 1 ? " station" : " stations") +
+              (box_alone ? " in the box, " : " selected, ") + std::to_string(s.saved) + " saved, " +
+              std::to_string(s.no_records) + " without records, " + std::to_string(s.span_not_covered) +
+              " not covering " + span + ", " + std::to_string(s.too_many_missing) + " with too many missing months, " +
+              std::to_string(s.implausible) + " with implausible values");
     for (const std::string& path : written) say_error("wrote " + path);
     if (s.saved == 0) say_error("warning: no station saved");
 }
@@ -421,7 +428,112 @@ int commit(const batch_options& o, const engine::extraction_summary& summary, ba
     return 0;
 }
 
+// The selectors of the command line, with the identifiers of --stations @FILE read. A
+// status to exit with when the file cannot be read or holds what is no identifier.
+std::optional<int> read_selection(const batch_options& o, engine::station_selection& s) {
+    s.has_box = o.has_box;
+    s.box = {o.min_lat, o.max_lat, o.min_lon, o.max_lon, o.crosses_dateline};
+    s.has_list = o.has_station_list;
+    s.ids = o.station_ids;
+    s.has_near = o.has_near;
+    s.near = {o.near_lat, o.near_lon, o.has_radius, o.radius_km, o.nearest};
+    if (o.station_file.empty()) return std::nullopt;
+    int error = 0;
+    const std::string problem = read_identifier_file(o.station_file, s.ids, error);
+    if (!problem.empty()) {
+        write_error_text(usage_error_text("--stations: " + problem));
+        return usage_exit_status;
+    }
+    if (error == 0) return std::nullopt;
+    say_error(o.station_file + ": " + std::strerror(error));
+    return 1;
+}
+
+// Listed identifiers that no catalogue station has: the first ten of them, in the order
+// listed.
+void warn_not_in_catalogue(const batch_options& o, const engine::station_table& table) {
+    const std::vector<std::int32_t>& absent = table.not_in_catalogue;
+    if (absent.empty() || o.quiet) return;
+    constexpr std::size_t most_named = 10;
+    std::string text = std::to_string(absent.size()) + " of " + std::to_string(table.listed_count) +
+                       " listed stations " + (absent.size() == 1 ? "is" : "are") + " not in the catalogue: ";
+    for (std::size_t i = 0; i < absent.size() && i < most_named; ++i) {
+        if (i > 0) text += ", ";
+        engine::append_integer(text, absent[i]);
+    }
+    if (absent.size() > most_named) text += ", ...";
+    say_error(text);
+}
+
+void say_box_across_dateline(const batch_options& o) {
+    if (!o.crosses_dateline || o.quiet) return;
+    std::string west, east;
+    engine::append_free_form_real(west, o.min_lon);
+    engine::append_free_form_real(east, o.max_lon);
+    say_error("the box crosses the 180th meridian: longitudes " + west + "..180 and -180.." + east);
+}
+
+// A catalogue repeats its coordinates and fourth values, and writing a real exactly is
+// most of the time of a long list: each different value is written once.
+struct real_texts {
+    std::unordered_map<std::uint32_t, std::string> known;  // by the float's bits
+};
+
+void append_real(std::string& out, real_texts& texts, float value) {
+    const auto [at, fresh] = texts.known.try_emplace(std::bit_cast<std::uint32_t>(value));
+    if (fresh) engine::append_free_form_real(at->second, value);
+    out += at->second;
+}
+
+// The --list lines: the report's columns of a station, with its fourth value and, with a
+// point, its distance.
+std::string station_list_text(const engine::station_table& t, bool with_distance) {
+    std::string text = with_distance ? "station_id\tlongitude\tlatitude\textra\tdistance_km\n"
+                                     : "station_id\tlongitude\tlatitude\textra\n";
+    real_texts texts;
+    for (std::size_t i = 0; i < t.station_id.size(); ++i) {
+        engine::append_integer(text, t.station_id[i]);
+        for (const float value : {t.station_lon[i], t.station_lat[i], t.station_extra[i]}) {
+            text.push_back('\t');
+            append_real(text, texts, value);
+        }
+        if (with_distance) {
+            text.push_back('\t');
+            engine::append_distance(text, t.distance_km[i]);
+        }
+        text.push_back('\n');
+    }
+    return text;
+}
+
 }  // namespace
+
+int run_list(const batch_options& o) {
+    engine::station_selection selection;
+    if (const std::optional<int> status = read_selection(o, selection)) return *status;
+    say_box_across_dateline(o);
+    textio::in_unit catalogue;
+    textio::out_unit out;
+    try {
+        open_archive_file(catalogue, engine::catalogue_unit, in_dir(o.archive_dir, "site_summary.txt"),
+                          engine::catalogue_header_lines);
+        engine::station_table table;
+        engine::load_station_catalogue(selection, catalogue, table);
+        warn_not_in_catalogue(o, table);
+        textio::attach_stream_output(out, 1, stream_name(1));
+        textio::write_bytes(out, station_list_text(table, o.has_near));
+        return 0;
+    } catch (const textio::io_failure& failure) {
+        if (failure.error_number == EPIPE) {
+            std::signal(SIGPIPE, SIG_DFL);
+            std::raise(SIGPIPE);
+            std::_Exit(128 + SIGPIPE);
+        }
+        textio::close_all_units();
+        say_error(failure_text(failure));
+    }
+    return 1;
+}
 
 int run_batch(const batch_options& o) {
     const std::string catalogue_path = in_dir(o.archive_dir, "site_summary.txt");
@@ -432,12 +544,9 @@ int run_batch(const batch_options& o) {
         write_error_text(usage_error_text(clash));
         return usage_exit_status;
     }
-    if (o.crosses_dateline && !o.quiet) {
-        std::string west, east;
-        engine::append_free_form_real(west, o.min_lon);
-        engine::append_free_form_real(east, o.max_lon);
-        say_error("the box crosses the 180th meridian: longitudes " + west + "..180 and -180.." + east);
-    }
+    engine::station_selection selection;
+    if (const std::optional<int> status = read_selection(o, selection)) return *status;
+    say_box_across_dateline(o);
     if (!output_places_usable(o)) return 1;
     const engine::run_settings run = settings_of(o);
     batch_files f;
@@ -446,8 +555,11 @@ int run_batch(const batch_options& o) {
                                                engine::catalogue_header_lines);
         f.observations_source = open_archive_file(f.archive.observations, engine::observations_unit, observations_path,
                                                   engine::observations_header_lines);
-        open_outputs(o, run, f);
-        const engine::extraction_summary summary = extract(o, run, f);
+        open_outputs(o, selection, run, f);
+        engine::station_table table;
+        engine::load_station_catalogue(selection, f.archive.catalogue, table);
+        warn_not_in_catalogue(o, table);
+        const engine::extraction_summary summary = extract(o, run, std::move(table), f);
         if (summary.stop_signal != 0) {
             abandon_outputs(f);
             return 128 + summary.stop_signal;

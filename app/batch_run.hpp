@@ -12,4 +12,9 @@ namespace app {
 // or SIGTERM stopped it. Messages go to standard error.
 int run_batch(const batch_options& options);
 
+// --list: prints the selected stations on standard output, reading only the catalogue;
+// returns 0, or 1 when the catalogue or a file of identifiers is refused, 2 when that file
+// holds what is no identifier.
+int run_list(const batch_options& options);
+
 }  // namespace app

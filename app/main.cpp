@@ -44,7 +44,7 @@ int run_command_line(int argc, const char* const* argv) {
             return outcome.exit_status;
         case app::batch_action::run: break;
     }
-    return app::run_batch(outcome.options);
+    return outcome.options.list_only ? app::run_list(outcome.options) : app::run_batch(outcome.options);
 }
 
 int run_dialogue() {

@@ -55,10 +55,7 @@ int main(int argc, char** argv) {
 
     engine::output_meta meta;
     meta.type_word = "tave";
-    meta.min_lat = -90.0f;
-    meta.max_lat = 90.0f;
-    meta.west = -180.0f;
-    meta.east = 180.0f;
+    meta.selection.has_box = true;  // the whole world
     meta.fyod = first_year;
     meta.lyod = first_year + years - 1;
     meta.history = "varnex_netcdf_bench";

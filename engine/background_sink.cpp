@@ -125,17 +125,31 @@ void background_sink::hand_on(const item& next) {
     target_.station(next.row, next.verdict, grid_->cells);
 }
 
-extraction_summary extract_stations_behind(const run_settings& run, archive& files, station_sink& sink,
-                                           std::vector<background_sink*> behind) {
+namespace {
+
+template <class Pass>
+extraction_summary finish_behind(Pass pass, const std::vector<background_sink*>& behind) {
     extraction_summary summary;
     try {
-        summary = extract_stations(run, files, sink);
+        summary = pass();
     } catch (...) {
         for (background_sink* b : behind) b->finish();
         throw;
     }
     for (background_sink* b : behind) b->finish();
     return summary;
+}
+
+}  // namespace
+
+extraction_summary extract_stations_behind(const run_settings& run, archive& files, station_sink& sink,
+                                           std::vector<background_sink*> behind) {
+    return finish_behind([&] { return extract_stations(run, files, sink); }, behind);
+}
+
+extraction_summary extract_stations_behind(const run_settings& run, station_table table, textio::in_unit& observations,
+                                           station_sink& sink, std::vector<background_sink*> behind) {
+    return finish_behind([&] { return extract_stations(run, std::move(table), observations, sink); }, behind);
 }
 
 }  // namespace engine

@@ -14,6 +14,7 @@
 
 #include "engine/grid.hpp"
 #include "engine/sink.hpp"
+#include "textio/units.hpp"
 
 namespace engine {
 
@@ -66,7 +67,10 @@ private:
 struct extraction_summary;
 struct run_settings;
 struct archive;
+struct station_table;
 extraction_summary extract_stations_behind(const run_settings& run, archive& files, station_sink& sink,
                                            std::vector<background_sink*> behind);
+extraction_summary extract_stations_behind(const run_settings& run, station_table table, textio::in_unit& observations,
+                                           station_sink& sink, std::vector<background_sink*> behind);
 
 }  // namespace engine

@@ -49,7 +49,7 @@ void append_value(std::string& out, float value) {
 
 }  // namespace
 
-void append_csv_station(std::string& out, const station_series& s) {
+void append_csv_station(std::string& out, const station_series& s, bool with_distance) {
     // The first four fields are the same on every line of the station.
     std::string station;
     append_integer(station, s.id);
@@ -58,6 +58,11 @@ void append_csv_station(std::string& out, const station_series& s) {
         append_free_form_real(station, v);
     }
     station.push_back(',');
+    std::string distance;
+    if (with_distance) {
+        distance.push_back(',');
+        append_distance(distance, s.distance_km);
+    }
     for (std::int32_t y = s.fyod; y <= s.lyod; ++y) {
         const float(&months)[12] = s.rows[y - s.fyod];
         for (int m = 0; m < 12; ++m) {
@@ -67,32 +72,35 @@ void append_csv_station(std::string& out, const station_series& s) {
             append_integer(out, m + 1);
             out.push_back(',');
             append_value(out, months[m]);
+            out.append(distance);
             out.push_back('\n');
         }
     }
 }
 
-csv_writer open_csv(const std::string& path) {
+csv_writer open_csv(const std::string& path, bool with_distance) {
     csv_writer w;
+    w.with_distance = with_distance;
     w.path = path;
     do w.fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     while (w.fd < 0 && errno == EINTR);
     if (w.fd < 0) fail(w, "open", errno);
     w.owns_fd = true;
-    w.pending = csv_header;
+    w.pending = with_distance ? csv_header_with_distance : csv_header;
     return w;
 }
 
-csv_writer open_csv_stream(int fd, const std::string& name) {
+csv_writer open_csv_stream(int fd, const std::string& name, bool with_distance) {
     csv_writer w;
+    w.with_distance = with_distance;
     w.path = name;
     w.fd = fd;
-    w.pending = csv_header;
+    w.pending = with_distance ? csv_header_with_distance : csv_header;
     return w;
 }
 
 void write_csv_station(csv_writer& w, const station_series& s) {
-    append_csv_station(w.pending, s);
+    append_csv_station(w.pending, s, w.with_distance);
     if (w.pending.size() >= write_threshold) flush(w);
 }
 

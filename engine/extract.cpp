@@ -87,8 +87,14 @@ void place_block(const station_block& b, station_grid& grid) {
 bool is_spurious(float v) { return v != missing_value && !(v >= spurious_below && v <= spurious_above); }
 
 station_row row_of(const station_table& t, std::int32_t row) {
-    return {t.station_id[row],    t.station_lat[row], t.station_lon[row],
-            t.station_extra[row], t.first_year[row],  t.last_year[row]};
+    const double distance = t.distance_km.empty() ? 0.0 : t.distance_km[static_cast<std::size_t>(row)];
+    return {t.station_id[row],
+            t.station_lat[row],
+            t.station_lon[row],
+            t.station_extra[row],
+            t.first_year[row],
+            t.last_year[row],
+            distance};
 }
 
 void count_verdict(const station_verdict& v, extraction_summary& summary) {
@@ -98,6 +104,7 @@ void count_verdict(const station_verdict& v, extraction_summary& summary) {
         case verdict_kind::span_not_covered: ++summary.span_not_covered; break;
         case verdict_kind::too_many_missing: ++summary.too_many_missing; break;
         case verdict_kind::implausible: ++summary.implausible; break;
+        case verdict_kind::not_in_catalogue: ++summary.not_in_catalogue; break;
     }
 }
 
@@ -215,14 +222,27 @@ station_verdict screen_station(const run_settings& run, const station_row& row, 
     return v;
 }
 
-extraction_summary extract_stations(const run_settings& run, archive& files, station_sink& sink) {
-    pass_state state;
-    extraction_summary summary;
-    load_station_catalogue(run, files.catalogue, state.table);
-    summary.qualifying = state.table.qualifying_count;
-    sink.table_loaded(summary.qualifying);
-    textio::in_unit& data = files.observations;
-    if (state.table.qualifying_count == 0) return summary;  // no search reads data.txt
+namespace {
+
+// Each listed identifier absent from the catalogue, after the table's stations.
+void pass_not_in_catalogue(const station_table& table, const station_grid& grid, station_sink& sink,
+                           extraction_summary& summary) {
+    for (const std::int32_t id : table.not_in_catalogue) {
+        if (util::stop_signal() != 0) return;
+        station_row row;
+        row.id = id;
+        station_verdict verdict;
+        verdict.kind = verdict_kind::not_in_catalogue;
+        count_verdict(verdict, summary);
+        verdict.saved_count = summary.saved;
+        sink.station(row, verdict, grid.cells);
+    }
+}
+
+// The pass over data.txt for the table's stations.
+void pass_stations(const run_settings& run, pass_state& state, textio::in_unit& data, station_sink& sink,
+                   extraction_summary& summary) {
+    if (state.table.qualifying_count == 0) return;  // no search reads data.txt
     textio::map_rest_of_input(data);
     // The unit's mapping outlives every thread that reads it: the unit is closed by the
     // caller, after this pass and its parallel loops are over.
@@ -241,8 +261,27 @@ extraction_summary extract_stations(const run_settings& run, archive& files, sta
             pass_station(run, state, row, b, sink, summary);
         }
     }
+}
+
+}  // namespace
+
+extraction_summary extract_stations(const run_settings& run, station_table table, textio::in_unit& observations,
+                                    station_sink& sink) {
+    pass_state state;
+    state.table = std::move(table);
+    extraction_summary summary;
+    summary.qualifying = state.table.qualifying_count;
+    sink.table_loaded(summary.qualifying);
+    pass_stations(run, state, observations, sink, summary);
+    pass_not_in_catalogue(state.table, *state.grid, sink, summary);
     summary.stop_signal = util::stop_signal();
     return summary;
+}
+
+extraction_summary extract_stations(const run_settings& run, archive& files, station_sink& sink) {
+    station_table table;
+    load_station_catalogue(box_selection(run), files.catalogue, table);
+    return extract_stations(run, std::move(table), files.observations, sink);
 }
 
 }  // namespace engine

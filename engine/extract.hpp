@@ -7,6 +7,7 @@
 #include "engine/grid.hpp"
 #include "engine/run_settings.hpp"
 #include "engine/sink.hpp"
+#include "engine/stations.hpp"
 
 namespace engine {
 
@@ -20,13 +21,18 @@ struct extraction_summary {
     std::int32_t span_not_covered = 0;
     std::int32_t too_many_missing = 0;
     std::int32_t implausible = 0;
-    int stop_signal = 0;  // SIGINT, SIGTERM or SIGHUP when the pass stopped at a station boundary
+    std::int32_t not_in_catalogue = 0;  // listed identifiers that no catalogue station has
+    int stop_signal = 0;                // SIGINT, SIGTERM or SIGHUP when the pass stopped at a station boundary
 };
 
-// Reads the archive (the catalogue to its end, which is then closed; data.txt as far as
-// the search needs) and tells the sink about every station of the box. A read failure or
+// Reads data.txt as far as the searches need and tells the sink about every station of the
+// table, then about each listed identifier that is not in the catalogue. A read failure or
 // a failure of a sink is thrown as textio::io_failure. A stop signal noted
 // (util::catch_stop_signals) ends the pass before the next station.
+extraction_summary extract_stations(const run_settings& run, station_table table, textio::in_unit& observations,
+                                    station_sink& sink);
+
+// The same for the box of `run`, after the catalogue is read to its end and closed.
 extraction_summary extract_stations(const run_settings& run, archive& files, station_sink& sink);
 
 // The verdict on a station whose block lies in the grid: an implausible value of the span

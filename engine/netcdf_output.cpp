@@ -117,7 +117,7 @@ struct dimensions {
     int nv = -1;
 };
 
-void define_station_variables(netcdf_writer& w, const dimensions& d) {
+void define_station_variables(netcdf_writer& w, const dimensions& d, const station_selection& selection) {
     w.station_id_var = define_variable(w, "station_id", NC_INT, 1, &d.station);
     put_text(w, w.station_id_var, "long_name", "station identifier");
     put_text(w, w.station_id_var, "cf_role", "timeseries_id");
@@ -136,6 +136,11 @@ void define_station_variables(netcdf_writer& w, const dimensions& d) {
 
     w.extra_var = define_variable(w, "extra", NC_FLOAT, 1, &d.station);
     put_text(w, w.extra_var, "long_name", "fourth value of the station catalogue (such as the elevation)");
+
+    if (!selection.has_near) return;
+    w.distance_var = define_variable(w, "distance", NC_DOUBLE, 1, &d.station);
+    put_text(w, w.distance_var, "long_name", "great-circle distance from the point of --near");
+    put_text(w, w.distance_var, "units", "km");
 }
 
 void define_time_variables(netcdf_writer& w, const dimensions& d) {
@@ -166,23 +171,44 @@ void define_data_variable(netcdf_writer& w, const dimensions& d, const data_kind
     put_text(w, w.data_var, "coordinates", "lat lon station_id");
 }
 
+// geospatial_lon_min greater than geospatial_lon_max crosses the 180th meridian, as ACDD has it.
+void put_extent(netcdf_writer& w, float min_lat, float max_lat, float west, float east) {
+    put_float(w, NC_GLOBAL, "geospatial_lat_min", min_lat);
+    put_float(w, NC_GLOBAL, "geospatial_lat_max", max_lat);
+    put_float(w, NC_GLOBAL, "geospatial_lon_min", west);
+    put_float(w, NC_GLOBAL, "geospatial_lon_max", east);
+    put_text(w, NC_GLOBAL, "geospatial_lat_units", "degrees_north");
+    put_text(w, NC_GLOBAL, "geospatial_lon_units", "degrees_east");
+}
+
+// The selectors other than the box, which the geospatial attributes give.
+void put_selectors(netcdf_writer& w, const station_selection& s) {
+    if (s.has_list) {
+        check_defining(w, nc_put_att_int(w.ncid, NC_GLOBAL, "varnex_stations", NC_INT, s.ids.size(), s.ids.data()));
+    }
+    if (!s.has_near) return;
+    const float point[] = {s.near.lat, s.near.lon};
+    check_defining(w, nc_put_att_float(w.ncid, NC_GLOBAL, "varnex_near_lat_lon", NC_FLOAT, 2, point));
+    if (s.near.has_radius)
+        check_defining(w, nc_put_att_double(w.ncid, NC_GLOBAL, "varnex_radius_km", NC_DOUBLE, 1, &s.near.radius_km));
+    if (s.near.nearest > 0)
+        check_defining(w, nc_put_att_int(w.ncid, NC_GLOBAL, "varnex_nearest", NC_INT, 1, &s.near.nearest));
+}
+
 void define_global_attributes(netcdf_writer& w, const output_meta& meta) {
     put_text(w, NC_GLOBAL, "Conventions", "CF-1.8, ACDD-1.3");
     put_text(w, NC_GLOBAL, "featureType", "timeSeries");
     put_text(w, NC_GLOBAL, "title", "Varnex monthly station temperature series (" + meta.type_word + ")");
     put_text(w, NC_GLOBAL, "source", joined_sources(meta));
     put_text(w, NC_GLOBAL, "history", meta.history);
-    put_float(w, NC_GLOBAL, "geospatial_lat_min", meta.min_lat);
-    put_float(w, NC_GLOBAL, "geospatial_lat_max", meta.max_lat);
-    put_float(w, NC_GLOBAL, "geospatial_lon_min", meta.west);
-    put_float(w, NC_GLOBAL, "geospatial_lon_max", meta.east);
-    put_text(w, NC_GLOBAL, "geospatial_lat_units", "degrees_north");
-    put_text(w, NC_GLOBAL, "geospatial_lon_units", "degrees_east");
+    const station_selection& s = meta.selection;
+    if (s.has_box) put_extent(w, s.box.min_lat, s.box.max_lat, s.box.min_lon, s.box.max_lon);
     put_text(w, NC_GLOBAL, "time_coverage_start", iso_date(meta.fyod, "-01-01"));
     put_text(w, NC_GLOBAL, "time_coverage_end", iso_date(meta.lyod, "-12-31"));
     if (meta.has_max_missing)
         check_defining(w, nc_put_att_int(w.ncid, NC_GLOBAL, "varnex_max_missing_months", NC_INT, 1, &meta.max_missing));
     put_text(w, NC_GLOBAL, "varnex_data_type", meta.type_word);
+    put_selectors(w, s);
 }
 
 // Month i of the span runs from bounds[2i] to bounds[2i + 1]; time[i] is their middle.
@@ -236,7 +262,8 @@ netcdf_writer create_netcdf(const std::string& path, const output_meta& meta, in
     check_defining(w, nc_def_dim(w.ncid, "station", NC_UNLIMITED, &d.station));
     check_defining(w, nc_def_dim(w.ncid, "time", months, &d.time));
     check_defining(w, nc_def_dim(w.ncid, "nv", month_bounds, &d.nv));
-    define_station_variables(w, d);
+    w.box_given = meta.selection.has_box;
+    define_station_variables(w, d, meta.selection);
     define_time_variables(w, d);
     define_data_variable(w, d, *kind, months, deflate_level);
     define_global_attributes(w, meta);
@@ -261,13 +288,24 @@ void write_netcdf_station(netcdf_writer& w, const station_series& s) {
     check(w.name, nc_put_vara_float(w.ncid, w.lat_var, at, one, &s.lat));
     check(w.name, nc_put_vara_float(w.ncid, w.lon_var, at, one, &s.lon));
     check(w.name, nc_put_vara_float(w.ncid, w.extra_var, at, one, &s.extra));
+    if (w.distance_var >= 0) check(w.name, nc_put_vara_double(w.ncid, w.distance_var, at, one, &s.distance_km));
+    // A coordinate that is not a number widens nothing.
+    if (s.lat < w.min_lat) w.min_lat = s.lat;
+    if (s.lat > w.max_lat) w.max_lat = s.lat;
+    if (s.lon < w.min_lon) w.min_lon = s.lon;
+    if (s.lon > w.max_lon) w.max_lon = s.lon;
     ++w.stations;
 }
 
 void close_netcdf(netcdf_writer& w) {
+    errno = 0;
+    if (w.ncid >= 0 && !w.box_given && w.min_lat <= w.max_lat && w.min_lon <= w.max_lon) {
+        check_defining(w, nc_redef(w.ncid));
+        put_extent(w, w.min_lat, w.max_lat, w.min_lon, w.max_lon);
+        check_defining(w, nc_enddef(w.ncid));
+    }
     const int ncid = w.ncid;
     w.ncid = -1;
-    errno = 0;
     if (ncid >= 0) check(w.name, nc_close(ncid));
 }
 

@@ -4,6 +4,7 @@
 // empty selection is still a valid file.
 #pragma once
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <string_view>
 
@@ -25,7 +26,15 @@ struct netcdf_writer {
     int lat_var = -1;
     int lon_var = -1;
     int extra_var = -1;
+    int distance_var = -1;  // with a near selector only
     int data_var = -1;
+    // Without a box, the geospatial attributes give the extent of the saved stations, known
+    // when the file is closed.
+    bool box_given = true;
+    float min_lat = std::numeric_limits<float>::infinity();
+    float max_lat = -std::numeric_limits<float>::infinity();
+    float min_lon = std::numeric_limits<float>::infinity();
+    float max_lon = -std::numeric_limits<float>::infinity();
 };
 
 // Creates (or replaces) the file at `path`, defines its dimensions, variables and
@@ -38,8 +47,8 @@ netcdf_writer create_netcdf(const std::string& path, const output_meta& meta, in
 // Appends one station along the station dimension. Its span must be the file's.
 void write_netcdf_station(netcdf_writer& w, const station_series& s);
 
-// Closes the file, which writes what the library still holds; the writer is closed
-// even when this throws.
+// Gives the extent of the saved stations when no box was given, and closes the file,
+// which writes what the library still holds; the writer is closed even when this throws.
 void close_netcdf(netcdf_writer& w);
 
 // Closes without reporting, for a run that is failing.

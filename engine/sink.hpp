@@ -18,10 +18,12 @@ struct station_row {
     float extra = 0.0f;           // the catalogue's fourth value
     std::int32_t first_year = 0;  // year of the first record of its block
     std::int32_t last_year = 0;   // year of the last record of its block
+    double distance_km = 0.0;     // from the point of a near selector
 };
 
-// The first reason the screening finds, in its own order.
-enum class verdict_kind { saved, no_records, span_not_covered, too_many_missing, implausible };
+// The first reason the screening finds, in its own order. A listed identifier that no
+// catalogue station has is told last, as not_in_catalogue, with only its identifier.
+enum class verdict_kind { saved, no_records, span_not_covered, too_many_missing, implausible, not_in_catalogue };
 
 struct station_verdict {
     verdict_kind kind = verdict_kind::saved;

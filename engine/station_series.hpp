@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine/sink.hpp"
+#include "engine/stations.hpp"
 
 namespace engine {
 
@@ -18,14 +19,13 @@ struct station_series {
     std::int32_t fyod = 0;  // span of years
     std::int32_t lyod = 0;
     const float (*rows)[12] = nullptr;  // rows[0] is year fyod ... rows[lyod - fyod] is year lyod; -99.0f = missing
+    double distance_km = 0.0;           // from the point of a near selector
 };
 
 struct output_meta {
     std::string type_word;  // "tave", "tmax", "tmin", "tave-raw"
-    float min_lat = 0.0f;
-    float max_lat = 0.0f;
-    float west = 0.0f;  // the box as given: west > east across the 180th meridian
-    float east = 0.0f;
+    // The selectors as given; without a box the extent of the saved stations stands for it.
+    station_selection selection;
     std::int32_t fyod = 0;
     std::int32_t lyod = 0;
     bool has_max_missing = false;
@@ -40,7 +40,7 @@ inline constexpr float missing_month = -99.0f;
 // A station of the table with the rows of its span in the grid.
 inline station_series series_of(const station_row& row, std::int32_t fyod, std::int32_t lyod,
                                 const year_month_grid& grid) {
-    return {row.id, row.lon, row.lat, row.extra, fyod, lyod, &grid[fyod]};
+    return {row.id, row.lon, row.lat, row.extra, fyod, lyod, &grid[fyod], row.distance_km};
 }
 
 // A file that cannot be created, written or closed; the message names the file and gives

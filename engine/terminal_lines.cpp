@@ -41,7 +41,8 @@ void terminal_lines_sink::station(const station_row& row, const station_verdict&
                             item_int(row.first_year), item_int(0), item_int(row.last_year)});
             return;
         case verdict_kind::span_not_covered:
-        case verdict_kind::too_many_missing: return;
+        case verdict_kind::too_many_missing:
+        case verdict_kind::not_in_catalogue: return;
     }
 }
 

@@ -28,6 +28,12 @@ void append_fixed_real(std::string& out, float value, int decimals) {
     out.append(trim_blanks(field));
 }
 
+void append_distance(std::string& out, double km) {
+    char text[32];  // the Earth's distances have at most 5 digits before the point
+    const char* end = std::to_chars(text, text + sizeof text, km, std::chars_format::fixed, 3).ptr;
+    out.append(text, static_cast<std::size_t>(end - text));
+}
+
 void append_integer(std::string& out, std::int64_t value) {
     char text[24];
     const char* end = std::to_chars(text, text + sizeof text, value).ptr;

@@ -16,6 +16,10 @@ void append_free_form_real(std::string& out, float value);
 // A real as an fw.d field with `decimals` places prints it, wide enough for any value.
 void append_fixed_real(std::string& out, float value, int decimals);
 
+// A distance in km with 3 decimals, correctly rounded from the double, untouched by any
+// locale.
+void append_distance(std::string& out, double km);
+
 // Plain digits, untouched by any locale.
 void append_integer(std::string& out, std::int64_t value);
 

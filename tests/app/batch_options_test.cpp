@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <regex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/batch_options.hpp"
@@ -244,6 +246,62 @@ TEST(AcceptedLine, KeepsTheCommandLineForTheHistory) {
 }
 
 // ---------------------------------------------------------------------------------------
+// Selectors
+
+struct selector_case {
+    const char* name;
+    std::vector<std::string> args;   // exactly these, with --years 1950
+    void (*expect)(batch_options&);  // the options of --years 1950 alone, changed as the case asks
+};
+
+const selector_case selector_cases[] = {
+    {"latitudes_alone",
+     {"--lat", "-45,10"},
+     [](batch_options& o) { o.has_box = true, o.min_lat = -45.0f, o.max_lat = 10.0f; }},
+    // The archive's rule: the nearest double, truncated toward zero; 2^24 + 1 stays exact.
+    {"identifiers",
+     {"--stations", "17508491.9,-0.5,+7,16777217,2147483647.99,-2147483648.99,7"},
+     [](batch_options& o) {
+         o.has_station_list = true, o.station_ids = {17508491, 0, 7, 16777217, INT32_MAX, INT32_MIN, 7};
+     }},
+    {"identifier_file",
+     {"--stations", "@a b.txt"},
+     [](batch_options& o) { o.has_station_list = true, o.station_file = "a b.txt"; }},
+    // The point's longitude as --lon takes it; the radius the double nearest to its text.
+    {"near_from_0_to_360",
+     {"--near", "48.2,359.99", "--radius", "0.1", "--nearest", "99999999999"},
+     [](batch_options& o) {
+         o.has_near = true, o.near_lat = static_cast<float>(48.2), o.near_lon = static_cast<float>(-0.01);
+         o.has_radius = true, o.radius_km = 0.1, o.nearest = INT32_MAX;
+     }},
+    {"list_without_years",
+     {"--list", "--stations", "5"},
+     [](batch_options& o) { o.fyod = o.lyod = 0, o.list_only = true, o.has_station_list = true, o.station_ids = {5}; }},
+};
+
+auto selectors_of(const batch_options& o) {
+    return std::tuple(o.has_box, o.has_station_list, o.station_ids, o.station_file, o.has_near, o.near_lat, o.near_lon,
+                      o.has_radius, o.radius_km, o.nearest, o.list_only);
+}
+
+class SelectorLineTest : public ::testing::TestWithParam<selector_case> {};
+
+TEST_P(SelectorLineTest, GivesTheseSelectors) {
+    std::vector<std::string> args = GetParam().args;
+    if (!mentions(args, "--list")) args.insert(args.end(), {"--years", "1950"});
+    const batch_outcome outcome = parse(args);
+    ASSERT_EQ(outcome.action, batch_action::run) << outcome.text;
+    batch_options want;
+    want.fyod = want.lyod = 1950;
+    GetParam().expect(want);
+    expect_same(outcome.options, want);
+    EXPECT_TRUE(selectors_of(outcome.options) == selectors_of(want));
+}
+
+INSTANTIATE_TEST_SUITE_P(Selectors, SelectorLineTest, ::testing::ValuesIn(selector_cases),
+                         [](const auto& param_info) { return std::string(param_info.param.name); });
+
+// ---------------------------------------------------------------------------------------
 // Usage errors
 
 struct usage_case {
@@ -339,6 +397,39 @@ const usage_case usage_cases[] = {
     {"short_value_missing", {"-C"}, "--archive: missing value"},
     {"value_given_to_switch", {"--no-tsf=yes"}, "--no-tsf: takes no value"},
     {"value_given_to_long_switch", {"--quiet=1"}, "--quiet: takes no value"},
+    {"identifier_not_a_number", {"--stations", "101,nan"}, R"(--stations: not a plain decimal number: "nan")"},
+    {"identifier_exponent", {"--stations", "1e20"}, R"(--stations: not a plain decimal number: "1e20")"},
+    {"identifier_above_int32",
+     {"--stations", "2147483648"},
+     R"(--stations: identifier out of range -2147483648 to 2147483647: "2147483648")"},
+    {"identifier_below_int32",
+     {"--stations", "-2147483649"},
+     R"(--stations: identifier out of range -2147483648 to 2147483647: "-2147483649")"},
+    {"identifier_list_with_empty_item", {"--stations", "1,,2"}, R"(--stations: not a plain decimal number: "")"},
+    {"identifier_list_empty", {"--stations", ""}, R"(--stations: not a plain decimal number: "")"},
+    {"identifier_file_without_name", {"--stations", "@"}, R"(--stations: empty name: "@")"},
+    {"near_one_value", {"--near", "45", "--radius", "1"}, R"(--near: expected LAT,LON: "45")"},
+    {"near_not_a_number", {"--near", "45,nan", "--radius", "1"}, R"(--near: not a plain decimal number: "nan")"},
+    {"near_latitude_out_of_range",
+     {"--near", "90.5,0", "--radius", "1"},
+     R"(--near: latitude out of range -90 to 90: "90.5")"},
+    {"near_longitude_out_of_range",
+     {"--near", "0,360.5", "--nearest", "1"},
+     R"(--near: longitude out of range -180 to 360: "360.5")"},
+    {"radius_negative", {"--near", "0,0", "--radius", "-0.001"}, R"(--radius: negative distance: "-0.001")"},
+    {"radius_exponent", {"--near", "0,0", "--radius", "1e3"}, R"(--radius: not a plain decimal number: "1e3")"},
+    {"nearest_zero", {"--near", "0,0", "--nearest", "0"}, R"(--nearest: expected a count of 1 or more: "0")"},
+    {"nearest_negative", {"--near", "0,0", "--nearest", "-1"}, R"(--nearest: expected a count of 1 or more: "-1")"},
+    {"nearest_fraction", {"--near", "0,0", "--nearest", "1.5"}, R"(--nearest: expected a count of 1 or more: "1.5")"},
+    {"near_alone", {"--near", "0,0"}, "--near needs --radius or --nearest"},
+    {"radius_alone", {"--radius", "10"}, "--radius needs --near"},
+    {"nearest_alone", {"--nearest", "10"}, "--nearest needs --near"},
+    {"list_with_output_dir", {"--list", "-o", "out"}, "--list cannot be used with --output-dir"},
+    {"list_with_csv", {"--list", "--csv", "-"}, "--list cannot be used with --csv"},
+    {"list_with_netcdf", {"--list", "--netcdf", "s.nc"}, "--list cannot be used with --netcdf"},
+    {"list_with_report", {"--list", "--report", "r.tsv"}, "--list cannot be used with --report"},
+    {"list_with_no_tsf", {"--list", "--no-tsf"}, "--list cannot be used with --no-tsf"},
+    {"list_given_a_value", {"--list=yes"}, "--list: takes no value"},
 };
 
 class UsageErrorTest : public ::testing::TestWithParam<usage_case> {};
@@ -360,10 +451,11 @@ struct missing_case {
 };
 
 const missing_case missing_cases[] = {
-    {"nothing_but_a_switch", {"-q"}, "--lat MIN,MAX is required"},
-    {"lat_missing", {"--lon", "1,2", "--years", "1950"}, "--lat MIN,MAX is required"},
-    {"lon_missing", {"--lat", "1,2", "--years", "1950"}, "--lon WEST,EAST is required"},
+    {"nothing_but_a_switch", {"-q"}, "a selector is required: --lat/--lon, --stations or --near"},
+    {"years_alone", {"--years", "1950"}, "a selector is required: --lat/--lon, --stations or --near"},
+    {"list_without_selector", {"--list"}, "a selector is required: --lat/--lon, --stations or --near"},
     {"years_missing", {"--lat", "1,2", "--lon", "1,2"}, "--years FIRST-LAST is required"},
+    {"years_missing_with_stations", {"--stations", "1"}, "--years FIRST-LAST is required"},
 };
 
 class MissingOptionTest : public ::testing::TestWithParam<missing_case> {};
@@ -426,12 +518,12 @@ std::vector<std::string> lines_of(const std::string& text) {
     return lines;
 }
 
-TEST(Help, FitsOneScreenOfEightyColumns) {
+TEST(Help, FitsTwoScreensOfEightyColumns) {
     const std::string help = app::batch_help_text();
     ASSERT_FALSE(help.empty());
     EXPECT_EQ(help.back(), '\n');
     const std::vector<std::string> lines = lines_of(help);
-    EXPECT_LE(lines.size(), 45u);
+    EXPECT_LE(lines.size(), 60u);
     for (const std::string& line : lines) {
         EXPECT_LE(line.size(), 79u) << line;
         for (const char c : line) EXPECT_TRUE(c >= ' ' && c <= '~') << line;
@@ -452,15 +544,18 @@ TEST(Help, GivesEveryOptionItsDefault) {
         EXPECT_TRUE(says_default) << entry;
         ++entries;
     }
-    EXPECT_EQ(entries, 15);
+    EXPECT_EQ(entries, 20);
 }
 
 TEST(Help, NamesEveryOption) {
     const std::string help = app::batch_help_text();
-    for (const char* option :
-         {"--lat MIN,MAX", "--lon WEST,EAST", "--years FIRST-LAST", "--max-missing X", "--type T", "-C, --archive DIR",
-          "-o, --output-dir DIR", "--report FILE", "--csv FILE", "--netcdf FILE", "--no-tsf", "-q, --quiet",
-          "-v, --verbose", "-h, --help", "-V, --version"}) {
+    for (const char* option : {"--lat MIN,MAX",  "--lon WEST,EAST",    "--stations LIST",
+                               "--near LAT,LON", "--radius KM",        "--nearest N",
+                               "--list",         "--years FIRST-LAST", "--max-missing X",
+                               "--type T",       "-C, --archive DIR",  "-o, --output-dir DIR",
+                               "--report FILE",  "--csv FILE",         "--netcdf FILE",
+                               "--no-tsf",       "-q, --quiet",        "-v, --verbose",
+                               "-h, --help",     "-V, --version"}) {
         EXPECT_NE(help.find(std::string("  ") + option), std::string::npos) << option;
     }
     EXPECT_NE(help.find("names the output files\n                        and the netCDF variable"), std::string::npos);

@@ -54,10 +54,8 @@ engine::station_series series_of(const station_data& d) {
 engine::output_meta make_meta(const std::string& type_word) {
     engine::output_meta meta;
     meta.type_word = type_word;
-    meta.min_lat = -50.0f;
-    meta.max_lat = 60.5f;
-    meta.west = 170.0f;  // across the 180th meridian
-    meta.east = -170.25f;
+    meta.selection.has_box = true;
+    meta.selection.box = {-50.0f, 60.5f, 170.0f, -170.25f, true};  // across the 180th meridian
     meta.fyod = first_year;
     meta.lyod = last_year;
     meta.has_max_missing = true;

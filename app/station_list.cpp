@@ -1,0 +1,73 @@
+#include "app/station_list.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+
+#include "app/batch_options.hpp"
+#include "textio/convert.hpp"
+
+namespace app {
+namespace {
+
+// The whole file, or false with errno set.
+bool read_whole_file(const std::string& path, std::string& text) {
+    int fd = -1;
+    do fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0) return false;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            const int error = n < 0 ? errno : 0;
+            ::close(fd);
+            errno = error;
+            return n == 0;
+        }
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+}
+
+std::string_view trimmed(std::string_view line) {
+    const std::size_t first = line.find_first_not_of(" \t\r");
+    if (first == std::string_view::npos) return {};
+    return line.substr(first, line.find_last_not_of(" \t\r") + 1 - first);
+}
+
+}  // namespace
+
+std::string read_identifier(std::string_view text, std::int32_t& id) {
+    if (!is_plain_decimal(text)) return "not a plain decimal number";
+    const std::string_view unsigned_text = text.front() == '+' ? text.substr(1) : text;  // from_chars takes no '+'
+    double value = 0.0;
+    std::from_chars(unsigned_text.data(), unsigned_text.data() + unsigned_text.size(), value);
+    if (!(value > -2147483649.0 && value < 2147483648.0)) return "identifier out of range -2147483648 to 2147483647";
+    id = textio::truncate_to_int32(value);
+    return {};
+}
+
+std::string read_identifier_file(const std::string& path, std::vector<std::int32_t>& ids, int& error_number) {
+    std::string text;
+    if (!read_whole_file(path, text)) {
+        error_number = errno;
+        return {};
+    }
+    std::string_view rest = text;
+    for (long line = 1; !rest.empty(); ++line) {
+        const std::size_t end = rest.find('\n');
+        const std::string_view word = trimmed(rest.substr(0, end));
+        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+        if (word.empty() || word.front() == '#') continue;
+        std::int32_t id = 0;
+        if (std::string what = read_identifier(word, id); !what.empty())
+            return path + ":" + std::to_string(line) + ": " + what + ": \"" + std::string(word) + "\"";
+        ids.push_back(id);
+    }
+    return {};
+}
+
+}  // namespace app

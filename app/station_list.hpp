@@ -1,0 +1,20 @@
+// The identifiers of --stations: typed as a list separated by commas, or read from a file
+// of one identifier per line.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace app {
+
+// Reads one identifier as the archive reads them: the nearest double to a plain decimal,
+// truncated toward zero to 32 bits. Empty, or why `text` is no identifier.
+std::string read_identifier(std::string_view text, std::int32_t& id);
+
+// The identifiers of a file, one per line; blank lines and lines beginning with # are
+// passed over, and blanks around an identifier do not count. Returns a usage problem
+// ("FILE:LINE: ...: \"TEXT\""), or sets `error_number` when the file cannot be read.
+std::string read_identifier_file(const std::string& path, std::vector<std::int32_t>& ids, int& error_number);
+
+}  // namespace app
