@@ -8,17 +8,8 @@
 #include "textio/read.hpp"
 
 namespace engine {
-namespace {
 
-// Every station of the catalogue, in its order.
-struct station_catalogue {
-    std::vector<std::int32_t> id;
-    std::vector<float> lat;
-    std::vector<float> lon;
-    std::vector<float> extra;
-};
-
-station_catalogue read_catalogue(textio::in_unit& catalogue) {
+station_catalogue read_station_catalogue(textio::in_unit& catalogue) {
     station_catalogue all;
     all.id.reserve(max_stations);
     all.lat.reserve(max_stations);
@@ -39,6 +30,8 @@ station_catalogue read_catalogue(textio::in_unit& catalogue) {
     return all;
 }
 
+namespace {
+
 void append_station(station_table& table, const station_catalogue& all, std::size_t i) {
     if (table.station_id.empty()) {
         table.station_id.reserve(max_stations);
@@ -50,6 +43,7 @@ void append_station(station_table& table, const station_catalogue& all, std::siz
     table.station_lat.push_back(all.lat[i]);
     table.station_lon.push_back(all.lon[i]);
     table.station_extra.push_back(all.extra[i]);
+    table.catalogue_row.push_back(static_cast<std::int32_t>(i));
     table.first_year.push_back(0);
     table.last_year.push_back(0);
     ++table.qualifying_count;
@@ -83,6 +77,7 @@ void keep_nearest(station_table& table, std::int32_t count) {
     keep_rows(table.first_year, rows);
     keep_rows(table.last_year, rows);
     keep_rows(table.distance_km, rows);
+    keep_rows(table.catalogue_row, rows);
     table.qualifying_count = count;
 }
 
@@ -105,6 +100,8 @@ std::vector<std::int32_t> unfound(const std::vector<std::int32_t>& listed, const
     }
     return missing;
 }
+
+}  // namespace
 
 void select_stations(const station_selection& s, const station_catalogue& all, station_table& table) {
     const std::vector<std::int32_t> listed = s.has_list ? distinct(s.ids) : std::vector<std::int32_t>();
@@ -129,8 +126,6 @@ void select_stations(const station_selection& s, const station_catalogue& all, s
     table.listed_count = static_cast<std::int32_t>(listed.size());
     if (s.has_list) table.not_in_catalogue = unfound(s.ids, listed, std::move(found));
 }
-
-}  // namespace
 
 bool inside_box(const station_box& box, float lat, float lon) {
     if (!(box.min_lat <= lat && lat <= box.max_lat)) return false;
@@ -159,7 +154,7 @@ double great_circle_km(float lat1, float lon1, float lat2, float lon2) {
 }
 
 void load_station_catalogue(const station_selection& selection, textio::in_unit& catalogue, station_table& table) {
-    select_stations(selection, read_catalogue(catalogue), table);
+    select_stations(selection, read_station_catalogue(catalogue), table);
 }
 
 }  // namespace engine

@@ -1,8 +1,12 @@
 #include "engine/extract.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <exception>
 #include <memory>
+#include <queue>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "engine/block_scan.hpp"
@@ -33,8 +37,7 @@ struct alignas(64) station_block {
     std::int32_t last_year = 0;
     std::int32_t placed_first = last_grid_year + 1;
     std::int32_t placed_last = 0;
-    search_outcome outcome = search_outcome::missing_reported;
-    std::int32_t failure = -1;
+    search_outcome outcome = search_outcome::missing_reported;  // of the search it is passed for
 };
 
 // Dates strictly increasing already stand in the one order any sort gives them, so the
@@ -108,65 +111,128 @@ void count_verdict(const station_verdict& v, extraction_summary& summary) {
     }
 }
 
-// The identifiers of the table's stations, sorted, each once: the stations whose blocks
-// the table keeps.
-std::vector<std::int32_t> wanted_identifiers(const station_table& t) {
-    std::vector<std::int32_t> ids(t.station_id.begin(), t.station_id.begin() + t.qualifying_count);
+// The identifiers of the tables' stations, sorted, each once: the stations whose blocks
+// the block table keeps.
+std::vector<std::int32_t> wanted_identifiers(const std::vector<selection_pass>& selections) {
+    std::vector<std::int32_t> ids;
+    for (const selection_pass& s : selections)
+        ids.insert(ids.end(), s.table.station_id.begin(), s.table.station_id.begin() + s.table.qualifying_count);
     std::sort(ids.begin(), ids.end());
     ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
     return ids;
 }
 
-// Everything the pass keeps from one station to the next.
-struct pass_state {
-    station_table table;
-    scanned_archive archive;
+// One selection's place in the pass.
+struct selection_state {
     search_state search;
+    std::int32_t next_row = 0;  // the next station to search
+    bool searching = true;      // false once its stations are searched, or a search failed
+};
+
+// A station of a batch: its selection, its row, its search, and the block read for it
+// (one block may serve several selections that found the same pieces).
+struct batch_station {
+    std::size_t selection = 0;
+    std::int32_t row = 0;
+    station_search search;
+    std::size_t block = 0;
+};
+
+// Everything the pass keeps from one batch to the next.
+struct pass_state {
+    scanned_archive archive;
+    std::vector<selection_state> selections;
     std::unique_ptr<station_grid> grid = std::make_unique<station_grid>();
-    std::vector<station_block> blocks;  // of the stations of the batch being read
+    std::vector<batch_station> batch;
+    std::vector<const std::vector<block_piece>*> distinct;  // the pieces of each block to read
+    std::vector<station_block> blocks;
 };
 
 // One station: its block screened and told to the sink.
-void pass_station(const run_settings& run, pass_state& state, std::int32_t row, station_block& b, station_sink& sink,
-                  extraction_summary& summary) {
+void pass_station(selection_pass& selection, std::int32_t row, const station_block& b, station_grid& grid) {
+    station_table& table = selection.table;
     station_verdict verdict;
     if (b.outcome == search_outcome::missing_reported) {
         verdict.kind = verdict_kind::no_records;
         verdict.reported_missing = true;
     } else {
-        state.table.first_year[row] = b.first_year;
-        state.table.last_year[row] = b.last_year;
-        reset_grid(*state.grid);
-        place_block(b, *state.grid);
-        verdict = screen_station(run, row_of(state.table, row), *state.grid);
+        table.first_year[row] = b.first_year;
+        table.last_year[row] = b.last_year;
+        reset_grid(grid);
+        place_block(b, grid);
+        verdict = screen_station(*selection.run, row_of(table, row), grid);
     }
-    count_verdict(verdict, summary);
-    verdict.saved_count = summary.saved;
-    sink.station(row_of(state.table, row), verdict, state.grid->cells);
+    count_verdict(verdict, selection.summary);
+    verdict.saved_count = selection.summary.saved;
+    selection.sink->station(row_of(table, row), verdict, grid.cells);
 }
 
-// The searches of a batch of stations from `first`, up to `limit` of them or fewer: a
-// batch ends once its blocks hold about as many records as the batch's memory allows, and
-// with the first search that fails.
-std::int32_t search_batch(pass_state& state, std::int32_t first, std::int32_t limit,
-                          std::vector<station_search>& searches) {
-    searches.clear();
-    std::int64_t records = 0;
-    for (std::int32_t row = first;
-         row < limit && records < textio::batch_records && row - first < textio::batch_stations; ++row) {
-        searches.push_back(search_station(state.archive.table, state.search, state.table.station_id[row],
-                                          state.table.qualifying_count));
-        for (const block_piece& p : searches.back().pieces) records += p.offset < 0 ? 1 : p.count;
-        if (searches.back().outcome == search_outcome::failed) break;
+// Where a station stands in the catalogue: the selections go through it together, so that
+// a station several of them hold is searched by each in the same batch.
+std::int64_t catalogue_place(const station_table& t, std::int32_t row) {
+    return t.catalogue_row.empty() ? row : t.catalogue_row[static_cast<std::size_t>(row)];
+}
+
+// The text of a search's pieces: searches with the same text read the same block.
+std::string pieces_key(const std::vector<block_piece>& pieces) {
+    std::string key;
+    for (const block_piece& p : pieces) {
+        const std::int64_t numbers[] = {p.offset, p.ordinal, p.count, p.values.id, p.plain ? 1 : 0};
+        const float reals[] = {p.values.date, p.values.value};
+        key.append(reinterpret_cast<const char*>(numbers), sizeof numbers);
+        key.append(reinterpret_cast<const char*>(reals), sizeof reals);
     }
-    return static_cast<std::int32_t>(searches.size());
+    return key;
+}
+
+// The searches of the next batch: station by station in catalogue order, each selection's
+// in its table order, until the blocks hold about as many records as a batch's memory
+// allows. A selection whose search fails searches no further.
+void search_batch(std::vector<selection_pass>& selections, pass_state& state) {
+    using place = std::pair<std::int64_t, std::size_t>;  // (catalogue place, selection)
+    std::priority_queue<place, std::vector<place>, std::greater<place>> next;
+    for (std::size_t k = 0; k < selections.size(); ++k) {
+        selection_state& s = state.selections[k];
+        if (s.next_row >= selections[k].table.qualifying_count) s.searching = false;
+        if (s.searching) next.push({catalogue_place(selections[k].table, s.next_row), k});
+    }
+    state.batch.clear();
+    std::int64_t records = 0;
+    while (!next.empty() && records < textio::batch_records &&
+           static_cast<std::int64_t>(state.batch.size()) < textio::batch_stations) {
+        const std::size_t k = next.top().second;
+        next.pop();
+        selection_pass& selection = selections[k];
+        selection_state& s = state.selections[k];
+        batch_station b;
+        b.selection = k;
+        b.row = s.next_row++;
+        b.search = search_station(state.archive.table, s.search, selection.table.station_id[b.row],
+                                  selection.table.qualifying_count);
+        for (const block_piece& p : b.search.pieces) records += p.offset < 0 ? 1 : p.count;
+        if (b.search.outcome == search_outcome::failed || s.next_row >= selection.table.qualifying_count)
+            s.searching = false;
+        if (s.searching) next.push({catalogue_place(selection.table, s.next_row), k});
+        state.batch.push_back(std::move(b));
+    }
+}
+
+// Each block the batch's searches found, once.
+void name_blocks(pass_state& state) {
+    std::unordered_map<std::string, std::size_t> known;
+    state.distinct.clear();
+    for (batch_station& b : state.batch) {
+        const auto [at, added] = known.try_emplace(pieces_key(b.search.pieces), state.distinct.size());
+        if (added) state.distinct.push_back(&b.search.pieces);
+        b.block = at->second;
+    }
 }
 
 // The blocks of a batch, read on every thread at once; a failure is thrown once all are
 // done.
-void read_batch(const textio::in_unit& data, pass_state& state, const std::vector<station_search>& searches) {
-    const auto count = static_cast<long>(searches.size());
-    if (state.blocks.size() < searches.size()) state.blocks.resize(searches.size());
+void read_batch(const textio::in_unit& data, pass_state& state) {
+    const auto count = static_cast<long>(state.distinct.size());
+    if (state.blocks.size() < state.distinct.size()) state.blocks.resize(state.distinct.size());
     std::exception_ptr thrown;
     byte_range read;
 #pragma omp parallel
@@ -175,11 +241,9 @@ void read_batch(const textio::in_unit& data, pass_state& state, const std::vecto
 #pragma omp for schedule(dynamic, 1) nowait
         for (long i = 0; i < count; ++i) {
             station_block& b = state.blocks[static_cast<std::size_t>(i)];
-            const station_search& s = searches[static_cast<std::size_t>(i)];
-            b.outcome = s.outcome;
-            b.failure = s.failure;
             try {
-                read_block_values(data, state.archive.table, s.pieces, b.dates, b.values, mine);
+                read_block_values(data, state.archive.table, *state.distinct[static_cast<std::size_t>(i)], b.dates,
+                                  b.values, mine);
                 lay_out_block(b);
             } catch (...) {
 #pragma omp critical(block_values_failure)
@@ -195,6 +259,23 @@ void read_batch(const textio::in_unit& data, pass_state& state, const std::vecto
     // The pages the batch read are handed back: only the blocks being read stay in memory.
     if (read.to > read.from) textio::hand_back(data, read.from, read.to);
     if (thrown) std::rethrow_exception(thrown);
+}
+
+// The batch's stations told to their sinks, each selection's in its table order. A
+// selection whose search failed is told no more.
+void pass_batch(std::vector<selection_pass>& selections, pass_state& state) {
+    for (const batch_station& b : state.batch) {
+        if (util::stop_signal() != 0) return;
+        selection_pass& selection = selections[b.selection];
+        if (b.search.outcome == search_outcome::failed) {
+            selection.failed = true;
+            selection.failure = state.archive.failures[static_cast<std::size_t>(b.search.failure)];
+            continue;
+        }
+        station_block& block = state.blocks[b.block];
+        block.outcome = b.search.outcome;
+        pass_station(selection, b.row, block, *state.grid);
+    }
 }
 
 }  // namespace
@@ -225,57 +306,64 @@ station_verdict screen_station(const run_settings& run, const station_row& row, 
 namespace {
 
 // Each listed identifier absent from the catalogue, after the table's stations.
-void pass_not_in_catalogue(const station_table& table, const station_grid& grid, station_sink& sink,
-                           extraction_summary& summary) {
-    for (const std::int32_t id : table.not_in_catalogue) {
+void pass_not_in_catalogue(selection_pass& selection, const station_grid& grid) {
+    for (const std::int32_t id : selection.table.not_in_catalogue) {
         if (util::stop_signal() != 0) return;
         station_row row;
         row.id = id;
         station_verdict verdict;
         verdict.kind = verdict_kind::not_in_catalogue;
-        count_verdict(verdict, summary);
-        verdict.saved_count = summary.saved;
-        sink.station(row, verdict, grid.cells);
+        count_verdict(verdict, selection.summary);
+        verdict.saved_count = selection.summary.saved;
+        selection.sink->station(row, verdict, grid.cells);
     }
 }
 
-// The pass over data.txt for the table's stations.
-void pass_stations(const run_settings& run, pass_state& state, textio::in_unit& data, station_sink& sink,
-                   extraction_summary& summary) {
-    if (state.table.qualifying_count == 0) return;  // no search reads data.txt
+// The one pass over data.txt for the stations of every table.
+void pass_stations(std::vector<selection_pass>& selections, pass_state& state, textio::in_unit& data) {
+    const std::vector<std::int32_t> wanted = wanted_identifiers(selections);
+    if (wanted.empty()) return;  // no search reads data.txt
     textio::map_rest_of_input(data);
     // The unit's mapping outlives every thread that reads it: the unit is closed by the
     // caller, after this pass and its parallel loops are over.
-    state.archive = scan_blocks(data, textio::input_offset(data), data.line + 1, wanted_identifiers(state.table),
-                                textio::scan_chunk_bytes);
+    state.archive = scan_blocks(data, textio::input_offset(data), data.line + 1, wanted, textio::scan_chunk_bytes);
     data.begin = data.end;  // data.txt has been read to its end (or its first failure)
-    std::vector<station_search> searches;
-    std::int32_t row = 0;
-    while (!state.archive.stopped && row < state.table.qualifying_count && util::stop_signal() == 0) {
-        const std::int32_t count = search_batch(state, row, state.table.qualifying_count, searches);
-        read_batch(data, state, searches);
-        for (std::int32_t i = 0; i < count && util::stop_signal() == 0; ++i, ++row) {
-            station_block& b = state.blocks[static_cast<std::size_t>(i)];
-            if (b.outcome == search_outcome::failed)
-                textio::raise_failure(state.archive.failures[static_cast<std::size_t>(b.failure)]);
-            pass_station(run, state, row, b, sink, summary);
-        }
+    state.selections.assign(selections.size(), selection_state{});
+    while (!state.archive.stopped && util::stop_signal() == 0) {
+        search_batch(selections, state);
+        if (state.batch.empty()) return;
+        name_blocks(state);
+        read_batch(data, state);
+        pass_batch(selections, state);
     }
 }
 
 }  // namespace
 
+void extract_selections(std::vector<selection_pass>& selections, textio::in_unit& observations) {
+    pass_state state;
+    for (selection_pass& s : selections) {
+        s.summary = extraction_summary{};
+        s.summary.qualifying = s.table.qualifying_count;
+        s.failed = false;
+        s.sink->table_loaded(s.summary.qualifying);
+    }
+    pass_stations(selections, state, observations);
+    for (selection_pass& s : selections) {
+        if (!s.failed) pass_not_in_catalogue(s, *state.grid);
+        s.summary.stop_signal = util::stop_signal();
+    }
+}
+
 extraction_summary extract_stations(const run_settings& run, station_table table, textio::in_unit& observations,
                                     station_sink& sink) {
-    pass_state state;
-    state.table = std::move(table);
-    extraction_summary summary;
-    summary.qualifying = state.table.qualifying_count;
-    sink.table_loaded(summary.qualifying);
-    pass_stations(run, state, observations, sink, summary);
-    pass_not_in_catalogue(state.table, *state.grid, sink, summary);
-    summary.stop_signal = util::stop_signal();
-    return summary;
+    std::vector<selection_pass> one(1);
+    one[0].run = &run;
+    one[0].table = std::move(table);
+    one[0].sink = &sink;
+    extract_selections(one, observations);
+    if (one[0].failed) textio::raise_failure(one[0].failure);
+    return one[0].summary;
 }
 
 extraction_summary extract_stations(const run_settings& run, archive& files, station_sink& sink) {

@@ -3,11 +3,13 @@
 // year-by-month grid and screened, and its verdict handed to the sink.
 #pragma once
 #include <cstdint>
+#include <vector>
 
 #include "engine/grid.hpp"
 #include "engine/run_settings.hpp"
 #include "engine/sink.hpp"
 #include "engine/stations.hpp"
+#include "textio/failure.hpp"
 
 namespace engine {
 
@@ -24,6 +26,25 @@ struct extraction_summary {
     std::int32_t not_in_catalogue = 0;  // listed identifiers that no catalogue station has
     int stop_signal = 0;                // SIGINT, SIGTERM or SIGHUP when the pass stopped at a station boundary
 };
+
+// One selection of a pass over data.txt: its settings, its table and the sink told about its
+// stations, and how its part of the pass went.
+struct selection_pass {
+    const run_settings* run = nullptr;
+    station_table table;
+    station_sink* sink = nullptr;
+    extraction_summary summary;
+    bool failed = false;
+    textio::io_failure failure;  // when failed: the record its own run would have failed on
+};
+
+// Reads data.txt once for all the selections, each block at most once, and tells each
+// selection's sink about its stations in table order, then about its listed identifiers
+// that are not in the catalogue, as a run of its own would. A record that cannot be read
+// fails exactly the selections whose own runs would read it: their sinks are told about
+// the stations before it, and `failed` is set; the others go on. A failure of a sink is
+// thrown as textio::io_failure. A stop signal ends the pass before the next station.
+void extract_selections(std::vector<selection_pass>& selections, textio::in_unit& observations);
 
 // Reads data.txt as far as the searches need and tells the sink about every station of the
 // table, then about each listed identifier that is not in the catalogue. A read failure or

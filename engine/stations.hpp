@@ -49,7 +49,8 @@ struct station_table {
     std::vector<float> station_extra;
     std::vector<std::int32_t> first_year;
     std::vector<std::int32_t> last_year;
-    std::vector<double> distance_km;  // from the point of a near selector; empty without one
+    std::vector<double> distance_km;          // from the point of a near selector; empty without one
+    std::vector<std::int32_t> catalogue_row;  // each station's place in the catalogue, from 0
     std::int32_t qualifying_count = 0;
     // Listed identifiers that no catalogue station has, each once, in the order listed.
     std::vector<std::int32_t> not_in_catalogue;
@@ -71,6 +72,20 @@ station_selection box_selection(const run_settings& run);
 // precision from single-precision coordinates in degrees: 2R asin(min(1, sqrt(h))), h the
 // haversine of the two points.
 double great_circle_km(float lat1, float lon1, float lat2, float lon2);
+
+// Every station of the catalogue, in its order.
+struct station_catalogue {
+    std::vector<std::int32_t> id;
+    std::vector<float> lat;
+    std::vector<float> lon;
+    std::vector<float> extra;
+};
+
+// Reads the catalogue from its first station record to its end, and closes it.
+station_catalogue read_station_catalogue(textio::in_unit& catalogue);
+
+// The stations of the catalogue that the selection keeps, into the table.
+void select_stations(const station_selection& selection, const station_catalogue& all, station_table& table);
 
 // Reads the catalogue from its first station record to its end through the selection
 // into the table, and closes the catalogue.
