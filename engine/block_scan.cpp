@@ -62,6 +62,7 @@ struct chunk_scan {
     long line_before = 0;
     long lines = 0;
     std::int64_t records = 0;
+    std::int64_t longest_plain = 0;  // bytes of its longest record read by the short route
     // Records at its start whose identifier is carried in from the chunk before.
     std::int64_t leading_carried = 0;
     std::vector<found_run> runs;  // of the stations asked for
@@ -91,8 +92,8 @@ public:
         while (pos < out_.limit) {
             if (by_blocks && text_length_ != 0) {
                 // The rest of a run written as its record before: passed in one call.
-                const std::int64_t passed = pass_plain_records_written_as(data_, pos, out_.limit, out_.lost_from,
-                                                                          text_at_, text_length_, last_plain_);
+                const std::int64_t passed = pass_plain_records_written_as(
+                    data_, pos, out_.limit, out_.lost_from, text_at_, text_length_, last_plain_, out_.longest_plain);
                 if (passed > 0) {
                     note_identifier(id_, pos, passed);
                     out_.records += passed;
@@ -110,6 +111,7 @@ public:
                     else
                         note_identifier_text(pos);
                     last_plain_ = pos;
+                    out_.longest_plain = std::max(out_.longest_plain, next - pos);
                     note_identifier(id, pos);
                     ++out_.records;
                     ++line;
@@ -334,6 +336,7 @@ private:
             table_.specials.push_back(s);
         }
         carried_ = merged(carried_, c.carried, c.known);
+        table_.longest_plain_record = std::max(table_.longest_plain_record, c.longest_plain);
         ordinal_base_ += c.records;
         next_line_ += c.lines;
         next_begin_ = c.end;

@@ -4,6 +4,7 @@
 
 #include "engine/observation_record.hpp"
 #include "engine/plain_record.hpp"
+#include "textio/limits.hpp"
 
 namespace engine {
 namespace {
@@ -50,7 +51,7 @@ std::int64_t read_plain_stretch(const textio::in_unit& data, const block_table& 
     dates.resize(before + static_cast<std::size_t>(p.count));
     values.resize(before + static_cast<std::size_t>(p.count));
     const std::int64_t pos =
-        read_known_plain_run(data, p.offset, p.count, dates.data() + before, values.data() + before);
+        read_known_plain_run(bytes_of(data), p.offset, p.count, dates.data() + before, values.data() + before);
     const std::int64_t lost = textio::first_lost_offset(data);
     if (lost < 0 || lost >= pos) return pos;
     dates.resize(before);
@@ -58,22 +59,54 @@ std::int64_t read_plain_stretch(const textio::in_unit& data, const block_table& 
     return read_stretch(data, t, p, dates, values);
 }
 
+// A plain piece that is short enough, copied from the file with one read and read from the
+// copy: blocks scattered over the file would each have the system map (and the pass hand
+// back) the pages around them. False, with nothing read, when the piece is too long or the
+// copy is not whole (a file cut short since it was scanned, or a source that cannot seek).
+bool read_plain_copy(const textio::in_unit& data, const block_table& t, const block_piece& p, std::vector<float>& dates,
+                     std::vector<float>& values, value_reader& reader) {
+    std::vector<char>& copy = reader.copy;
+    const auto left = static_cast<std::int64_t>(data.end) - p.offset;
+    if (t.longest_plain_record <= 0 || p.count > textio::copied_piece_bytes / t.longest_plain_record) return false;
+    const auto want = static_cast<std::size_t>(std::min(p.count * t.longest_plain_record, left));
+    copy.resize(want + 2 * textio::input_slack);  // whole 64-byte blocks and eight-byte digit loads past the end
+    if (textio::copy_bytes_at(data, p.offset, copy.data(), want) != want) return false;
+    const std::size_t before = dates.size();
+    dates.resize(before + static_cast<std::size_t>(p.count));
+    values.resize(before + static_cast<std::size_t>(p.count));
+    const auto end = static_cast<std::size_t>(
+        read_known_plain_run({copy.data(), want}, 0, p.count, dates.data() + before, values.data() + before));
+    // Each record ends within the copy, the last by its line feed or by the file's end.
+    if (end > 0 && (copy[end - 1] == '\n' || static_cast<std::int64_t>(end) == left)) {
+        reader.last_end = p.offset + static_cast<std::int64_t>(end);
+        return true;
+    }
+    dates.resize(before);
+    values.resize(before);
+    return false;
+}
+
 }  // namespace
 
 void read_block_values(const textio::in_unit& data, const block_table& t, const std::vector<block_piece>& pieces,
-                       std::vector<float>& dates, std::vector<float>& values, byte_range& read) {
+                       std::vector<float>& dates, std::vector<float>& values, value_reader& reader) {
     dates.clear();
     values.clear();
     for (const block_piece& p : pieces) {
         if (p.offset < 0) {
             dates.push_back(p.values.date);
             values.push_back(p.values.value);
-        } else {
-            const std::int64_t end =
-                p.plain ? read_plain_stretch(data, t, p, dates, values) : read_stretch(data, t, p, dates, values);
-            read.from = std::min(read.from, p.offset);
-            read.to = std::max(read.to, end);
+            continue;
         }
+        // A block just after the last one this thread read is read where it lies, the
+        // system mapping its pages in runs; one further off is copied.
+        const bool near = p.offset >= reader.last_end && p.offset - reader.last_end <= textio::nearby_block_bytes;
+        if (p.plain && !near && read_plain_copy(data, t, p, dates, values, reader)) continue;
+        const std::int64_t end =
+            p.plain ? read_plain_stretch(data, t, p, dates, values) : read_stretch(data, t, p, dates, values);
+        reader.mapped.from = std::min(reader.mapped.from, p.offset);
+        reader.mapped.to = std::max(reader.mapped.to, end);
+        reader.last_end = end;
     }
 }
 

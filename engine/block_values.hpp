@@ -18,9 +18,17 @@ struct byte_range {
     std::int64_t to = 0;
 };
 
-// The block's dates and values in file order; `read` grows to hold the bytes read. A page
-// of data.txt lost since the table was built throws textio::io_failure.
+// What one reading thread keeps from block to block: the bytes it read through the mapping,
+// to be handed back together, where it read last, and its copy of a block read from one.
+struct value_reader {
+    byte_range mapped;
+    std::int64_t last_end = -1;  // after the block it read last, either way
+    std::vector<char> copy;
+};
+
+// The block's dates and values in file order. A page of data.txt lost since the table was
+// built throws textio::io_failure.
 void read_block_values(const textio::in_unit& data, const block_table& t, const std::vector<block_piece>& pieces,
-                       std::vector<float>& dates, std::vector<float>& values, byte_range& read);
+                       std::vector<float>& dates, std::vector<float>& values, value_reader& reader);
 
 }  // namespace engine

@@ -237,7 +237,7 @@ void read_batch(const textio::in_unit& data, pass_state& state) {
     byte_range read;
 #pragma omp parallel
     {
-        byte_range mine;
+        value_reader mine;
 #pragma omp for schedule(dynamic, 1) nowait
         for (long i = 0; i < count; ++i) {
             station_block& b = state.blocks[static_cast<std::size_t>(i)];
@@ -252,8 +252,8 @@ void read_batch(const textio::in_unit& data, pass_state& state) {
         }
 #pragma omp critical(block_values_range)
         {
-            read.from = std::min(read.from, mine.from);
-            read.to = std::max(read.to, mine.to);
+            read.from = std::min(read.from, mine.mapped.from);
+            read.to = std::max(read.to, mine.mapped.to);
         }
     }
     // The pages the batch read are handed back: only the blocks being read stay in memory.

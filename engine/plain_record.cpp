@@ -49,10 +49,9 @@ bool line_at(const textio::in_unit& data, std::int64_t offset, std::string_view&
 
 // A record found plain before, character by character: the first two values are passed
 // over, the next two read, and the line's end looked for after them.
-std::int64_t known_plain_values_by_characters(const textio::in_unit& data, std::int64_t offset, float& date,
-                                              float& value) {
-    const char* p = data.buffer + offset;
-    const char* end = data.buffer + data.end;
+std::int64_t known_plain_values_by_characters(text_bytes data, std::int64_t offset, float& date, float& value) {
+    const char* p = data.base + offset;
+    const char* end = data.base + data.size;
     const auto pass_blanks = [&] {
         while (p < end && (*p == ' ' || *p == '\t')) ++p;
     };
@@ -71,7 +70,7 @@ std::int64_t known_plain_values_by_characters(const textio::in_unit& data, std::
     date = take_value();
     value = take_value();
     const void* feed = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
-    return feed ? static_cast<const char*>(feed) - data.buffer + 1 : static_cast<std::int64_t>(data.end);
+    return feed ? static_cast<const char*>(feed) - data.base + 1 : static_cast<std::int64_t>(data.size);
 }
 
 }  // namespace
@@ -233,7 +232,7 @@ VARNEX_BLOCKS bool plain_record_by_blocks(const textio::in_unit& data, std::int6
 VARNEX_BLOCKS std::int64_t pass_plain_records_written_as(const textio::in_unit& data, std::int64_t& offset,
                                                          std::int64_t limit, std::int64_t last_end,
                                                          std::int64_t text_at, std::size_t text_length,
-                                                         std::int64_t& last_start) {
+                                                         std::int64_t& last_start, std::int64_t& longest) {
     if (text_length == 0 || text_length >= 32) return 0;
     const char* text = data.buffer + text_at;
     const auto size = static_cast<std::int64_t>(data.end);
@@ -244,6 +243,7 @@ VARNEX_BLOCKS std::int64_t pass_plain_records_written_as(const textio::in_unit& 
         std::int64_t next = 0;
         if (!plain_at(data, offset, fields, 0, next) || next > last_end) break;
         last_start = offset;
+        longest = std::max(longest, next - offset);
         offset = next;
         ++count;
     }
@@ -287,9 +287,9 @@ namespace {
 // Where the third and fourth values of a record known to be plain lie, from the classes of
 // its first 64 bytes; false when they do not both lie there with at most 8 whole and 8
 // fraction digits.
-[[gnu::always_inline]] VARNEX_BLOCKS inline bool known_values_at(const textio::in_unit& data, std::int64_t offset,
-                                                                 float& date, float& value, std::int64_t& next) {
-    const char* p = data.buffer + offset;
+[[gnu::always_inline]] VARNEX_BLOCKS inline bool known_values_at(text_bytes data, std::int64_t offset, float& date,
+                                                                 float& value, std::int64_t& next) {
+    const char* p = data.base + offset;
     const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
     const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
     const std::uint64_t blank =
@@ -312,18 +312,18 @@ namespace {
     const std::uint64_t later = bits_of(equal(a, '\n'), equal(b, '\n')) & (~std::uint64_t{0} << fourth_stop);
     if (later != 0) {
         next = std::min<std::int64_t>(offset + static_cast<std::int64_t>(_tzcnt_u64(later)) + 1,
-                                      static_cast<std::int64_t>(data.end));
+                                      static_cast<std::int64_t>(data.size));
         return true;
     }
-    const char* data_end = data.buffer + data.end;
+    const char* data_end = data.base + data.size;
     const char* from = std::min(p + fourth_stop, data_end);
     const void* feed = std::memchr(from, '\n', static_cast<std::size_t>(data_end - from));
-    next = feed ? static_cast<const char*>(feed) - data.buffer + 1 : static_cast<std::int64_t>(data.end);
+    next = feed ? static_cast<const char*>(feed) - data.base + 1 : static_cast<std::int64_t>(data.size);
     return true;
 }
 
-VARNEX_BLOCKS std::int64_t known_plain_run_by_blocks(const textio::in_unit& data, std::int64_t offset,
-                                                     std::int64_t count, float* dates, float* values) {
+VARNEX_BLOCKS std::int64_t known_plain_run_by_blocks(text_bytes data, std::int64_t offset, std::int64_t count,
+                                                     float* dates, float* values) {
     for (std::int64_t k = 0; k < count; ++k) {
         std::int64_t next = 0;
         offset = known_values_at(data, offset, dates[k], values[k], next)
@@ -335,8 +335,8 @@ VARNEX_BLOCKS std::int64_t known_plain_run_by_blocks(const textio::in_unit& data
 
 }  // namespace
 
-VARNEX_BLOCKS bool known_plain_values_by_blocks(const textio::in_unit& data, std::int64_t offset, float& date,
-                                                float& value, std::int64_t& next) {
+VARNEX_BLOCKS bool known_plain_values_by_blocks(text_bytes data, std::int64_t offset, float& date, float& value,
+                                                std::int64_t& next) {
     return known_values_at(data, offset, date, value, next);
 }
 
@@ -346,10 +346,10 @@ bool plain_record_by_blocks(const textio::in_unit&, std::int64_t, plain_number[4
     return false;
 }
 
-bool known_plain_values_by_blocks(const textio::in_unit&, std::int64_t, float&, float&, std::int64_t&) { return false; }
+bool known_plain_values_by_blocks(text_bytes, std::int64_t, float&, float&, std::int64_t&) { return false; }
 
 std::int64_t pass_plain_records_written_as(const textio::in_unit&, std::int64_t&, std::int64_t, std::int64_t,
-                                           std::int64_t, std::size_t, std::int64_t&) {
+                                           std::int64_t, std::size_t, std::int64_t&, std::int64_t&) {
     return 0;
 }
 
@@ -365,7 +365,7 @@ bool blocks_supported() {
 #endif
 }
 
-std::int64_t read_known_plain_run(const textio::in_unit& data, std::int64_t offset, std::int64_t count, float* dates,
+std::int64_t read_known_plain_run(text_bytes data, std::int64_t offset, std::int64_t count, float* dates,
                                   float* values) {
 #if defined(__x86_64__)
     if (blocks_supported()) return known_plain_run_by_blocks(data, offset, count, dates, values);

@@ -23,25 +23,34 @@ bool plain_record_by_blocks(const textio::in_unit& data, std::int64_t offset, te
                             unsigned convert, std::int64_t& next);
 bool blocks_supported();
 
+// Bytes of data.txt in memory, offsets counted from `base`: the mapping of the file, or a
+// copy of part of it. At least 64 bytes past the last may be loaded; what they hold does
+// not matter.
+struct text_bytes {
+    const char* base = nullptr;
+    std::size_t size = 0;
+};
+inline text_bytes bytes_of(const textio::in_unit& data) { return {data.buffer, data.end}; }
+
 // The dates and values of `count` records from `offset` that were all found plain before,
 // read without checking their form again; where the record after them starts. Should the
 // bytes have changed since, it still stays within the mapping and moves on, but the values
 // mean nothing: the caller looks for lost pages after it.
-std::int64_t read_known_plain_run(const textio::in_unit& data, std::int64_t offset, std::int64_t count, float* dates,
+std::int64_t read_known_plain_run(text_bytes data, std::int64_t offset, std::int64_t count, float* dates,
                                   float* values);
 
 // One such record, by blocks: false when its third and fourth values do not both lie in
 // its first 64 bytes with at most 8 whole and 8 fraction digits each.
-bool known_plain_values_by_blocks(const textio::in_unit& data, std::int64_t offset, float& date, float& value,
-                                  std::int64_t& next);
+bool known_plain_values_by_blocks(text_bytes data, std::int64_t offset, float& date, float& value, std::int64_t& next);
 
 // Passes the plain records from `offset` that start before `limit`, end by `last_end`, and
 // whose identifier is written as the `text_length` bytes at `text_at` (its text up to and
-// with the blank after it, below 32 bytes); how many, and where the last starts. By blocks
-// only, where blocks_supported: with none passed, the caller reads the record on its own.
+// with the blank after it, below 32 bytes); how many, where the last starts, and `longest`
+// grown to the longest of them. By blocks only, where blocks_supported: with none passed,
+// the caller reads the record on its own.
 std::int64_t pass_plain_records_written_as(const textio::in_unit& data, std::int64_t& offset, std::int64_t limit,
                                            std::int64_t last_end, std::int64_t text_at, std::size_t text_length,
-                                           std::int64_t& last_start);
+                                           std::int64_t& last_start, std::int64_t& longest);
 
 // By blocks where it can, else character by character.
 bool plain_record(const textio::in_unit& data, std::int64_t offset, textio::plain_number fields[4], unsigned convert,

@@ -62,6 +62,13 @@ inline constexpr std::size_t scan_wave = 8;
 inline constexpr std::int64_t batch_records = 1 << 20;
 inline constexpr std::int32_t batch_stations = 256;
 
+// A block of plain records that surely lies within this many bytes is copied from the file
+// to be read, not read through the mapping (its records' count times the longest).
+inline constexpr std::int64_t copied_piece_bytes = 1 << 20;
+// unless it starts within this many bytes after the blocks read before it by the same
+// thread: the system maps the pages of a file around the one read, about this many.
+inline constexpr std::int64_t nearby_block_bytes = 64 * 1024;
+
 // A record read by the short route lies on a line of at most this many bytes; a longer line
 // is read by the general rules, a piece at a time.
 inline constexpr std::size_t plain_line_reach = 64 * 1024;

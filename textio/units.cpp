@@ -155,6 +155,17 @@ void hand_back(const in_unit& u, std::int64_t from, std::int64_t to) {
     source_of(u).hand_back(u, static_cast<std::size_t>(from), static_cast<std::size_t>(to));
 }
 
+std::size_t copy_bytes_at(const in_unit& u, std::int64_t offset, char* to, std::size_t count) {
+    std::size_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::pread(u.fd, to + done, count - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    return done;
+}
+
 void map_rest_of_input(in_unit& u) {
     if (u.fd < 0) return;
     source_of(u).map_rest(u);

@@ -119,6 +119,10 @@ std::int64_t first_lost_offset(const in_unit& u);
 // back to them reads them again from the page cache.
 void hand_back(const in_unit& u, std::int64_t from, std::int64_t to);
 
+// Copies `count` bytes of the file from `offset` into `to`, past the mapping; how many it
+// could (fewer at the file's end, 0 on a failure or from a source that cannot seek).
+std::size_t copy_bytes_at(const in_unit& u, std::int64_t offset, char* to, std::size_t count);
+
 // Create or open `name` for writing, at its start, without emptying it; `created` tells
 // which. A symbolic link to a file that does not exist is a dangling_link failure: nothing
 // is created through it.

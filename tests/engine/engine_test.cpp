@@ -255,7 +255,8 @@ TEST(PlainRecords, ByBlocksAgreeWithCharacterByCharacter) {
         // A record found plain is read again without its form checked: the same bits.
         float date = 0.0f, value = 0.0f;
         std::int64_t next_known = 0;
-        if (by_characters && engine::known_plain_values_by_blocks(data, offset, date, value, next_known)) {
+        if (by_characters &&
+            engine::known_plain_values_by_blocks(engine::bytes_of(data), offset, date, value, next_known)) {
             ++known;
             ASSERT_EQ(next_known, next_b) << "at " << offset;
             ASSERT_EQ(bits_of(date), bits_of(textio::plain_number_value(b[2]))) << "at " << offset;

@@ -24,7 +24,7 @@ struct staged_run {
     std::vector<staged_station> stations;  // in table order, up to a search that fails
     std::string failure;                   // the failure's message and line, when one does
     // The stations whose values, where the table found the records plain, differ when read
-    // with every record's form checked.
+    // with every record's form checked, or from a copy of the block.
     std::string unchecked_differs;
 };
 
