@@ -138,14 +138,20 @@ struct batch_station {
     std::size_t block = 0;
 };
 
-// Everything the pass keeps from one batch to the next.
+// The stations searched together, and their blocks, each read once.
+struct station_batch {
+    std::vector<batch_station> stations;
+    std::vector<const std::vector<block_piece>*> distinct;  // the pieces of each block to read
+    std::vector<station_block> blocks;
+};
+
+// Everything the pass keeps from one batch to the next. While one batch is read, the one
+// before it is told to the sinks.
 struct pass_state {
     scanned_archive archive;
     std::vector<selection_state> selections;
     std::unique_ptr<station_grid> grid = std::make_unique<station_grid>();
-    std::vector<batch_station> batch;
-    std::vector<const std::vector<block_piece>*> distinct;  // the pieces of each block to read
-    std::vector<station_block> blocks;
+    station_batch batches[2];
 };
 
 // One station: its block screened and told to the sink.
@@ -188,7 +194,7 @@ std::string pieces_key(const std::vector<block_piece>& pieces) {
 // The searches of the next batch: station by station in catalogue order, each selection's
 // in its table order, until the blocks hold about as many records as a batch's memory
 // allows. A selection whose search fails searches no further.
-void search_batch(std::vector<selection_pass>& selections, pass_state& state) {
+void search_batch(std::vector<selection_pass>& selections, pass_state& state, station_batch& batch) {
     using place = std::pair<std::int64_t, std::size_t>;  // (catalogue place, selection)
     std::priority_queue<place, std::vector<place>, std::greater<place>> next;
     for (std::size_t k = 0; k < selections.size(); ++k) {
@@ -196,10 +202,10 @@ void search_batch(std::vector<selection_pass>& selections, pass_state& state) {
         if (s.next_row >= selections[k].table.qualifying_count) s.searching = false;
         if (s.searching) next.push({catalogue_place(selections[k].table, s.next_row), k});
     }
-    state.batch.clear();
+    batch.stations.clear();
     std::int64_t records = 0;
     while (!next.empty() && records < textio::batch_records &&
-           static_cast<std::int64_t>(state.batch.size()) < textio::batch_stations) {
+           static_cast<std::int64_t>(batch.stations.size()) < textio::batch_stations) {
         const std::size_t k = next.top().second;
         next.pop();
         selection_pass& selection = selections[k];
@@ -213,36 +219,73 @@ void search_batch(std::vector<selection_pass>& selections, pass_state& state) {
         if (b.search.outcome == search_outcome::failed || s.next_row >= selection.table.qualifying_count)
             s.searching = false;
         if (s.searching) next.push({catalogue_place(selection.table, s.next_row), k});
-        state.batch.push_back(std::move(b));
+        batch.stations.push_back(std::move(b));
     }
 }
 
 // Each block the batch's searches found, once.
-void name_blocks(pass_state& state) {
+void name_blocks(station_batch& batch) {
     std::unordered_map<std::string, std::size_t> known;
-    state.distinct.clear();
-    for (batch_station& b : state.batch) {
-        const auto [at, added] = known.try_emplace(pieces_key(b.search.pieces), state.distinct.size());
-        if (added) state.distinct.push_back(&b.search.pieces);
+    batch.distinct.clear();
+    for (batch_station& b : batch.stations) {
+        const auto [at, added] = known.try_emplace(pieces_key(b.search.pieces), batch.distinct.size());
+        if (added) batch.distinct.push_back(&b.search.pieces);
         b.block = at->second;
     }
 }
 
-// The blocks of a batch, read on every thread at once; a failure is thrown once all are
-// done.
-void read_batch(const textio::in_unit& data, pass_state& state) {
-    const auto count = static_cast<long>(state.distinct.size());
-    if (state.blocks.size() < state.distinct.size()) state.blocks.resize(state.distinct.size());
-    std::exception_ptr thrown;
+// The batch's stations told to their sinks, each selection's in its table order. A
+// selection whose search failed is told no more.
+void pass_batch(std::vector<selection_pass>& selections, pass_state& state, station_batch& batch) {
+    for (const batch_station& b : batch.stations) {
+        if (util::stop_signal() != 0) return;
+        selection_pass& selection = selections[b.selection];
+        if (b.search.outcome == search_outcome::failed) {
+            selection.failed = true;
+            selection.failure = state.archive.failures[static_cast<std::size_t>(b.search.failure)];
+            continue;
+        }
+        station_block& block = batch.blocks[b.block];
+        block.outcome = b.search.outcome;
+        pass_station(selection, b.row, block, *state.grid);
+    }
+}
+
+// The next batch searched and its blocks named, into `batch`; null when no station is left
+// to search or the pass is to stop.
+station_batch* next_batch(std::vector<selection_pass>& selections, pass_state& state, station_batch& batch) {
+    if (state.archive.stopped || util::stop_signal() != 0) return nullptr;
+    search_batch(selections, state, batch);
+    if (batch.stations.empty()) return nullptr;
+    name_blocks(batch);
+    return &batch;
+}
+
+// The blocks of `next` read on every thread at once, while the main thread first tells the
+// sinks about `done`, read before (both may be null). A failure of either is thrown once
+// all are done, the sinks' first: their stations come before.
+void read_and_pass(const textio::in_unit& data, std::vector<selection_pass>& selections, pass_state& state,
+                   station_batch* next, station_batch* done) {
+    const long count = next ? static_cast<long>(next->distinct.size()) : 0;
+    if (next && next->blocks.size() < next->distinct.size()) next->blocks.resize(next->distinct.size());
+    std::exception_ptr thrown, passing;
     byte_range read;
 #pragma omp parallel
     {
+#pragma omp master
+        if (done) {
+            try {
+                pass_batch(selections, state, *done);
+            } catch (...) {
+                passing = std::current_exception();
+            }
+        }
         value_reader mine;
 #pragma omp for schedule(dynamic, 1) nowait
         for (long i = 0; i < count; ++i) {
-            station_block& b = state.blocks[static_cast<std::size_t>(i)];
+            station_block& b = next->blocks[static_cast<std::size_t>(i)];
             try {
-                read_block_values(data, state.archive.table, *state.distinct[static_cast<std::size_t>(i)], b.dates,
+                read_block_values(data, state.archive.table, *next->distinct[static_cast<std::size_t>(i)], b.dates,
                                   b.values, mine);
                 lay_out_block(b);
             } catch (...) {
@@ -258,24 +301,8 @@ void read_batch(const textio::in_unit& data, pass_state& state) {
     }
     // The pages the batch read are handed back: only the blocks being read stay in memory.
     if (read.to > read.from) textio::hand_back(data, read.from, read.to);
+    if (passing) std::rethrow_exception(passing);
     if (thrown) std::rethrow_exception(thrown);
-}
-
-// The batch's stations told to their sinks, each selection's in its table order. A
-// selection whose search failed is told no more.
-void pass_batch(std::vector<selection_pass>& selections, pass_state& state) {
-    for (const batch_station& b : state.batch) {
-        if (util::stop_signal() != 0) return;
-        selection_pass& selection = selections[b.selection];
-        if (b.search.outcome == search_outcome::failed) {
-            selection.failed = true;
-            selection.failure = state.archive.failures[static_cast<std::size_t>(b.search.failure)];
-            continue;
-        }
-        station_block& block = state.blocks[b.block];
-        block.outcome = b.search.outcome;
-        pass_station(selection, b.row, block, *state.grid);
-    }
 }
 
 }  // namespace
@@ -329,12 +356,12 @@ void pass_stations(std::vector<selection_pass>& selections, pass_state& state, t
     state.archive = scan_blocks(data, textio::input_offset(data), data.line + 1, wanted, textio::scan_chunk_bytes);
     data.begin = data.end;  // data.txt has been read to its end (or its first failure)
     state.selections.assign(selections.size(), selection_state{});
-    while (!state.archive.stopped && util::stop_signal() == 0) {
-        search_batch(selections, state);
-        if (state.batch.empty()) return;
-        name_blocks(state);
-        read_batch(data, state);
-        pass_batch(selections, state);
+    station_batch* done = nullptr;
+    for (int k = 0;; k ^= 1) {
+        station_batch* next = next_batch(selections, state, state.batches[k]);
+        if (!next && !done) return;
+        read_and_pass(data, selections, state, next, done);
+        done = next;
     }
 }
 
