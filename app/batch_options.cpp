@@ -50,9 +50,9 @@ Selection (at least one selector; a station must meet every one given):
                         other selectors (default: no count)
   --list                print the selected stations from site_summary.txt
                         and exit
-  --selections FILE     one pass for many: each line a NAME, then selectors,
-                        --years and --max-missing over those given here; its
-                        files go to -o DIR/NAME and {name} (default: none)
+  --selections FILE     many selections in one pass, one a line: NAME, then
+                        its selectors, --years and --max-missing over these;
+                        pairs to -o DIR/NAME, {name} in paths (default: none)
 
 Series:
   --years FIRST-LAST    years from 1700 to 2100, or one year (required)
