@@ -50,6 +50,9 @@ Selection (at least one selector; a station must meet every one given):
                         other selectors (default: no count)
   --list                print the selected stations from site_summary.txt
                         and exit
+  --selections FILE     many selections in one pass, one a line: NAME, then
+                        its selectors, --years and --max-missing over these;
+                        pairs to -o DIR/NAME, {name} in paths (default: none)
 
 Series:
   --years FIRST-LAST    years from 1700 to 2100, or one year (required)
@@ -105,6 +108,7 @@ constexpr option_name option_names[] = {
     {"--radius", "--radius", true},
     {"--nearest", "--nearest", true},
     {"--list", "--list", false},
+    {"--selections", "--selections", true},
     {"--years", "--years", true},
     {"--max-missing", "--max-missing", true},
     {"--type", "--type", true},
@@ -137,8 +141,13 @@ struct path_option {
 constexpr path_option path_options[] = {
     {"--archive", &batch_options::archive_dir}, {"--output-dir", &batch_options::output_dir},
     {"--report", &batch_options::report_path},  {"--csv", &batch_options::csv_path},
-    {"--netcdf", &batch_options::netcdf_path},
+    {"--netcdf", &batch_options::netcdf_path},  {"--selections", &batch_options::selections_path},
 };
+
+// What a line of a selections file may give.
+constexpr const char* selector_options[] = {"--lat", "--lon", "--stations", "--near", "--radius", "--nearest"};
+constexpr const char* line_options[] = {"--lat",    "--lon",     "--stations", "--near",
+                                        "--radius", "--nearest", "--years",    "--max-missing"};
 
 // The parsed command line: one CLI11 option per entry of option_names, in that order.
 struct command_line {
@@ -225,12 +234,13 @@ std::string swallowed_option_problem(const command_line& line) {
 
 // --list writes nothing but its lines.
 std::string list_problem(const command_line& line) {
-    for (const char* output : {"--output-dir", "--csv", "--netcdf", "--report", "--no-tsf"})
+    for (const char* output : {"--output-dir", "--csv", "--netcdf", "--report", "--no-tsf", "--selections"})
         if (line.given(output)) return std::string("--list cannot be used with ") + output;
     return {};
 }
 
-std::string structure_problem(const command_line& line) {
+// Words that make no option, options without their values, and options given twice.
+std::string shape_problem(const command_line& line) {
     std::string message = swallowed_option_problem(line);
     if (message.empty() && !line.cli.remaining().empty()) message = leftover_problem(line.cli.remaining());
     if (!message.empty()) return message;
@@ -239,14 +249,36 @@ std::string structure_problem(const command_line& line) {
             return std::string(option_names[i].long_name) + ": given more than once";
         }
     }
-    if (!line.given("--lat") && !line.given("--lon") && !line.given("--stations") && !line.given("--near"))
-        return "a selector is required: --lat/--lon, --stations or --near";
+    return {};
+}
+
+bool any_selector_given(const command_line& line) {
+    for (const char* selector : selector_options)
+        if (line.given(selector)) return true;
+    return false;
+}
+
+constexpr const char* selector_required = "a selector is required: --lat/--lon, --stations or --near";
+
+std::string point_problem(const command_line& line) {
     if (line.given("--near") && !line.given("--radius") && !line.given("--nearest"))
         return "--near needs --radius or --nearest";
     for (const char* needs_point : {"--radius", "--nearest"})
         if (line.given(needs_point) && !line.given("--near")) return std::string(needs_point) + " needs --near";
+    return {};
+}
+
+// With --selections, the selectors and --years of the command line are defaults that each
+// line may complete, so they are checked line by line.
+std::string structure_problem(const command_line& line) {
+    if (std::string message = shape_problem(line); !message.empty()) return message;
+    const bool selections = line.given("--selections");
+    if (!selections && !line.given("--lat") && !line.given("--lon") && !line.given("--stations") &&
+        !line.given("--near"))
+        return selector_required;
+    if (std::string message = point_problem(line); !message.empty()) return message;
     if (line.given("--list")) return list_problem(line);
-    if (!line.given("--years")) return "--years FIRST-LAST is required";
+    if (!selections && !line.given("--years")) return "--years FIRST-LAST is required";
     return {};
 }
 
@@ -504,6 +536,39 @@ std::string stream_problem(const batch_options& options) {
 std::string combination_problem(const batch_options& options) {
     if (std::string message = stream_problem(options); !message.empty()) return message;
     if (options.quiet && options.verbose) return "--quiet and --verbose cannot be used together";
+    // The station lines of selections read together would interleave.
+    if (options.verbose && !options.selections_path.empty()) return "--verbose cannot be used with --selections";
+    return {};
+}
+
+// The selectors of a default-made options value.
+void clear_selectors(batch_options& options) {
+    const batch_options none;
+    options.has_box = none.has_box;
+    options.min_lat = none.min_lat;
+    options.max_lat = none.max_lat;
+    options.min_lon = none.min_lon;
+    options.max_lon = none.max_lon;
+    options.crosses_dateline = none.crosses_dateline;
+    options.has_station_list = none.has_station_list;
+    options.station_ids.clear();
+    options.station_file.clear();
+    options.has_near = none.has_near;
+    options.near_lat = none.near_lat;
+    options.near_lon = none.near_lon;
+    options.has_radius = none.has_radius;
+    options.radius_km = none.radius_km;
+    options.nearest = none.nearest;
+}
+
+std::string line_option_problem(const command_line& line) {
+    for (std::size_t i = 0; i < option_count; ++i) {
+        if (line.options[i]->count() == 0) continue;
+        bool allowed = false;
+        for (const char* option : line_options)
+            allowed = allowed || std::string_view(option) == option_names[i].long_name;
+        if (!allowed) return std::string(option_names[i].long_name) + " cannot be used on a line of --selections";
+    }
     return {};
 }
 
@@ -564,6 +629,33 @@ std::string join_command_line(int argc, const char* const* argv) {
         joined += shell_word(argv[i]);
     }
     return joined;
+}
+
+std::string apply_selection_words(const std::vector<std::string>& words, batch_options& options) {
+    std::vector<const char*> argv = {"varnex"};
+    for (const std::string& word : words) argv.push_back(word.c_str());
+    command_line line;
+    declare_options(line);
+    try {
+        line.cli.parse(static_cast<int>(argv.size()), argv.data());
+    } catch (const CLI::ParseError& error) {
+        return value_count_problem(error);
+    }
+    std::string message = shape_problem(line);
+    if (message.empty()) message = line_option_problem(line);
+    if (!message.empty()) return message;
+    if (any_selector_given(line)) {
+        if (message = point_problem(line); !message.empty()) return message;
+        clear_selectors(options);
+        if (message = read_selectors(line, options); !message.empty()) return message;
+    }
+    if (line.given("--years")) message = read_years(line.value("--years"), options);
+    if (message.empty() && line.given("--max-missing"))
+        message = read_max_missing(line.value("--max-missing"), options);
+    if (!message.empty()) return message;
+    if (!options.has_box && !options.has_station_list && !options.has_near) return selector_required;
+    if (options.fyod == 0) return "--years FIRST-LAST is required";
+    return {};
 }
 
 batch_outcome parse_batch_options(int argc, const char* const* argv) {

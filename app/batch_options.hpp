@@ -28,8 +28,9 @@ struct batch_options {
     float near_lon = 0.0f;
     bool has_radius = false;
     double radius_km = 0.0;
-    std::int32_t nearest = 0;  // 0: no count
-    bool list_only = false;    // --list: print the selected stations
+    std::int32_t nearest = 0;     // 0: no count
+    bool list_only = false;       // --list: print the selected stations
+    std::string selections_path;  // --selections FILE, read when the run starts
     std::int32_t fyod = 0;
     std::int32_t lyod = 0;
     bool has_max_missing = false;   // false: no station is rejected for missing months
@@ -61,6 +62,12 @@ struct batch_outcome {
 inline constexpr int usage_exit_status = 2;
 
 batch_outcome parse_batch_options(int argc, const char* const* argv);
+
+// The words of a line of a selections file, after its name, over `options`: the command
+// line's, which are the defaults of every line. A line that gives a selector replaces all
+// of the command line's; its --years and --max-missing replace theirs one by one. Empty,
+// or the problem as a usage error names it.
+std::string apply_selection_words(const std::vector<std::string>& words, batch_options& options);
 
 // A usage error as printed: "varnex: ", the message, and a line that points to --help.
 std::string usage_error_text(const std::string& message);

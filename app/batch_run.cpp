@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "app/output_paths.hpp"
+#include "app/selections_file.hpp"
 #include "app/station_list.hpp"
 #include "app/terminal_ops.hpp"
 #include "engine/background_sink.hpp"
@@ -196,7 +197,8 @@ public:
     ~progress_sink() override {
         if (drawn_) write_text("\r\033[K");
     }
-    void table_loaded(std::int32_t count) override { total_ = count; }
+    // Selections read together add up their tables.
+    void table_loaded(std::int32_t count) override { total_ += count; }
     void station(const engine::station_row&, const engine::station_verdict&, const engine::year_month_grid&) override {
         ++done_;
         if (!shown_) return;
@@ -364,19 +366,20 @@ void sync_directories(batch_files& f) {
     }
 }
 
+// `label` leads every line: empty for a run of one selection, "NAME: " for one of several.
 void report_summary(const batch_options& o, const engine::extraction_summary& s,
-                    const std::vector<std::string>& written) {
+                    const std::vector<std::string>& written, const std::string& label) {
     if (o.quiet) return;
     const std::string span =
         o.fyod == o.lyod ? std::to_string(o.fyod) : std::to_string(o.fyod) + "-" + std::to_string(o.lyod);
     const bool box_alone = o.has_box && !o.has_station_list && !o.has_near;
-    say_error(std::to_string(s.qualifying) + (s.qualifying == 1 ? " station" : " stations") +
+    say_error(label + std::to_string(s.qualifying) + (s.qualifying == 1 ? " station" : " stations") +
               (box_alone ? " in the box, " : " selected, ") + std::to_string(s.saved) + " saved, " +
               std::to_string(s.no_records) + " without records, " + std::to_string(s.span_not_covered) +
               " not covering " + span + ", " + std::to_string(s.too_many_missing) + " with too many missing months, " +
               std::to_string(s.implausible) + " with implausible values");
-    for (const std::string& path : written) say_error("wrote " + path);
-    if (s.saved == 0) say_error("warning: no station saved");
+    for (const std::string& path : written) say_error(label + "wrote " + path);
+    if (s.saved == 0) say_error(label + "warning: no station saved");
 }
 
 // The outputs in the order messages name them: the pair, the report, the CSV, the netCDF.
@@ -395,8 +398,7 @@ std::vector<output_claim> output_claims(const batch_options& o) {
 
 // A reader gone from a stream output ends the run as it ends a filter: by SIGPIPE, with
 // no message and nothing committed.
-[[noreturn]] void end_by_broken_pipe(batch_files& f) {
-    abandon_outputs(f);
+[[noreturn]] void end_by_sigpipe() {
     std::signal(SIGPIPE, SIG_DFL);
     sigset_t pipe_signal;
     sigemptyset(&pipe_signal);
@@ -406,9 +408,15 @@ std::vector<output_claim> output_claims(const batch_options& o) {
     std::_Exit(128 + SIGPIPE);
 }
 
+[[noreturn]] void end_by_broken_pipe(batch_files& f) {
+    abandon_outputs(f);
+    end_by_sigpipe();
+}
+
 // Syncs, then renames every output, unless a stop signal came first. With the signals
 // blocked the flag is tested once: after that no signal can undo a commit half made.
-int commit(const batch_options& o, const engine::extraction_summary& summary, batch_files& f) {
+int commit(const batch_options& o, const engine::extraction_summary& summary, batch_files& f,
+           const std::string& label) {
     if (!sync_outputs(f)) {
         abandon_outputs(f);
         return 1;
@@ -424,13 +432,15 @@ int commit(const batch_options& o, const engine::extraction_summary& summary, ba
     }
     if (!written) return 1;
     sync_directories(f);
-    report_summary(o, summary, *written);
+    report_summary(o, summary, *written, label);
     return 0;
 }
 
 // The selectors of the command line, with the identifiers of --stations @FILE read. A
-// status to exit with when the file cannot be read or holds what is no identifier.
-std::optional<int> read_selection(const batch_options& o, engine::station_selection& s) {
+// status to exit with when the file cannot be read or holds what is no identifier; its
+// messages begin with `context`, the line of a selections file that names the file.
+std::optional<int> read_selection(const batch_options& o, engine::station_selection& s,
+                                  const std::string& context = "") {
     s.has_box = o.has_box;
     s.box = {o.min_lat, o.max_lat, o.min_lon, o.max_lon, o.crosses_dateline};
     s.has_list = o.has_station_list;
@@ -441,21 +451,21 @@ std::optional<int> read_selection(const batch_options& o, engine::station_select
     int error = 0;
     const std::string problem = read_identifier_file(o.station_file, s.ids, error);
     if (!problem.empty()) {
-        write_error_text(usage_error_text("--stations: " + problem));
+        write_error_text(usage_error_text(context + "--stations: " + problem));
         return usage_exit_status;
     }
     if (error == 0) return std::nullopt;
-    say_error(o.station_file + ": " + std::strerror(error));
+    say_error(context + o.station_file + ": " + std::strerror(error));
     return 1;
 }
 
 // Listed identifiers that no catalogue station has: the first ten of them, in the order
 // listed.
-void warn_not_in_catalogue(const batch_options& o, const engine::station_table& table) {
+void warn_not_in_catalogue(const batch_options& o, const engine::station_table& table, const std::string& label = "") {
     const std::vector<std::int32_t>& absent = table.not_in_catalogue;
     if (absent.empty() || o.quiet) return;
     constexpr std::size_t most_named = 10;
-    std::string text = std::to_string(absent.size()) + " of " + std::to_string(table.listed_count) +
+    std::string text = label + std::to_string(absent.size()) + " of " + std::to_string(table.listed_count) +
                        " listed stations " + (absent.size() == 1 ? "is" : "are") + " not in the catalogue: ";
     for (std::size_t i = 0; i < absent.size() && i < most_named; ++i) {
         if (i > 0) text += ", ";
@@ -465,12 +475,12 @@ void warn_not_in_catalogue(const batch_options& o, const engine::station_table& 
     say_error(text);
 }
 
-void say_box_across_dateline(const batch_options& o) {
+void say_box_across_dateline(const batch_options& o, const std::string& label = "") {
     if (!o.crosses_dateline || o.quiet) return;
     std::string west, east;
     engine::append_free_form_real(west, o.min_lon);
     engine::append_free_form_real(east, o.max_lon);
-    say_error("the box crosses the 180th meridian: longitudes " + west + "..180 and -180.." + east);
+    say_error(label + "the box crosses the 180th meridian: longitudes " + west + "..180 and -180.." + east);
 }
 
 // A catalogue repeats its coordinates and fourth values, and writing a real exactly is
@@ -506,6 +516,243 @@ std::string station_list_text(const engine::station_table& t, bool with_distance
     return text;
 }
 
+// ---- Many selections in one pass (--selections)
+
+// A selection as it runs: its options, what it selects, and its outputs.
+struct selection_run {
+    const named_selection* named = nullptr;
+    std::string label;  // "NAME: ", before each message about it alone
+    engine::station_selection selection;
+    engine::run_settings run;
+    batch_files files;
+    bool made_output_dir = false;
+    bool committed = false;
+};
+
+// A selection's outputs as sinks, in the order a separate run hands them its stations.
+struct selection_sinks {
+    selection_sinks(const batch_options& o, const engine::run_settings& run, batch_files& f)
+        : legacy(run, f.pair), report(f.report, o.has_near) {
+        std::vector<engine::station_sink*> sinks;
+        if (f.csv) sinks.push_back(&csv.emplace(*f.csv, run.fyod, run.lyod));
+        if (f.netcdf) sinks.push_back(&netcdf.emplace(*f.netcdf, run.fyod, run.lyod));
+        if (o.write_legacy) sinks.push_back(&legacy);
+        if (!o.report_path.empty()) sinks.push_back(&report);
+        all.emplace(std::move(sinks));
+    }
+    engine::series_files_sink legacy;
+    engine::station_report_sink report;
+    std::optional<engine::csv_sink> csv;
+    std::optional<engine::netcdf_sink> netcdf;
+    std::optional<engine::fan_out_sink> all;
+};
+
+// The directory of each selection's pair, made when absent; false after a refusal
+// (reported here).
+bool make_output_dirs(std::deque<selection_run>& runs) {
+    for (selection_run& r : runs) {
+        const batch_options& o = r.named->options;
+        if (!o.write_legacy) continue;
+        if (::mkdir(o.output_dir.c_str(), 0777) == 0) {
+            r.made_output_dir = true;
+        } else if (errno == ENOENT) {
+            say_error("output directory " + parent_dir(o.output_dir) + " does not exist (-o)");
+            return false;
+        } else if (errno != EEXIST) {
+            say_error(o.output_dir + ": " + std::strerror(errno));
+            return false;
+        }
+    }
+    return true;
+}
+
+// A directory made for a selection that commits nothing goes, as a separate run would
+// leave none.
+void remove_uncommitted_dirs(const std::deque<selection_run>& runs) {
+    for (const selection_run& r : runs)
+        if (r.made_output_dir && !r.committed) ::rmdir(r.named->options.output_dir.c_str());
+}
+
+// Every output of every selection, and each directory made for one.
+std::string selections_clash(const std::deque<selection_run>& runs, const std::vector<archive_file>& archive) {
+    std::vector<output_claim> claims;
+    for (const selection_run& r : runs) {
+        if (r.named->options.write_legacy) claims.push_back({"-o", r.named->options.output_dir});
+        for (output_claim& claim : output_claims(r.named->options)) claims.push_back(std::move(claim));
+    }
+    return output_clash(claims, archive);
+}
+
+// A failed selection's outputs go while the others' stay open.
+void abandon_selection(batch_files& f) {
+    if (f.csv) engine::discard_csv(*f.csv);
+    if (f.netcdf) engine::discard_netcdf(*f.netcdf);
+    for (textio::out_unit* unit : {&f.pair.series, &f.pair.coordinates, &f.report}) {
+        try {
+            textio::close_output(*unit);
+        } catch (const textio::io_failure&) {
+            // Its file goes anyway; a stream keeps what it took, as after a failed run.
+        }
+    }
+    for (engine::replaced_file* file : replaced_files(f)) engine::abandon_file(*file);
+}
+
+void abandon_all(std::deque<selection_run>& runs) {
+    for (selection_run& r : runs)
+        if (!r.committed) abandon_outputs(r.files);
+    remove_uncommitted_dirs(runs);
+}
+
+// One pass for every selection. With a second thread, each selection's outputs are
+// written behind the pass on a thread of their own.
+void pass_selections(std::deque<selection_run>& runs, std::vector<engine::selection_pass>& passes,
+                     textio::in_unit& observations, progress_sink& progress) {
+    std::deque<selection_sinks> outputs;
+    std::deque<engine::background_sink> behind;
+    std::deque<engine::fan_out_sink> counted;
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        selection_run& r = runs[i];
+        selection_sinks& sinks = outputs.emplace_back(r.named->options, r.run, r.files);
+        engine::station_sink* written = &*sinks.all;
+        if (util::second_thread_allowed()) written = &behind.emplace_back(*written, r.run.fyod, r.run.lyod);
+        passes[i].sink = &counted.emplace_back(std::vector<engine::station_sink*>{&progress, written});
+    }
+    try {
+        engine::extract_selections(passes, observations);
+    } catch (...) {
+        for (engine::background_sink& b : behind) b.finish();
+        throw;
+    }
+    for (engine::background_sink& b : behind) b.finish();
+}
+
+// After the pass: the failed selections' outputs go, the others' are written and closed.
+void finish_selections(std::deque<selection_run>& runs, const std::vector<engine::selection_pass>& passes) {
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        if (passes[i].failed) {
+            abandon_selection(runs[i].files);
+        } else {
+            finish_outputs(runs[i].files);
+        }
+    }
+}
+
+// Each selection in the file's order: its failure, or its commit and summary. The status
+// of the run.
+int commit_selections(std::deque<selection_run>& runs, const std::vector<engine::selection_pass>& passes) {
+    std::string failed;
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        selection_run& r = runs[i];
+        int status = 1;
+        if (passes[i].failed) {
+            say_error(r.label + failure_text(passes[i].failure));
+        } else {
+            status = commit(r.named->options, passes[i].summary, r.files, r.label);
+            r.committed = status == 0;
+        }
+        if (status > 1) {
+            abandon_all(runs);
+            return status;
+        }
+        if (status == 1) failed += (failed.empty() ? "" : ", ") + r.named->name;
+    }
+    remove_uncommitted_dirs(runs);
+    if (failed.empty()) return 0;
+    say_error("selections failed: " + failed);
+    return 1;
+}
+
+// Everything before the archive is read: the selections, their files of identifiers,
+// their directories and the places of their outputs. A status to exit with, when one of
+// them is refused.
+std::optional<int> prepare_selections(const std::vector<named_selection>& named, std::deque<selection_run>& runs,
+                                      const std::vector<archive_file>& archive) {
+    for (const named_selection& n : named) {
+        selection_run& r = runs.emplace_back();
+        r.named = &n;
+        r.label = n.name + ": ";
+        if (const std::optional<int> status = read_selection(n.options, r.selection, "--selections: " + n.place + ": "))
+            return status;
+        r.run = settings_of(n.options);
+    }
+    if (!make_output_dirs(runs)) return 1;
+    if (const std::string clash = selections_clash(runs, archive); !clash.empty()) {
+        write_error_text(usage_error_text(clash));
+        return usage_exit_status;
+    }
+    for (const selection_run& r : runs) say_box_across_dateline(r.named->options, r.label);
+    for (const selection_run& r : runs)
+        if (!output_places_usable(r.named->options)) return 1;
+    return std::nullopt;
+}
+
+int run_prepared_selections(const batch_options& o, std::deque<selection_run>& runs) {
+    engine::archive archive;
+    const std::string catalogue_source =
+        open_archive_file(archive.catalogue, engine::catalogue_unit, in_dir(o.archive_dir, "site_summary.txt"),
+                          engine::catalogue_header_lines);
+    const std::string observations_source =
+        open_archive_file(archive.observations, engine::observations_unit, in_dir(o.archive_dir, "data.txt"),
+                          engine::observations_header_lines);
+    std::vector<engine::selection_pass> passes(runs.size());
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        selection_run& r = runs[i];
+        r.files.catalogue_source = catalogue_source;
+        r.files.observations_source = observations_source;
+        open_outputs(r.named->options, r.selection, r.run, r.files);
+        passes[i].run = &r.run;
+    }
+    const engine::station_catalogue catalogue = engine::read_station_catalogue(archive.catalogue);
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        engine::select_stations(runs[i].selection, catalogue, passes[i].table);
+        warn_not_in_catalogue(runs[i].named->options, passes[i].table, runs[i].label);
+    }
+    progress_sink progress(!o.quiet && ::isatty(2) == 1, archive.observations);
+    pass_selections(runs, passes, archive.observations, progress);
+    if (const int signal_number = passes.front().summary.stop_signal; signal_number != 0) {
+        abandon_all(runs);
+        return 128 + signal_number;
+    }
+    finish_selections(runs, passes);
+    textio::close_input(archive.observations);
+    return commit_selections(runs, passes);
+}
+
+int run_selections(const batch_options& o) {
+    std::vector<named_selection> named;
+    int error = 0;
+    if (const std::string problem = read_selections(o, named, error); !problem.empty()) {
+        write_error_text(usage_error_text(problem));
+        return usage_exit_status;
+    }
+    if (error != 0) {
+        say_error(o.selections_path + ": " + std::strerror(error));
+        return 1;
+    }
+    std::deque<selection_run> runs;
+    const std::vector<archive_file> archive = {{in_dir(o.archive_dir, "site_summary.txt"), "site_summary.txt"},
+                                               {in_dir(o.archive_dir, "data.txt"), "data.txt"}};
+    if (const std::optional<int> status = prepare_selections(named, runs, archive)) {
+        remove_uncommitted_dirs(runs);
+        return *status;
+    }
+    try {
+        return run_prepared_selections(o, runs);
+    } catch (const textio::io_failure& failure) {
+        abandon_all(runs);
+        if (failure.error_number == EPIPE) end_by_sigpipe();
+        say_error(failure_text(failure));
+    } catch (const engine::output_error& failure) {
+        abandon_all(runs);
+        if (failure.error_number == EPIPE) end_by_sigpipe();
+        say_error(failure.what());
+    } catch (const std::exception& failure) {
+        abandon_all(runs);
+        say_error(failure.what());
+    }
+    return 1;
+}
+
 }  // namespace
 
 int run_list(const batch_options& o) {
@@ -536,6 +783,7 @@ int run_list(const batch_options& o) {
 }
 
 int run_batch(const batch_options& o) {
+    if (!o.selections_path.empty()) return run_selections(o);
     const std::string catalogue_path = in_dir(o.archive_dir, "site_summary.txt");
     const std::string observations_path = in_dir(o.archive_dir, "data.txt");
     const std::string clash =
@@ -565,7 +813,7 @@ int run_batch(const batch_options& o) {
             return 128 + summary.stop_signal;
         }
         finish_outputs(f);
-        return commit(o, summary, f);
+        return commit(o, summary, f, "");
     } catch (const textio::io_failure& failure) {
         if (failure.error_number == EPIPE) end_by_broken_pipe(f);
         abandon_outputs(f);

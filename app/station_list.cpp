@@ -12,7 +12,14 @@
 namespace app {
 namespace {
 
-// The whole file, or false with errno set.
+std::string_view trimmed(std::string_view line) {
+    const std::size_t first = line.find_first_not_of(" \t\r");
+    if (first == std::string_view::npos) return {};
+    return line.substr(first, line.find_last_not_of(" \t\r") + 1 - first);
+}
+
+}  // namespace
+
 bool read_whole_file(const std::string& path, std::string& text) {
     int fd = -1;
     do fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -31,14 +38,6 @@ bool read_whole_file(const std::string& path, std::string& text) {
         text.append(buffer, static_cast<std::size_t>(n));
     }
 }
-
-std::string_view trimmed(std::string_view line) {
-    const std::size_t first = line.find_first_not_of(" \t\r");
-    if (first == std::string_view::npos) return {};
-    return line.substr(first, line.find_last_not_of(" \t\r") + 1 - first);
-}
-
-}  // namespace
 
 std::string read_identifier(std::string_view text, std::int32_t& id) {
     if (!is_plain_decimal(text)) return "not a plain decimal number";

@@ -37,6 +37,9 @@ inline constexpr std::size_t mapped_window_bytes = 4 * 1024 * 1024;
 inline constexpr std::size_t release_step = 4 * 1024 * 1024;
 // Units opened by name at once, of each direction.
 inline constexpr int max_open_units = 64;
+// Selections of one pass (--selections): each keeps its series, coordinates and report
+// units open until the pass ends.
+inline constexpr int max_selections = max_open_units / 3;
 
 // ---- Output
 

@@ -430,6 +430,9 @@ const usage_case usage_cases[] = {
     {"list_with_report", {"--list", "--report", "r.tsv"}, "--list cannot be used with --report"},
     {"list_with_no_tsf", {"--list", "--no-tsf"}, "--list cannot be used with --no-tsf"},
     {"list_given_a_value", {"--list=yes"}, "--list: takes no value"},
+    {"list_with_selections", {"--list", "--selections", "s.txt"}, "--list cannot be used with --selections"},
+    {"verbose_with_selections", {"-v", "--selections", "s.txt"}, "--verbose cannot be used with --selections"},
+    {"empty_selections", {"--selections", ""}, R"(--selections: empty name: "")"},
 };
 
 class UsageErrorTest : public ::testing::TestWithParam<usage_case> {};
@@ -468,6 +471,100 @@ TEST_P(MissingOptionTest, IsAUsageError) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Lines, MissingOptionTest, ::testing::ValuesIn(missing_cases),
+                         [](const auto& param_info) { return std::string(param_info.param.name); });
+
+// ---------------------------------------------------------------------------------------
+// Lines of a selections file
+
+// Without a selector or --years here, each line must give its own.
+TEST(SelectionsLine, CommandLineNeedsNoSelectorNorYears) {
+    const batch_outcome outcome = parse({"--selections", "s.txt", "-o", "runs"});
+    ASSERT_EQ(outcome.action, batch_action::run) << outcome.text;
+    EXPECT_EQ(outcome.options.selections_path, "s.txt");
+    EXPECT_FALSE(outcome.options.has_box || outcome.options.has_station_list || outcome.options.has_near);
+}
+
+struct selection_line_case {
+    const char* name;
+    std::vector<std::string> defaults;  // the command line, with --selections s.txt
+    std::vector<std::string> words;     // the line after its name
+    void (*expect)(batch_options&);     // the defaults' options, changed as the line asks
+    const char* message;                // or the problem, when the line is refused
+};
+
+const selection_line_case selection_line_cases[] = {
+    {"selector_replaces_every_default_selector",
+     {"--stations", "5", "--near", "1,2", "--radius", "9", "--years", "1950", "--max-missing", "0.1"},
+     {"--lat", "1,2"},
+     [](batch_options& o) {
+         o.has_station_list = false, o.station_ids.clear(), o.has_near = false, o.near_lat = o.near_lon = 0.0f;
+         o.has_radius = false, o.radius_km = 0.0, o.has_box = true, o.min_lat = 1.0f, o.max_lat = 2.0f;
+     },
+     nullptr},
+    {"years_alone_keep_the_default_selectors",
+     {"--lat", "0,1", "--years", "1950"},
+     {"--years", "1961-1990"},
+     [](batch_options& o) { o.fyod = 1961, o.lyod = 1990; },
+     nullptr},
+    {"max_missing_alone",
+     {"--lon", "5,16", "--years", "1950", "--max-missing", "0.1"},
+     {"--max-missing", "25%"},
+     [](batch_options& o) { o.missing_fraction = 0.25f; },
+     nullptr},
+    {"near_over_a_box",
+     {"--lat", "0,1", "--lon", "0,1", "--years", "1950"},
+     {"--near", "48.2,16.37", "--radius", "50", "--years", "1961-1990"},
+     [](batch_options& o) {
+         o.has_box = false, o.min_lat = -90.0f, o.max_lat = 90.0f, o.min_lon = -180.0f, o.max_lon = 180.0f;
+         o.has_near = true, o.near_lat = static_cast<float>(48.2), o.near_lon = static_cast<float>(16.37);
+         o.has_radius = true, o.radius_km = 50.0, o.fyod = 1961, o.lyod = 1990;
+     },
+     nullptr},
+    {"file_of_identifiers",
+     {"--years", "1950"},
+     {"--stations", "@ids.txt", "--nearest", "3", "--near", "0,0"},
+     [](batch_options& o) { o.has_station_list = true, o.station_file = "ids.txt", o.has_near = true, o.nearest = 3; },
+     nullptr},
+    {"switch",
+     {"--lat", "0,1", "--years", "1950"},
+     {"-q"},
+     nullptr,
+     "--quiet cannot be used on a line of --selections"},
+    {"radius_over_a_default_point",
+     {"--near", "0,0", "--nearest", "2", "--years", "1950"},
+     {"--radius", "5"},
+     nullptr,
+     "--radius needs --near"},
+    {"point_alone", {"--years", "1950"}, {"--near", "1,2"}, nullptr, "--near needs --radius or --nearest"},
+    {"bad_years", {"--lat", "0,1"}, {"--years", "1990-1961"}, nullptr, R"(--years: FIRST after LAST: "1990-1961")"},
+    {"given_twice", {"--years", "1950"}, {"--lat", "1,2", "--lat", "3,4"}, nullptr, "--lat: given more than once"},
+    {"word_without_option", {"--years", "1950"}, {"--lat", "1,2", "alps"}, nullptr, R"(unexpected argument: "alps")"},
+    {"unknown_option", {"--years", "1950"}, {"--box", "1,2"}, nullptr, R"(unknown option: "--box")"},
+    {"value_missing", {"--lat", "0,1"}, {"--years"}, nullptr, "--years: missing value"},
+};
+
+class SelectionLineTest : public ::testing::TestWithParam<selection_line_case> {};
+
+TEST_P(SelectionLineTest, OverTheCommandLine) {
+    const selection_line_case& c = GetParam();
+    std::vector<std::string> args = c.defaults;
+    args.insert(args.end(), {"--selections", "s.txt"});
+    const batch_outcome outcome = parse(args);
+    ASSERT_EQ(outcome.action, batch_action::run) << outcome.text;
+    batch_options got = outcome.options;
+    const std::string message = app::apply_selection_words(c.words, got);
+    if (c.message) {
+        EXPECT_EQ(message, c.message);
+        return;
+    }
+    ASSERT_EQ(message, "");
+    batch_options want = outcome.options;
+    c.expect(want);
+    expect_same(got, want);
+    EXPECT_TRUE(selectors_of(got) == selectors_of(want));
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, SelectionLineTest, ::testing::ValuesIn(selection_line_cases),
                          [](const auto& param_info) { return std::string(param_info.param.name); });
 
 // ---------------------------------------------------------------------------------------
@@ -544,18 +641,32 @@ TEST(Help, GivesEveryOptionItsDefault) {
         EXPECT_TRUE(says_default) << entry;
         ++entries;
     }
-    EXPECT_EQ(entries, 20);
+    EXPECT_EQ(entries, 21);
 }
 
 TEST(Help, NamesEveryOption) {
     const std::string help = app::batch_help_text();
-    for (const char* option : {"--lat MIN,MAX",  "--lon WEST,EAST",    "--stations LIST",
-                               "--near LAT,LON", "--radius KM",        "--nearest N",
-                               "--list",         "--years FIRST-LAST", "--max-missing X",
-                               "--type T",       "-C, --archive DIR",  "-o, --output-dir DIR",
-                               "--report FILE",  "--csv FILE",         "--netcdf FILE",
-                               "--no-tsf",       "-q, --quiet",        "-v, --verbose",
-                               "-h, --help",     "-V, --version"}) {
+    for (const char* option : {"--lat MIN,MAX",
+                               "--lon WEST,EAST",
+                               "--stations LIST",
+                               "--near LAT,LON",
+                               "--radius KM",
+                               "--nearest N",
+                               "--list",
+                               "--selections FILE",
+                               "--years FIRST-LAST",
+                               "--max-missing X",
+                               "--type T",
+                               "-C, --archive DIR",
+                               "-o, --output-dir DIR",
+                               "--report FILE",
+                               "--csv FILE",
+                               "--netcdf FILE",
+                               "--no-tsf",
+                               "-q, --quiet",
+                               "-v, --verbose",
+                               "-h, --help",
+                               "-V, --version"}) {
         EXPECT_NE(help.find(std::string("  ") + option), std::string::npos) << option;
     }
     EXPECT_NE(help.find("names the output files\n                        and the netCDF variable"), std::string::npos);

@@ -47,6 +47,7 @@ run=$work/run
 bin=$work/bin
 mkdir -p "$blocks" "$run/examples" "$bin"
 cp -R "$source_dir/examples/sample" "$run/examples/sample"
+cp "$source_dir/examples/selections.txt" "$run/examples/selections.txt"
 
 # varnex on PATH is the program under test, and every run's status is logged: a twin may
 # hide a failed run from its own status (`varnex ... || echo failed`).
