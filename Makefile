@@ -123,6 +123,7 @@ package: deps-package program
 
 bench: build
 	@bash bench/run.sh $(BUILD)
+	@bash bench/selections.sh $(BUILD)
 
 # The whole suite once more under AddressSanitizer and UndefinedBehaviorSanitizer.
 sanitize: deps
