@@ -35,10 +35,12 @@ inline constexpr std::size_t initial_input_capacity = 256 * 1024;
 // occupies in memory stays the same for any size of file or line.
 inline constexpr std::size_t mapped_window_bytes = 4 * 1024 * 1024;
 inline constexpr std::size_t release_step = 4 * 1024 * 1024;
-// Units opened by name at once, of each direction.
-inline constexpr int max_open_units = 64;
+// Units opened by name at once, of each direction: enough for the selections below, within
+// the 1,024 open files a process is usually allowed.
+inline constexpr int max_open_units = 512;
 // Selections of one pass (--selections): each keeps its series, coordinates and report
-// units open until the pass ends.
+// units open until the pass ends. A grid of 10-degree cells over the land, or every
+// country's box, is one pass.
 inline constexpr int max_selections = max_open_units / 3;
 
 // ---- Output

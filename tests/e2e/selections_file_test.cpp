@@ -15,6 +15,7 @@
 #include "tests/support/case_names.hpp"
 #include "tests/support/run_program.hpp"
 #include "tests/support/transcript.hpp"
+#include "textio/limits.hpp"
 
 namespace {
 
@@ -150,6 +151,27 @@ TEST(selection_runs, name_in_output_paths) {
     e2e::remove_scratch_dir(dir);
 }
 
+// As many selections as a run takes, each with its report: every one writes its files,
+// and each pair equals the first one's (the same box).
+TEST(selection_runs, the_most_selections_a_run_takes) {
+    const e2e::scratch_dir dir = e2e::make_scratch_dir();
+    ASSERT_TRUE(support::write_verdict_archive(dir.work));
+    std::string file;
+    for (int i = 1; i <= textio::max_selections; ++i) file += "s" + std::to_string(i) + " --lat -90,90\n";
+    ASSERT_TRUE(e2e::write_file(dir.work, "sel.txt", file));
+    const e2e::program_result r =
+        batch(dir, {"--selections", "sel.txt", "--years", "1950-1951", "--report", "{name}.tsv", "-q"});
+    ASSERT_EQ(r.exit_status, 0) << r.err;
+    const std::string pair = e2e::read_file(dir.work + "/s1", pair_files[0]).value_or("");
+    EXPECT_FALSE(pair.empty());
+    for (int i = 1; i <= textio::max_selections; ++i) {
+        const std::string name = "s" + std::to_string(i);
+        EXPECT_EQ(e2e::read_file(dir.work + "/" + name, pair_files[0]).value_or(""), pair) << name;
+        EXPECT_TRUE(std::filesystem::exists(dir.work + "/" + name + ".tsv")) << name;
+    }
+    e2e::remove_scratch_dir(dir);
+}
+
 // ---------------------------------------------------------------- a failed record
 
 // The last record of data.txt, station 17508491's, malformed: the selections holding that
@@ -207,7 +229,8 @@ const std::vector<std::string> years = {"--years", "1950"};
 
 std::vector<usage_case> line_usage_cases() {
     std::string many;
-    for (int i = 1; i <= 22; ++i) many += "s" + std::to_string(i) + " --lat 0,1\n";
+    for (int i = 1; i <= textio::max_selections + 1; ++i) many += "s" + std::to_string(i) + " --lat 0,1\n";
+    const std::string last = std::to_string(textio::max_selections + 1);
     return {
         {"name_with_a_slash", "a/b --lat 1,2\n", years,
          R"(sel.txt:1: name not made of letters, digits, ".", "_" and "-": "a/b")"},
@@ -224,7 +247,8 @@ std::vector<usage_case> line_usage_cases() {
          {},
          "sel.txt:1: a selector is required: --lat/--lon, --stations or --near"},
         {"no_selection", "# nothing\n\n", years, "sel.txt: no selection in the file"},
-        {"too_many", many, years, "sel.txt:22: more than 21 selections"},
+        {"too_many", many, years,
+         "sel.txt:" + last + ": more than " + std::to_string(textio::max_selections) + " selections"},
         {"bad_identifier_file", "a --stations @ids.txt\n", years,
          R"(sel.txt:1: --stations: ids.txt:2: not a plain decimal number: "x")"},
     };
