@@ -9,10 +9,10 @@ WERROR ?= OFF
 # The maintainer the package names, as Name <address> (empty: the one already configured,
 # at first the project's placeholder).
 VARNEX_MAINTAINER ?=
-PROGRAM_PACKAGES := g++ cmake ninja-build libcli11-dev pkg-config libnetcdf-dev
-DEMO_PACKAGES := $(PROGRAM_PACKAGES) netcdf-bin
+PROGRAM_PACKAGES := g++ cmake ninja-build libcli11-dev pkg-config libnetcdf-dev zlib1g-dev libzstd-dev liblzma-dev
+DEMO_PACKAGES := $(PROGRAM_PACKAGES) netcdf-bin gzip
 PACKAGE_PACKAGES := $(PROGRAM_PACKAGES) dpkg-dev file
-PACKAGES := $(PROGRAM_PACKAGES) libgtest-dev groff dpkg-dev file lintian netcdf-bin python3-netcdf4 \
+PACKAGES := $(PROGRAM_PACKAGES) gzip zstd xz-utils libgtest-dev groff dpkg-dev file lintian netcdf-bin python3-netcdf4 \
 	python3-xarray python3-pandas
 
 .PHONY: all deps deps-program deps-demo deps-package build program test demo install uninstall package bench sanitize \
@@ -37,6 +37,12 @@ for package in $(1); do \
     lintian) command -v lintian ;; \
     pkg-config) command -v pkg-config ;; \
     libnetcdf-dev) test -f /usr/include/netcdf.h ;; \
+    zlib1g-dev) test -f /usr/include/zlib.h ;; \
+    libzstd-dev) test -f /usr/include/zstd.h ;; \
+    liblzma-dev) test -f /usr/include/lzma.h ;; \
+    gzip) command -v gzip ;; \
+    zstd) command -v zstd ;; \
+    xz-utils) command -v xz ;; \
     netcdf-bin) command -v ncdump ;; \
     python3-netcdf4) /usr/bin/python3 -c 'import netCDF4' ;; \
     python3-xarray) /usr/bin/python3 -c 'import xarray' ;; \

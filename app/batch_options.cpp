@@ -43,13 +43,11 @@ Selection (at least one selector; a station must meet every one given):
                         meridian, a box 360 wide holds all (default: all)
   --stations LIST       identifiers separated by commas, or @FILE with one
                         per line (default: any)
-  --near LAT,LON        a point, with --radius, --nearest or both
-                        (default: none)
+  --near LAT,LON        a point for --radius and --nearest (default: none)
   --radius KM           at most KM km from the point (default: no limit)
   --nearest N           the N stations nearest to the point that meet the
                         other selectors (default: no count)
-  --list                print the selected stations from site_summary.txt
-                        and exit
+  --list                print the selected stations and exit
   --selections FILE     many selections in one pass, one a line: NAME, then
                         its selectors, --years and --max-missing over these;
                         pairs to -o DIR/NAME, {name} in paths (default: none)
@@ -63,10 +61,12 @@ Series:
                         and the netCDF variable (default: tave)
 
 Files:
-  -C, --archive DIR     directory of site_summary.txt and data.txt (default: .)
+  -C, --archive DIR     directory of site_summary.txt and data.txt, or of
+                        their .gz, .zst or .xz files (default: .)
+  --catalogue FILE      the catalogue, - for standard input (default: in DIR)
+  --data FILE           data.txt, - for standard input (default: in DIR)
   -o, --output-dir DIR  directory of the output files (default: .)
-  --no-tsf              leave out the .TSF series and .YX coordinates files
-                        (default: write them)
+  --no-tsf              leave out the .TSF and .YX files (default: write them)
   --report FILE         one tab-separated line per station examined, with its
                         verdict; - for standard output (default: none)
   --csv FILE            the saved series in long CSV form; - for standard
@@ -113,6 +113,8 @@ constexpr option_name option_names[] = {
     {"--max-missing", "--max-missing", true},
     {"--type", "--type", true},
     {"-C,--archive", "--archive", true},
+    {"--catalogue", "--catalogue", true},
+    {"--data", "--data", true},
     {"-o,--output-dir", "--output-dir", true},
     {"--report", "--report", true},
     {"--csv", "--csv", true},
@@ -139,7 +141,8 @@ struct path_option {
 };
 
 constexpr path_option path_options[] = {
-    {"--archive", &batch_options::archive_dir}, {"--output-dir", &batch_options::output_dir},
+    {"--archive", &batch_options::archive_dir}, {"--catalogue", &batch_options::catalogue_path},
+    {"--data", &batch_options::data_path},      {"--output-dir", &batch_options::output_dir},
     {"--report", &batch_options::report_path},  {"--csv", &batch_options::csv_path},
     {"--netcdf", &batch_options::netcdf_path},  {"--selections", &batch_options::selections_path},
 };
@@ -535,6 +538,8 @@ std::string stream_problem(const batch_options& options) {
 
 std::string combination_problem(const batch_options& options) {
     if (std::string message = stream_problem(options); !message.empty()) return message;
+    if (options.catalogue_path == "-" && options.data_path == "-")
+        return "--catalogue and --data cannot both read standard input";
     if (options.quiet && options.verbose) return "--quiet and --verbose cannot be used together";
     // The station lines of selections read together would interleave.
     if (options.verbose && !options.selections_path.empty()) return "--verbose cannot be used with --selections";

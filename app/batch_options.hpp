@@ -38,6 +38,8 @@ struct batch_options {
     std::int32_t data_type = 1;     // the menu's number: 1 tave, 2 tmax, 3 tmin, 4 tave-raw
     std::string type_word = "tave";
     std::string archive_dir = ".";
+    std::string catalogue_path;  // --catalogue: empty for the archive directory's; "-" standard input
+    std::string data_path;       // --data: likewise
     std::string output_dir = ".";
     std::string report_path;   // empty: no report; a stream (output_paths.hpp) is written in place
     std::string csv_path;      // empty: no CSV file; a stream is written in place

@@ -18,6 +18,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "app/archive_files.hpp"
 #include "app/output_paths.hpp"
 #include "app/selections_file.hpp"
 #include "app/station_list.hpp"
@@ -47,11 +48,6 @@ constexpr int netcdf_unit = 18;
 
 // A message that cannot be written is dropped: it never changes how the run ends.
 void say_error(const std::string& line) { write_error_text("varnex: " + line + "\n"); }
-
-std::string in_dir(const std::string& dir, const std::string& name) {
-    if (dir == ".") return name;
-    return dir.back() == '/' ? dir + name : dir + "/" + name;
-}
 
 std::string parent_dir(const std::string& path) {
     const std::size_t slash = path.rfind('/');
@@ -104,15 +100,21 @@ engine::run_settings settings_of(const batch_options& o) {
     return run;
 }
 
-// Opens an archive file and passes over its header; returns the header's first line.
+// Opens an archive file, decompressed when it is compressed, and passes over its header;
+// returns the header's first line.
 std::string open_archive_file(textio::in_unit& unit, int unit_number, const std::string& path, int header_lines) {
-    textio::open_input(unit, unit_number, path);
+    constexpr auto coding = textio::input_coding::decompress_when_compressed;
+    if (path == "-") {
+        textio::open_standard_input(unit, unit_number, coding);
+    } else {
+        textio::open_input(unit, unit_number, path, textio::input_access::mapped_when_possible, coding);
+    }
     std::string first;
     std::string_view line;
     for (int i = 1; i <= header_lines; ++i) {
         if (!textio::next_raw_record(unit, line))
             textio::raise_failure(
-                textio::failure_at(textio::failure_kind::end_of_file, "READ", unit_number, path, unit.line + 1));
+                textio::failure_at(textio::failure_kind::end_of_file, "READ", unit_number, unit.name, unit.line + 1));
         if (i == 1) first = std::string(engine::trim_blanks(line));
     }
     while (!first.empty() && (first.back() == '\r' || first.back() == ' ')) first.pop_back();
@@ -315,6 +317,7 @@ std::string failure_text(const textio::io_failure& failure) {
         case textio::failure_kind::in_use:
         case textio::failure_kind::dangling_link:
         case textio::failure_kind::same_as_input: return failure.message;
+        case textio::failure_kind::bad_compressed_data: return place + ": " + failure.message;
         case textio::failure_kind::system:
             if (failure.line > 0) return place + ":" + std::to_string(failure.line) + ": " + failure.message;
             return place + ": " + failure.message;
@@ -481,6 +484,13 @@ void say_box_across_dateline(const batch_options& o, const std::string& label = 
     engine::append_free_form_real(west, o.min_lon);
     engine::append_free_form_real(east, o.max_lon);
     say_error(label + "the box crosses the 180th meridian: longitudes " + west + "..180 and -180.." + east);
+}
+
+// With -v: the plain file read where a compressed one lies beside it.
+void say_which_files_read(const batch_options& o, const archive_sources& sources) {
+    if (!o.verbose) return;
+    for (const archive_source* source : {&sources.catalogue, &sources.data})
+        if (!source->note.empty()) say_error(source->note);
 }
 
 // A catalogue repeats its coordinates and fourth values, and writing a real exactly is
@@ -686,14 +696,12 @@ std::optional<int> prepare_selections(const std::vector<named_selection>& named,
     return std::nullopt;
 }
 
-int run_prepared_selections(const batch_options& o, std::deque<selection_run>& runs) {
+int run_prepared_selections(const batch_options& o, const archive_sources& sources, std::deque<selection_run>& runs) {
     engine::archive archive;
-    const std::string catalogue_source =
-        open_archive_file(archive.catalogue, engine::catalogue_unit, in_dir(o.archive_dir, "site_summary.txt"),
-                          engine::catalogue_header_lines);
-    const std::string observations_source =
-        open_archive_file(archive.observations, engine::observations_unit, in_dir(o.archive_dir, "data.txt"),
-                          engine::observations_header_lines);
+    const std::string catalogue_source = open_archive_file(archive.catalogue, engine::catalogue_unit,
+                                                           sources.catalogue.path, engine::catalogue_header_lines);
+    const std::string observations_source = open_archive_file(archive.observations, engine::observations_unit,
+                                                              sources.data.path, engine::observations_header_lines);
     std::vector<engine::selection_pass> passes(runs.size());
     for (std::size_t i = 0; i < runs.size(); ++i) {
         selection_run& r = runs[i];
@@ -729,15 +737,18 @@ int run_selections(const batch_options& o) {
         say_error(o.selections_path + ": " + std::strerror(error));
         return 1;
     }
+    const archive_sources sources = locate_archive(o);
+    if (!sources.problem.empty()) {
+        write_error_text(usage_error_text(sources.problem));
+        return usage_exit_status;
+    }
     std::deque<selection_run> runs;
-    const std::vector<archive_file> archive = {{in_dir(o.archive_dir, "site_summary.txt"), "site_summary.txt"},
-                                               {in_dir(o.archive_dir, "data.txt"), "data.txt"}};
-    if (const std::optional<int> status = prepare_selections(named, runs, archive)) {
+    if (const std::optional<int> status = prepare_selections(named, runs, clash_targets(sources))) {
         remove_uncommitted_dirs(runs);
         return *status;
     }
     try {
-        return run_prepared_selections(o, runs);
+        return run_prepared_selections(o, sources, runs);
     } catch (const textio::io_failure& failure) {
         abandon_all(runs);
         if (failure.error_number == EPIPE) end_by_sigpipe();
@@ -756,14 +767,19 @@ int run_selections(const batch_options& o) {
 }  // namespace
 
 int run_list(const batch_options& o) {
+    const archive_sources sources = locate_archive(o);
+    if (!sources.problem.empty()) {
+        write_error_text(usage_error_text(sources.problem));
+        return usage_exit_status;
+    }
     engine::station_selection selection;
     if (const std::optional<int> status = read_selection(o, selection)) return *status;
     say_box_across_dateline(o);
+    say_which_files_read(o, sources);
     textio::in_unit catalogue;
     textio::out_unit out;
     try {
-        open_archive_file(catalogue, engine::catalogue_unit, in_dir(o.archive_dir, "site_summary.txt"),
-                          engine::catalogue_header_lines);
+        open_archive_file(catalogue, engine::catalogue_unit, sources.catalogue.path, engine::catalogue_header_lines);
         engine::station_table table;
         engine::load_station_catalogue(selection, catalogue, table);
         warn_not_in_catalogue(o, table);
@@ -784,10 +800,12 @@ int run_list(const batch_options& o) {
 
 int run_batch(const batch_options& o) {
     if (!o.selections_path.empty()) return run_selections(o);
-    const std::string catalogue_path = in_dir(o.archive_dir, "site_summary.txt");
-    const std::string observations_path = in_dir(o.archive_dir, "data.txt");
-    const std::string clash =
-        output_clash(output_claims(o), {{catalogue_path, "site_summary.txt"}, {observations_path, "data.txt"}});
+    const archive_sources sources = locate_archive(o);
+    if (!sources.problem.empty()) {
+        write_error_text(usage_error_text(sources.problem));
+        return usage_exit_status;
+    }
+    const std::string clash = output_clash(output_claims(o), clash_targets(sources));
     if (!clash.empty()) {
         write_error_text(usage_error_text(clash));
         return usage_exit_status;
@@ -795,13 +813,14 @@ int run_batch(const batch_options& o) {
     engine::station_selection selection;
     if (const std::optional<int> status = read_selection(o, selection)) return *status;
     say_box_across_dateline(o);
+    say_which_files_read(o, sources);
     if (!output_places_usable(o)) return 1;
     const engine::run_settings run = settings_of(o);
     batch_files f;
     try {
-        f.catalogue_source = open_archive_file(f.archive.catalogue, engine::catalogue_unit, catalogue_path,
+        f.catalogue_source = open_archive_file(f.archive.catalogue, engine::catalogue_unit, sources.catalogue.path,
                                                engine::catalogue_header_lines);
-        f.observations_source = open_archive_file(f.archive.observations, engine::observations_unit, observations_path,
+        f.observations_source = open_archive_file(f.archive.observations, engine::observations_unit, sources.data.path,
                                                   engine::observations_header_lines);
         open_outputs(o, selection, run, f);
         engine::station_table table;

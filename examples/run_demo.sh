@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs varnex once on the sample archive, in a fresh temporary directory, with the
 # answers of answers.txt, then shows what the run wrote; then the same extraction once
-# more from the command line, which also writes the CSV and netCDF files, and shows them.
+# more from the command line, which also writes the CSV and netCDF files, and shows them;
+# then once more from data.txt.gz, whose outputs must equal those of the plain run.
 # Usage: bash examples/run_demo.sh PATH_TO_VARNEX
 set -u
 
@@ -68,6 +69,28 @@ for name in QORN_TAVEq.TSF QORNTAVEq.YX; do
         echo "batch/$name is byte for byte the dialogue's $name"
     else
         echo "batch/$name differs from the dialogue's $name"
+        batch_status=1
+    fi
+done
+
+# The same run on the archive as it is shipped, data.txt compressed: the same bytes.
+gz_batch=(--lat 40,60 --lon -5,25 --years 1950-2000 --max-missing 0.1 -C gz -o gz/out --csv gz/sample.csv
+          --report gz/stations.tsv)
+echo
+echo "=== varnex ${gz_batch[*]} (gz/ holds data.txt.gz, in $work) ==="
+mkdir -p "$work/gz/out"
+cp "$work/site_summary.txt" "$work/gz/"
+gzip -c "$work/data.txt" > "$work/gz/data.txt.gz"
+(cd "$work" && "$program" "${gz_batch[@]}")
+gz_status=$?
+echo "=== varnex exited with status $gz_status ==="
+[ "$gz_status" -eq 0 ] || batch_status=$gz_status
+for pair in "batch/QORN_TAVEq.TSF gz/out/QORN_TAVEq.TSF" "batch/QORNTAVEq.YX gz/out/QORNTAVEq.YX" \
+            "sample.csv gz/sample.csv" "stations.tsv gz/stations.tsv"; do
+    read -r plain compressed <<<"$pair"
+    if cmp "$work/$plain" "$work/$compressed"; then
+        echo "$compressed is byte for byte $plain"
+    else
         batch_status=1
     fi
 done

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "textio/detail/decompression.hpp"
 #include "textio/detail/unit_support.hpp"
 #include "textio/failure.hpp"
 
@@ -30,7 +31,8 @@ std::size_t make_room(in_unit& u) {
     return shift;
 }
 
-// One read: a terminal gives what has been typed, so this never waits beyond one line.
+// One read: a terminal gives what has been typed, so this never waits beyond one line. The
+// end of a decompressed file is where a stream that cannot be decoded is reported.
 void fill_buffer(in_unit& u) {
     const std::size_t room = u.capacity - u.end;
     ssize_t n;
@@ -39,6 +41,7 @@ void fill_buffer(in_unit& u) {
     } while (n < 0 && errno == EINTR);
     if (n < 0) raise_system(errno, "READ", u.unit, u.name, u.line + 1);
     if (n == 0) {
+        finish_decompression(u);
         u.at_end = true;
         return;
     }
@@ -144,25 +147,33 @@ int spool_file() {
     return fd;
 }
 
+// The copy is closed when the source fails to give its rest.
+void copy_rest(in_unit& u, int copy) {
+    try {
+        for (;;) {
+            const int error = write_all(copy, u.buffer + u.begin, u.end - u.begin);
+            if (error != 0) raise_system(error, "READ", u.unit, u.name, u.line + 1);
+            u.begin = u.end = 0;
+            if (u.at_end) break;
+            fill_buffer(u);
+        }
+    } catch (...) {
+        close_descriptor(copy);
+        throw;
+    }
+}
+
 // The rest of a source that cannot be mapped is copied into a file of its own, which no
 // directory names and which goes away with its descriptor, and that file is mapped: every
 // reader then sees the records the same way, and may read them again.
 void map_copy_of_rest(in_unit& u) {
     const int copy = spool_file();
     if (copy < 0) raise_system(errno, "READ", u.unit, u.name, u.line + 1);
-    const auto fail = [&](int error) {
-        close_descriptor(copy);
-        raise_system(error, "READ", u.unit, u.name, u.line + 1);
-    };
-    for (;;) {
-        const int error = write_all(copy, u.buffer + u.begin, u.end - u.begin);
-        if (error != 0) fail(error);
-        u.begin = u.end = 0;
-        if (u.at_end) break;
-        fill_buffer(u);
-    }
-    const bool own_descriptor = u.unit != terminal_unit;
+    copy_rest(u, copy);
+    // A decompressed file's pipe is the unit's own, even on standard input.
+    const bool own_descriptor = u.unit != terminal_unit || u.decoder;
     if (own_descriptor) close_descriptor(u.fd);
+    stop_decompression(u);
     std::free(u.buffer);
     u.buffer = nullptr;
     std::free(u.long_record);
@@ -175,7 +186,7 @@ void map_copy_of_rest(in_unit& u) {
     if (!map_whole_file(u, copy)) {
         // Nothing after the header: an empty source reads as one.
         u.buffer = static_cast<char*>(std::calloc(1, input_slack));
-        if (!u.buffer) fail(ENOMEM);
+        if (!u.buffer) raise_system(ENOMEM, "READ", u.unit, u.name, u.line + 1);
         u.capacity = 0;
         u.at_end = true;
     }

@@ -13,6 +13,7 @@ std::string failure_message(const io_failure& failure) {
         case failure_kind::in_use: return failure.file_name + " is in use by another run";
         case failure_kind::dangling_link: return failure.file_name + " is a link to a missing file";
         case failure_kind::same_as_input: return failure.file_name + " is the input file " + failure.text;
+        case failure_kind::bad_compressed_data: return failure.text;
     }
     return {};
 }

@@ -7,8 +7,17 @@ namespace textio {
 
 // `in_use`: an output file locked by another run. `dangling_link`: an output name that is a
 // symbolic link to a file that does not exist. `same_as_input`: an output name that opens
-// an input file (named in `text`).
-enum class failure_kind { end_of_file, illegal_character, system, in_use, dangling_link, same_as_input };
+// an input file (named in `text`). `bad_compressed_data`: a compressed input that cannot be
+// decoded, truncated, corrupt or too large to decode (the reason in `text`).
+enum class failure_kind {
+    end_of_file,
+    illegal_character,
+    system,
+    in_use,
+    dangling_link,
+    same_as_input,
+    bad_compressed_data
+};
 
 inline constexpr int terminal_unit = -1;  // shown as '*' in reports
 
@@ -26,7 +35,7 @@ struct io_failure {
 
 // "Attempt to read past end of file", "Illegal character in numeric input", the system's
 // text for the error number, "<file> is in use by another run", "<file> is a link to a
-// missing file" or "<file> is the input file <text>".
+// missing file", "<file> is the input file <text>" or, for compressed data, <text>.
 std::string failure_message(const io_failure& failure);
 
 // A failure of `operation` on `unit`, at record `line` of `file_name` when there is one.

@@ -43,6 +43,18 @@ inline constexpr int max_open_units = 512;
 // country's box, is one pass.
 inline constexpr int max_selections = max_open_units / 3;
 
+// ---- Compressed input
+
+// A gzip member, zstd frame or xz stream whose decoder would need more memory than this is
+// refused: 2^28 bytes, the largest zstd window accepted.
+inline constexpr std::uint64_t max_decoder_memory = std::uint64_t{256} * 1024 * 1024;
+inline constexpr int max_decoder_window_log = 28;
+// The decompressing thread reads this much compressed input at a time, and passes on what
+// it decoded this much at a time, through a pipe asked to hold `decompression_pipe_bytes`.
+inline constexpr std::size_t compressed_read_bytes = 256 * 1024;
+inline constexpr std::size_t decompressed_write_bytes = 256 * 1024;
+inline constexpr std::size_t decompression_pipe_bytes = 1024 * 1024;
+
 // ---- Output
 
 // An output unit, and the CSV file, pass their bytes to the system this much at a time.
@@ -94,6 +106,7 @@ static_assert(max_value_bytes <= max_record_bytes, "a value is joined from piece
 static_assert(mapped_window_bytes >= max_record_bytes, "a window holds any kept record whole");
 static_assert(release_step >= mapped_window_bytes, "the window being read is never handed back");
 static_assert(static_cast<std::size_t>(scan_chunk_bytes) <= release_step, "a scanned chunk is handed back whole");
+static_assert((std::uint64_t{1} << max_decoder_window_log) == max_decoder_memory, "the zstd limit is the limit");
 static_assert(scan_wave >= 2, "a wave keeps both cores busy");
 static_assert(plain_line_reach <= max_record_bytes, "a plain record is a kept record");
 static_assert(wake_batch <= most_waiting, "the writer is woken before the pass must wait");

@@ -13,7 +13,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
+#include "textio/detail/decompression.hpp"
 #include "textio/detail/unit_support.hpp"
 #include "textio/failure.hpp"
 
@@ -37,6 +39,58 @@ void start_input(in_unit& u, int unit, int fd, std::string_view name, std::int64
     if (!u.buffer) allocate_buffer(u);
 }
 
+// Up to magic_bytes of a regular file's start, read where they lie.
+std::string first_bytes_at_start(int fd) {
+    char first[magic_bytes];
+    std::size_t done = 0;
+    while (done < magic_bytes) {
+        const ssize_t n = ::pread(fd, first + done, magic_bytes - done, static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    return std::string(first, done);
+}
+
+// Up to magic_bytes of a stream read into the unit's empty buffer, where the reading of a
+// plain stream goes on from.
+std::string_view first_bytes_read(in_unit& u) {
+    while (u.end < magic_bytes && !u.at_end) {
+        const ssize_t n = ::read(u.fd, u.buffer + u.end, magic_bytes - u.end);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) raise_system(errno, "READ", u.unit, u.name, 1);
+        if (n == 0) u.at_end = true;
+        u.end += static_cast<std::size_t>(n);
+    }
+    return std::string_view(u.buffer, u.end);
+}
+
+// The unit is registered before any decompression starts, so that a failure from here on
+// closes the descriptor.
+void start_opened_input(in_unit& u, int unit, int fd, std::string_view name, bool may_map, input_coding coding) {
+    if (coding == input_coding::as_is) {
+        start_input(u, unit, fd, name, 0, may_map);
+        register_input(u);
+        return;
+    }
+    if (is_regular_file(fd) && ::lseek(fd, 0, SEEK_CUR) == 0) {
+        const compression format = compression_of(first_bytes_at_start(fd));
+        start_input(u, unit, fd, name, 0, may_map && format == compression::none);
+        register_input(u);
+        if (format != compression::none) start_decompression(u, fd, std::string(), format);
+        return;
+    }
+    start_input(u, unit, fd, name, 0, false);
+    register_input(u);
+    const std::string_view first = first_bytes_read(u);
+    const compression format = compression_of(first);
+    if (format == compression::none) return;
+    std::string taken(first);
+    u.end = 0;
+    u.at_end = false;
+    start_decompression(u, fd, std::move(taken), format);
+}
+
 }  // namespace
 
 void note_cut(in_unit& u, std::int64_t start, std::size_t length) {
@@ -53,6 +107,7 @@ void take_record(in_unit& u, std::size_t stop, std::size_t next, std::string_vie
 }
 
 void release_input(in_unit& u) {
+    stop_decompression(u);
     source_of(u).release(u);
     u.buffer = nullptr;
     u.mapped = false;
@@ -87,13 +142,23 @@ bool is_regular_file(int fd) {
     return ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
 }
 
-void open_input(in_unit& u, int unit, std::string_view name, input_access access) {
+void open_input(in_unit& u, int unit, std::string_view name, input_access access, input_coding coding) {
     if (u.fd >= 0) close_input(u);
     const std::string path(without_trailing_blanks(name));
     const int fd = open_retrying(path, O_RDONLY);
     if (fd < 0) raise_system(errno, "OPEN", unit, path);
-    start_input(u, unit, fd, path, 0, access == input_access::mapped_when_possible);
-    register_input(u);
+    start_opened_input(u, unit, fd, path, access == input_access::mapped_when_possible, coding);
+}
+
+void open_standard_input(in_unit& u, int unit, input_coding coding) {
+    if (u.fd >= 0) close_input(u);
+    const std::string name = "standard input";
+    int fd;
+    do {
+        fd = ::fcntl(0, F_DUPFD_CLOEXEC, 3);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) raise_system(errno, "OPEN", unit, name);
+    start_opened_input(u, unit, fd, name, ::lseek(fd, 0, SEEK_CUR) == 0, coding);
 }
 
 void attach_standard_input(in_unit& u) {
@@ -103,7 +168,7 @@ void attach_standard_input(in_unit& u) {
 
 void close_input(in_unit& u) {
     if (u.fd < 0) return;
-    const bool own_descriptor = u.unit != terminal_unit;
+    const bool own_descriptor = u.unit != terminal_unit || u.decoder;
     const int error = own_descriptor ? close_descriptor(u.fd) : 0;
     unregister_input(u);
     release_input(u);

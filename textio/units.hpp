@@ -11,6 +11,8 @@
 
 namespace textio {
 
+struct decompressor;
+
 // An input file (or standard input) read record by record.
 struct in_unit {
     int unit = 0;  // terminal_unit for standard input
@@ -35,6 +37,8 @@ struct in_unit {
     std::int64_t cut_to = 0;
     long line = 0;        // number of the record last read (1 for the first)
     bool at_end = false;  // the source has no more bytes to give
+    // The thread that decompresses the file into the pipe `fd`, or none (decompression.cpp).
+    decompressor* decoder = nullptr;
 };
 
 // An output file or standard output.
@@ -71,8 +75,17 @@ bool is_regular_file(int fd);
 // (what cannot be mapped, such as a pipe, is always read into a buffer).
 enum class input_access { mapped_when_possible, buffered };
 
-// Opens `name` for reading as `unit`; a refusal is a failure report OPEN(UNIT=unit).
-void open_input(in_unit& u, int unit, std::string_view name, input_access access = input_access::mapped_when_possible);
+// Whether a gzip, zstd or xz stream, known by its first bytes whatever the file's name, is
+// decompressed as it is read, or read as the bytes it is.
+enum class input_coding { as_is, decompress_when_compressed };
+
+// Opens `name` for reading as `unit`; a refusal is a failure report OPEN(UNIT=unit). A file
+// that is decompressed is read through a buffer, as a pipe is.
+void open_input(in_unit& u, int unit, std::string_view name, input_access access = input_access::mapped_when_possible,
+                input_coding coding = input_coding::as_is);
+// Standard input as `unit`, named "standard input", through a descriptor of its own that
+// closing the unit closes. Read from its start, it is mapped when it is a regular file.
+void open_standard_input(in_unit& u, int unit, input_coding coding);
 void attach_standard_input(in_unit& u);
 void close_input(in_unit& u);
 

@@ -641,7 +641,7 @@ TEST(Help, GivesEveryOptionItsDefault) {
         EXPECT_TRUE(says_default) << entry;
         ++entries;
     }
-    EXPECT_EQ(entries, 21);
+    EXPECT_EQ(entries, 23);
 }
 
 TEST(Help, NamesEveryOption) {

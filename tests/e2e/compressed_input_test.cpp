@@ -1,0 +1,366 @@
+// Archives as they are shipped: whole batch runs that read the catalogue and data.txt
+// compressed (gzip in several members, zstd in several frames, xz in several streams),
+// through a FIFO and on standard input, against the same run on the plain files byte for
+// byte; compressed streams cut short or damaged; and which file of the archive directory a
+// run reads.
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/support/batch_runs.hpp"
+#include "tests/support/case_names.hpp"
+#include "tests/support/run_program.hpp"
+
+namespace {
+
+const std::vector<std::string> span = {"--lat", "-90,90", "--years", "1950-1960"};
+const std::string archive_options = "--stations 60 --first-year 1950 --last-year 1960 --absent 3 --shuffle-blocks";
+
+void finish(const e2e::scratch_dir& dir) {
+    if (::testing::Test::HasFailure()) {
+        std::fprintf(stderr, "run kept in %s\n", dir.base.c_str());
+    } else {
+        e2e::remove_scratch_dir(dir);
+    }
+}
+
+std::string file(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return e2e::read_file(path.substr(0, slash), path.substr(slash + 1)).value_or("");
+}
+
+void put(const std::string& path, const std::string& bytes) {
+    const std::size_t slash = path.rfind('/');
+    ASSERT_TRUE(e2e::write_file(path.substr(0, slash), path.substr(slash + 1), bytes)) << path;
+}
+
+// `bytes` compressed by `tool` ("gzip", "zstd" or "xz") in `parts` pieces one after the
+// other: members, frames or streams.
+std::string compressed(const std::string& scratch, const std::string& tool, const std::string& bytes, int parts) {
+    std::string joined;
+    const std::size_t step = bytes.size() / static_cast<std::size_t>(parts) + 1;
+    for (std::size_t from = 0; from < bytes.size(); from += step) {
+        const std::string piece = scratch + "/piece";
+        put(piece, bytes.substr(from, step));
+        const std::string command = tool + " -q -c " + piece + " > " + piece + ".out";
+        EXPECT_EQ(std::system(command.c_str()), 0) << command;
+        joined += file(piece + ".out");
+    }
+    return joined;
+}
+
+// Writes `bytes` into the FIFO `path` on a thread of its own, once the program opens it.
+// A reader that goes away early ends the writing (SIGPIPE is blocked on the thread).
+class fifo_feeder {
+public:
+    fifo_feeder(const std::string& path, std::string bytes) {
+        EXPECT_EQ(::mkfifo(path.c_str(), 0600), 0) << path;
+        thread_ = std::thread([path, bytes = std::move(bytes)] {
+            sigset_t pipe_signal;
+            sigemptyset(&pipe_signal);
+            sigaddset(&pipe_signal, SIGPIPE);
+            pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
+            const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+            int fd = -1;
+            while (fd < 0 && std::chrono::steady_clock::now() < give_up) {
+                fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+                if (fd < 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+            if (fd < 0) return;
+            ::fcntl(fd, F_SETFL, 0);
+            for (std::size_t done = 0; done < bytes.size();) {
+                const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+                if (n <= 0) break;
+                done += static_cast<std::size_t>(n);
+            }
+            ::close(fd);
+        });
+    }
+    ~fifo_feeder() { thread_.join(); }
+
+private:
+    std::thread thread_;
+};
+
+// ---------------------------------------------------------------- the same outputs from every source
+
+// How a file reaches the program: as the archive directory's site_summary.txt or data.txt
+// (with the tool's suffix), named by --catalogue or --data (by a name without a suffix),
+// through a FIFO so named, or on standard input, from a pipe or a regular file.
+enum class reach { archive_dir, named, fifo, standard_input, standard_input_file };
+
+struct file_form {
+    std::string tool;  // empty: plain
+    int parts = 1;
+    reach how = reach::archive_dir;
+};
+
+struct source_case {
+    std::string name;
+    file_form catalogue;
+    file_form data;
+};
+
+std::vector<source_case> source_cases() {
+    return {
+        {"plain_files", {}, {}},
+        {"gzip_data", {}, {"gzip", 1}},
+        {"gzip_members", {"gzip", 2}, {"gzip", 3}},
+        {"zstd_frames", {"zstd", 3}, {"zstd", 3}},
+        {"xz_streams", {"xz", 2}, {"xz", 2}},
+        {"gzip_data_named_without_suffix", {}, {"gzip", 1, reach::named}},
+        {"zstd_catalogue_named", {"zstd", 1, reach::named}, {"xz", 1}},
+        {"plain_data_through_fifo", {}, {"", 1, reach::fifo}},
+        {"gzip_data_through_fifo", {}, {"gzip", 2, reach::fifo}},
+        {"plain_data_on_standard_input", {}, {"", 1, reach::standard_input}},
+        {"xz_data_on_standard_input", {}, {"xz", 1, reach::standard_input}},
+        {"zstd_catalogue_on_standard_input", {"zstd", 2, reach::standard_input}, {"gzip", 1}},
+        {"gzip_data_on_standard_input_from_file", {}, {"gzip", 1, reach::standard_input_file}},
+    };
+}
+
+const char* suffix_of(const std::string& tool) {
+    if (tool == "gzip") return ".gz";
+    if (tool == "zstd") return ".zst";
+    if (tool == "xz") return ".xz";
+    return "";
+}
+
+class compressed_sources : public ::testing::TestWithParam<source_case> {};
+
+TEST_P(compressed_sources, give_the_plain_run_outputs) {
+    const source_case& c = GetParam();
+    const e2e::scratch_dir dir = e2e::make_scratch_dir();
+    const std::string w = dir.work;
+    for (const char* sub : {"/plain", "/arc", "/given", "/ref", "/out"}) std::filesystem::create_directories(w + sub);
+    ASSERT_EQ(support::generate_archive(VARNEX_ARCHIVE_TOOL, w + "/plain", archive_options), "");
+
+    std::vector<std::string> ref_args = span;
+    for (const char* word : {"-q", "-C", "plain", "-o", "ref", "--csv", "ref/series.csv"}) ref_args.push_back(word);
+    const e2e::program_result ref = support::run_batch(dir, VARNEX_BINARY, ref_args);
+    ASSERT_EQ(ref.exit_status, 0) << ref.err;
+
+    std::vector<std::string> args = span;
+    for (const char* word : {"-q", "-C", "arc", "-o", "out", "--csv", "out/series.csv"}) args.push_back(word);
+    e2e::run_options options;
+    std::vector<std::unique_ptr<fifo_feeder>> feeders;
+    const auto place = [&](const file_form& form, const std::string& name, const char* option) {
+        const std::string plain = file(w + "/plain/" + name);
+        const std::string bytes = form.tool.empty() ? plain : compressed(dir.base, form.tool, plain, form.parts);
+        const std::string given = "given/" + name.substr(0, name.find('.'));
+        switch (form.how) {
+            case reach::archive_dir: put(w + "/arc/" + name + suffix_of(form.tool), bytes); return;
+            case reach::named:
+                put(w + "/" + given, bytes);
+                args.insert(args.end(), {option, given});
+                return;
+            case reach::fifo:
+                feeders.push_back(std::make_unique<fifo_feeder>(w + "/" + given, bytes));
+                args.insert(args.end(), {option, given});
+                return;
+            case reach::standard_input:
+                options.stdin_path = w + "/" + given;
+                feeders.push_back(std::make_unique<fifo_feeder>(options.stdin_path, bytes));
+                args.insert(args.end(), {option, "-"});
+                return;
+            case reach::standard_input_file:
+                options.stdin_path = dir.base + "/stdin";
+                put(options.stdin_path, bytes);
+                args.insert(args.end(), {option, "-"});
+                return;
+        }
+    };
+    place(c.catalogue, "site_summary.txt", "--catalogue");
+    place(c.data, "data.txt", "--data");
+    if (options.stdin_path.empty()) options.stdin_path = dir.base;
+    options.args = args;
+    const e2e::program_result run = e2e::run_program(dir, VARNEX_BINARY, "", options);
+    feeders.clear();
+
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out, ref.out);
+    const std::vector<std::string> names = e2e::list_files(w + "/ref");
+    EXPECT_EQ(e2e::list_files(w + "/out"), names);
+    for (const std::string& name : names) EXPECT_EQ(file(w + "/out/" + name), file(w + "/ref/" + name)) << name;
+    finish(dir);
+}
+
+INSTANTIATE_TEST_SUITE_P(archives, compressed_sources, ::testing::ValuesIn(source_cases()), support::named_by_name());
+
+// ---------------------------------------------------------------- streams that cannot be decoded
+
+struct broken_case {
+    std::string name;
+    std::string file;  // site_summary.txt or data.txt
+    std::string tool;
+    std::function<void(std::string&)> damage;
+    std::string err;
+    std::size_t kept_lines = 0;  // when not 0, only these first lines are compressed
+};
+
+void cut_in_half(std::string& bytes) { bytes.resize(bytes.size() / 2); }
+std::function<void(std::string&)> flip_from_end(std::size_t back) {
+    return [back](std::string& bytes) { bytes[bytes.size() - back] ^= 1; };
+}
+void flip_in_middle(std::string& bytes) { bytes[bytes.size() / 2] ^= 0x10; }
+
+std::vector<broken_case> broken_cases() {
+    const std::string cut = ": unexpected end of compressed data\n";
+    // A zstd frame header that asks for a 512 MB window (exponent 19 of the window byte).
+    const auto huge_window = [](std::string& bytes) { bytes = std::string("\x28\xb5\x2f\xfd\x00\x98", 6); };
+    return {
+        {"gzip_cut_short", "data.txt", "gzip", cut_in_half, "varnex: arc/data.txt.gz" + cut},
+        {"gzip_catalogue_cut_short", "site_summary.txt", "gzip", cut_in_half, "varnex: arc/site_summary.txt.gz" + cut},
+        {"gzip_crc_flipped", "data.txt", "gzip", flip_from_end(8), "varnex: arc/data.txt.gz: incorrect data check\n"},
+        {"zstd_cut_short", "data.txt", "zstd", cut_in_half, "varnex: arc/data.txt.zst" + cut},
+        {"zstd_checksum_flipped", "data.txt", "zstd", flip_from_end(1),
+         "varnex: arc/data.txt.zst: Restored data doesn't match checksum\n"},
+        {"xz_cut_short", "data.txt", "xz", cut_in_half, "varnex: arc/data.txt.xz" + cut},
+        {"xz_byte_flipped", "data.txt", "xz", flip_in_middle, "varnex: arc/data.txt.xz: compressed data is corrupt\n"},
+        {"zstd_window_too_large", "data.txt", "zstd", huge_window,
+         "varnex: arc/data.txt.zst: decoding needs 512 MB of memory, more than the 256 MB allowed\n"},
+        {"gzip_ends_inside_header", "data.txt", "gzip", [](std::string&) {},
+         "varnex: arc/data.txt.gz:51: the file ends inside its header\n", 50},
+    };
+}
+
+class broken_streams : public ::testing::TestWithParam<broken_case> {};
+
+TEST_P(broken_streams, fail_with_the_library_message_and_leave_nothing) {
+    const broken_case& c = GetParam();
+    const e2e::scratch_dir dir = e2e::make_scratch_dir();
+    const std::string w = dir.work;
+    for (const char* sub : {"/arc", "/out"}) std::filesystem::create_directories(w + sub);
+    std::filesystem::create_directories(dir.base + "/tmp");
+    ASSERT_EQ(support::generate_archive(VARNEX_ARCHIVE_TOOL, w + "/arc", archive_options), "");
+    std::string plain = file(w + "/arc/" + c.file);
+    for (std::size_t at = 0, lines = 0; c.kept_lines > 0 && at < plain.size(); ++at) {
+        if (plain[at] == '\n' && ++lines == c.kept_lines) plain.resize(at + 1);
+    }
+    std::string bytes = compressed(dir.base, c.tool, plain, 1);
+    c.damage(bytes);
+    ASSERT_EQ(::unlink((w + "/arc/" + c.file).c_str()), 0);
+    put(w + "/arc/" + c.file + suffix_of(c.tool), bytes);
+
+    std::vector<std::string> args = span;
+    for (const char* word : {"-q", "-C", "arc", "-o", "out", "--csv", "out/series.csv"}) args.push_back(word);
+    const e2e::program_result run = support::run_batch(dir, VARNEX_BINARY, args, {{"TMPDIR", dir.base + "/tmp"}});
+    EXPECT_EQ(run.exit_status, 1);
+    EXPECT_EQ(run.err, c.err);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(e2e::list_files(w + "/out"), std::vector<std::string>{});
+    EXPECT_EQ(e2e::list_files(dir.base + "/tmp"), std::vector<std::string>{});
+    finish(dir);
+}
+
+INSTANTIATE_TEST_SUITE_P(faults, broken_streams, ::testing::ValuesIn(broken_cases()), support::named_by_name());
+
+// ---------------------------------------------------------------- which file a run reads
+
+struct choice_case {
+    std::string name;
+    std::vector<std::string> files;  // put into arc/ besides the plain catalogue
+    std::vector<std::string> args;   // after the span, -C arc and -o out
+    int exit_status = 0;
+    std::string err_start;  // standard error begins with it
+    bool writes = true;     // the pair is written
+};
+
+std::vector<choice_case> choice_cases() {
+    const std::string try_help = "Try 'varnex --help'.\n";
+    return {
+        // The compressed files beside the plain one are not even valid: only the plain one is read.
+        {"plain_before_compressed",
+         {"data.txt", "data.txt.gz"},
+         {"-v"},
+         0,
+         "varnex: reading arc/data.txt, not arc/data.txt.gz\n"},
+        {"plain_before_two_compressed",
+         {"data.txt", "data.txt.xz", "data.txt.zst"},
+         {"-v"},
+         0,
+         "varnex: reading arc/data.txt, not arc/data.txt.zst or arc/data.txt.xz\n"},
+        {"plain_chosen_quietly_without_v", {"data.txt", "data.txt.gz"}, {"-q"}, 0, ""},
+        {"two_compressed",
+         {"data.txt.gz", "data.txt.xz"},
+         {},
+         2,
+         "varnex: arc/data.txt.gz and arc/data.txt.xz are both present and arc/data.txt is not: name one with "
+         "--data\n" +
+             try_help,
+         false},
+        {"three_compressed_catalogues",
+         {"data.txt", "site_summary.txt.gz", "site_summary.txt.zst", "site_summary.txt.xz"},
+         {},
+         2,
+         "varnex: arc/site_summary.txt.gz, arc/site_summary.txt.zst and arc/site_summary.txt.xz are all present and "
+         "arc/site_summary.txt is not: name one with --catalogue\n" +
+             try_help,
+         false},
+        {"named_file_over_the_directory",
+         {"data.txt", "site_summary.txt.gz", "site_summary.txt.zst"},
+         {"--catalogue", "arc/missing"},
+         1,
+         "varnex: arc/missing: No such file or directory\n",
+         false},
+        {"both_on_standard_input",
+         {"data.txt"},
+         {"--catalogue", "-", "--data", "-"},
+         2,
+         "varnex: --catalogue and --data cannot both read standard input\n" + try_help,
+         false},
+        {"output_over_named_data",
+         {"data.txt"},
+         {"--data", "arc/data.txt", "--csv", "arc/data.txt"},
+         2,
+         "varnex: --csv arc/data.txt would overwrite the archive's data.txt\n" + try_help,
+         false},
+    };
+}
+
+class archive_choice : public ::testing::TestWithParam<choice_case> {};
+
+TEST_P(archive_choice, reads_the_file_the_rules_give) {
+    const choice_case& c = GetParam();
+    const e2e::scratch_dir dir = e2e::make_scratch_dir();
+    const std::string w = dir.work;
+    for (const char* sub : {"/gen", "/arc", "/out"}) std::filesystem::create_directories(w + sub);
+    ASSERT_EQ(support::generate_archive(VARNEX_ARCHIVE_TOOL, w + "/gen", archive_options), "");
+    const bool catalogue_compressed = std::any_of(c.files.begin(), c.files.end(), [](const std::string& name) {
+        return name.rfind("site_summary.txt.", 0) == 0;
+    });
+    if (!catalogue_compressed) put(w + "/arc/site_summary.txt", file(w + "/gen/site_summary.txt"));
+    for (const std::string& name : c.files)
+        put(w + "/arc/" + name, name == "data.txt" ? file(w + "/gen/data.txt") : "not compressed at all\n");
+
+    std::vector<std::string> args = span;
+    for (const char* word : {"-C", "arc", "-o", "out"}) args.push_back(word);
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const e2e::program_result run = support::run_batch(dir, VARNEX_BINARY, args);
+    EXPECT_EQ(run.exit_status, c.exit_status) << run.err;
+    EXPECT_EQ(run.err.substr(0, c.err_start.size()), c.err_start);
+    EXPECT_EQ(e2e::list_files(w + "/out").size(), c.writes ? 2u : 0u);
+    finish(dir);
+}
+
+INSTANTIATE_TEST_SUITE_P(choices, archive_choice, ::testing::ValuesIn(choice_cases()), support::named_by_name());
+
+}  // namespace
