@@ -98,7 +98,7 @@ struct block_table {
     std::int32_t end_failure = -1;
     carried_values end_given;
     std::uint8_t end_mask = 0;
-    carried_values final_carried;  // what the file-order reading leaves at the end
+    carried_values final_carried;           // what the file-order reading leaves at the end
     std::int64_t longest_plain_record = 0;  // bytes, its line feed included
     // The stations asked for, sorted, and their runs: those of ids[i] are
     // blocks[block_first[i]] up to blocks[block_first[i + 1]], in file order.
