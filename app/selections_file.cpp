@@ -95,13 +95,9 @@ std::string read_selections(const batch_options& options, std::vector<named_sele
         error_number = errno;
         return {};
     }
-    std::string_view rest = text;
-    for (long line = 1; !rest.empty(); ++line) {
-        const std::size_t end = rest.find('\n');
-        std::string_view content = rest.substr(0, end);
-        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
-        if (!content.empty() && content.back() == '\r') content.remove_suffix(1);
-        const std::vector<std::string> words = words_of(content);
+    const std::vector<std::string_view> lines = lines_of(text);
+    for (std::size_t line = 1; line <= lines.size(); ++line) {
+        const std::vector<std::string> words = words_of(lines[line - 1]);
         if (words.empty() || words.front().front() == '#') continue;
         const std::string place = path + ":" + std::to_string(line);
         if (std::string problem = read_line(options, words, selections, place); !problem.empty())

@@ -49,17 +49,28 @@ std::string read_identifier(std::string_view text, std::int32_t& id) {
     return {};
 }
 
+std::vector<std::string_view> lines_of(std::string_view text) {
+    std::vector<std::string_view> lines;
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        lines.push_back(line);
+    }
+    return lines;
+}
+
 std::string read_identifier_file(const std::string& path, std::vector<std::int32_t>& ids, int& error_number) {
     std::string text;
     if (!read_whole_file(path, text)) {
         error_number = errno;
         return {};
     }
-    std::string_view rest = text;
-    for (long line = 1; !rest.empty(); ++line) {
-        const std::size_t end = rest.find('\n');
-        const std::string_view word = trimmed(rest.substr(0, end));
-        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+    const std::vector<std::string_view> lines = lines_of(text);
+    for (std::size_t k = 0; k < lines.size(); ++k) {
+        const long line = static_cast<long>(k) + 1;
+        const std::string_view word = trimmed(lines[k]);
         if (word.empty() || word.front() == '#') continue;
         std::int32_t id = 0;
         if (std::string what = read_identifier(word, id); !what.empty())

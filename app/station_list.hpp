@@ -11,6 +11,10 @@ namespace app {
 // Appends the whole file to `text`; false with errno set when it cannot be read.
 bool read_whole_file(const std::string& path, std::string& text);
 
+// The lines of a text, without their line feeds (nor a carriage return ending one); line
+// k + 1 of the file is element k.
+std::vector<std::string_view> lines_of(std::string_view text);
+
 // Reads one identifier as the archive reads them: the nearest double to a plain decimal,
 // truncated toward zero to 32 bits. Empty, or why `text` is no identifier.
 std::string read_identifier(std::string_view text, std::int32_t& id);

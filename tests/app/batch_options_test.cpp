@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/batch_options.hpp"
+#include "tests/support/batch_runs.hpp"
 
 namespace {
 
@@ -604,16 +605,7 @@ TEST(Version, IsTheProgramNameAndThreeNumbers) {
         << app::version_text();
 }
 
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        const std::size_t end = text.find('\n', start);
-        lines.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return lines;
-}
+using support::lines_of;
 
 TEST(Help, FitsTwoScreensOfEightyColumns) {
     const std::string help = app::batch_help_text();

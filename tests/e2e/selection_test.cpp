@@ -29,12 +29,7 @@ e2e::program_result batch(const e2e::scratch_dir& dir, std::vector<std::string> 
     return support::run_batch(dir, VARNEX_BINARY, args);
 }
 
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> lines;
-    for (std::size_t start = 0; start < text.size(); start = text.find('\n', start) + 1)
-        lines.push_back(text.substr(start, text.find('\n', start) - start));
-    return lines;
-}
+using support::lines_of;
 
 // The identifiers of the catalogue stations of a report or a list, after its header.
 std::string identifiers_of(const std::string& table) {

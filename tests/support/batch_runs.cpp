@@ -1,5 +1,6 @@
 #include "tests/support/batch_runs.hpp"
 
+#include <algorithm>
 #include <cstdlib>
 #include <optional>
 
@@ -142,6 +143,16 @@ std::vector<std::vector<std::string>> parse_coordinates(std::string_view yx) {
     const std::vector<std::string_view> lines = lines_of(yx);
     for (std::size_t i = 1; i < lines.size(); ++i) rows.push_back(split_trimmed(lines[i], '\t'));
     return rows;
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    for (std::size_t start = 0; start < text.size();) {
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
 }
 
 }  // namespace support

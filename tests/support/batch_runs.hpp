@@ -18,6 +18,9 @@ namespace support {
 e2e::program_result run_batch(const e2e::scratch_dir& dir, const std::string& program,
                               const std::vector<std::string>& args, const std::vector<e2e::env_setting>& env = {});
 
+// The lines of a program's output, without their line feeds.
+std::vector<std::string> lines_of(const std::string& text);
+
 // Writes site_summary.txt and data.txt into `dir`: numbered header lines (60 and 111)
 // and then the given lines, each ended by a line feed. False on failure.
 bool write_archive(const std::string& dir, const std::vector<std::string>& stations,
