@@ -15,32 +15,33 @@ namespace engine {
 namespace {
 
 // The stations asked for, for a look-up at every change of identifier: open addressing,
-// at most half full.
+// at most half full, giving each identifier's place in the sorted list.
 class wanted_set {
 public:
     explicit wanted_set(const std::vector<std::int32_t>& ids) {
         std::size_t size = 16;
         while (size < 2 * ids.size()) size *= 2;
         keys_.assign(size, 0);
-        used_.assign(size, 0);
+        places_.assign(size, -1);
         mask_ = size - 1;
-        for (const std::int32_t id : ids) {
-            std::size_t i = slot(id);
-            while (used_[i] && keys_[i] != id) i = (i + 1) & mask_;
-            keys_[i] = id;
-            used_[i] = 1;
+        for (std::size_t k = 0; k < ids.size(); ++k) {
+            std::size_t i = slot(ids[k]);
+            while (places_[i] >= 0 && keys_[i] != ids[k]) i = (i + 1) & mask_;
+            keys_[i] = ids[k];
+            places_[i] = static_cast<std::int32_t>(k);
         }
     }
-    bool contains(std::int32_t id) const {
-        for (std::size_t i = slot(id); used_[i]; i = (i + 1) & mask_)
-            if (keys_[i] == id) return true;
-        return false;
+    // -1 for a station not asked for.
+    std::int32_t place_of(std::int32_t id) const {
+        for (std::size_t i = slot(id); places_[i] >= 0; i = (i + 1) & mask_)
+            if (keys_[i] == id) return places_[i];
+        return -1;
     }
 
 private:
     std::size_t slot(std::int32_t id) const { return (static_cast<std::uint32_t>(id) * 0x9E3779B1u >> 7) & mask_; }
     std::vector<std::int32_t> keys_;
-    std::vector<std::uint8_t> used_;
+    std::vector<std::int32_t> places_;
     std::size_t mask_ = 0;
 };
 
@@ -48,8 +49,9 @@ struct found_run {
     std::int64_t ordinal = 0;
     std::int64_t count = 0;
     std::int64_t offset = 0;
-    std::int32_t id = 0;
-    bool plain = true;  // every record read by the short route
+    std::int32_t station = 0;     // the identifier's place among those asked for
+    bool plain = true;            // every record read by the short route
+    std::int64_t kept_from = -1;  // its first record's dates and values in the chunk's, when kept
 };
 
 // What one chunk holds: the records that start in [begin, limit), read as if a record
@@ -66,6 +68,7 @@ struct chunk_scan {
     // Records at its start whose identifier is carried in from the chunk before.
     std::int64_t leading_carried = 0;
     std::vector<found_run> runs;  // of the stations asked for
+    kept_dates_and_values kept;   // of their plain runs, while there is room
     std::vector<special_record> specials;
     std::vector<std::uint8_t> known_in;  // of each special record's carried values, those set in the chunk
     carried_values carried;              // at its end
@@ -92,8 +95,9 @@ public:
         while (pos < out_.limit) {
             if (by_blocks && text_length_ != 0) {
                 // The rest of a run written as its record before: passed in one call.
-                const std::int64_t passed = pass_plain_records_written_as(
-                    data_, pos, out_.limit, out_.lost_from, text_at_, text_length_, last_plain_, out_.longest_plain);
+                const std::int64_t passed =
+                    pass_plain_records_written_as(data_, pos, out_.limit, out_.lost_from, text_at_, text_length_,
+                                                  last_plain_, out_.longest_plain, keeping() ? &out_.kept : nullptr);
                 if (passed > 0) {
                     note_identifier(id_, pos, passed);
                     out_.records += passed;
@@ -113,6 +117,7 @@ public:
                     last_plain_ = pos;
                     out_.longest_plain = std::max(out_.longest_plain, next - pos);
                     note_identifier(id, pos);
+                    if (keeping()) keep_values_of(pos);
                     ++out_.records;
                     ++line;
                     pos = next;
@@ -129,6 +134,23 @@ public:
     }
 
 private:
+    // Whether the run of the identifier read last is one whose values are being kept; a run
+    // that meets the chunk's limit is kept no further.
+    bool keeping() {
+        if (run_ < 0) return false;
+        found_run& r = out_.runs[static_cast<std::size_t>(run_)];
+        if (r.kept_from >= 0 && out_.kept.dates.size() * 2 * sizeof(float) >= textio::kept_values_bytes)
+            r.kept_from = -1;
+        return r.kept_from >= 0;
+    }
+
+    void keep_values_of(std::int64_t pos) {
+        float date = 0.0f, value = 0.0f;
+        read_known_plain_run(bytes_of(data_), pos, 1, &date, &value);
+        out_.kept.dates.push_back(date);
+        out_.kept.values.push_back(value);
+    }
+
     // Most records repeat the identifier of the record before, written the same way: the
     // bytes up to the blank after it are the same, and it is not converted again.
     bool same_identifier_text(std::int64_t pos) const {
@@ -201,7 +223,10 @@ private:
         known_ |= r.mask;
         if (id_known) {
             note_identifier(id, pos);
-            if (run_ >= 0) out_.runs[static_cast<std::size_t>(run_)].plain = false;
+            if (run_ >= 0) {
+                out_.runs[static_cast<std::size_t>(run_)].plain = false;
+                out_.runs[static_cast<std::size_t>(run_)].kept_from = -1;
+            }
         } else {
             ++out_.leading_carried;
         }
@@ -216,9 +241,12 @@ private:
             have_id_ = true;
             id_ = id;
             run_ = -1;
-            if (wanted_.contains(id)) {
+            const std::int32_t station = wanted_.place_of(id);
+            if (station >= 0) {
                 run_ = static_cast<std::int64_t>(out_.runs.size());
-                out_.runs.push_back({out_.records, 0, offset, id});
+                const bool room = out_.kept.dates.size() * 2 * sizeof(float) < textio::kept_values_bytes;
+                const auto kept_from = room ? static_cast<std::int64_t>(out_.kept.dates.size()) : -1;
+                out_.runs.push_back({out_.records, 0, offset, station, true, kept_from});
             }
         }
         if (run_ >= 0) out_.runs[static_cast<std::size_t>(run_)].count += records;
@@ -277,6 +305,8 @@ public:
     void start(std::int64_t first_offset, long first_line) {
         table_.first_offset = first_offset;
         table_.first_line = first_line;
+        table_.station_blocks.assign(table_.ids.size(), {});
+        table_.lines_before.assign(1, 0);
         next_begin_ = first_offset;
         next_line_ = first_line;
     }
@@ -302,30 +332,54 @@ public:
     }
 
     void finish() {
-        if (!ended_) {
-            table_.end = reading_end::end_of_file;
-            table_.final_carried = carried_;
-        }
-        group_runs();
-        line_counts();
+        if (ended_) return;
+        table_.end = reading_end::end_of_file;
+        table_.final_carried = carried_;
     }
 
 private:
-    void add_run(const found_run& r) {
-        if (!runs_.empty() && runs_.back().id == r.id && runs_.back().ordinal + runs_.back().count == r.ordinal) {
-            runs_.back().count += r.count;
-            runs_.back().plain = runs_.back().plain && r.plain;
-            return;
+    // A run that goes on from the station's last one joins it. An entry after the first of
+    // a run too long for one starts at a record the table does not place; the values are
+    // read on from the first entry's start.
+    void add_run(found_run r) {
+        std::vector<block_entry>& runs = table_.station_blocks[static_cast<std::size_t>(r.station)];
+        if (!runs.empty() && static_cast<std::int64_t>(runs.back().ordinal + runs.back().count) == r.ordinal) {
+            block_entry& last = runs.back();
+            const std::int64_t n =
+                std::min<std::int64_t>(r.count, static_cast<std::int64_t>(block_count_limit - last.count));
+            last.count = (last.count + static_cast<std::uint64_t>(n)) & block_count_limit;
+            last.plain = last.plain && r.plain;
+            r.ordinal += n;
+            r.count -= n;
+            r.offset = -1;
         }
-        if (wanted_.contains(r.id)) runs_.push_back(r);
+        while (r.count > 0) {
+            const std::int64_t n = std::min<std::int64_t>(r.count, block_count_limit);
+            block_entry e;
+            e.ordinal = static_cast<std::uint64_t>(r.ordinal) & block_ordinal_limit;
+            e.count = static_cast<std::uint64_t>(n) & block_count_limit;
+            e.plain = r.plain ? 1 : 0;
+            e.offset = r.offset;
+            runs.push_back(e);
+            r.ordinal += n;
+            r.count -= n;
+            r.offset = -1;
+        }
     }
 
     void merge(chunk_scan& c) {
         const long line_shift = next_line_ - 1 - c.line_before;
-        if (c.leading_carried > 0) add_run({ordinal_base_, c.leading_carried, c.begin, carried_.id, false});
+        const std::int32_t carried_station = wanted_.place_of(carried_.id);
+        if (c.leading_carried > 0 && carried_station >= 0)
+            add_run({ordinal_base_, c.leading_carried, c.begin, carried_station, false});
+        const kept_dates_and_values& kept = out_.kept.storage.emplace_back(std::move(c.kept));
         for (found_run r : c.runs) {
             r.ordinal += ordinal_base_;
             add_run(r);
+            if (r.plain && r.kept_from >= 0) {
+                const auto from = static_cast<std::size_t>(r.kept_from);
+                out_.kept.runs.push_back({r.ordinal, r.count, kept.dates.data() + from, kept.values.data() + from});
+            }
         }
         for (std::size_t i = 0; i < c.specials.size(); ++i) {
             special_record s = c.specials[i];
@@ -334,6 +388,7 @@ private:
             s.place.last_line += line_shift;
             s.carried_in = merged(carried_, s.carried_in, c.known_in[i]);
             table_.specials.push_back(s);
+            table_.lines_before.push_back(table_.lines_before.back() + (s.place.last_line - s.place.line));
         }
         carried_ = merged(carried_, c.carried, c.known);
         table_.longest_plain_record = std::max(table_.longest_plain_record, c.longest_plain);
@@ -355,51 +410,10 @@ private:
         table_.final_carried = merged(carried_, table_.end_given, table_.end_mask);
     }
 
-    // The runs by station: ids[i]'s in file order, a run too long for one entry in several.
-    void group_runs() {
-        table_.block_first.assign(table_.ids.size() + 1, 0);
-        std::vector<std::uint32_t> which(runs_.size());
-        for (std::size_t k = 0; k < runs_.size(); ++k) {
-            const auto at = std::lower_bound(table_.ids.begin(), table_.ids.end(), runs_[k].id);
-            which[k] = static_cast<std::uint32_t>(at - table_.ids.begin());
-            table_.block_first[which[k] + 1] += static_cast<std::uint32_t>(
-                (static_cast<std::uint64_t>(runs_[k].count) + block_count_limit - 1) / block_count_limit);
-        }
-        for (std::size_t i = 1; i < table_.block_first.size(); ++i) table_.block_first[i] += table_.block_first[i - 1];
-        table_.blocks.resize(table_.block_first.back());
-        std::vector<std::uint32_t> fill(table_.block_first.begin(), table_.block_first.end() - 1);
-        for (std::size_t k = 0; k < runs_.size(); ++k) {
-            found_run r = runs_[k];
-            // An entry after the first of a long run starts at a record the table does not
-            // place; the values are read on from the first entry's start.
-            while (r.count > 0) {
-                const std::int64_t n = std::min<std::int64_t>(r.count, block_count_limit);
-                block_entry& e = table_.blocks[fill[which[k]]++];
-                e.ordinal = static_cast<std::uint64_t>(r.ordinal) & block_ordinal_limit;
-                e.count = static_cast<std::uint64_t>(n) & block_count_limit;
-                e.plain = r.plain ? 1 : 0;
-                e.offset = r.offset;
-                r.ordinal += n;
-                r.count -= n;
-                r.offset = -1;
-            }
-        }
-        std::vector<found_run>().swap(runs_);
-    }
-
-    void line_counts() {
-        table_.lines_before.assign(table_.specials.size() + 1, 0);
-        for (std::size_t i = 0; i < table_.specials.size(); ++i) {
-            const record_place& p = table_.specials[i].place;
-            table_.lines_before[i + 1] = table_.lines_before[i] + (p.last_line - p.line);
-        }
-    }
-
     const textio::in_unit& data_;
     const wanted_set& wanted_;
     scanned_archive& out_;
     block_table& table_;
-    std::vector<found_run> runs_;
     carried_values carried_;
     std::int64_t ordinal_base_ = 0;
     std::int64_t next_begin_ = 0;
@@ -505,7 +519,6 @@ private:
 
 void scan_chunk(const textio::in_unit& data, const wanted_set& wanted, chunk_scan& c) {
     chunk_scanner(data, wanted, c).scan();
-    textio::hand_back(data, c.begin, c.end);
 }
 
 }  // namespace
@@ -523,9 +536,10 @@ long line_of(const block_table& t, std::int64_t ordinal) {
     return t.first_line + static_cast<long>(ordinal) + t.lines_before[k];
 }
 
-scanned_archive scan_blocks(const textio::in_unit& data, std::int64_t first_offset, long first_line,
-                            const std::vector<std::int32_t>& wanted, std::int64_t chunk_bytes) {
-    scanned_archive out;
+void scan_blocks(const textio::in_unit& data, std::int64_t first_offset, long first_line,
+                 const std::vector<std::int32_t>& wanted, std::int64_t chunk_bytes, scanned_archive& out,
+                 const table_listener& grown) {
+    out = scanned_archive{};
     out.table.ids = wanted;
     const wanted_set set(wanted);
     table_builder builder(data, set, out);
@@ -538,6 +552,7 @@ scanned_archive scan_blocks(const textio::in_unit& data, std::int64_t first_offs
     for (std::size_t from = 0; from < starts.size() && !builder.ended(); from += wave) {
         const std::size_t count = std::min(wave, starts.size() - from);
         std::vector<chunk_scan> chunks(count);
+        out.kept = kept_wave{};
         for (std::size_t k = 0; k < count; ++k) {
             chunks[k].begin = starts[from + k];
             chunks[k].limit = from + k + 1 < starts.size() ? starts[from + k + 1] : size;
@@ -556,14 +571,19 @@ scanned_archive scan_blocks(const textio::in_unit& data, std::int64_t first_offs
             }
         }
         if (thrown) std::rethrow_exception(thrown);
+        std::int64_t wave_end = 0;
         for (chunk_scan& c : chunks) {
+            wave_end = std::max(wave_end, c.end);
             if (builder.ended()) break;
             builder.take(c);
             if (util::stop_signal() != 0) {
                 out.stopped = true;
-                return out;
+                return;
             }
         }
+        // The wave's pages stay mapped while the listener reads what it can of them.
+        if (grown) grown(out);
+        textio::hand_back(data, chunks.front().begin, std::max(wave_end, builder.next_begin()));
     }
     if (!builder.ended() && builder.next_begin() >= size) {
         // The reading meets the end of the file after the last record.
@@ -577,7 +597,8 @@ scanned_archive scan_blocks(const textio::in_unit& data, std::int64_t first_offs
     alternate_builder alternates(data, out);
     alternates.main_end_ = builder.next_begin();
     alternates.build();
-    return out;
+    out.table.complete = true;
+    if (grown) grown(out);
 }
 
 }  // namespace engine

@@ -1,6 +1,7 @@
 // The block table built in one pass over data.txt, in chunks that both cores scan at once.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "engine/block_table.hpp"
@@ -15,13 +16,21 @@ struct scanned_archive {
     // table refers to them by index.
     std::vector<textio::io_failure> failures;
     bool stopped = false;  // a stop signal came before the scan was done
+    kept_wave kept;        // while the listener is told about a wave
 };
 
+// Told about the table as it grows: after each wave of chunks is put in it, while their
+// pages are still mapped, and once more when it is complete. Called on the scanning thread,
+// between the waves' parallel scans.
+using table_listener = std::function<void(const scanned_archive&)>;
+
 // Scans the mapped data.txt from `first_offset` (the first record, line `first_line`) to
-// its end, or to the first record that cannot be read, keeping the runs of the stations
-// in `wanted` (sorted, without repeats). `chunk_bytes` is how much each scan takes at a
-// time. The stop flag is looked at after each chunk is put in the table.
-scanned_archive scan_blocks(const textio::in_unit& data, std::int64_t first_offset, long first_line,
-                            const std::vector<std::int32_t>& wanted, std::int64_t chunk_bytes);
+// its end, or to the first record that cannot be read, into `out`, keeping the runs of the
+// stations in `wanted` (sorted, without repeats). `chunk_bytes` is how much each scan takes
+// at a time. The stop flag is looked at after each chunk is put in the table; a stop ends
+// the scan without telling the listener.
+void scan_blocks(const textio::in_unit& data, std::int64_t first_offset, long first_line,
+                 const std::vector<std::int32_t>& wanted, std::int64_t chunk_bytes, scanned_archive& out,
+                 const table_listener& grown = {});
 
 }  // namespace engine

@@ -19,53 +19,59 @@ public:
     searcher(const block_table& t, search_state& s, std::int32_t id, std::int32_t qualifying)
         : t_(t), s_(s), id_(id), qualifying_(qualifying) {
         const auto at = std::lower_bound(t.ids.begin(), t.ids.end(), id);
-        if (at != t.ids.end() && *at == id) {
-            const auto i = static_cast<std::size_t>(at - t.ids.begin());
-            first_ = t.block_first[i];
-            last_ = t.block_first[i + 1];
-        }
+        if (at != t.ids.end() && *at == id) runs_ = &t.station_blocks[static_cast<std::size_t>(at - t.ids.begin())];
     }
 
-    // Reads on by a run, a record or an end; true once the outcome is known.
+    // Reads on by a run, a record or an end; true once the outcome is known, or once the
+    // table so far cannot tell it.
     bool step(station_search& out) {
         switch (s_.at) {
             case search_state::place::past_end: return meet_end(out);
             case search_state::place::alternate: return read_alternate(out);
             case search_state::place::record: break;
         }
-        if (s_.ordinal == t_.record_count) return read_end(out);
+        if (s_.ordinal == t_.record_count) return t_.complete ? read_end(out) : wait();
         if (s_.in_step) return read_in_step(out);
         return read_special(out);
     }
 
     bool found = false;
+    bool waiting = false;  // the outcome lies beyond the records scanned so far
 
 private:
+    bool wait() {
+        waiting = true;
+        return true;
+    }
+
     // The file-order reading holds here: the runs answer for every record up to the
     // station's next one, or the end.
     bool read_in_step(station_search& out) {
         const std::int64_t q = s_.ordinal;
-        const auto ahead = std::partition_point(
-            t_.blocks.begin() + first_, t_.blocks.begin() + last_,
-            [q](const block_entry& b) { return static_cast<std::int64_t>(b.ordinal + b.count) <= q; });
-        const auto k = static_cast<std::uint32_t>(ahead - t_.blocks.begin());
-        const bool run_ahead = k < last_ && (!found || static_cast<std::int64_t>(t_.blocks[k].ordinal) <= q);
+        static const std::vector<block_entry> none;
+        const std::vector<block_entry>& runs = runs_ ? *runs_ : none;
+        const auto ahead = std::partition_point(runs.begin(), runs.end(), [q](const block_entry& b) {
+            return static_cast<std::int64_t>(b.ordinal + b.count) <= q;
+        });
+        const auto k = static_cast<std::size_t>(ahead - runs.begin());
+        const bool run_ahead = k < runs.size() && (!found || static_cast<std::int64_t>(runs[k].ordinal) <= q);
         if (!run_ahead) {
             // Found before (out of step): the record here is another station's.
             if (found) return end_block_at(out, q, s_.offset);
+            if (!t_.complete) return wait();
             s_.ordinal = t_.record_count;
             s_.offset = -1;
             return false;
         }
-        const block_entry& b = t_.blocks[k];
+        const block_entry& b = runs[k];
         const std::int64_t from = std::max<std::int64_t>(q, static_cast<std::int64_t>(b.ordinal));
         const std::int64_t offset = from == static_cast<std::int64_t>(b.ordinal) ? b.offset : s_.offset;
         assert(offset >= 0);
         std::int64_t end = static_cast<std::int64_t>(b.ordinal + b.count);
         bool plain = b.plain != 0;
-        for (std::uint32_t n = k + 1; n < last_ && static_cast<std::int64_t>(t_.blocks[n].ordinal) == end; ++n) {
-            end += static_cast<std::int64_t>(t_.blocks[n].count);
-            plain = plain && t_.blocks[n].plain != 0;
+        for (std::size_t n = k + 1; n < runs.size() && static_cast<std::int64_t>(runs[n].ordinal) == end; ++n) {
+            end += static_cast<std::int64_t>(runs[n].count);
+            plain = plain && runs[n].plain != 0;
         }
         note_found();
         const special_record* first = special_at(t_, from);
@@ -88,6 +94,7 @@ private:
         out.outcome = search_outcome::ended_by_record;
         const special_record* s = special_at(t_, q);
         if (s && s->place.spans_lines()) {
+            if (!t_.complete) return wait();  // the reading from its last line is not known yet
             go_to(s->from_last_line, s->place.last_line_offset);
             s_.in_step = false;
             s_.carried = merged(s->carried_in, s->given, s->mask);
@@ -154,6 +161,7 @@ private:
             return false;
         }
         if (!found) return false;
+        if (r.spans_lines && !t_.complete) return wait();
         out.outcome = search_outcome::ended_by_record;
         s_.in_step = false;
         s_.carried = r.values;
@@ -220,16 +228,28 @@ private:
     search_state& s_;
     std::int32_t id_;
     std::int32_t qualifying_;
-    std::uint32_t first_ = 0;
-    std::uint32_t last_ = 0;
+    const std::vector<block_entry>* runs_ = nullptr;  // the station's, when it is asked for
 };
 
 }  // namespace
 
-station_search search_station(const block_table& t, search_state& state, std::int32_t id, std::int32_t qualifying) {
-    station_search out;
+bool try_search_station(const block_table& t, search_state& state, std::int32_t id, std::int32_t qualifying,
+                        station_search& out) {
+    out = station_search{};
+    const search_state before = state;
     searcher s(t, state, id, qualifying);
     while (!s.step(out)) {}
+    if (!s.waiting) return true;
+    state = before;
+    return false;
+}
+
+station_search search_station(const block_table& t, search_state& state, std::int32_t id, std::int32_t qualifying) {
+    assert(t.complete);
+    station_search out;
+    const bool known = try_search_station(t, state, id, qualifying, out);
+    assert(known);
+    (void)known;
     return out;
 }
 

@@ -50,7 +50,13 @@ struct search_state {
     std::int64_t rewinds = 0;
 };
 
-// The search for station `id`, the next of a table of `qualifying` stations, from `state`.
+// The search for station `id`, the next of a table of `qualifying` stations, from `state`,
+// in a complete table.
 station_search search_station(const block_table& t, search_state& state, std::int32_t id, std::int32_t qualifying);
+
+// The same while the table is still growing: false, with `state` as it was, when the
+// records scanned so far do not tell the search's outcome.
+bool try_search_station(const block_table& t, search_state& state, std::int32_t id, std::int32_t qualifying,
+                        station_search& out);
 
 }  // namespace engine

@@ -89,6 +89,28 @@ struct alternate_record {
     reading_step from_last_line;  // when it spans lines
 };
 
+// Dates and values read while the records were checked, appended in file order.
+struct kept_dates_and_values {
+    std::vector<float> dates;
+    std::vector<float> values;
+};
+
+// Records of a plain run whose dates and values the scan kept.
+struct kept_run {
+    std::int64_t ordinal = 0;
+    std::int64_t count = 0;
+    const float* dates = nullptr;
+    const float* values = nullptr;
+};
+
+// What the scan of the chunks last put in the table kept of their plain runs, in file
+// order, so that the blocks found there are not read again. Dropped before the next chunks
+// are scanned.
+struct kept_wave {
+    std::vector<kept_run> runs;
+    std::vector<kept_dates_and_values> storage;  // what the runs point into
+};
+
 struct block_table {
     std::int64_t first_offset = 0;  // of the first record, after the header
     long first_line = 0;
@@ -101,13 +123,15 @@ struct block_table {
     carried_values final_carried;           // what the file-order reading leaves at the end
     std::int64_t longest_plain_record = 0;  // bytes, its line feed included
     // The stations asked for, sorted, and their runs: those of ids[i] are
-    // blocks[block_first[i]] up to blocks[block_first[i + 1]], in file order.
+    // station_blocks[i], in file order.
     std::vector<std::int32_t> ids;
-    std::vector<std::uint32_t> block_first;
-    std::vector<block_entry> blocks;
+    std::vector<std::vector<block_entry>> station_blocks;
     std::vector<special_record> specials;  // in file order
     std::vector<long> lines_before;        // lines_before[k]: lines the first k specials span beyond one each
     std::vector<alternate_record> alternates;
+    // While the scan goes on, the table holds the records read so far (record_count of
+    // them), without the end and the alternate readings: what lies beyond is not known.
+    bool complete = false;
 };
 
 // The special record of an ordinal, or null.

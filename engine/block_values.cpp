@@ -86,10 +86,35 @@ bool read_plain_copy(const textio::in_unit& data, const block_table& t, const bl
     return false;
 }
 
+// A plain piece whose records the scan kept, from the runs that hold them one after the
+// other; false, with nothing taken, when some are not kept.
+bool take_kept_values(const kept_wave& kept, const block_piece& p, std::vector<float>& dates,
+                      std::vector<float>& values) {
+    auto run = std::upper_bound(kept.runs.begin(), kept.runs.end(), p.ordinal,
+                                [](std::int64_t ordinal, const kept_run& r) { return ordinal < r.ordinal; });
+    if (run == kept.runs.begin()) return false;
+    --run;
+    std::int64_t at = p.ordinal;
+    const std::int64_t end = p.ordinal + p.count;
+    for (auto r = run; at < end; ++r) {
+        if (r == kept.runs.end() || r->ordinal > at || r->ordinal + r->count <= at) return false;
+        at = std::min(end, r->ordinal + r->count);
+    }
+    for (at = p.ordinal; at < end; ++run) {
+        const std::int64_t from = at - run->ordinal;
+        const std::int64_t n = std::min(end, run->ordinal + run->count) - at;
+        dates.insert(dates.end(), run->dates + from, run->dates + from + n);
+        values.insert(values.end(), run->values + from, run->values + from + n);
+        at += n;
+    }
+    return true;
+}
+
 }  // namespace
 
 void read_block_values(const textio::in_unit& data, const block_table& t, const std::vector<block_piece>& pieces,
-                       std::vector<float>& dates, std::vector<float>& values, value_reader& reader) {
+                       std::vector<float>& dates, std::vector<float>& values, value_reader& reader,
+                       const kept_wave* kept) {
     dates.clear();
     values.clear();
     for (const block_piece& p : pieces) {
@@ -98,6 +123,7 @@ void read_block_values(const textio::in_unit& data, const block_table& t, const 
             values.push_back(p.values.value);
             continue;
         }
+        if (p.plain && kept && take_kept_values(*kept, p, dates, values)) continue;
         // A block just after the last one this thread read is read where it lies, the
         // system mapping its pages in runs; one further off is copied.
         const bool near = p.offset >= reader.last_end && p.offset - reader.last_end <= textio::nearby_block_bytes;

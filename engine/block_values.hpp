@@ -26,9 +26,11 @@ struct value_reader {
     std::vector<char> copy;
 };
 
-// The block's dates and values in file order. A page of data.txt lost since the table was
-// built throws textio::io_failure.
+// The block's dates and values in file order, taken from what the scan kept where it can
+// (`kept` may be null). A page of data.txt lost since the table was built throws
+// textio::io_failure.
 void read_block_values(const textio::in_unit& data, const block_table& t, const std::vector<block_piece>& pieces,
-                       std::vector<float>& dates, std::vector<float>& values, value_reader& reader);
+                       std::vector<float>& dates, std::vector<float>& values, value_reader& reader,
+                       const kept_wave* kept = nullptr);
 
 }  // namespace engine

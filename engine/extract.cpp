@@ -193,7 +193,8 @@ std::string pieces_key(const std::vector<block_piece>& pieces) {
 
 // The searches of the next batch: station by station in catalogue order, each selection's
 // in its table order, until the blocks hold about as many records as a batch's memory
-// allows. A selection whose search fails searches no further.
+// allows. A selection whose search fails searches no further; one whose next search the
+// table so far cannot tell waits for more of it.
 void search_batch(std::vector<selection_pass>& selections, pass_state& state, station_batch& batch) {
     using place = std::pair<std::int64_t, std::size_t>;  // (catalogue place, selection)
     std::priority_queue<place, std::vector<place>, std::greater<place>> next;
@@ -212,9 +213,11 @@ void search_batch(std::vector<selection_pass>& selections, pass_state& state, st
         selection_state& s = state.selections[k];
         batch_station b;
         b.selection = k;
-        b.row = s.next_row++;
-        b.search = search_station(state.archive.table, s.search, selection.table.station_id[b.row],
-                                  selection.table.qualifying_count);
+        b.row = s.next_row;
+        if (!try_search_station(state.archive.table, s.search, selection.table.station_id[b.row],
+                                selection.table.qualifying_count, b.search))
+            continue;
+        ++s.next_row;
         for (const block_piece& p : b.search.pieces) records += p.offset < 0 ? 1 : p.count;
         if (b.search.outcome == search_outcome::failed || s.next_row >= selection.table.qualifying_count)
             s.searching = false;
@@ -286,7 +289,7 @@ void read_and_pass(const textio::in_unit& data, std::vector<selection_pass>& sel
             station_block& b = next->blocks[static_cast<std::size_t>(i)];
             try {
                 read_block_values(data, state.archive.table, *next->distinct[static_cast<std::size_t>(i)], b.dates,
-                                  b.values, mine);
+                                  b.values, mine, &state.archive.kept);
                 lay_out_block(b);
             } catch (...) {
 #pragma omp critical(block_values_failure)
@@ -346,23 +349,30 @@ void pass_not_in_catalogue(selection_pass& selection, const station_grid& grid) 
     }
 }
 
-// The one pass over data.txt for the stations of every table.
+// The one pass over data.txt for the stations of every table. Each search is worked out
+// as soon as the records scanned so far tell its outcome, and its block read while the
+// scan's pages are still mapped: with the catalogue in the order of data.txt, the blocks
+// are read as the scan passes them.
 void pass_stations(std::vector<selection_pass>& selections, pass_state& state, textio::in_unit& data) {
     const std::vector<std::int32_t> wanted = wanted_identifiers(selections);
     if (wanted.empty()) return;  // no search reads data.txt
     textio::map_rest_of_input(data);
+    state.selections.assign(selections.size(), selection_state{});
+    station_batch* done = nullptr;  // read, and still to be told to the sinks
+    int k = 0;
+    const auto pass_what_is_known = [&](const scanned_archive&) {
+        while (station_batch* next = next_batch(selections, state, state.batches[k])) {
+            read_and_pass(data, selections, state, next, done);
+            done = next;
+            k ^= 1;
+        }
+    };
     // The unit's mapping outlives every thread that reads it: the unit is closed by the
     // caller, after this pass and its parallel loops are over.
-    state.archive = scan_blocks(data, textio::input_offset(data), data.line + 1, wanted, textio::scan_chunk_bytes);
+    scan_blocks(data, textio::input_offset(data), data.line + 1, wanted, textio::scan_chunk_bytes, state.archive,
+                pass_what_is_known);
     data.begin = data.end;  // data.txt has been read to its end (or its first failure)
-    state.selections.assign(selections.size(), selection_state{});
-    station_batch* done = nullptr;
-    for (int k = 0;; k ^= 1) {
-        station_batch* next = next_batch(selections, state, state.batches[k]);
-        if (!next && !done) return;
-        read_and_pass(data, selections, state, next, done);
-        done = next;
-    }
+    if (done) read_and_pass(data, selections, state, nullptr, done);
 }
 
 }  // namespace

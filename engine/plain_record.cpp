@@ -162,9 +162,41 @@ VARNEX_BLOCKS bool next_line_start(const textio::in_unit& data, const char* p, s
     return line_at(data, p - data.buffer, line, next);
 }
 
+// Up to 8 digits at `s`, in eight bytes at once: the bytes after them are shifted out, and
+// those before become leading zeros.
+[[gnu::always_inline]] inline std::uint32_t eight_digits(const char* s, unsigned count) {
+    if (count == 0) return 0;
+    std::uint64_t v;
+    std::memcpy(&v, s, 8);
+    v = (v - 0x3030303030303030u) << (8 * (8 - count));
+    v = v * 10 + (v >> 8);
+    v = ((v & 0x000000FF000000FFu) * (100 + (1000000ull << 32)) +
+         ((v >> 16) & 0x000000FF000000FFu) * (1 + (10000ull << 32))) >>
+        32;
+    return static_cast<std::uint32_t>(v);
+}
+
+// The value of a plain number written in [s, e), whose points are `points` (bit 0 for s),
+// when its whole and fraction digits are at most 8 each.
+[[gnu::always_inline]] inline bool short_plain_value(const char* s, const char* e, std::uint64_t points, float& value) {
+    const bool negative = *s == '-';
+    const unsigned sign = (*s == '-' || *s == '+') ? 1 : 0;
+    s += sign;
+    points >>= sign;
+    const auto length = static_cast<unsigned>(e - s);
+    const unsigned whole = points != 0 ? static_cast<unsigned>(__builtin_ctzll(points)) : length;
+    const unsigned fraction = whole < length ? length - whole - 1 : 0;
+    if (whole > 8 || fraction > 8) return false;
+    constexpr std::uint64_t powers[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+    const std::uint64_t digits =
+        std::uint64_t{eight_digits(s, whole)} * powers[fraction] + eight_digits(s + whole + 1, fraction);
+    value = textio::plain_number_value(digits, static_cast<int>(fraction), negative);
+    return true;
+}
+
 [[gnu::always_inline]] VARNEX_BLOCKS inline bool plain_at(const textio::in_unit& data, std::int64_t offset,
-                                                          plain_number fields[4], unsigned convert,
-                                                          std::int64_t& next) {
+                                                          plain_number fields[4], unsigned convert, std::int64_t& next,
+                                                          float* date_and_value = nullptr) {
     const char* p = data.buffer + offset;
     const char* data_end = data.buffer + data.end;
     const byte_classes c = classes_at(p);
@@ -210,6 +242,15 @@ VARNEX_BLOCKS bool next_line_start(const textio::in_unit& data, const char* p, s
         const char* q = p + from[k];
         textio::scan_plain_number(q, p + to[k], fields[k]);
     }
+    if (date_and_value) {
+        for (int k = 2; k < 4; ++k) {
+            float& v = date_and_value[k - 2];
+            if (short_plain_value(p + from[k], p + to[k], _bzhi_u64(c.point, to[k]) >> from[k], v)) continue;
+            const char* q = p + from[k];
+            textio::scan_plain_number(q, p + to[k], fields[k]);
+            v = textio::plain_number_value(fields[k]);
+        }
+    }
     return true;
 }
 
@@ -229,19 +270,27 @@ VARNEX_BLOCKS bool plain_record_by_blocks(const textio::in_unit& data, std::int6
     return plain_at(data, offset, fields, convert, next);
 }
 
-VARNEX_BLOCKS std::int64_t pass_plain_records_written_as(const textio::in_unit& data, std::int64_t& offset,
-                                                         std::int64_t limit, std::int64_t last_end,
-                                                         std::int64_t text_at, std::size_t text_length,
-                                                         std::int64_t& last_start, std::int64_t& longest) {
+namespace {
+
+template <bool Keep>
+VARNEX_BLOCKS std::int64_t pass_records_written_as(const textio::in_unit& data, std::int64_t& offset,
+                                                   std::int64_t limit, std::int64_t last_end, std::int64_t text_at,
+                                                   std::size_t text_length, std::int64_t& last_start,
+                                                   std::int64_t& longest, kept_dates_and_values* kept) {
     if (text_length == 0 || text_length >= 32) return 0;
     const char* text = data.buffer + text_at;
     const auto size = static_cast<std::int64_t>(data.end);
     std::int64_t count = 0;
     plain_number fields[4];
+    float date_and_value[2];
     while (offset < limit && offset + static_cast<std::int64_t>(text_length) <= size &&
            same_short_text(data.buffer + offset, text, text_length)) {
         std::int64_t next = 0;
-        if (!plain_at(data, offset, fields, 0, next) || next > last_end) break;
+        if (!plain_at(data, offset, fields, 0, next, Keep ? date_and_value : nullptr) || next > last_end) break;
+        if (Keep) {
+            kept->dates.push_back(date_and_value[0]);
+            kept->values.push_back(date_and_value[1]);
+        }
         last_start = offset;
         longest = std::max(longest, next - offset);
         offset = next;
@@ -250,39 +299,20 @@ VARNEX_BLOCKS std::int64_t pass_plain_records_written_as(const textio::in_unit& 
     return count;
 }
 
+}  // namespace
+
+VARNEX_BLOCKS std::int64_t pass_plain_records_written_as(const textio::in_unit& data, std::int64_t& offset,
+                                                         std::int64_t limit, std::int64_t last_end,
+                                                         std::int64_t text_at, std::size_t text_length,
+                                                         std::int64_t& last_start, std::int64_t& longest,
+                                                         kept_dates_and_values* kept) {
+    return kept ? pass_records_written_as<true>(data, offset, limit, last_end, text_at, text_length, last_start,
+                                                longest, kept)
+                : pass_records_written_as<false>(data, offset, limit, last_end, text_at, text_length, last_start,
+                                                 longest, nullptr);
+}
+
 namespace {
-
-// Up to 8 digits at `s`, in eight bytes at once: the bytes after them are shifted out, and
-// those before become leading zeros.
-[[gnu::always_inline]] inline std::uint32_t eight_digits(const char* s, unsigned count) {
-    if (count == 0) return 0;
-    std::uint64_t v;
-    std::memcpy(&v, s, 8);
-    v = (v - 0x3030303030303030u) << (8 * (8 - count));
-    v = v * 10 + (v >> 8);
-    v = ((v & 0x000000FF000000FFu) * (100 + (1000000ull << 32)) +
-         ((v >> 16) & 0x000000FF000000FFu) * (1 + (10000ull << 32))) >>
-        32;
-    return static_cast<std::uint32_t>(v);
-}
-
-// The value of a plain number written in [s, e), whose points are `points` (bit 0 for s),
-// when its whole and fraction digits are at most 8 each.
-[[gnu::always_inline]] inline bool short_plain_value(const char* s, const char* e, std::uint64_t points, float& value) {
-    const bool negative = *s == '-';
-    const unsigned sign = (*s == '-' || *s == '+') ? 1 : 0;
-    s += sign;
-    points >>= sign;
-    const auto length = static_cast<unsigned>(e - s);
-    const unsigned whole = points != 0 ? static_cast<unsigned>(__builtin_ctzll(points)) : length;
-    const unsigned fraction = whole < length ? length - whole - 1 : 0;
-    if (whole > 8 || fraction > 8) return false;
-    constexpr std::uint64_t powers[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
-    const std::uint64_t digits =
-        std::uint64_t{eight_digits(s, whole)} * powers[fraction] + eight_digits(s + whole + 1, fraction);
-    value = textio::plain_number_value(digits, static_cast<int>(fraction), negative);
-    return true;
-}
 
 // Where the third and fourth values of a record known to be plain lie, from the classes of
 // its first 64 bytes; false when they do not both lie there with at most 8 whole and 8
@@ -349,7 +379,8 @@ bool plain_record_by_blocks(const textio::in_unit&, std::int64_t, plain_number[4
 bool known_plain_values_by_blocks(text_bytes, std::int64_t, float&, float&, std::int64_t&) { return false; }
 
 std::int64_t pass_plain_records_written_as(const textio::in_unit&, std::int64_t&, std::int64_t, std::int64_t,
-                                           std::int64_t, std::size_t, std::int64_t&, std::int64_t&) {
+                                           std::int64_t, std::size_t, std::int64_t&, std::int64_t&,
+                                           kept_dates_and_values*) {
     return 0;
 }
 

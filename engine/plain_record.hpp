@@ -5,6 +5,7 @@
 #pragma once
 #include <cstdint>
 
+#include "engine/block_table.hpp"
 #include "textio/plain_number.hpp"
 #include "textio/units.hpp"
 
@@ -46,11 +47,13 @@ bool known_plain_values_by_blocks(text_bytes data, std::int64_t offset, float& d
 // Passes the plain records from `offset` that start before `limit`, end by `last_end`, and
 // whose identifier is written as the `text_length` bytes at `text_at` (its text up to and
 // with the blank after it, below 32 bytes); how many, where the last starts, and `longest`
-// grown to the longest of them. By blocks only, where blocks_supported: with none passed,
-// the caller reads the record on its own.
+// grown to the longest of them. Their dates and values are appended to `kept` when it is
+// not null. By blocks only, where blocks_supported: with none passed, the caller reads the
+// record on its own.
 std::int64_t pass_plain_records_written_as(const textio::in_unit& data, std::int64_t& offset, std::int64_t limit,
                                            std::int64_t last_end, std::int64_t text_at, std::size_t text_length,
-                                           std::int64_t& last_start, std::int64_t& longest);
+                                           std::int64_t& last_start, std::int64_t& longest,
+                                           kept_dates_and_values* kept = nullptr);
 
 // By blocks where it can, else character by character.
 bool plain_record(const textio::in_unit& data, std::int64_t offset, textio::plain_number fields[4], unsigned convert,

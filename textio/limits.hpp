@@ -71,12 +71,16 @@ inline constexpr std::size_t max_block_records = 3600;
 
 // data.txt is scanned this much at a time, on every thread at once; the pages of a chunk
 // are handed back once it is scanned.
-inline constexpr std::int64_t scan_chunk_bytes = 4 * 1024 * 1024;
-// Chunks scanned before they are put together in order: what their scans hold at once.
-inline constexpr std::size_t scan_wave = 8;
+inline constexpr std::int64_t scan_chunk_bytes = 2 * 1024 * 1024;
+// Chunks scanned before they are put together in order: what their scans hold at once. Their
+// pages stay mapped until the blocks found in them are read.
+inline constexpr std::size_t scan_wave = 4;
+// A chunk's scan keeps the dates and values of the table's plain runs up to this many bytes
+// (8 a record); the blocks past it are read again.
+inline constexpr std::size_t kept_values_bytes = 2 * 1024 * 1024;
 // The stations whose blocks are read at once: at most this many, holding about this many
 // records (8 bytes each). The pages they read stay mapped until the batch is done.
-inline constexpr std::int64_t batch_records = 1 << 20;
+inline constexpr std::int64_t batch_records = 1 << 19;
 inline constexpr std::int32_t batch_stations = 256;
 
 // A block of plain records that surely lies within this many bytes is copied from the file

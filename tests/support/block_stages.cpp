@@ -100,28 +100,24 @@ staged_run run_stages(const std::string& path, const std::vector<std::int32_t>& 
     std::sort(wanted.begin(), wanted.end());
     wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
     staged_run run;
-    run.archive = engine::scan_blocks(u, textio::input_offset(u), u.line + 1, wanted, chunk_bytes);
-    engine::search_state state;
-    for (const std::int32_t id : table_ids) {
-        const engine::station_search s =
-            engine::search_station(run.archive.table, state, id, static_cast<std::int32_t>(table_ids.size()));
+    // The values of a search, read as the pass reads them (from what the scan kept, where it
+    // kept them), then with every record's form checked, then from a copy of the block:
+    // all three must give the same bits.
+    const auto read_station = [&](const engine::station_search& s, std::int32_t id, const engine::kept_wave& kept) {
         staged_station station;
         station.outcome = s.outcome;
         if (s.outcome == engine::search_outcome::failed) {
             const textio::io_failure& f = run.archive.failures[static_cast<std::size_t>(s.failure)];
             run.failure = f.message + " at line " + std::to_string(f.line);
             run.stations.push_back(station);
-            break;
+            return;
         }
         engine::value_reader read;
-        engine::read_block_values(u, run.archive.table, s.pieces, station.dates, station.values, read);
-        // The pieces the table found plain are read without checks: the checked reading
-        // must give the same bits.
+        engine::read_block_values(u, run.archive.table, s.pieces, station.dates, station.values, read, &kept);
         std::vector<engine::block_piece> checked = s.pieces;
         for (engine::block_piece& p : checked) p.plain = false;
         staged_station again;
         engine::read_block_values(u, run.archive.table, checked, again.dates, again.values, read);
-        // And copied from the file, as blocks far from the one read before are.
         engine::value_reader far;
         far.last_end = INT64_MAX;
         staged_station copied;
@@ -130,7 +126,20 @@ staged_run run_stages(const std::string& path, const std::vector<std::int32_t>& 
             !same_bits(again.dates, copied.dates) || !same_bits(again.values, copied.values))
             run.unchecked_differs += std::to_string(id) + " ";
         run.stations.push_back(std::move(station));
-    }
+    };
+    // Each search is worked out, and its block read, as soon as the records scanned so far
+    // tell its outcome.
+    engine::search_state state;
+    const auto search_what_is_known = [&](const engine::scanned_archive& a) {
+        const auto qualifying = static_cast<std::int32_t>(table_ids.size());
+        while (run.stations.size() < table_ids.size() && run.failure.empty()) {
+            const std::int32_t id = table_ids[run.stations.size()];
+            engine::station_search s;
+            if (!engine::try_search_station(a.table, state, id, qualifying, s)) return;
+            read_station(s, id, a.kept);
+        }
+    };
+    engine::scan_blocks(u, textio::input_offset(u), u.line + 1, wanted, chunk_bytes, run.archive, search_what_is_known);
     textio::close_input(u);
     return run;
 }
@@ -141,9 +150,9 @@ std::string describe(const engine::block_table& t) {
                     std::to_string(t.end_failure) + " given " + text_of(t.end_given) + " mask " +
                     std::to_string(t.end_mask) + " final " + text_of(t.final_carried) + "\n";
     for (std::size_t i = 0; i < t.ids.size(); ++i)
-        for (std::uint32_t k = t.block_first[i]; k < t.block_first[i + 1]; ++k)
-            d += "run " + std::to_string(t.ids[i]) + " from " + std::to_string(t.blocks[k].ordinal) + " count " +
-                 std::to_string(t.blocks[k].count) + " at " + std::to_string(t.blocks[k].offset) + "\n";
+        for (const engine::block_entry& b : t.station_blocks[i])
+            d += "run " + std::to_string(t.ids[i]) + " from " + std::to_string(b.ordinal) + " count " +
+                 std::to_string(b.count) + " at " + std::to_string(b.offset) + "\n";
     for (const engine::special_record& s : t.specials)
         d += "special " + std::to_string(s.ordinal) + " " + text_of(s.place) + " gives " + text_of(s.given) + " mask " +
              std::to_string(s.mask) + " carried " + text_of(s.carried_in) + " then " + text_of(s.from_last_line) + "\n";
@@ -174,9 +183,9 @@ std::string table_against_reading(const engine::block_table& t, const std::strin
             expected_runs += std::to_string(t.ids[i]) + ":" + std::to_string(k) + "+" + std::to_string(end - k) + "@" +
                              std::to_string(r.records[static_cast<std::size_t>(k)].place.offset) + " ";
         }
-        for (std::uint32_t k = t.block_first[i]; k < t.block_first[i + 1]; ++k)
-            table_runs += std::to_string(t.ids[i]) + ":" + std::to_string(t.blocks[k].ordinal) + "+" +
-                          std::to_string(t.blocks[k].count) + "@" + std::to_string(t.blocks[k].offset) + " ";
+        for (const engine::block_entry& b : t.station_blocks[i])
+            table_runs += std::to_string(t.ids[i]) + ":" + std::to_string(b.ordinal) + "+" + std::to_string(b.count) +
+                          "@" + std::to_string(b.offset) + " ";
     }
     if (expected_runs != table_runs) d += "runs: " + table_runs + "for " + expected_runs + "\n";
     for (std::int64_t k = 0; k < count; ++k) {
