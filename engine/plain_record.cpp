@@ -127,7 +127,7 @@ VARNEX_BLOCKS __m256i digit(__m256i x) {
                             _mm256_cmpgt_epi8(_mm256_set1_epi8('9' + 1), x));
 }
 
-VARNEX_BLOCKS byte_classes classes_at(const char* at) {
+[[gnu::always_inline]] VARNEX_BLOCKS inline byte_classes classes_at(const char* at) {
     const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
     const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 32));
     byte_classes c;
@@ -139,16 +139,10 @@ VARNEX_BLOCKS byte_classes classes_at(const char* at) {
     return c;
 }
 
-// Where the next record starts after a plain record whose fourth value ends at byte `end`
-// of the 64 at `p`: after the line feed, looked for in a few more blocks, then further on.
-VARNEX_BLOCKS bool next_line_start(const textio::in_unit& data, const char* p, std::uint64_t feeds, unsigned end,
-                                   std::int64_t& next) {
+// Where the next record starts after a plain record whose line feed is not among the 64
+// bytes at `p`: looked for in a few more blocks, then further on.
+VARNEX_BLOCKS bool line_start_further(const textio::in_unit& data, const char* p, std::int64_t& next) {
     const char* data_end = data.buffer + data.end;
-    const std::uint64_t later = feeds & (~std::uint64_t{0} << end);
-    if (later != 0) {
-        next = p - data.buffer + static_cast<std::int64_t>(_tzcnt_u64(later)) + 1;
-        return true;
-    }
     for (const char* block = p + 64; block < data_end && block < p + 256; block += 64) {
         const std::uint64_t more = bytes_equal(block, '\n');
         if (more != 0) {
@@ -160,6 +154,17 @@ VARNEX_BLOCKS bool next_line_start(const textio::in_unit& data, const char* p, s
     }
     std::string_view line;
     return line_at(data, p - data.buffer, line, next);
+}
+
+// Where the next record starts after a plain record whose fourth value ends at byte `end`
+// of the 64 at `p`: after the line feed, most often among those 64 bytes.
+[[gnu::always_inline]] VARNEX_BLOCKS inline bool next_line_start(const textio::in_unit& data, const char* p,
+                                                                 std::uint64_t feeds, unsigned end,
+                                                                 std::int64_t& next) {
+    const std::uint64_t later = feeds & (~std::uint64_t{0} << end);
+    if (later == 0) return line_start_further(data, p, next);
+    next = p - data.buffer + static_cast<std::int64_t>(_tzcnt_u64(later)) + 1;
+    return true;
 }
 
 // Up to 8 digits at `s`, in eight bytes at once: the bytes after them are shifted out, and
@@ -188,9 +193,41 @@ VARNEX_BLOCKS bool next_line_start(const textio::in_unit& data, const char* p, s
     const unsigned fraction = whole < length ? length - whole - 1 : 0;
     if (whole > 8 || fraction > 8) return false;
     constexpr std::uint64_t powers[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
-    const std::uint64_t digits =
-        std::uint64_t{eight_digits(s, whole)} * powers[fraction] + eight_digits(s + whole + 1, fraction);
+    std::uint64_t digits = 0;
+    if (fraction > 0 && whole + fraction <= 7) {
+        // The point and the digits after it lie in the same eight bytes: the fraction's
+        // digits moved down over the point make one number of the digits.
+        std::uint64_t v;
+        std::memcpy(&v, s, 8);
+        const std::uint64_t low = (std::uint64_t{1} << (8 * whole)) - 1;
+        v = (v & low) | ((v >> 8) & ~low);
+        char joined[8];
+        std::memcpy(joined, &v, 8);
+        digits = eight_digits(joined, whole + fraction);
+    } else {
+        digits = std::uint64_t{eight_digits(s, whole)} * powers[fraction] + eight_digits(s + whole + 1, fraction);
+    }
     value = textio::plain_number_value(digits, static_cast<int>(fraction), negative);
+    return true;
+}
+
+// The place of the set bit of `mask` that has k set bits below it.
+[[gnu::always_inline]] VARNEX_BLOCKS inline unsigned nth_bit(std::uint64_t mask, unsigned k) {
+    return static_cast<unsigned>(_tzcnt_u64(_pdep_u64(std::uint64_t{1} << k, mask)));
+}
+
+// Whether each of the four values, from its first byte in `firsts` to its last in `lasts`,
+// holds 1 to 15 digits.
+VARNEX_BLOCKS bool digit_counts_plain(std::uint64_t digit, std::uint64_t firsts, std::uint64_t lasts) {
+    for (int k = 0; k < 4; ++k) {
+        const auto from = static_cast<unsigned>(_tzcnt_u64(firsts));
+        const auto to = static_cast<unsigned>(_tzcnt_u64(lasts)) + 1;
+        firsts &= firsts - 1;
+        lasts &= lasts - 1;
+        const std::uint64_t span = _bzhi_u64(~std::uint64_t{0}, to) & (~std::uint64_t{0} << from);
+        const auto digits = static_cast<unsigned>(_mm_popcnt_u64(digit & span));
+        if (digits - 1 >= static_cast<unsigned>(textio::plain_digit_limit)) return false;
+    }
     return true;
 }
 
@@ -211,20 +248,23 @@ VARNEX_BLOCKS bool next_line_start(const textio::in_unit& data, const char* p, s
     const unsigned end = static_cast<unsigned>(_tzcnt_u64(beyond));
     const std::uint64_t before = _bzhi_u64(~std::uint64_t{0}, end);
     if (((number | c.blank) & before) != before || (c.sign & before & ~starts) != 0) return false;
-    // Each value: 1 to 15 digits, one point at most.
-    std::uint64_t first = starts & before;
-    std::uint64_t last = number & ~(number >> 1) & before;
-    unsigned from[4], to[4];
-    for (int k = 0; k < 4; ++k) {
-        from[k] = static_cast<unsigned>(_tzcnt_u64(first));
-        to[k] = static_cast<unsigned>(_tzcnt_u64(last)) + 1;
-        first &= first - 1;
-        last &= last - 1;
-        const std::uint64_t span = _bzhi_u64(~std::uint64_t{0}, to[k]) & (~std::uint64_t{0} << from[k]);
-        const auto digits = static_cast<unsigned>(_mm_popcnt_u64(c.digit & span));
-        if (digits - 1 >= static_cast<unsigned>(textio::plain_digit_limit) || _mm_popcnt_u64(c.point & span) > 1)
-            return false;
-    }
+    // Each value: 1 to 15 digits, one point at most. Most values have a digit among their
+    // first two bytes and fewer than 16 bytes; the others have their digits counted.
+    const std::uint64_t values = number & before;
+    const std::uint64_t firsts = starts & before;
+    const std::uint64_t lasts = values & ~(values >> 1);
+    std::uint64_t long_values = values;  // bit i: bytes i to i + 15 all lie in values
+    long_values &= long_values >> 1;
+    long_values &= long_values >> 2;
+    long_values &= long_values >> 4;
+    long_values &= long_values >> 8;
+    const bool usual = (firsts & ~(c.digit | (c.digit >> 1))) == 0 && long_values == 0;
+    if (!usual && !digit_counts_plain(c.digit, firsts, lasts)) return false;
+    // The points added to the values carry through each value from its first point on, so
+    // that only a second point of one value is left standing.
+    const std::uint64_t points = c.point & before;
+    if (((values + points) & points) != 0) return false;
+
     // What ends the fourth value: a blank, a comma, a slash, the line's end (after one
     // carriage return at most) or the file's end.
     const char* after = p + end;
@@ -236,18 +276,19 @@ VARNEX_BLOCKS bool next_line_start(const textio::in_unit& data, const char* p, s
     } else {
         next = data_end - data.buffer;
     }
-    for (int k = 0; k < 4; ++k) {
+    for (unsigned k = 0; k < 4; ++k) {
         const bool wanted = (k == 0 && (convert & convert_id)) || (k >= 2 && (convert & convert_date_and_value));
         if (!wanted) continue;
-        const char* q = p + from[k];
-        textio::scan_plain_number(q, p + to[k], fields[k]);
+        const char* q = p + nth_bit(firsts, k);
+        textio::scan_plain_number(q, p + nth_bit(lasts, k) + 1, fields[k]);
     }
     if (date_and_value) {
-        for (int k = 2; k < 4; ++k) {
+        for (unsigned k = 2; k < 4; ++k) {
             float& v = date_and_value[k - 2];
-            if (short_plain_value(p + from[k], p + to[k], _bzhi_u64(c.point, to[k]) >> from[k], v)) continue;
-            const char* q = p + from[k];
-            textio::scan_plain_number(q, p + to[k], fields[k]);
+            const unsigned a = nth_bit(firsts, k), b = nth_bit(lasts, k) + 1;
+            if (short_plain_value(p + a, p + b, _bzhi_u64(c.point, b) >> a, v)) continue;
+            const char* q = p + a;
+            textio::scan_plain_number(q, p + b, fields[k]);
             v = textio::plain_number_value(fields[k]);
         }
     }
