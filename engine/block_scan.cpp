@@ -78,6 +78,7 @@ struct chunk_scan {
     record_reading end_record;
     textio::io_failure failure;
     std::int64_t lost_from = INT64_MAX;  // where lost pages began when it was scanned
+    bool keep_values = true;             // of the plain runs of the stations asked for
 };
 
 // A chunk's scan: the records that give four plain values on their line are taken by
@@ -244,7 +245,8 @@ private:
             const std::int32_t station = wanted_.place_of(id);
             if (station >= 0) {
                 run_ = static_cast<std::int64_t>(out_.runs.size());
-                const bool room = out_.kept.dates.size() * 2 * sizeof(float) < textio::kept_values_bytes;
+                const bool room =
+                    out_.keep_values && out_.kept.dates.size() * 2 * sizeof(float) < textio::kept_values_bytes;
                 const auto kept_from = room ? static_cast<std::int64_t>(out_.kept.dates.size()) : -1;
                 out_.runs.push_back({out_.records, 0, offset, station, true, kept_from});
             }
@@ -324,6 +326,7 @@ public:
             again.limit = std::max(c.limit, next_begin_);
             again.line_before = next_line_ - 1;
             again.lost_from = lost >= 0 ? lost : INT64_MAX;
+            again.keep_values = c.keep_values;
             chunk_scanner(data_, wanted_, again).scan();
             merge(again);
             return;
@@ -549,6 +552,7 @@ void scan_blocks(const textio::in_unit& data, std::int64_t first_offset, long fi
     // Chunks are scanned a wave at a time and put together in order, so that what the
     // scans hold before they are put together stays small.
     const std::size_t wave = textio::scan_wave;
+    bool keep_values = true;
     for (std::size_t from = 0; from < starts.size() && !builder.ended(); from += wave) {
         const std::size_t count = std::min(wave, starts.size() - from);
         std::vector<chunk_scan> chunks(count);
@@ -559,6 +563,7 @@ void scan_blocks(const textio::in_unit& data, std::int64_t first_offset, long fi
             chunks[k].line_before = 0;
             const std::int64_t lost = textio::first_lost_offset(data);
             chunks[k].lost_from = lost >= 0 ? lost : INT64_MAX;
+            chunks[k].keep_values = keep_values;
         }
         std::exception_ptr thrown;
 #pragma omp parallel for schedule(dynamic, 1)
@@ -582,7 +587,7 @@ void scan_blocks(const textio::in_unit& data, std::int64_t first_offset, long fi
             }
         }
         // The wave's pages stay mapped while the listener reads what it can of them.
-        if (grown) grown(out);
+        keep_values = grown && grown(out);
         textio::hand_back(data, chunks.front().begin, std::max(wave_end, builder.next_begin()));
     }
     if (!builder.ended() && builder.next_begin() >= size) {

@@ -21,8 +21,10 @@ struct scanned_archive {
 
 // Told about the table as it grows: after each wave of chunks is put in it, while their
 // pages are still mapped, and once more when it is complete. Called on the scanning thread,
-// between the waves' parallel scans.
-using table_listener = std::function<void(const scanned_archive&)>;
+// between the waves' parallel scans. It answers whether it took any block found so far:
+// while it takes none (its next station lies further on, or needs the whole file), the
+// scan keeps no values for it.
+using table_listener = std::function<bool(const scanned_archive&)>;
 
 // Scans the mapped data.txt from `first_offset` (the first record, line `first_line`) to
 // its end, or to the first record that cannot be read, into `out`, keeping the runs of the

@@ -361,11 +361,14 @@ void pass_stations(std::vector<selection_pass>& selections, pass_state& state, t
     station_batch* done = nullptr;  // read, and still to be told to the sinks
     int k = 0;
     const auto pass_what_is_known = [&](const scanned_archive&) {
+        bool took = false;
         while (station_batch* next = next_batch(selections, state, state.batches[k])) {
             read_and_pass(data, selections, state, next, done);
             done = next;
             k ^= 1;
+            took = true;
         }
+        return took;
     };
     // The unit's mapping outlives every thread that reads it: the unit is closed by the
     // caller, after this pass and its parallel loops are over.

@@ -132,12 +132,14 @@ staged_run run_stages(const std::string& path, const std::vector<std::int32_t>& 
     engine::search_state state;
     const auto search_what_is_known = [&](const engine::scanned_archive& a) {
         const auto qualifying = static_cast<std::int32_t>(table_ids.size());
+        const std::size_t before = run.stations.size();
         while (run.stations.size() < table_ids.size() && run.failure.empty()) {
             const std::int32_t id = table_ids[run.stations.size()];
             engine::station_search s;
-            if (!engine::try_search_station(a.table, state, id, qualifying, s)) return;
+            if (!engine::try_search_station(a.table, state, id, qualifying, s)) break;
             read_station(s, id, a.kept);
         }
+        return run.stations.size() > before;
     };
     engine::scan_blocks(u, textio::input_offset(u), u.line + 1, wanted, chunk_bytes, run.archive, search_what_is_known);
     textio::close_input(u);
