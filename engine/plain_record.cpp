@@ -167,18 +167,24 @@ VARNEX_BLOCKS bool line_start_further(const textio::in_unit& data, const char* p
     return true;
 }
 
-// Up to 8 digits at `s`, in eight bytes at once: the bytes after them are shifted out, and
-// those before become leading zeros.
-[[gnu::always_inline]] inline std::uint32_t eight_digits(const char* s, unsigned count) {
+// The number written by the first `count` (up to 8) of the eight characters in `v`, the
+// first in its lowest byte: the bytes after them are shifted out, and those before become
+// leading zeros.
+[[gnu::always_inline]] inline std::uint32_t digits_value(std::uint64_t v, unsigned count) {
     if (count == 0) return 0;
-    std::uint64_t v;
-    std::memcpy(&v, s, 8);
     v = (v - 0x3030303030303030u) << (8 * (8 - count));
     v = v * 10 + (v >> 8);
     v = ((v & 0x000000FF000000FFu) * (100 + (1000000ull << 32)) +
          ((v >> 16) & 0x000000FF000000FFu) * (1 + (10000ull << 32))) >>
         32;
     return static_cast<std::uint32_t>(v);
+}
+
+// Up to 8 digits at `s`, read eight bytes at once.
+[[gnu::always_inline]] inline std::uint32_t eight_digits(const char* s, unsigned count) {
+    std::uint64_t v;
+    std::memcpy(&v, s, 8);
+    return digits_value(v, count);
 }
 
 // The value of a plain number written in [s, e), whose points are `points` (bit 0 for s),
@@ -192,7 +198,7 @@ VARNEX_BLOCKS bool line_start_further(const textio::in_unit& data, const char* p
     const unsigned whole = points != 0 ? static_cast<unsigned>(__builtin_ctzll(points)) : length;
     const unsigned fraction = whole < length ? length - whole - 1 : 0;
     if (whole > 8 || fraction > 8) return false;
-    constexpr std::uint64_t powers[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+    static constexpr std::uint64_t powers[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
     std::uint64_t digits = 0;
     if (fraction > 0 && whole + fraction <= 7) {
         // The point and the digits after it lie in the same eight bytes: the fraction's
@@ -200,10 +206,7 @@ VARNEX_BLOCKS bool line_start_further(const textio::in_unit& data, const char* p
         std::uint64_t v;
         std::memcpy(&v, s, 8);
         const std::uint64_t low = (std::uint64_t{1} << (8 * whole)) - 1;
-        v = (v & low) | ((v >> 8) & ~low);
-        char joined[8];
-        std::memcpy(joined, &v, 8);
-        digits = eight_digits(joined, whole + fraction);
+        digits = digits_value((v & low) | ((v >> 8) & ~low), whole + fraction);
     } else {
         digits = std::uint64_t{eight_digits(s, whole)} * powers[fraction] + eight_digits(s + whole + 1, fraction);
     }
