@@ -281,14 +281,21 @@ std::int64_t after_line_feed(const textio::in_unit& data, std::int64_t at) {
     return size;
 }
 
-// Where each chunk begins: line starts about `chunk_bytes` apart.
-std::vector<std::int64_t> chunk_starts(const textio::in_unit& data, std::int64_t first, std::int64_t chunk_bytes) {
+// Where the next `count` chunks begin, from `first`: line starts about `chunk_bytes`
+// apart; `after` is where the chunk after them begins (the size when none does). Found a
+// wave at a time, so that only the pages of the wave being scanned are mapped.
+std::vector<std::int64_t> chunk_starts(const textio::in_unit& data, std::int64_t first, std::int64_t chunk_bytes,
+                                       std::size_t count, std::int64_t& after) {
     std::vector<std::int64_t> starts{first};
     const auto size = static_cast<std::int64_t>(data.end);
-    for (std::int64_t at = first + chunk_bytes; at < size; at += chunk_bytes) {
-        if (at <= starts.back()) continue;
+    after = size;
+    for (std::int64_t at = first + chunk_bytes; at < size; at = starts.back() + chunk_bytes) {
         const std::int64_t next = after_line_feed(data, at - 1);
         if (next >= size) break;
+        if (starts.size() == count) {
+            after = next;
+            break;
+        }
         starts.push_back(next);
     }
     return starts;
@@ -547,19 +554,20 @@ void scan_blocks(const textio::in_unit& data, std::int64_t first_offset, long fi
     const wanted_set set(wanted);
     table_builder builder(data, set, out);
     builder.start(first_offset, first_line);
-    const std::vector<std::int64_t> starts = chunk_starts(data, first_offset, chunk_bytes);
     const auto size = static_cast<std::int64_t>(data.end);
     // Chunks are scanned a wave at a time and put together in order, so that what the
     // scans hold before they are put together stays small.
-    const std::size_t wave = textio::scan_wave;
     bool keep_values = true;
-    for (std::size_t from = 0; from < starts.size() && !builder.ended(); from += wave) {
-        const std::size_t count = std::min(wave, starts.size() - from);
+    for (std::int64_t next = first_offset; next < size && !builder.ended();) {
+        std::int64_t after = size;
+        const std::vector<std::int64_t> starts = chunk_starts(data, next, chunk_bytes, textio::scan_wave, after);
+        const std::size_t count = starts.size();
+        next = after;
         std::vector<chunk_scan> chunks(count);
         out.kept = kept_wave{};
         for (std::size_t k = 0; k < count; ++k) {
-            chunks[k].begin = starts[from + k];
-            chunks[k].limit = from + k + 1 < starts.size() ? starts[from + k + 1] : size;
+            chunks[k].begin = starts[k];
+            chunks[k].limit = k + 1 < count ? starts[k + 1] : after;
             chunks[k].line_before = 0;
             const std::int64_t lost = textio::first_lost_offset(data);
             chunks[k].lost_from = lost >= 0 ? lost : INT64_MAX;

@@ -329,6 +329,8 @@ VARNEX_BLOCKS std::int64_t pass_records_written_as(const textio::in_unit& data, 
     float date_and_value[2];
     while (offset < limit && offset + static_cast<std::int64_t>(text_length) <= size &&
            same_short_text(data.buffer + offset, text, text_length)) {
+        // Past the room for kept values the caller stops keeping the run's.
+        if (Keep && kept->dates.size() * 2 * sizeof(float) >= textio::kept_values_bytes) break;
         std::int64_t next = 0;
         if (!plain_at(data, offset, fields, 0, next, Keep ? date_and_value : nullptr) || next > last_end) break;
         if (Keep) {

@@ -48,7 +48,7 @@ bool known_plain_values_by_blocks(text_bytes data, std::int64_t offset, float& d
 // whose identifier is written as the `text_length` bytes at `text_at` (its text up to and
 // with the blank after it, below 32 bytes); how many, where the last starts, and `longest`
 // grown to the longest of them. Their dates and values are appended to `kept` when it is
-// not null. By blocks only, where blocks_supported: with none passed, the caller reads the
+// not null, until it holds textio::kept_values_bytes. By blocks only, where blocks_supported: with none passed, the caller reads the
 // record on its own.
 std::int64_t pass_plain_records_written_as(const textio::in_unit& data, std::int64_t& offset, std::int64_t limit,
                                            std::int64_t last_end, std::int64_t text_at, std::size_t text_length,

@@ -185,6 +185,30 @@ void expect_layouts_match_the_search_over_the_text(Make make_layout) {
     std::remove(path.c_str());
 }
 
+// A chunk whose plain runs hold more dates and values than its scan keeps: the run that
+// meets the limit is read again from the file, and every value is still its record's.
+TEST(block_search, reads_again_the_runs_a_chunk_could_not_keep) {
+    search_layout l;
+    for (const char* id : {"7", "8", "9"})
+        for (int k = 0; k < 120'000; ++k)
+            l.lines.push_back(std::string(id) + " 1 " + std::to_string(1900 + k % 100) + "." +
+                              std::to_string(k % 1000) + " " + std::to_string(k % 997) + ".25");
+    l.table = {7, 8, 9};
+    const std::vector<x::expected_search> expected = x::expected_searches_from_text(l.table, l.lines);
+    const std::string path = support::write_temp_file("unkept_data.txt", support::observations_text(l.lines));
+    const support::staged_run run = support::run_stages(path, l.table, 1 << 30);
+    ASSERT_EQ(run.stations.size(), expected.size());
+    EXPECT_EQ(run.unchecked_differs, "");
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        ASSERT_EQ(run.stations[i].dates.size(), expected[i].records.size()) << "station " << i;
+        for (std::size_t k = 0; k < expected[i].records.size(); ++k) {
+            ASSERT_TRUE(same_bits(run.stations[i].dates[k], expected[i].records[k].date)) << i << " record " << k;
+            ASSERT_TRUE(same_bits(run.stations[i].values[k], expected[i].records[k].value)) << i << " record " << k;
+        }
+    }
+    std::remove(path.c_str());
+}
+
 // Random archives of records in every form and catalogues in any order, with chunks of
 // any size.
 TEST(block_search, matches_the_forward_search_over_the_text) {
