@@ -164,6 +164,12 @@ TEST(PlainRecords, ByBlocksAgreeWithCharacterByCharacter) {
         "7 1 1950.0 2*3",
         std::string("7 1 1950.0 2.5\0", 15),
         "7 1 1950.0 2.5 " + std::string(300, 'x'),
+        // Values of 16 bytes, more than 8 whole or fraction digits, two points.
+        "7 1 12345678901234.5 -123456789012345",
+        "7 1 +1234567890123.45 123456789.25",
+        "7 1 1234.123456789 -0.5",
+        "7 1 1950.0 12.3.4",
+        "7 1 -. 1..",
     };
     // Tokens on every edge of the short route: signs, points, leading zeros, long digit
     // strings, exponents, stray characters, identifiers equal only after conversion.
@@ -251,6 +257,19 @@ TEST(PlainRecords, ByBlocksAgreeWithCharacterByCharacter) {
                 ASSERT_EQ(a[k].decimals, b[k].decimals) << "at " << offset;
                 ASSERT_EQ(a[k].negative, b[k].negative) << "at " << offset;
             }
+        }
+        // Its date and value kept as it is passed: the same bits.
+        const std::size_t id_end = text.find_first_of(" \t", text.find_first_not_of(" \t", offset));
+        const std::size_t id_length = id_end - static_cast<std::size_t>(offset) + 1;
+        if (by_blocks && id_length < 32) {
+            std::int64_t at = offset, last = 0, longest = 0;
+            engine::kept_dates_and_values kept;
+            ASSERT_EQ(engine::pass_plain_records_written_as(data, at, offset + 1, INT64_MAX, offset, id_length, last,
+                                                            longest, &kept),
+                      1)
+                << "at " << offset;
+            ASSERT_EQ(bits_of(kept.dates[0]), bits_of(textio::plain_number_value(b[2]))) << "at " << offset;
+            ASSERT_EQ(bits_of(kept.values[0]), bits_of(textio::plain_number_value(b[3]))) << "at " << offset;
         }
         // A record found plain is read again without its form checked: the same bits.
         float date = 0.0f, value = 0.0f;
