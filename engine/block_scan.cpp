@@ -548,7 +548,7 @@ long line_of(const block_table& t, std::int64_t ordinal) {
 
 void scan_blocks(const textio::in_unit& data, std::int64_t first_offset, long first_line,
                  const std::vector<std::int32_t>& wanted, std::int64_t chunk_bytes, scanned_archive& out,
-                 const table_listener& grown, const beside_the_scan& beside) {
+                 const table_listener& grown) {
     out = scanned_archive{};
     out.table.ids = wanted;
     const wanted_set set(wanted);
@@ -573,28 +573,16 @@ void scan_blocks(const textio::in_unit& data, std::int64_t first_offset, long fi
             chunks[k].lost_from = lost >= 0 ? lost : INT64_MAX;
             chunks[k].keep_values = keep_values;
         }
-        std::exception_ptr thrown, beside_thrown;
-#pragma omp parallel
-        {
-#pragma omp master
-            if (beside) {
-                try {
-                    beside();
-                } catch (...) {
-                    beside_thrown = std::current_exception();
-                }
-            }
-#pragma omp for schedule(dynamic, 1)
-            for (std::size_t k = 0; k < count; ++k) {
-                try {
-                    scan_chunk(data, set, chunks[k]);
-                } catch (...) {
+        std::exception_ptr thrown;
+#pragma omp parallel for schedule(dynamic, 1)
+        for (std::size_t k = 0; k < count; ++k) {
+            try {
+                scan_chunk(data, set, chunks[k]);
+            } catch (...) {
 #pragma omp critical(block_scan_failure)
-                    if (!thrown) thrown = std::current_exception();
-                }
+                if (!thrown) thrown = std::current_exception();
             }
         }
-        if (beside_thrown) std::rethrow_exception(beside_thrown);
         if (thrown) std::rethrow_exception(thrown);
         std::int64_t wave_end = 0;
         for (chunk_scan& c : chunks) {

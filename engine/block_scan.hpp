@@ -26,11 +26,6 @@ struct scanned_archive {
 // scan keeps no values for it.
 using table_listener = std::function<bool(const scanned_archive&)>;
 
-// Work the main thread does while the other threads scan a wave, such as telling the sinks
-// about the blocks the listener read: called once a wave, on the main thread, inside the
-// wave's parallel scan, so it must not touch the table.
-using beside_the_scan = std::function<void()>;
-
 // Scans the mapped data.txt from `first_offset` (the first record, line `first_line`) to
 // its end, or to the first record that cannot be read, into `out`, keeping the runs of the
 // stations in `wanted` (sorted, without repeats). `chunk_bytes` is how much each scan takes
@@ -38,6 +33,6 @@ using beside_the_scan = std::function<void()>;
 // the scan without telling the listener.
 void scan_blocks(const textio::in_unit& data, std::int64_t first_offset, long first_line,
                  const std::vector<std::int32_t>& wanted, std::int64_t chunk_bytes, scanned_archive& out,
-                 const table_listener& grown = {}, const beside_the_scan& beside = {});
+                 const table_listener& grown = {});
 
 }  // namespace engine

@@ -370,16 +370,10 @@ void pass_stations(std::vector<selection_pass>& selections, pass_state& state, t
         }
         return took;
     };
-    // The batch read last is told to the sinks while the next wave is scanned.
-    const auto pass_done = [&] {
-        if (!done) return;
-        pass_batch(selections, state, *done);
-        done = nullptr;
-    };
     // The unit's mapping outlives every thread that reads it: the unit is closed by the
     // caller, after this pass and its parallel loops are over.
     scan_blocks(data, textio::input_offset(data), data.line + 1, wanted, textio::scan_chunk_bytes, state.archive,
-                pass_what_is_known, pass_done);
+                pass_what_is_known);
     data.begin = data.end;  // data.txt has been read to its end (or its first failure)
     if (done) read_and_pass(data, selections, state, nullptr, done);
 }
