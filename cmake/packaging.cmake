@@ -142,9 +142,6 @@ if(BUILD_TESTING)
   add_test(NAME doc_examples COMMAND bash ${PROJECT_SOURCE_DIR}/tests/package/doc_examples_test.sh
            $<TARGET_FILE:varnex> ${PROJECT_SOURCE_DIR})
   set_tests_properties(doc_examples PROPERTIES LABELS docs SKIP_RETURN_CODE 77)
-  if(NOT VARNEX_PYTHON)
-    set(VARNEX_PYTHON OFF)
-  endif()
   add_test(NAME debian_package COMMAND bash ${PROJECT_SOURCE_DIR}/tests/package/debian_package_test.sh
            ${PROJECT_BINARY_DIR} ${PROJECT_VERSION} ${VARNEX_PYTHON})
   set_tests_properties(debian_package PROPERTIES LABELS package SKIP_RETURN_CODE 77 TIMEOUT 300)
