@@ -217,10 +217,9 @@ int define_variable(netcdf_writer& w, const netcdf_variable& v, const std::vecto
     check_defining(w, nc_def_var(w.ncid, v.name.c_str(), nc_type_of(v.type), static_cast<int>(v.dimensions.size()),
                                  dims.data(), &var));
     if (v.dimensions.size() == 2 && v.dimensions[0] == "station") {
-        // The data variable: one chunk per station, all its months.
-        int time_dim = dims[1];
+        // The data variable, over (station, time): one chunk per station, all its months.
         std::size_t months = 0;
-        check_defining(w, nc_inq_dimlen(w.ncid, time_dim, &months));
+        check_defining(w, nc_inq_dimlen(w.ncid, dims[1], &months));
         const std::size_t chunk[] = {1, months};
         check_defining(w, nc_def_var_chunking(w.ncid, var, NC_CHUNKED, chunk));
         if (deflate_level > 0) check_defining(w, nc_def_var_deflate(w.ncid, var, 1, 1, deflate_level));

@@ -41,7 +41,9 @@ struct netcdf_variable {
 
 struct netcdf_layout {
     std::vector<netcdf_dimension> dimensions;
-    std::vector<netcdf_variable> variables;  // the station variables first, in the order of station_variable
+    // The station variables in the order of station_variable, then time, time_bnds and the
+    // data variable, last.
+    std::vector<netcdf_variable> variables;
     std::vector<netcdf_attribute> attributes;
 };
 
