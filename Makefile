@@ -9,11 +9,14 @@ WERROR ?= OFF
 # The maintainer the package names, as Name <address> (empty: the one already configured,
 # at first the project's placeholder).
 VARNEX_MAINTAINER ?=
-PROGRAM_PACKAGES := g++ cmake ninja-build libcli11-dev pkg-config libnetcdf-dev zlib1g-dev libzstd-dev liblzma-dev
-DEMO_PACKAGES := $(PROGRAM_PACKAGES) netcdf-bin gzip
+BUILD_PACKAGES := g++ cmake ninja-build libcli11-dev pkg-config libnetcdf-dev zlib1g-dev libzstd-dev liblzma-dev
+# The Python module: built with pybind11 for Debian's python3, which imports the rest.
+PYTHON_PACKAGES := pybind11-dev python3-dev python3-numpy python3-xarray python3-pandas
+PROGRAM_PACKAGES := $(BUILD_PACKAGES) $(PYTHON_PACKAGES)
+DEMO_PACKAGES := $(BUILD_PACKAGES) netcdf-bin gzip
 PACKAGE_PACKAGES := $(PROGRAM_PACKAGES) dpkg-dev file
 PACKAGES := $(PROGRAM_PACKAGES) gzip zstd xz-utils libgtest-dev groff dpkg-dev file lintian netcdf-bin python3-netcdf4 \
-	python3-xarray python3-pandas
+	python3-matplotlib python3-pytest
 
 .PHONY: all deps deps-program deps-demo deps-package build program test demo install uninstall package bench sanitize \
 	fuzz fuzz-replay fuzz-runtime clean layers format format-check exhaustive row-bench netcdf-bench
@@ -47,6 +50,11 @@ for package in $(1); do \
     python3-netcdf4) /usr/bin/python3 -c 'import netCDF4' ;; \
     python3-xarray) /usr/bin/python3 -c 'import xarray' ;; \
     python3-pandas) /usr/bin/python3 -c 'import pandas' ;; \
+    python3-numpy) /usr/bin/python3 -c 'import numpy' ;; \
+    python3-matplotlib) /usr/bin/python3 -c 'import matplotlib' ;; \
+    python3-pytest) /usr/bin/python3 -c 'import pytest' ;; \
+    python3-dev) test -f /usr/include/python3.11/Python.h ;; \
+    pybind11-dev) test -f /usr/include/pybind11/pybind11.h ;; \
   esac >/dev/null 2>&1 || missing="$$missing $$package"; \
 done; \
 if [ -n "$$missing" ]; then \
@@ -99,17 +107,18 @@ $(PROGRAM_BUILD)/build.ninja: CMakeLists.txt | deps-program
 	cmake -S . -B $(PROGRAM_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
 
 # The program and the archive generator, their gzipped man pages, the copyright file and
-# the changelog, without the test suite (and without GoogleTest).
+# the changelog, and the Python module, without the test suite (and without GoogleTest).
 program: deps-program $(PROGRAM_BUILD)/build.ninja
 	$(if $(VARNEX_MAINTAINER),cmake -S . -B $(PROGRAM_BUILD) "-DVARNEX_MAINTAINER=$(VARNEX_MAINTAINER)")
-	cmake --build $(PROGRAM_BUILD) -j $(JOBS) --target varnex varnex_archive varnex_docs
+	cmake --build $(PROGRAM_BUILD) -j $(JOBS) --target varnex varnex_archive varnex_docs varnex_python
 
 # The demonstration runs varnex alone: nothing else is built.
 demo: deps-demo $(PROGRAM_BUILD)/build.ninja
 	cmake --build $(PROGRAM_BUILD) -j $(JOBS) --target varnex
 	@bash examples/run_demo.sh $(PROGRAM_BUILD)/varnex
 
-# The install() rules of CMake, which the package follows too.
+# The install() rules of CMake, which the packages follow too. The Python module goes to
+# PREFIX/lib/python3.11/dist-packages, or /usr/lib/python3/dist-packages for PREFIX=/usr.
 install: program
 	DESTDIR="$(DESTDIR)" cmake --install $(PROGRAM_BUILD) --prefix "$(PREFIX)"
 
@@ -118,11 +127,14 @@ uninstall:
 	rm -f "$(DESTDIR)$(PREFIX)/bin/varnex" "$(DESTDIR)$(PREFIX)/bin/varnex-archive" \
 	  "$(DESTDIR)$(PREFIX)/share/man/man1/varnex.1.gz" "$(DESTDIR)$(PREFIX)/share/man/man1/varnex-archive.1.gz" \
 	  "$(DESTDIR)$(PREFIX)/share/man/man1/varnex.1" \
-	  "$(DESTDIR)$(PREFIX)/share/doc/varnex/copyright" "$(DESTDIR)$(PREFIX)/share/doc/varnex/changelog.gz"
-	rmdir "$(DESTDIR)$(PREFIX)/share/doc/varnex" 2>/dev/null || true
+	  "$(DESTDIR)$(PREFIX)/share/doc/varnex/copyright" "$(DESTDIR)$(PREFIX)/share/doc/varnex/changelog.gz" \
+	  "$(DESTDIR)$(PREFIX)"/lib/python3*/dist-packages/varnex.cpython-*.so \
+	  "$(DESTDIR)$(PREFIX)/share/doc/python3-varnex/copyright" "$(DESTDIR)$(PREFIX)/share/doc/python3-varnex/changelog.gz"
+	rmdir "$(DESTDIR)$(PREFIX)/share/doc/varnex" "$(DESTDIR)$(PREFIX)/share/doc/python3-varnex" 2>/dev/null || true
 
 # A .deb of the program, the archive generator (varnex-archive), their man pages, the
-# copyright file and the changelog.
+# copyright file and the changelog, and python3-varnex, the Python module with the same two
+# files.
 package: deps-package program
 	cd $(PROGRAM_BUILD) && cpack -G DEB
 	@ls $(PROGRAM_BUILD)/*.deb
@@ -165,7 +177,7 @@ fuzz-runtime:
 	fi; \
 	link; ok=$$?; rm -rf $$probe; exit $$ok
 
-# Every include points down the layers (textio <- util <- engine <- app).
+# Every include points down the layers (textio <- util <- engine <- app <- python).
 layers:
 	@bash tools/check_layers.sh
 

@@ -580,6 +580,7 @@ std::string line_option_problem(const command_line& line) {
 batch_outcome usage_error(const std::string& message) {
     batch_outcome outcome;
     outcome.action = batch_action::usage_error;
+    outcome.message = message;
     outcome.text = usage_error_text(message);
     outcome.exit_status = usage_exit_status;
     return outcome;

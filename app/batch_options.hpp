@@ -58,6 +58,7 @@ struct batch_outcome {
     batch_action action = batch_action::usage_error;
     batch_options options;
     std::string text;
+    std::string message;  // a usage error's problem alone, as text says it after "varnex: "
     int exit_status = 2;
 };
 

@@ -20,6 +20,7 @@
 
 #include "app/archive_files.hpp"
 #include "app/output_paths.hpp"
+#include "app/run_setup.hpp"
 #include "app/selections_file.hpp"
 #include "app/station_list.hpp"
 #include "app/terminal_ops.hpp"
@@ -82,45 +83,6 @@ bool output_places_usable(const batch_options& o) {
     return true;
 }
 
-engine::run_settings settings_of(const batch_options& o) {
-    engine::run_settings run;
-    run.data_type = o.data_type;
-    std::memcpy(run.type_tag, engine::data_type_tags[o.data_type - 1], sizeof run.type_tag);
-    run.min_lat = o.min_lat;
-    run.max_lat = o.max_lat;
-    run.min_lon = o.min_lon;
-    run.max_lon = o.max_lon;
-    run.crosses_dateline = o.crosses_dateline ? 1 : 0;
-    run.fyod = o.fyod;
-    run.lyod = o.lyod;
-    const std::int32_t potential_months = engine::potential_months(o.fyod, o.lyod);
-    run.missing_fraction = o.missing_fraction;
-    run.max_missing =
-        o.has_max_missing ? engine::missing_month_limit(potential_months, o.missing_fraction) : potential_months;
-    return run;
-}
-
-// Opens an archive file, decompressed when it is compressed, and passes over its header;
-// returns the header's first line.
-std::string open_archive_file(textio::in_unit& unit, int unit_number, const std::string& path, int header_lines) {
-    constexpr auto coding = textio::input_coding::decompress_when_compressed;
-    if (path == "-") {
-        textio::open_standard_input(unit, unit_number, coding);
-    } else {
-        textio::open_input(unit, unit_number, path, textio::input_access::mapped_when_possible, coding);
-    }
-    std::string first;
-    std::string_view line;
-    for (int i = 1; i <= header_lines; ++i) {
-        if (!textio::next_raw_record(unit, line))
-            textio::raise_failure(
-                textio::failure_at(textio::failure_kind::end_of_file, "READ", unit_number, unit.name, unit.line + 1));
-        if (i == 1) first = std::string(engine::trim_blanks(line));
-    }
-    while (!first.empty() && (first.back() == '\r' || first.back() == ' ')) first.pop_back();
-    return first;
-}
-
 // Everything a batch run writes, and how far it got.
 struct batch_files {
     engine::archive archive;
@@ -136,26 +98,6 @@ struct batch_files {
 void open_replacement(textio::out_unit& unit, engine::replaced_file& file, int unit_number) {
     textio::open_output(unit, unit_number, engine::make_temp_file(file, unit_number));
     unit.name = file.final_path;
-}
-
-engine::output_meta meta_of(const batch_options& o, const engine::station_selection& selection,
-                            const engine::run_settings& run, const batch_files& f) {
-    engine::output_meta meta;
-    meta.type_word = o.type_word;
-    meta.selection = selection;
-    meta.fyod = o.fyod;
-    meta.lyod = o.lyod;
-    meta.has_max_missing = o.has_max_missing;
-    meta.max_missing = run.max_missing;
-    meta.catalogue_source = f.catalogue_source;
-    meta.observations_source = f.observations_source;
-    char stamp[32];
-    const std::time_t now = std::time(nullptr);
-    std::tm utc{};
-    ::gmtime_r(&now, &utc);
-    std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    meta.history = std::string(stamp) + ": " + o.command_line;
-    return meta;
 }
 
 void open_outputs(const batch_options& o, const engine::station_selection& selection, const engine::run_settings& run,
@@ -185,9 +127,9 @@ void open_outputs(const batch_options& o, const engine::station_selection& selec
     }
     if (!o.netcdf_path.empty()) {
         f.netcdf_file = engine::lock_final_name(o.netcdf_path, netcdf_unit);
-        f.netcdf =
-            engine::create_netcdf(engine::make_temp_file(f.netcdf_file, netcdf_unit), meta_of(o, selection, run, f),
-                                  engine::default_deflate_level, f.netcdf_file.final_path);
+        f.netcdf = engine::create_netcdf(engine::make_temp_file(f.netcdf_file, netcdf_unit),
+                                         meta_of(o, selection, run, f.catalogue_source, f.observations_source),
+                                         engine::default_deflate_level, f.netcdf_file.final_path);
     }
 }
 
@@ -283,46 +225,6 @@ void abandon_outputs(batch_files& f) {
     if (f.netcdf) engine::discard_netcdf(*f.netcdf);
     textio::close_all_units();
     for (engine::replaced_file* file : replaced_files(f)) engine::abandon_file(*file);
-}
-
-// Text from an archive as a message shows it: its first 40 bytes, "..." when there is
-// more, and every byte outside printable ASCII as \xHH, so that a huge or binary token
-// makes a short line and reaches the terminal as plain text.
-std::string shown_text(std::string_view text) {
-    constexpr std::size_t most_shown = 40;
-    static constexpr char hex[] = "0123456789ABCDEF";
-    std::string shown;
-    for (const char c : text.substr(0, most_shown)) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x20 && byte < 0x7f) {
-            shown.push_back(c);
-        } else {
-            shown += "\\x";
-            shown.push_back(hex[byte >> 4]);
-            shown.push_back(hex[byte & 0xf]);
-        }
-    }
-    if (text.size() > most_shown) shown += "...";
-    return shown;
-}
-
-std::string failure_text(const textio::io_failure& failure) {
-    const std::string place = failure.file_name.empty() ? std::string("standard output") : failure.file_name;
-    switch (failure.kind) {
-        case textio::failure_kind::illegal_character:
-            return place + ":" + std::to_string(failure.line) + ": field " + std::to_string(failure.field) +
-                   ": malformed number \"" + shown_text(failure.text) + "\"";
-        case textio::failure_kind::end_of_file:
-            return place + ":" + std::to_string(failure.line) + ": the file ends inside its header";
-        case textio::failure_kind::in_use:
-        case textio::failure_kind::dangling_link:
-        case textio::failure_kind::same_as_input: return failure.message;
-        case textio::failure_kind::bad_compressed_data: return place + ": " + failure.message;
-        case textio::failure_kind::system:
-            if (failure.line > 0) return place + ":" + std::to_string(failure.line) + ": " + failure.message;
-            return place + ": " + failure.message;
-    }
-    return failure.message;
 }
 
 // Every temporary file's data on the disk before any rename; false after a refusal
@@ -439,27 +341,17 @@ int commit(const batch_options& o, const engine::extraction_summary& summary, ba
     return 0;
 }
 
-// The selectors of the command line, with the identifiers of --stations @FILE read. A
-// status to exit with when the file cannot be read or holds what is no identifier; its
-// messages begin with `context`, the line of a selections file that names the file.
-std::optional<int> read_selection(const batch_options& o, engine::station_selection& s,
-                                  const std::string& context = "") {
-    s.has_box = o.has_box;
-    s.box = {o.min_lat, o.max_lat, o.min_lon, o.max_lon, o.crosses_dateline};
-    s.has_list = o.has_station_list;
-    s.ids = o.station_ids;
-    s.has_near = o.has_near;
-    s.near = {o.near_lat, o.near_lon, o.has_radius, o.radius_km, o.nearest};
-    if (o.station_file.empty()) return std::nullopt;
-    int error = 0;
-    const std::string problem = read_identifier_file(o.station_file, s.ids, error);
-    if (!problem.empty()) {
-        write_error_text(usage_error_text(context + "--stations: " + problem));
-        return usage_exit_status;
+// The selectors of the options, or a status to exit with after the refusal is said.
+std::optional<int> read_selection_or_say(const batch_options& o, engine::station_selection& s,
+                                         const std::string& context = "") {
+    const selection_refusal refusal = app::read_selection(o, s, context);
+    if (refusal.status == 0) return std::nullopt;
+    if (refusal.status == usage_exit_status) {
+        write_error_text(usage_error_text(refusal.message));
+    } else {
+        say_error(refusal.message);
     }
-    if (error == 0) return std::nullopt;
-    say_error(context + o.station_file + ": " + std::strerror(error));
-    return 1;
+    return refusal.status;
 }
 
 // Listed identifiers that no catalogue station has: the first ten of them, in the order
@@ -508,8 +400,7 @@ void append_real(std::string& out, real_texts& texts, float value) {
 // The --list lines: the report's columns of a station, with its fourth value and, with a
 // point, its distance.
 std::string station_list_text(const engine::station_table& t, bool with_distance) {
-    std::string text = with_distance ? "station_id\tlongitude\tlatitude\textra\tdistance_km\n"
-                                     : "station_id\tlongitude\tlatitude\textra\n";
+    std::string text = with_distance ? station_list_header_with_distance : station_list_header;
     real_texts texts;
     for (std::size_t i = 0; i < t.station_id.size(); ++i) {
         engine::append_integer(text, t.station_id[i]);
@@ -681,7 +572,8 @@ std::optional<int> prepare_selections(const std::vector<named_selection>& named,
         selection_run& r = runs.emplace_back();
         r.named = &n;
         r.label = n.name + ": ";
-        if (const std::optional<int> status = read_selection(n.options, r.selection, "--selections: " + n.place + ": "))
+        if (const std::optional<int> status =
+                read_selection_or_say(n.options, r.selection, "--selections: " + n.place + ": "))
             return status;
         r.run = settings_of(n.options);
     }
@@ -773,7 +665,7 @@ int run_list(const batch_options& o) {
         return usage_exit_status;
     }
     engine::station_selection selection;
-    if (const std::optional<int> status = read_selection(o, selection)) return *status;
+    if (const std::optional<int> status = read_selection_or_say(o, selection)) return *status;
     say_box_across_dateline(o);
     say_which_files_read(o, sources);
     textio::in_unit catalogue;
@@ -811,7 +703,7 @@ int run_batch(const batch_options& o) {
         return usage_exit_status;
     }
     engine::station_selection selection;
-    if (const std::optional<int> status = read_selection(o, selection)) return *status;
+    if (const std::optional<int> status = read_selection_or_say(o, selection)) return *status;
     say_box_across_dateline(o);
     say_which_files_read(o, sources);
     if (!output_places_usable(o)) return 1;

@@ -8,6 +8,11 @@
 
 namespace app {
 
+// The header line of --list; with a point, the distance from it is the last column.
+inline constexpr const char* station_list_header = "station_id\tlongitude\tlatitude\textra\n";
+inline constexpr const char* station_list_header_with_distance =
+    "station_id\tlongitude\tlatitude\textra\tdistance_km\n";
+
 // Appends the whole file to `text`; false with errno set when it cannot be read.
 bool read_whole_file(const std::string& path, std::string& text);
 

@@ -97,134 +97,161 @@ const data_kind* find_kind(std::string_view word) {
     return nullptr;
 }
 
-void put_text(netcdf_writer& w, int var, const char* name, std::string_view text) {
-    check_defining(w, nc_put_att_text(w.ncid, var, name, text.size(), text.data()));
+netcdf_attribute text(std::string name, std::string value) { return {std::move(name), std::move(value)}; }
+
+template <class T>
+netcdf_attribute numbers(std::string name, std::vector<T> values) {
+    return {std::move(name), std::move(values)};
 }
 
-void put_float(netcdf_writer& w, int var, const char* name, float value) {
-    check_defining(w, nc_put_att_float(w.ncid, var, name, NC_FLOAT, 1, &value));
+std::vector<netcdf_variable> station_variables(const station_selection& selection) {
+    std::vector<netcdf_variable> v = {
+        {"station_id",
+         netcdf_type::int32,
+         {"station"},
+         {text("long_name", "station identifier"), text("cf_role", "timeseries_id")}},
+        {"lat",
+         netcdf_type::float32,
+         {"station"},
+         {text("standard_name", "latitude"), text("long_name", "station latitude"), text("units", "degrees_north"),
+          text("axis", "Y")}},
+        {"lon",
+         netcdf_type::float32,
+         {"station"},
+         {text("standard_name", "longitude"), text("long_name", "station longitude"), text("units", "degrees_east"),
+          text("axis", "X")}},
+        {"extra",
+         netcdf_type::float32,
+         {"station"},
+         {text("long_name", "fourth value of the station catalogue (such as the elevation)")}},
+    };
+    if (selection.has_near)
+        v.push_back({"distance",
+                     netcdf_type::float64,
+                     {"station"},
+                     {text("long_name", "great-circle distance from the point of --near"), text("units", "km")}});
+    return v;
 }
 
-int define_variable(netcdf_writer& w, const char* name, nc_type type, int rank, const int* dims) {
-    int var = -1;
-    check_defining(w, nc_def_var(w.ncid, name, type, rank, dims, &var));
-    return var;
+std::vector<netcdf_variable> time_variables() {
+    return {
+        {"time",
+         netcdf_type::float64,
+         {"time"},
+         {text("standard_name", "time"), text("long_name", "middle of the month"),
+          text("units", "days since 1800-01-01 00:00:00"), text("calendar", "standard"), text("axis", "T"),
+          text("bounds", "time_bnds")}},
+        {"time_bnds", netcdf_type::float64, {"time", "nv"}, {}},
+    };
 }
 
-struct dimensions {
-    int station = -1;
-    int time = -1;
-    int nv = -1;
-};
-
-void define_station_variables(netcdf_writer& w, const dimensions& d, const station_selection& selection) {
-    w.station_id_var = define_variable(w, "station_id", NC_INT, 1, &d.station);
-    put_text(w, w.station_id_var, "long_name", "station identifier");
-    put_text(w, w.station_id_var, "cf_role", "timeseries_id");
-
-    w.lat_var = define_variable(w, "lat", NC_FLOAT, 1, &d.station);
-    put_text(w, w.lat_var, "standard_name", "latitude");
-    put_text(w, w.lat_var, "long_name", "station latitude");
-    put_text(w, w.lat_var, "units", "degrees_north");
-    put_text(w, w.lat_var, "axis", "Y");
-
-    w.lon_var = define_variable(w, "lon", NC_FLOAT, 1, &d.station);
-    put_text(w, w.lon_var, "standard_name", "longitude");
-    put_text(w, w.lon_var, "long_name", "station longitude");
-    put_text(w, w.lon_var, "units", "degrees_east");
-    put_text(w, w.lon_var, "axis", "X");
-
-    w.extra_var = define_variable(w, "extra", NC_FLOAT, 1, &d.station);
-    put_text(w, w.extra_var, "long_name", "fourth value of the station catalogue (such as the elevation)");
-
-    if (!selection.has_near) return;
-    w.distance_var = define_variable(w, "distance", NC_DOUBLE, 1, &d.station);
-    put_text(w, w.distance_var, "long_name", "great-circle distance from the point of --near");
-    put_text(w, w.distance_var, "units", "km");
-}
-
-void define_time_variables(netcdf_writer& w, const dimensions& d) {
-    const int time_var = define_variable(w, "time", NC_DOUBLE, 1, &d.time);
-    put_text(w, time_var, "standard_name", "time");
-    put_text(w, time_var, "long_name", "middle of the month");
-    put_text(w, time_var, "units", "days since 1800-01-01 00:00:00");
-    put_text(w, time_var, "calendar", "standard");
-    put_text(w, time_var, "axis", "T");
-    put_text(w, time_var, "bounds", "time_bnds");
-    const int bounds_dims[] = {d.time, d.nv};
-    define_variable(w, "time_bnds", NC_DOUBLE, 2, bounds_dims);
-}
-
-void define_data_variable(netcdf_writer& w, const dimensions& d, const data_kind& kind, std::size_t months,
-                          int deflate_level) {
-    const int dims[] = {d.station, d.time};
-    w.data_var = define_variable(w, std::string(kind.variable).c_str(), NC_FLOAT, 2, dims);
-    const std::size_t chunk[] = {1, months};
-    check_defining(w, nc_def_var_chunking(w.ncid, w.data_var, NC_CHUNKED, chunk));
-    if (deflate_level > 0) check_defining(w, nc_def_var_deflate(w.ncid, w.data_var, 1, 1, deflate_level));
-    const float fill = missing_month;
-    check_defining(w, nc_def_var_fill(w.ncid, w.data_var, NC_FILL, &fill));
-    put_text(w, w.data_var, "standard_name", "air_temperature");
-    put_text(w, w.data_var, "long_name", kind.long_name);
-    put_text(w, w.data_var, "units", "degC");
-    put_text(w, w.data_var, "cell_methods", kind.cell_methods);
-    put_text(w, w.data_var, "coordinates", "lat lon station_id");
-}
-
-// geospatial_lon_min greater than geospatial_lon_max crosses the 180th meridian, as ACDD has it.
-void put_extent(netcdf_writer& w, float min_lat, float max_lat, float west, float east) {
-    put_float(w, NC_GLOBAL, "geospatial_lat_min", min_lat);
-    put_float(w, NC_GLOBAL, "geospatial_lat_max", max_lat);
-    put_float(w, NC_GLOBAL, "geospatial_lon_min", west);
-    put_float(w, NC_GLOBAL, "geospatial_lon_max", east);
-    put_text(w, NC_GLOBAL, "geospatial_lat_units", "degrees_north");
-    put_text(w, NC_GLOBAL, "geospatial_lon_units", "degrees_east");
+netcdf_variable data_variable(const data_kind& kind) {
+    return {std::string(kind.variable),
+            netcdf_type::float32,
+            {"station", "time"},
+            {numbers("_FillValue", std::vector<float>{missing_month}), text("standard_name", "air_temperature"),
+             text("long_name", std::string(kind.long_name)), text("units", "degC"),
+             text("cell_methods", std::string(kind.cell_methods)), text("coordinates", "lat lon station_id")}};
 }
 
 // The selectors other than the box, which the geospatial attributes give.
-void put_selectors(netcdf_writer& w, const station_selection& s) {
-    if (s.has_list) {
-        check_defining(w, nc_put_att_int(w.ncid, NC_GLOBAL, "varnex_stations", NC_INT, s.ids.size(), s.ids.data()));
-    }
+void add_selectors(std::vector<netcdf_attribute>& a, const station_selection& s) {
+    if (s.has_list) a.push_back(numbers("varnex_stations", s.ids));
     if (!s.has_near) return;
-    const float point[] = {s.near.lat, s.near.lon};
-    check_defining(w, nc_put_att_float(w.ncid, NC_GLOBAL, "varnex_near_lat_lon", NC_FLOAT, 2, point));
-    if (s.near.has_radius)
-        check_defining(w, nc_put_att_double(w.ncid, NC_GLOBAL, "varnex_radius_km", NC_DOUBLE, 1, &s.near.radius_km));
-    if (s.near.nearest > 0)
-        check_defining(w, nc_put_att_int(w.ncid, NC_GLOBAL, "varnex_nearest", NC_INT, 1, &s.near.nearest));
+    a.push_back(numbers("varnex_near_lat_lon", std::vector<float>{s.near.lat, s.near.lon}));
+    if (s.near.has_radius) a.push_back(numbers("varnex_radius_km", std::vector<double>{s.near.radius_km}));
+    if (s.near.nearest > 0) a.push_back(numbers("varnex_nearest", std::vector<std::int32_t>{s.near.nearest}));
 }
 
-void define_global_attributes(netcdf_writer& w, const output_meta& meta) {
-    put_text(w, NC_GLOBAL, "Conventions", "CF-1.8, ACDD-1.3");
-    put_text(w, NC_GLOBAL, "featureType", "timeSeries");
-    put_text(w, NC_GLOBAL, "title", "Varnex monthly station temperature series (" + meta.type_word + ")");
-    put_text(w, NC_GLOBAL, "source", joined_sources(meta));
-    put_text(w, NC_GLOBAL, "history", meta.history);
+std::vector<netcdf_attribute> global_attributes(const output_meta& meta) {
+    std::vector<netcdf_attribute> a = {
+        text("Conventions", "CF-1.8, ACDD-1.3"),
+        text("featureType", "timeSeries"),
+        text("title", "Varnex monthly station temperature series (" + meta.type_word + ")"),
+        text("source", joined_sources(meta)),
+        text("history", meta.history),
+    };
     const station_selection& s = meta.selection;
-    if (s.has_box) put_extent(w, s.box.min_lat, s.box.max_lat, s.box.min_lon, s.box.max_lon);
-    put_text(w, NC_GLOBAL, "time_coverage_start", iso_date(meta.fyod, "-01-01"));
-    put_text(w, NC_GLOBAL, "time_coverage_end", iso_date(meta.lyod, "-12-31"));
+    if (s.has_box) {
+        for (netcdf_attribute& e : extent_attributes(s.box.min_lat, s.box.max_lat, s.box.min_lon, s.box.max_lon))
+            a.push_back(std::move(e));
+    }
+    a.push_back(text("time_coverage_start", iso_date(meta.fyod, "-01-01")));
+    a.push_back(text("time_coverage_end", iso_date(meta.lyod, "-12-31")));
     if (meta.has_max_missing)
-        check_defining(w, nc_put_att_int(w.ncid, NC_GLOBAL, "varnex_max_missing_months", NC_INT, 1, &meta.max_missing));
-    put_text(w, NC_GLOBAL, "varnex_data_type", meta.type_word);
-    put_selectors(w, s);
+        a.push_back(numbers("varnex_max_missing_months", std::vector<std::int32_t>{meta.max_missing}));
+    a.push_back(text("varnex_data_type", meta.type_word));
+    add_selectors(a, s);
+    return a;
 }
 
-// Month i of the span runs from bounds[2i] to bounds[2i + 1]; time[i] is their middle.
-void write_time_axis(netcdf_writer& w, int time_var, int bounds_var, std::size_t months) {
-    std::vector<double> time(months);
-    std::vector<double> bounds(months * month_bounds);
-    for (std::size_t i = 0; i < months; ++i) {
-        const auto month = static_cast<std::int32_t>(i) + 1;
-        const std::int64_t start = days_since_1800(w.fyod, month);
-        const std::int64_t end = days_since_1800(w.fyod, month + 1);
-        bounds[2 * i] = static_cast<double>(start);
-        bounds[2 * i + 1] = static_cast<double>(end);
-        time[i] = static_cast<double>(start + end) / 2.0;  // a whole or half day: exact
+nc_type nc_type_of(netcdf_type type) {
+    switch (type) {
+        case netcdf_type::int32: return NC_INT;
+        case netcdf_type::float32: return NC_FLOAT;
+        case netcdf_type::float64: return NC_DOUBLE;
     }
-    check_defining(w, nc_put_var_double(w.ncid, time_var, time.data()));
-    check_defining(w, nc_put_var_double(w.ncid, bounds_var, bounds.data()));
+    return NC_FLOAT;
+}
+
+void put_attribute(netcdf_writer& w, int var, const netcdf_attribute& a) {
+    const char* name = a.name.c_str();
+    if (const auto* t = std::get_if<std::string>(&a.value)) {
+        check_defining(w, nc_put_att_text(w.ncid, var, name, t->size(), t->data()));
+    } else if (const auto* i = std::get_if<std::vector<std::int32_t>>(&a.value)) {
+        check_defining(w, nc_put_att_int(w.ncid, var, name, NC_INT, i->size(), i->data()));
+    } else if (const auto* f = std::get_if<std::vector<float>>(&a.value)) {
+        // The fill value of a variable is given as such, so that its values are filled.
+        if (a.name == "_FillValue" && var != NC_GLOBAL) {
+            check_defining(w, nc_def_var_fill(w.ncid, var, NC_FILL, f->data()));
+        } else {
+            check_defining(w, nc_put_att_float(w.ncid, var, name, NC_FLOAT, f->size(), f->data()));
+        }
+    } else if (const auto* d = std::get_if<std::vector<double>>(&a.value)) {
+        check_defining(w, nc_put_att_double(w.ncid, var, name, NC_DOUBLE, d->size(), d->data()));
+    }
+}
+
+int define_variable(netcdf_writer& w, const netcdf_variable& v, const std::vector<int>& dims, int deflate_level) {
+    int var = -1;
+    check_defining(w, nc_def_var(w.ncid, v.name.c_str(), nc_type_of(v.type), static_cast<int>(v.dimensions.size()),
+                                 dims.data(), &var));
+    if (v.dimensions.size() == 2 && v.dimensions[0] == "station") {
+        // The data variable, over (station, time): one chunk per station, all its months.
+        std::size_t months = 0;
+        check_defining(w, nc_inq_dimlen(w.ncid, dims[1], &months));
+        const std::size_t chunk[] = {1, months};
+        check_defining(w, nc_def_var_chunking(w.ncid, var, NC_CHUNKED, chunk));
+        if (deflate_level > 0) check_defining(w, nc_def_var_deflate(w.ncid, var, 1, 1, deflate_level));
+    }
+    for (const netcdf_attribute& a : v.attributes) put_attribute(w, var, a);
+    return var;
+}
+
+// Each variable of the layout with its dimensions' ids; returns their ids in layout order.
+std::vector<int> define_layout(netcdf_writer& w, const netcdf_layout& layout, int deflate_level) {
+    std::vector<std::pair<std::string, int>> dims;
+    for (const netcdf_dimension& d : layout.dimensions) {
+        int id = -1;
+        check_defining(w, nc_def_dim(w.ncid, d.name.c_str(), d.length == 0 ? NC_UNLIMITED : d.length, &id));
+        dims.emplace_back(d.name, id);
+    }
+    std::vector<int> vars;
+    for (const netcdf_variable& v : layout.variables) {
+        std::vector<int> ids;
+        for (const std::string& name : v.dimensions)
+            for (const auto& [known, id] : dims)
+                if (known == name) ids.push_back(id);
+        vars.push_back(define_variable(w, v, ids, deflate_level));
+    }
+    for (const netcdf_attribute& a : layout.attributes) put_attribute(w, NC_GLOBAL, a);
+    return vars;
+}
+
+void write_time_axis(netcdf_writer& w, int time_var, int bounds_var) {
+    const time_axis axis = time_axis_of(w.fyod, w.lyod);
+    check_defining(w, nc_put_var_double(w.ncid, time_var, axis.time.data()));
+    check_defining(w, nc_put_var_double(w.ncid, bounds_var, axis.bounds.data()));
 }
 
 }  // namespace
@@ -241,6 +268,47 @@ std::int64_t days_since_1800(std::int32_t year, std::int32_t month) {
     return days_from_civil(y, m, 1) - days_from_civil(1800, 1, 1);
 }
 
+netcdf_layout netcdf_layout_of(const output_meta& meta, const std::string& name) {
+    const data_kind* kind = find_kind(meta.type_word);
+    if (kind == nullptr) fail(name, "unknown data type '" + meta.type_word + "'");
+    if (meta.fyod > meta.lyod) fail(name, "empty span of years");
+    const std::size_t months = static_cast<std::size_t>(meta.lyod - meta.fyod + 1) * 12;
+    netcdf_layout layout;
+    layout.dimensions = {{"station", 0}, {"time", months}, {"nv", month_bounds}};
+    layout.variables = station_variables(meta.selection);
+    for (netcdf_variable& v : time_variables()) layout.variables.push_back(std::move(v));
+    layout.variables.push_back(data_variable(*kind));
+    layout.attributes = global_attributes(meta);
+    return layout;
+}
+
+std::vector<netcdf_attribute> extent_attributes(float min_lat, float max_lat, float west, float east) {
+    // geospatial_lon_min greater than geospatial_lon_max crosses the 180th meridian, as ACDD has it.
+    return {numbers("geospatial_lat_min", std::vector<float>{min_lat}),
+            numbers("geospatial_lat_max", std::vector<float>{max_lat}),
+            numbers("geospatial_lon_min", std::vector<float>{west}),
+            numbers("geospatial_lon_max", std::vector<float>{east}),
+            text("geospatial_lat_units", "degrees_north"),
+            text("geospatial_lon_units", "degrees_east")};
+}
+
+// Month i of the span runs from bounds[2i] to bounds[2i + 1]; time[i] is their middle.
+time_axis time_axis_of(std::int32_t fyod, std::int32_t lyod) {
+    const std::size_t months = static_cast<std::size_t>(lyod - fyod + 1) * 12;
+    time_axis axis;
+    axis.time.resize(months);
+    axis.bounds.resize(months * month_bounds);
+    for (std::size_t i = 0; i < months; ++i) {
+        const auto month = static_cast<std::int32_t>(i) + 1;
+        const std::int64_t start = days_since_1800(fyod, month);
+        const std::int64_t end = days_since_1800(fyod, month + 1);
+        axis.bounds[2 * i] = static_cast<double>(start);
+        axis.bounds[2 * i + 1] = static_cast<double>(end);
+        axis.time[i] = static_cast<double>(start + end) / 2.0;  // a whole or half day: exact
+    }
+    return axis;
+}
+
 netcdf_writer create_netcdf(const std::string& path, const output_meta& meta, int deflate_level,
                             const std::string& name) {
     netcdf_writer w;
@@ -249,30 +317,23 @@ netcdf_writer create_netcdf(const std::string& path, const output_meta& meta, in
     errno = 0;
     w.fyod = meta.fyod;
     w.lyod = meta.lyod;
-    const data_kind* kind = find_kind(meta.type_word);
-    if (kind == nullptr) fail(w.name, "unknown data type '" + meta.type_word + "'");
-    if (meta.fyod > meta.lyod) fail(w.name, "empty span of years");
+    const netcdf_layout layout = netcdf_layout_of(meta, w.name);
     if (deflate_level < 0 || deflate_level > 9) fail(w.name, "deflate level outside 0..9");
-    const std::size_t months = static_cast<std::size_t>(meta.lyod - meta.fyod + 1) * 12;
 
     check(w.name, nc_create(path.c_str(), NC_NETCDF4 | NC_CLOBBER, &w.ncid));
     int old_fill = 0;
     check_defining(w, nc_set_fill(w.ncid, NC_NOFILL, &old_fill));  // every value is written
-    dimensions d;
-    check_defining(w, nc_def_dim(w.ncid, "station", NC_UNLIMITED, &d.station));
-    check_defining(w, nc_def_dim(w.ncid, "time", months, &d.time));
-    check_defining(w, nc_def_dim(w.ncid, "nv", month_bounds, &d.nv));
     w.box_given = meta.selection.has_box;
-    define_station_variables(w, d, meta.selection);
-    define_time_variables(w, d);
-    define_data_variable(w, d, *kind, months, deflate_level);
-    define_global_attributes(w, meta);
+    const std::vector<int> vars = define_layout(w, layout, deflate_level);
     check_defining(w, nc_enddef(w.ncid));
 
-    int time_var = -1, bounds_var = -1;
-    check_defining(w, nc_inq_varid(w.ncid, "time", &time_var));
-    check_defining(w, nc_inq_varid(w.ncid, "time_bnds", &bounds_var));
-    write_time_axis(w, time_var, bounds_var, months);
+    w.station_id_var = vars[static_cast<std::size_t>(station_variable::station_id)];
+    w.lat_var = vars[static_cast<std::size_t>(station_variable::lat)];
+    w.lon_var = vars[static_cast<std::size_t>(station_variable::lon)];
+    w.extra_var = vars[static_cast<std::size_t>(station_variable::extra)];
+    if (meta.selection.has_near) w.distance_var = vars[static_cast<std::size_t>(station_variable::distance)];
+    w.data_var = vars.back();
+    write_time_axis(w, vars[vars.size() - 3], vars[vars.size() - 2]);
     return w;
 }
 
@@ -289,19 +350,17 @@ void write_netcdf_station(netcdf_writer& w, const station_series& s) {
     check(w.name, nc_put_vara_float(w.ncid, w.lon_var, at, one, &s.lon));
     check(w.name, nc_put_vara_float(w.ncid, w.extra_var, at, one, &s.extra));
     if (w.distance_var >= 0) check(w.name, nc_put_vara_double(w.ncid, w.distance_var, at, one, &s.distance_km));
-    // A coordinate that is not a number widens nothing.
-    if (s.lat < w.min_lat) w.min_lat = s.lat;
-    if (s.lat > w.max_lat) w.max_lat = s.lat;
-    if (s.lon < w.min_lon) w.min_lon = s.lon;
-    if (s.lon > w.max_lon) w.max_lon = s.lon;
+    w.extent.widen(s.lat, s.lon);
     ++w.stations;
 }
 
 void close_netcdf(netcdf_writer& w) {
     errno = 0;
-    if (w.ncid >= 0 && !w.box_given && w.min_lat <= w.max_lat && w.min_lon <= w.max_lon) {
+    if (w.ncid >= 0 && !w.box_given && w.extent.known()) {
         check_defining(w, nc_redef(w.ncid));
-        put_extent(w, w.min_lat, w.max_lat, w.min_lon, w.max_lon);
+        const station_extent& e = w.extent;
+        for (const netcdf_attribute& a : extent_attributes(e.min_lat, e.max_lat, e.min_lon, e.max_lon))
+            put_attribute(w, NC_GLOBAL, a);
         check_defining(w, nc_enddef(w.ncid));
     }
     const int ncid = w.ncid;

@@ -7,6 +7,8 @@
 #include <limits>
 #include <string>
 #include <string_view>
+#include <variant>
+#include <vector>
 
 #include "engine/station_series.hpp"
 
@@ -14,6 +16,72 @@ namespace engine {
 
 // zlib level of the data variable's chunks (1 station x all months, shuffled first).
 inline constexpr int default_deflate_level = 1;
+
+// What the file holds, as plain data: the writer defines the file from it, and the Python
+// module builds its Dataset from it, so that both hold the same names, types and texts.
+enum class netcdf_type { int32, float32, float64 };
+
+struct netcdf_attribute {
+    std::string name;
+    std::variant<std::string, std::vector<std::int32_t>, std::vector<float>, std::vector<double>> value;
+};
+
+struct netcdf_dimension {
+    std::string name;
+    std::size_t length = 0;  // 0: unlimited (the station dimension)
+};
+
+// "_FillValue" among the attributes is the variable's fill value.
+struct netcdf_variable {
+    std::string name;
+    netcdf_type type = netcdf_type::float32;
+    std::vector<std::string> dimensions;
+    std::vector<netcdf_attribute> attributes;
+};
+
+struct netcdf_layout {
+    std::vector<netcdf_dimension> dimensions;
+    // The station variables in the order of station_variable, then time, time_bnds and the
+    // data variable, last.
+    std::vector<netcdf_variable> variables;
+    std::vector<netcdf_attribute> attributes;
+};
+
+// The station variables, by their place in netcdf_layout::variables; distance only with a
+// near selector.
+enum class station_variable { station_id, lat, lon, extra, distance };
+
+// The file of a run; throws output_error naming `name` for a data type word it does not
+// know or an empty span. Without a box, the extent (extent_attributes) comes when the
+// stations are known.
+netcdf_layout netcdf_layout_of(const output_meta& meta, const std::string& name);
+
+// The geospatial attributes of a box or of the saved stations' extent.
+std::vector<netcdf_attribute> extent_attributes(float min_lat, float max_lat, float west, float east);
+
+// The extent of the saved stations, for a run without a box; a coordinate that is not a
+// number widens nothing.
+struct station_extent {
+    float min_lat = std::numeric_limits<float>::infinity();
+    float max_lat = -std::numeric_limits<float>::infinity();
+    float min_lon = std::numeric_limits<float>::infinity();
+    float max_lon = -std::numeric_limits<float>::infinity();
+    void widen(float lat, float lon) {
+        if (lat < min_lat) min_lat = lat;
+        if (lat > max_lat) max_lat = lat;
+        if (lon < min_lon) min_lon = lon;
+        if (lon > max_lon) max_lon = lon;
+    }
+    bool known() const { return min_lat <= max_lat && min_lon <= max_lon; }
+};
+
+// The time axis of the span: each month's middle, and its start and end (two per month),
+// in the days of the time variable's units.
+struct time_axis {
+    std::vector<double> time;
+    std::vector<double> bounds;
+};
+time_axis time_axis_of(std::int32_t fyod, std::int32_t lyod);
 
 struct netcdf_writer {
     int ncid = -1;
@@ -31,10 +99,7 @@ struct netcdf_writer {
     // Without a box, the geospatial attributes give the extent of the saved stations, known
     // when the file is closed.
     bool box_given = true;
-    float min_lat = std::numeric_limits<float>::infinity();
-    float max_lat = -std::numeric_limits<float>::infinity();
-    float min_lon = std::numeric_limits<float>::infinity();
-    float max_lon = -std::numeric_limits<float>::infinity();
+    station_extent extent;
 };
 
 // Creates (or replaces) the file at `path`, defines its dimensions, variables and

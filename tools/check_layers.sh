@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Fails when a source includes a header of a layer above its own. The layers, lowest
-# first: textio, util, engine, app; each may include its own layer and those below.
+# first: textio, util, engine, app, python (the Python module); each may include its own
+# layer and those below.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -10,12 +11,13 @@ rank() {
         util) echo 1 ;;
         engine) echo 2 ;;
         app) echo 3 ;;
+        python) echo 4 ;;
         *) echo -1 ;;
     esac
 }
 
 status=0
-for layer in textio util engine app; do
+for layer in textio util engine app python; do
     own=$(rank "$layer")
     while IFS= read -r hit; do
         file=${hit%%:*}
@@ -27,5 +29,5 @@ for layer in textio util engine app; do
         fi
     done < <(grep -rHn --include='*.cpp' --include='*.hpp' -E '^[[:space:]]*#[[:space:]]*include "[a-z_]+/' "$layer" || true)
 done
-[ "$status" -eq 0 ] && echo "layers: every include points down (textio <- util <- engine <- app)"
+[ "$status" -eq 0 ] && echo "layers: every include points down (textio <- util <- engine <- app <- python)"
 exit "$status"

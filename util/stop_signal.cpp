@@ -13,6 +13,7 @@ namespace {
 static_assert(std::atomic<int>::is_always_lock_free);
 std::atomic<int> noted_signal{0};
 std::atomic<int> exit_at_once{0};
+std::atomic<stop_poll> host_poll{nullptr};
 
 constexpr int stop_signals[] = {SIGINT, SIGTERM, SIGHUP};
 
@@ -43,7 +44,13 @@ void catch_stop_signals(stop_mode mode) {
 
 void note_stop_signals() { exit_at_once.store(0); }
 
-int stop_signal() { return noted_signal.load(); }
+int stop_signal() {
+    if (const int noted = noted_signal.load(); noted != 0) return noted;
+    const stop_poll poll = host_poll.load();
+    return poll != nullptr ? poll() : 0;
+}
+
+void set_stop_poll(stop_poll poll) { host_poll.store(poll); }
 
 stop_signals_blocked::stop_signals_blocked() {
     const sigset_t set = stop_signal_set();

@@ -20,8 +20,16 @@ void catch_stop_signals(stop_mode mode);
 // From now on the signals are noted instead of ending the process.
 void note_stop_signals();
 
-// The first signal noted (SIGINT, SIGTERM or SIGHUP), or 0.
+// The first signal noted (SIGINT, SIGTERM or SIGHUP), or else what the stop poll says, or 0.
 int stop_signal();
+
+// A check that a program hosting the engine adds to the noted signals, for a host that takes
+// the signals itself (the Python module): stop_signal() calls it, on whichever thread tests
+// the flag (the engine's caller, after each chunk of the scan and before each station), and
+// a non-zero answer stops the run there as that signal would. Null, the default, adds none.
+// Set it only while no run is going on.
+using stop_poll = int (*)();
+void set_stop_poll(stop_poll poll);
 
 // Blocks the three signals in the calling thread while it lives, then restores the mask.
 class stop_signals_blocked {

@@ -1,19 +1,23 @@
 #!/usr/bin/env bash
-# The Debian package of a build tree: built by CPack into a temporary directory, it must
-# name its library dependencies, hold the program, the archive generator, their gzipped
-# man pages, the copyright file and the changelog (whose maintainer is the package's),
-# its programs must run once unpacked, and lintian must report no error and no warning.
-# Usage: bash debian_package_test.sh BUILD_DIR VERSION
+# The Debian packages of a build tree, built by CPack into a temporary directory. varnex
+# must name its library dependencies, hold the program, the archive generator, their
+# gzipped man pages, the copyright file and the changelog (whose maintainer is the
+# package's), and its programs must run once unpacked. python3-varnex, where the module is
+# built, must depend on Debian's python3 series and the packages the module imports, hold
+# the module where python3 finds it with the same copyright file and changelog, and import
+# once unpacked. lintian must report no error and no warning on either.
+# Usage: bash debian_package_test.sh BUILD_DIR VERSION PYTHON_MODULE (ON or OFF)
 # Exits 77 (skipped) when cpack or the dpkg tools are missing, or only lintian is (after
 # the other checks), unless CI=true, where that is a failure.
 set -u
 
-if [ $# -ne 2 ]; then
-    echo "usage: bash $0 BUILD_DIR VERSION" >&2
+if [ $# -ne 3 ]; then
+    echo "usage: bash $0 BUILD_DIR VERSION PYTHON_MODULE" >&2
     exit 2
 fi
 build=$1
 version=$2
+python_module=$3
 
 for tool in cpack dpkg-deb dpkg-shlibdeps; do
     if ! command -v "$tool" >/dev/null 2>&1; then
@@ -41,12 +45,14 @@ if ! cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/out" >"$work/cpa
 fi
 shopt -s nullglob
 debs=("$work"/out/*.deb)
-if [ ${#debs[@]} -ne 1 ]; then
+expected=1
+[ "$python_module" = ON ] && expected=2
+if [ ${#debs[@]} -ne "$expected" ]; then
     cat "$work/cpack.log"
-    echo "FAIL: expected one .deb in $work/out, found ${#debs[@]}"
+    echo "FAIL: expected $expected .deb files in $work/out, found ${#debs[@]}"
     exit 1
 fi
-deb=${debs[0]}
+deb=$(ls "$work"/out/varnex_*.deb)
 echo "built $(basename "$deb")"
 
 info=$(dpkg-deb --info "$deb") || fail "dpkg-deb --info"
@@ -76,23 +82,55 @@ doc=$work/root/usr/share/doc/varnex
 grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' "$doc/copyright" &&
     grep -q '^License: BSD-3-Clause' "$doc/copyright" ||
     fail "the copyright file is not BSD-3-Clause in the machine-readable format"
-if gzip -dc "$doc/changelog.gz" >"$work/changelog" 2>/dev/null; then
-    entries=$(dpkg-parsechangelog -l "$work/changelog" --all 2>&1) || fail "dpkg-parsechangelog: $entries"
-    grep -qx "Source: varnex" <<<"$entries" || fail "the changelog is not varnex's"
-    grep -qE "^ varnex \($version(\+unreleased)?\) " <<<"$entries" || fail "the changelog has no entry of $version"
-    maintainer=$(sed -n 's/^ Maintainer: //p' <<<"$info")
-    trailer=$(grep -m1 '^ -- ' "$work/changelog")
-    [[ $trailer == " -- $maintainer  "* ]] || fail "the changelog is signed \"$trailer\", not by $maintainer"
-else
-    fail "changelog.gz is not gzipped"
+
+# The changelog of `package`, in `doc`, is the program's, signed by its maintainer.
+check_changelog() {
+    local package=$1 doc=$2 info=$3
+    if gzip -dc "$doc/changelog.gz" >"$work/changelog.$package" 2>/dev/null; then
+        entries=$(dpkg-parsechangelog -l "$work/changelog.$package" --all 2>&1) || fail "dpkg-parsechangelog: $entries"
+        grep -qx "Source: varnex" <<<"$entries" || fail "the changelog of $package is not varnex's"
+        grep -qE "^ varnex \($version(\+unreleased)?\) " <<<"$entries" || fail "$package's changelog has no entry of $version"
+        maintainer=$(sed -n 's/^ Maintainer: //p' <<<"$info")
+        trailer=$(grep -m1 '^ -- ' "$work/changelog.$package")
+        [[ $trailer == " -- $maintainer  "* ]] || fail "$package's changelog is signed \"$trailer\", not by $maintainer"
+    else
+        fail "$package's changelog.gz is not gzipped"
+    fi
+}
+
+check_changelog varnex "$doc" "$info"
+
+if [ "$python_module" = ON ]; then
+    python_deb=$(ls "$work"/out/python3-varnex_*.deb)
+    echo "built $(basename "$python_deb")"
+    python_info=$(dpkg-deb --info "$python_deb") || fail "dpkg-deb --info python3-varnex"
+    grep -qx " Version: $version" <<<"$python_info" || fail "python3-varnex's version is not $version"
+    python_depends=$(grep '^ Depends:' <<<"$python_info")
+    for needed in 'python3 (>= 3.11)' 'python3 (<< 3.12)' python3-numpy python3-xarray python3-pandas libgomp1; do
+        grep -qF "$needed" <<<"$python_depends" || fail "python3-varnex's Depends does not name $needed: $python_depends"
+    done
+    python_contents=$(dpkg-deb --contents "$python_deb") || fail "dpkg-deb --contents python3-varnex"
+    module=./usr/lib/python3/dist-packages/varnex.cpython-311-x86_64-linux-gnu.so
+    for path in $module ./usr/share/doc/python3-varnex/copyright ./usr/share/doc/python3-varnex/changelog.gz; do
+        grep -qE " ${path//./\\.}\$" <<<"$python_contents" || fail "$path is not in python3-varnex"
+    done
+    dpkg-deb -x "$python_deb" "$work/python-root" || fail "dpkg-deb -x python3-varnex"
+    cmp -s "$work/python-root/usr/share/doc/python3-varnex/copyright" "$doc/copyright" ||
+        fail "python3-varnex's copyright file is not varnex's"
+    check_changelog python3-varnex "$work/python-root/usr/share/doc/python3-varnex" "$python_info"
+    said=$(cd / && PYTHONPATH="$work/python-root/usr/lib/python3/dist-packages" /usr/bin/python3 -c \
+        'import varnex; print(varnex.__version__)' 2>&1)
+    [ "$said" = "$version" ] || fail "the unpacked module's __version__ is \"$said\", not $version"
 fi
 
 lintian_skipped=false
 if command -v lintian >/dev/null 2>&1; then
-    if ! report=$(lintian --fail-on error,warning "$deb" 2>&1); then
-        echo "$report"
-        fail "lintian reports errors or warnings"
-    fi
+    for package in "$deb" ${python_deb:+"$python_deb"}; do
+        if ! report=$(lintian --fail-on error,warning "$package" 2>&1); then
+            echo "$report"
+            fail "lintian reports errors or warnings on $(basename "$package")"
+        fi
+    done
 elif [ "${CI:-}" = true ]; then
     fail "lintian not found (needed under CI=true)"
 else
