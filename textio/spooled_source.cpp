@@ -31,6 +31,7 @@ namespace textio {
 struct spooler {
     int source = -1;          // what is copied: read by the copying thread only
     bool owns_source = true;  // false for the process's own standard input
+    bool splicing = true;     // the source is a pipe, whose pages the kernel moves into the copy
     int copy = -1;            // the unnamed file, also the unit's descriptor
     int wake[2] = {-1, -1};   // written to stop the copying thread
     char* base = nullptr;     // the reserved address space, the copy mapped at its start
@@ -65,6 +66,38 @@ bool wait_for_source(spooler& s) {
     }
 }
 
+// Moves up to `count` bytes from the source, a pipe, into the copy at `at` without passing
+// them through the program: what splice(2) gives, -1 with errno EINVAL when the source is
+// not a pipe.
+ssize_t splice_more(spooler& s, std::size_t at, std::size_t count) {
+    loff_t offset = static_cast<loff_t>(at);
+    ssize_t n;
+    do {
+        n = ::splice(s.source, nullptr, s.copy, &offset, count, SPLICE_F_MOVE);
+    } while (n < 0 && errno == EINTR);
+    return n;
+}
+
+// One read of the source written to the copy at `copied`, which grows by it: -2, 0 at the
+// end of the source, or the error number.
+int read_and_write_more(spooler& s, std::vector<char>& bytes, std::size_t& copied) {
+    ssize_t n;
+    do {
+        n = ::read(s.source, bytes.data(), bytes.size());
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) return errno;
+    if (n == 0) return 0;
+    const auto count = static_cast<std::size_t>(n);
+    for (std::size_t done = 0; done < count;) {
+        const ssize_t w = ::pwrite(s.copy, bytes.data() + done, count - done, static_cast<off_t>(copied + done));
+        if (w < 0 && errno == EINTR) continue;
+        if (w < 0) return errno;
+        done += static_cast<std::size_t>(w);
+    }
+    copied += count;
+    return -2;
+}
+
 // One read of the source, appended to the copy, the copy kept ahead of it; 0 at the end,
 // -1 asked to stop, or the error number.
 int copy_more(spooler& s, std::vector<char>& bytes, std::size_t& copied, std::size_t& size) {
@@ -74,24 +107,20 @@ int copy_more(spooler& s, std::vector<char>& bytes, std::size_t& copied, std::si
         if (s.stopping) return -1;
     }
     if (!wait_for_source(s)) return -1;
-    ssize_t n;
-    do {
-        n = ::read(s.source, bytes.data(), bytes.size());
-    } while (n < 0 && errno == EINTR);
-    if (n < 0) return errno;
-    if (n == 0) return 0;
-    const auto count = static_cast<std::size_t>(n);
-    if (copied + count + page_size() > size) {
-        size = rounded_up(copied + count + spool_file_lead, page_size());
+    if (copied + bytes.size() + page_size() > size) {
+        size = rounded_up(copied + bytes.size() + spool_file_lead, page_size());
         if (::ftruncate(s.copy, static_cast<off_t>(size)) != 0) return errno;
     }
-    for (std::size_t done = 0; done < count;) {
-        const ssize_t w = ::pwrite(s.copy, bytes.data() + done, count - done, static_cast<off_t>(copied + done));
-        if (w < 0 && errno == EINTR) continue;
-        if (w < 0) return errno;
-        done += static_cast<std::size_t>(w);
+    const ssize_t n = s.splicing ? splice_more(s, copied, bytes.size()) : -1;
+    if (n < 0 && s.splicing && errno != EINVAL) return errno;
+    if (n == 0) return 0;
+    if (n > 0) {
+        copied += static_cast<std::size_t>(n);
+    } else {
+        s.splicing = false;  // not a pipe: read and written
+        const int error = read_and_write_more(s, bytes, copied);
+        if (error != -2) return error;
     }
-    copied += count;
     const std::lock_guard<std::mutex> held(s.lock);
     s.copied = copied;
     s.copy_size = size;
