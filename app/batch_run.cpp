@@ -378,6 +378,14 @@ void say_box_across_dateline(const batch_options& o, const std::string& label = 
     say_error(label + "the box crosses the 180th meridian: longitudes " + west + "..180 and -180.." + east);
 }
 
+// With -v, for a data.txt read as it came (a pipe, standard input, a compressed file): the
+// most of it the temporary file held at once beside the stretch being read.
+void say_bytes_copied(const batch_options& o, const textio::in_unit& data) {
+    if (!o.verbose || !data.spool) return;
+    say_error(data.name + ": at most " + std::to_string(textio::most_bytes_copied_at_once(data)) +
+              " bytes kept in a temporary file");
+}
+
 // With -v: the plain file read where a compressed one lies beside it.
 void say_which_files_read(const batch_options& o, const archive_sources& sources) {
     if (!o.verbose) return;
@@ -719,6 +727,7 @@ int run_batch(const batch_options& o) {
         engine::load_station_catalogue(selection, f.archive.catalogue, table);
         warn_not_in_catalogue(o, table);
         const engine::extraction_summary summary = extract(o, run, std::move(table), f);
+        say_bytes_copied(o, f.archive.observations);
         if (summary.stop_signal != 0) {
             abandon_outputs(f);
             return 128 + summary.stop_signal;

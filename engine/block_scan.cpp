@@ -5,6 +5,7 @@
 #include <exception>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 
 #include "engine/observation_record.hpp"
 #include "engine/plain_record.hpp"
@@ -52,6 +53,14 @@ struct found_run {
     std::int32_t station = 0;     // the identifier's place among those asked for
     bool plain = true;            // every record read by the short route
     std::int64_t kept_from = -1;  // its first record's dates and values in the chunk's, when kept
+    std::int64_t end = 0;         // after its last record
+};
+
+// Where the records of a run of a station asked for lie, by the station's place.
+struct run_bytes {
+    std::int64_t from = 0;
+    std::int64_t to = 0;
+    std::int32_t station = 0;
 };
 
 // What one chunk holds: the records that start in [begin, limit), read as if a record
@@ -128,6 +137,7 @@ public:
             if (!read_general(pos, line)) break;
         }
         out_.end = pos;
+        close_run(pos);
         out_.lines = line - 1 - out_.line_before;
         take_plain_values();
         out_.carried = carried_;
@@ -237,8 +247,13 @@ private:
         return true;
     }
 
+    void close_run(std::int64_t end) {
+        if (run_ >= 0) out_.runs[static_cast<std::size_t>(run_)].end = end;
+    }
+
     void note_identifier(std::int32_t id, std::int64_t offset, std::int64_t records = 1) {
         if (!have_id_ || id != id_) {
+            close_run(offset);
             have_id_ = true;
             id_ = id;
             run_ = -1;
@@ -308,6 +323,10 @@ public:
         : data_(data), wanted_(wanted), out_(out), table_(out.table) {}
 
     std::int64_t next_begin() const { return next_begin_; }
+    // The runs of the stations asked for put in the table since the last call, in file order,
+    // and where the first record spanning lines put in it lies (-1 while none is).
+    std::vector<run_bytes> take_wave_runs() { return std::exchange(wave_runs_, {}); }
+    std::int64_t first_spanning_line() const { return first_spanning_line_; }
     long next_line() const { return next_line_; }
     bool ended() const { return ended_; }
 
@@ -380,12 +399,15 @@ private:
     void merge(chunk_scan& c) {
         const long line_shift = next_line_ - 1 - c.line_before;
         const std::int32_t carried_station = wanted_.place_of(carried_.id);
-        if (c.leading_carried > 0 && carried_station >= 0)
+        if (c.leading_carried > 0 && carried_station >= 0) {
             add_run({ordinal_base_, c.leading_carried, c.begin, carried_station, false});
+            wave_runs_.push_back({c.begin, c.runs.empty() ? c.end : c.runs.front().offset, carried_station});
+        }
         const kept_dates_and_values& kept = out_.kept.storage.emplace_back(std::move(c.kept));
         for (found_run r : c.runs) {
             r.ordinal += ordinal_base_;
             add_run(r);
+            wave_runs_.push_back({r.offset, r.end, r.station});
             if (r.plain && r.kept_from >= 0) {
                 const auto from = static_cast<std::size_t>(r.kept_from);
                 out_.kept.runs.push_back({r.ordinal, r.count, kept.dates.data() + from, kept.values.data() + from});
@@ -397,6 +419,7 @@ private:
             s.place.line += line_shift;
             s.place.last_line += line_shift;
             s.carried_in = merged(carried_, s.carried_in, c.known_in[i]);
+            if (s.place.spans_lines() && first_spanning_line_ < 0) first_spanning_line_ = s.place.last_line_offset;
             table_.specials.push_back(s);
             table_.lines_before.push_back(table_.lines_before.back() + (s.place.last_line - s.place.line));
         }
@@ -424,6 +447,8 @@ private:
     const wanted_set& wanted_;
     scanned_archive& out_;
     block_table& table_;
+    std::vector<run_bytes> wave_runs_;
+    std::int64_t first_spanning_line_ = -1;
     carried_values carried_;
     std::int64_t ordinal_base_ = 0;
     std::int64_t next_begin_ = 0;
@@ -531,6 +556,45 @@ void scan_chunk(const textio::in_unit& data, const wanted_set& wanted, chunk_sca
     chunk_scanner(data, wanted, c).scan();
 }
 
+// Makes `view` end where the last line of what `data` holds from `next` ends, asking for at
+// least `reach` bytes past `next` first; where the input has ended, at its end. False when
+// it has ended at `next`.
+// The bytes of a wave of an input being copied (textio::release_copied) that no later search
+// reads: all but the runs of stations still to be searched, and all before the first record
+// that spans lines, whose alternate readings are read once the table is complete.
+void release_what_no_search_reads(textio::in_unit& data, table_builder& builder, std::int64_t wave_begin,
+                                  const station_filter& may_read) {
+    const std::vector<run_bytes> runs = builder.take_wave_runs();
+    if (!data.spool || !may_read) return;
+    const std::int64_t hold = builder.first_spanning_line();
+    const std::int64_t stop = hold >= 0 ? std::min(hold, builder.next_begin()) : builder.next_begin();
+    std::int64_t from = wave_begin;
+    for (const run_bytes& r : runs) {
+        if (!may_read(r.station)) continue;
+        if (r.from > from) textio::release_copied(data, from, std::min(r.from, stop));
+        from = std::max(from, r.to);
+    }
+    if (stop > from) textio::release_copied(data, from, stop);
+}
+
+bool view_up_to(textio::in_unit& data, textio::in_unit& view, std::int64_t next, std::int64_t reach) {
+    for (;;) {
+        textio::await_input(data, static_cast<std::size_t>(next + reach));
+        view.capacity = data.capacity;
+        view.end = data.end;
+        view.at_end = data.at_end;
+        const auto size = static_cast<std::int64_t>(data.end);
+        if (data.at_end) return next < size;
+        const void* feed =
+            next < size ? ::memrchr(data.buffer + next, '\n', static_cast<std::size_t>(size - next)) : nullptr;
+        if (feed) {
+            view.end = static_cast<std::size_t>(static_cast<const char*>(feed) - data.buffer) + 1;
+            return true;
+        }
+        reach *= 2;
+    }
+}
+
 }  // namespace
 
 const special_record* special_at(const block_table& t, std::int64_t ordinal) {
@@ -546,23 +610,27 @@ long line_of(const block_table& t, std::int64_t ordinal) {
     return t.first_line + static_cast<long>(ordinal) + t.lines_before[k];
 }
 
-void scan_blocks(const textio::in_unit& data, std::int64_t first_offset, long first_line,
+void scan_blocks(textio::in_unit& data, std::int64_t first_offset, long first_line,
                  const std::vector<std::int32_t>& wanted, std::int64_t chunk_bytes, scanned_archive& out,
-                 const table_listener& grown) {
+                 const table_listener& grown, const station_filter& may_read) {
     out = scanned_archive{};
     out.table.ids = wanted;
     const wanted_set set(wanted);
-    table_builder builder(data, set, out);
+    // The scan reads the input through a unit of its own that ends at the last whole line
+    // copied so far, for an input still being copied as it is read; a mapped file is whole
+    // from the start.
+    textio::in_unit view = data;
+    table_builder builder(view, set, out);
     builder.start(first_offset, first_line);
-    const auto size = static_cast<std::int64_t>(data.end);
     // Chunks are scanned a wave at a time and put together in order, so that what the
     // scans hold before they are put together stays small.
     bool keep_values = true;
-    for (std::int64_t next = first_offset; next < size && !builder.ended();) {
-        std::int64_t after = size;
-        const std::vector<std::int64_t> starts = chunk_starts(data, next, chunk_bytes, textio::scan_wave, after);
+    const std::int64_t wave_reach = chunk_bytes * static_cast<std::int64_t>(textio::scan_wave) + chunk_bytes;
+    std::int64_t reach = wave_reach;
+    for (std::int64_t next = first_offset; !builder.ended() && view_up_to(data, view, next, reach);) {
+        std::int64_t after = 0;
+        const std::vector<std::int64_t> starts = chunk_starts(view, next, chunk_bytes, textio::scan_wave, after);
         const std::size_t count = starts.size();
-        next = after;
         std::vector<chunk_scan> chunks(count);
         out.kept = kept_wave{};
         for (std::size_t k = 0; k < count; ++k) {
@@ -577,13 +645,21 @@ void scan_blocks(const textio::in_unit& data, std::int64_t first_offset, long fi
 #pragma omp parallel for schedule(dynamic, 1)
         for (std::size_t k = 0; k < count; ++k) {
             try {
-                scan_chunk(data, set, chunks[k]);
+                scan_chunk(view, set, chunks[k]);
             } catch (...) {
 #pragma omp critical(block_scan_failure)
                 if (!thrown) thrown = std::current_exception();
             }
         }
         if (thrown) std::rethrow_exception(thrown);
+        // A reading that met the end of what has been copied may go on past it: the wave is
+        // scanned again with more.
+        if (!view.at_end && std::any_of(chunks.begin(), chunks.end(), [](const chunk_scan& c) { return c.ended; })) {
+            reach *= 2;
+            continue;
+        }
+        reach = wave_reach;
+        next = after;
         std::int64_t wave_end = 0;
         for (chunk_scan& c : chunks) {
             wave_end = std::max(wave_end, c.end);
@@ -597,8 +673,9 @@ void scan_blocks(const textio::in_unit& data, std::int64_t first_offset, long fi
         // The wave's pages stay mapped while the listener reads what it can of them.
         keep_values = grown && grown(out);
         textio::hand_back(data, chunks.front().begin, std::max(wave_end, builder.next_begin()));
+        release_what_no_search_reads(data, builder, chunks.front().begin, may_read);
     }
-    if (!builder.ended() && builder.next_begin() >= size) {
+    if (!builder.ended() && builder.next_begin() >= static_cast<std::int64_t>(view.end)) {
         // The reading meets the end of the file after the last record.
         chunk_scan last;
         last.begin = builder.next_begin();
@@ -607,7 +684,7 @@ void scan_blocks(const textio::in_unit& data, std::int64_t first_offset, long fi
         builder.take(last);
     }
     builder.finish();
-    alternate_builder alternates(data, out);
+    alternate_builder alternates(view, out);
     alternates.main_end_ = builder.next_begin();
     alternates.build();
     out.table.complete = true;

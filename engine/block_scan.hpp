@@ -26,13 +26,18 @@ struct scanned_archive {
 // scan keeps no values for it.
 using table_listener = std::function<bool(const scanned_archive&)>;
 
+// Whether a later search may read the runs of the station at this place among those asked
+// for: an input copied as it is read keeps only those.
+using station_filter = std::function<bool(std::int32_t)>;
+
 // Scans the mapped data.txt from `first_offset` (the first record, line `first_line`) to
-// its end, or to the first record that cannot be read, into `out`, keeping the runs of the
+// its end, or to the first record that cannot be read, into `out`, waiting for the bytes of
+// an input still being copied (textio::spool_rest_of_input) as it goes, keeping the runs of the
 // stations in `wanted` (sorted, without repeats). `chunk_bytes` is how much each scan takes
 // at a time. The stop flag is looked at after each chunk is put in the table; a stop ends
 // the scan without telling the listener.
-void scan_blocks(const textio::in_unit& data, std::int64_t first_offset, long first_line,
+void scan_blocks(textio::in_unit& data, std::int64_t first_offset, long first_line,
                  const std::vector<std::int32_t>& wanted, std::int64_t chunk_bytes, scanned_archive& out,
-                 const table_listener& grown = {});
+                 const table_listener& grown = {}, const station_filter& may_read = {});
 
 }  // namespace engine

@@ -149,6 +149,8 @@ struct station_batch {
 // before it is told to the sinks.
 struct pass_state {
     scanned_archive archive;
+    std::vector<std::int32_t> wanted;      // the tables' stations, sorted, each once
+    std::vector<std::int32_t> unsearched;  // of each, the rows of the tables not searched yet
     std::vector<selection_state> selections;
     std::unique_ptr<station_grid> grid = std::make_unique<station_grid>();
     station_batch batches[2];
@@ -218,6 +220,8 @@ void search_batch(std::vector<selection_pass>& selections, pass_state& state, st
                                 selection.table.qualifying_count, b.search))
             continue;
         ++s.next_row;
+        const auto at = std::lower_bound(state.wanted.begin(), state.wanted.end(), selection.table.station_id[b.row]);
+        --state.unsearched[static_cast<std::size_t>(at - state.wanted.begin())];
         for (const block_piece& p : b.search.pieces) records += p.offset < 0 ? 1 : p.count;
         if (b.search.outcome == search_outcome::failed || s.next_row >= selection.table.qualifying_count)
             s.searching = false;
@@ -354,9 +358,18 @@ void pass_not_in_catalogue(selection_pass& selection, const station_grid& grid) 
 // scan's pages are still mapped: with the catalogue in the order of data.txt, the blocks
 // are read as the scan passes them.
 void pass_stations(std::vector<selection_pass>& selections, pass_state& state, textio::in_unit& data) {
-    const std::vector<std::int32_t> wanted = wanted_identifiers(selections);
+    const std::vector<std::int32_t>& wanted = state.wanted = wanted_identifiers(selections);
     if (wanted.empty()) return;  // no search reads data.txt
-    textio::map_rest_of_input(data);
+    state.unsearched.assign(wanted.size(), 0);
+    for (const selection_pass& s : selections)
+        for (std::int32_t row = 0; row < s.table.qualifying_count; ++row)
+            ++state.unsearched[static_cast<std::size_t>(
+                std::lower_bound(wanted.begin(), wanted.end(), s.table.station_id[row]) - wanted.begin())];
+    // An input copied as it is read keeps only the runs that a search still to come may read.
+    const auto may_read = [&state](std::int32_t station) {
+        return state.unsearched[static_cast<std::size_t>(station)] > 0;
+    };
+    textio::spool_rest_of_input(data);
     state.selections.assign(selections.size(), selection_state{});
     station_batch* done = nullptr;  // read, and still to be told to the sinks
     int k = 0;
@@ -373,7 +386,7 @@ void pass_stations(std::vector<selection_pass>& selections, pass_state& state, t
     // The unit's mapping outlives every thread that reads it: the unit is closed by the
     // caller, after this pass and its parallel loops are over.
     scan_blocks(data, textio::input_offset(data), data.line + 1, wanted, textio::scan_chunk_bytes, state.archive,
-                pass_what_is_known);
+                pass_what_is_known, may_read);
     data.begin = data.end;  // data.txt has been read to its end (or its first failure)
     if (done) read_and_pass(data, selections, state, nullptr, done);
 }

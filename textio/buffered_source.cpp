@@ -135,8 +135,8 @@ std::string_view buffered_piece(in_unit& u, std::size_t count) {
 void keep_pages(const in_unit&, std::size_t, std::size_t) {}
 std::int64_t nothing_lost(const in_unit&) { return -1; }
 
-// A new file for reading and writing that no directory names, in $TMPDIR (else /tmp):
-// the descriptor, or -1 with errno set.
+}  // namespace
+
 int spool_file() {
     const char* directory = std::getenv("TMPDIR");
     if (!directory || *directory == '\0') directory = "/tmp";
@@ -147,50 +147,7 @@ int spool_file() {
     return fd;
 }
 
-// The copy is closed when the source fails to give its rest.
-void copy_rest(in_unit& u, int copy) {
-    try {
-        for (;;) {
-            const int error = write_all(copy, u.buffer + u.begin, u.end - u.begin);
-            if (error != 0) raise_system(error, "READ", u.unit, u.name, u.line + 1);
-            u.begin = u.end = 0;
-            if (u.at_end) break;
-            fill_buffer(u);
-        }
-    } catch (...) {
-        close_descriptor(copy);
-        throw;
-    }
-}
-
-// The rest of a source that cannot be mapped is copied into a file of its own, which no
-// directory names and which goes away with its descriptor, and that file is mapped: every
-// reader then sees the records the same way, and may read them again.
-void map_copy_of_rest(in_unit& u) {
-    const int copy = spool_file();
-    if (copy < 0) raise_system(errno, "READ", u.unit, u.name, u.line + 1);
-    copy_rest(u, copy);
-    // A decompressed file's pipe is the unit's own, even on standard input.
-    const bool own_descriptor = u.unit != terminal_unit || u.decoder;
-    if (own_descriptor) close_descriptor(u.fd);
-    stop_decompression(u);
-    std::free(u.buffer);
-    u.buffer = nullptr;
-    std::free(u.long_record);
-    u.long_record = nullptr;
-    u.fd = copy;
-    u.buffer_offset = 0;
-    u.begin = 0;
-    u.end = 0;
-    u.at_end = false;
-    if (!map_whole_file(u, copy)) {
-        // Nothing after the header: an empty source reads as one.
-        u.buffer = static_cast<char*>(std::calloc(1, input_slack));
-        if (!u.buffer) raise_system(ENOMEM, "READ", u.unit, u.name, u.line + 1);
-        u.capacity = 0;
-        u.at_end = true;
-    }
-}
+namespace {
 
 void free_buffer(in_unit& u) { std::free(u.buffer); }
 
@@ -201,7 +158,6 @@ constinit const input_source buffered_source = {
     .next_piece = buffered_piece,
     .hand_back = keep_pages,
     .first_lost = nothing_lost,
-    .map_rest = map_copy_of_rest,
     .release = free_buffer,
 };
 

@@ -54,6 +54,15 @@ inline constexpr int max_decoder_window_log = 28;
 inline constexpr std::size_t compressed_read_bytes = 256 * 1024;
 inline constexpr std::size_t decompressed_write_bytes = 256 * 1024;
 inline constexpr std::size_t decompression_pipe_bytes = 1024 * 1024;
+// What cannot be mapped is copied into a file of its own by a thread that reads this much at
+// a time, keeps the file this much longer than the bytes copied (so that the mapping, which
+// grows with it, never reaches past its end), and maps it into address space reserved for
+// at most this many bytes.
+inline constexpr std::size_t spool_read_bytes = 1024 * 1024;
+inline constexpr std::size_t spool_file_lead = 8 * 1024 * 1024;
+inline constexpr std::size_t spool_reserved_bytes = std::size_t{1} << 40;
+// The copy runs at most this far ahead of what its reader asked for.
+inline constexpr std::size_t spool_ahead_bytes = 16 * 1024 * 1024;
 
 // ---- Output
 

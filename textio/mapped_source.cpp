@@ -70,8 +70,6 @@ std::string_view mapped_piece(in_unit& u, std::size_t count) {
     return std::string_view(u.buffer + from, count);
 }
 
-void leave_mapped(in_unit&) {}
-
 void unmap(in_unit& u) {
     forget_lost_pages(u);
     ::munmap(u.buffer, u.map_length);
@@ -84,7 +82,6 @@ constinit const input_source mapped_source = {
     .next_piece = mapped_piece,
     .hand_back = release_range,
     .first_lost = lost_offset,
-    .map_rest = leave_mapped,
     .release = unmap,
 };
 

@@ -81,6 +81,7 @@ void close_all_units() {
         in_unit* u = slot;
         if (!u) continue;
         slot = nullptr;
+        stop_spool(*u);  // before its copy, the unit's descriptor, is closed
         close_descriptor(u->fd);
         release_input(*u);
     }

@@ -107,6 +107,7 @@ void take_record(in_unit& u, std::size_t stop, std::size_t next, std::string_vie
 }
 
 void release_input(in_unit& u) {
+    stop_spool(u);
     stop_decompression(u);
     source_of(u).release(u);
     u.buffer = nullptr;
@@ -168,6 +169,7 @@ void attach_standard_input(in_unit& u) {
 
 void close_input(in_unit& u) {
     if (u.fd < 0) return;
+    stop_spool(u);  // before its copy, the unit's descriptor, is closed
     const bool own_descriptor = u.unit != terminal_unit || u.decoder;
     const int error = own_descriptor ? close_descriptor(u.fd) : 0;
     unregister_input(u);
@@ -229,11 +231,6 @@ std::size_t copy_bytes_at(const in_unit& u, std::int64_t offset, char* to, std::
         done += static_cast<std::size_t>(n);
     }
     return done;
-}
-
-void map_rest_of_input(in_unit& u) {
-    if (u.fd < 0) return;
-    source_of(u).map_rest(u);
 }
 
 }  // namespace textio

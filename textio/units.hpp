@@ -12,6 +12,7 @@
 namespace textio {
 
 struct decompressor;
+struct spooler;
 
 // An input file (or standard input) read record by record.
 struct in_unit {
@@ -39,6 +40,9 @@ struct in_unit {
     bool at_end = false;  // the source has no more bytes to give
     // The thread that decompresses the file into the pipe `fd`, or none (decompression.cpp).
     decompressor* decoder = nullptr;
+    // The thread that copies a source that cannot be mapped into the file now mapped, or none
+    // (spooled_source.cpp).
+    spooler* spool = nullptr;
 };
 
 // An output file or standard output.
@@ -118,11 +122,26 @@ void clean_record(std::string_view raw, std::string& record, std::size_t column 
 // line number `line`). It owns nothing: `mapped` must stay open while it is read.
 void view_mapping(const in_unit& mapped, in_unit& view, std::int64_t offset, long line);
 
-// An input that cannot be mapped (a pipe, a device) has the rest of its bytes copied into
-// a file that no directory names, which is then mapped in its place: offset 0 is the old
-// reading position, and the line count goes on. A mapped input is left as it is. When
-// nothing is left, the unit stays unmapped and empty.
-void map_rest_of_input(in_unit& u);
+// An input that cannot be mapped (a pipe, a device, a decompressed file) has the rest of its
+// bytes copied, by a thread of its own, into a file that no directory names, mapped as the
+// copy grows: offset 0 is the old reading position, and the line count goes on. u.end and
+// u.at_end tell what has been copied so far (await_input). A mapped input is left as it is.
+void spool_rest_of_input(in_unit& u);
+
+// Waits until `want` bytes of an input being copied (spool_rest_of_input) can be read, or
+// its source has ended, and makes them readable: u.end is how many can, and u.at_end says
+// whether that is all. A failure of the source is raised here. For any other input, does
+// nothing. Called on the thread that opened the unit, while no other reads it.
+void await_input(in_unit& u, std::size_t want);
+
+// Lets go of the bytes [from, to) of an input being copied: no reader comes back to them,
+// and the copy no longer holds them (where its file system can punch holes). Does nothing
+// for any other input. Called like await_input.
+void release_copied(in_unit& u, std::int64_t from, std::int64_t to);
+
+// The most bytes the copy of an input held on the disk at once before the stretch being
+// read, as release_copied found them; 0 for an input that is not copied.
+std::int64_t most_bytes_copied_at_once(const in_unit& u);
 
 // The offset of the first page of a mapped input lost to another process cutting the file
 // short while it is read, or -1. Bytes from there on read as zeros.

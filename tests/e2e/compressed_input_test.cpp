@@ -205,6 +205,87 @@ TEST_P(compressed_sources, give_the_plain_run_outputs) {
 
 INSTANTIATE_TEST_SUITE_P(archives, compressed_sources, ::testing::ValuesIn(source_cases()), support::named_by_name());
 
+// ---------------------------------------------------------------- what a stream keeps
+
+// The "-v" line that says how much of a data.txt read as it came was kept at most.
+long long bytes_kept(const std::string& err) {
+    const std::size_t at = err.find(": at most ");
+    return at == std::string::npos ? -1 : std::atoll(err.c_str() + at + 10);
+}
+
+// data.txt read through a FIFO, 19 MB over several waves of the scan: beside the stretch
+// being read, the temporary file keeps next to nothing with the catalogue in the order of
+// data.txt, and no more than the pages of the records of the box's stations with the
+// catalogue reversed, whose searches all wait for the whole file; the outputs are the plain
+// run's either way.
+TEST(streamed_data, keeps_only_the_records_later_searches_read) {
+    const e2e::scratch_dir dir = e2e::make_scratch_dir();
+    const std::string w = dir.work;
+    for (const char* sub : {"/plain", "/ref", "/out"}) std::filesystem::create_directories(w + sub);
+    ASSERT_EQ(support::generate_archive(VARNEX_ARCHIVE_TOOL, w + "/plain",
+                                        "--stations 400 --first-year 1900 --last-year 2010 --seed 5"),
+              "");
+    const std::string data = file(w + "/plain/data.txt");
+    std::vector<std::string> catalogue_lines;
+    for (std::size_t from = 0; from < file(w + "/plain/site_summary.txt").size();) {
+        const std::string all = file(w + "/plain/site_summary.txt");
+        const std::size_t feed = all.find('\n', from);
+        catalogue_lines.push_back(all.substr(from, feed + 1 - from));
+        from = feed + 1;
+    }
+    for (const bool reversed : {false, true}) {
+        std::vector<std::string> lines = catalogue_lines;
+        if (reversed) std::reverse(lines.begin() + 60, lines.end());
+        std::string catalogue;
+        for (const std::string& line : lines) catalogue += line;
+        put(w + "/catalogue.txt", catalogue);
+        const std::vector<std::string> box = {"--lat",     "-30,30",      "--years",
+                                              "1950-1960", "--catalogue", "catalogue.txt"};
+        std::vector<std::string> ref_args = box;
+        for (const char* word : {"-q", "-C", "plain", "-o", "ref", "--report", "ref/report.txt"})
+            ref_args.push_back(word);
+        const e2e::program_result ref = support::run_batch(dir, VARNEX_BINARY, ref_args);
+        ASSERT_EQ(ref.exit_status, 0) << ref.err;
+        const fifo_feeder feeder(w + "/fifo", data);
+        std::vector<std::string> args = box;
+        for (const char* word : {"-v", "-C", "plain", "--data", "fifo", "-o", "out", "--report", "out/report.txt"})
+            args.push_back(word);
+        const e2e::program_result run = support::run_batch(dir, VARNEX_BINARY, args);
+        std::remove((w + "/fifo").c_str());
+        ASSERT_EQ(run.exit_status, 0) << run.err;
+        for (const std::string& name : e2e::list_files(w + "/ref"))
+            EXPECT_EQ(file(w + "/out/" + name), file(w + "/ref/" + name)) << name << (reversed ? " reversed" : "");
+        // The records of the stations the report lists, the box's.
+        std::string box_ids = "\n";
+        long long box_stations = 0;
+        const std::string report = file(w + "/ref/report.txt");
+        for (std::size_t from = report.find('\n') + 1; from < report.size(); from = report.find('\n', from) + 1) {
+            box_ids += report.substr(from, report.find('\t', from) - from) + "\n";
+            ++box_stations;
+        }
+        long long box_bytes = 0;
+        for (std::size_t from = 0; from < data.size();) {
+            const std::size_t feed = data.find('\n', from);
+            const std::size_t blank = data.find_first_of(" \t", from);
+            if (blank < feed && box_ids.find("\n" + data.substr(from, blank - from) + "\n") != std::string::npos)
+                box_bytes += static_cast<long long>(feed + 1 - from);
+            from = feed + 1;
+        }
+        ASSERT_GT(box_bytes, 3'000'000);
+        const long long kept = bytes_kept(run.err);
+        // The file lets go of whole pages only: the page at each end of a station's records
+        // is kept whole.
+        if (reversed) {
+            EXPECT_GT(kept, box_bytes / 2) << run.err;
+            EXPECT_LE(kept, box_bytes + box_stations * 2 * 4096) << run.err;
+        } else {
+            EXPECT_GE(kept, 0) << run.err;
+            EXPECT_LE(kept, 256 * 1024) << run.err;
+        }
+    }
+    finish(dir);
+}
+
 // ---------------------------------------------------------------- streams that cannot be decoded
 
 struct broken_case {

@@ -1,6 +1,6 @@
 // Decompressing input: a file compressed here in gzip members, zstd frames or xz streams
 // (or fuzzed bytes behind a format's magic), read through a unit that decompresses it,
-// part record by record and the rest through map_rest_of_input, as data.txt is read.
+// part record by record and the rest through spool_rest_of_input, as data.txt is read.
 // Whole streams give the text's records exactly; damaged or fuzzed ones either read or
 // fail with a compressed-data failure, never otherwise.
 //
@@ -77,12 +77,14 @@ std::vector<std::string_view> split_records(std::string_view bytes) {
     return records;
 }
 
-// Reads every record: `before` through the buffer, the rest after map_rest_of_input.
+// Reads every record: `before` through the buffer, the rest once spool_rest_of_input has
+// copied it whole.
 std::vector<std::string> read_all(textio::in_unit& unit, std::size_t before) {
     std::vector<std::string> records;
     std::string_view record;
     while (records.size() < before && textio::next_raw_record(unit, record)) records.emplace_back(record);
-    textio::map_rest_of_input(unit);
+    textio::spool_rest_of_input(unit);
+    textio::await_input(unit, SIZE_MAX);
     while (textio::next_raw_record(unit, record)) records.emplace_back(record);
     return records;
 }

@@ -95,7 +95,7 @@ std::string observations_text(const std::vector<std::string>& lines) {
 staged_run run_stages(const std::string& path, const std::vector<std::int32_t>& table_ids, std::int64_t chunk_bytes) {
     textio::in_unit u;
     open_past_header(u, path);
-    textio::map_rest_of_input(u);
+    textio::spool_rest_of_input(u);
     std::vector<std::int32_t> wanted = table_ids;
     std::sort(wanted.begin(), wanted.end());
     wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -226,8 +227,10 @@ TEST_F(UnitsTest, RestOfAPipeIsCopiedAndMapped) {
     EXPECT_FALSE(in.mapped);
     EXPECT_EQ(read_one(in), "h1");
     EXPECT_EQ(read_one(in), "h2");
-    textio::map_rest_of_input(in);
+    textio::spool_rest_of_input(in);
+    textio::await_input(in, SIZE_MAX);
     writer.join();
+    ASSERT_TRUE(in.at_end);
     ASSERT_TRUE(in.mapped);
     EXPECT_EQ(in.line, 2);
     EXPECT_EQ(std::string_view(in.buffer, in.end), std::string_view(text).substr(6));

@@ -24,9 +24,6 @@ struct input_source {
     void (*hand_back)(const in_unit& u, std::size_t from, std::size_t to);
     // The offset of the first page lost to the file being cut short, or -1.
     std::int64_t (*first_lost)(const in_unit& u);
-    // What map_rest_of_input does: a mapped source stays as it is, the rest of any other is
-    // copied into a file of its own and mapped.
-    void (*map_rest)(in_unit& u);
     // Lets go of the mapping or the buffer; the descriptor is the caller's.
     void (*release)(in_unit& u);
 };
@@ -86,6 +83,14 @@ void check_not_lost(const in_unit& u, std::size_t offset);
 // The offset in a mapped file of its first lost page, or -1 (mapped_source's first_lost).
 std::int64_t lost_offset(const in_unit& u);
 void forget_lost_pages(const in_unit& u);
+
+// A new file for reading and writing that no directory names, in $TMPDIR (else /tmp): the
+// descriptor, or -1 with errno set.
+int spool_file();
+
+// Stops the thread that copies an input's source (spooled_source.cpp) and lets go of the
+// source, never raising; before the copy, the unit's descriptor, is closed.
+void stop_spool(in_unit& u) noexcept;
 
 // For close_all_units: passes on an output's pending bytes (0 or the error number), and
 // lets go of an input's buffer or mapping.
