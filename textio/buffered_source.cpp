@@ -1,7 +1,7 @@
 // Reading through a buffer, for what cannot be mapped (a pipe, a device, the terminal) or
 // is asked to be read so: a fixed window refilled by read(2), the start of a record longer
-// than the window kept aside, the part cut off a record read again by pread, and the rest
-// of the source copied into a file of its own to be mapped.
+// than the window kept aside, and the part cut off a record read again by pread. The rest
+// of a source read whole is copied and mapped by spooled_source.cpp.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -134,20 +134,6 @@ std::string_view buffered_piece(in_unit& u, std::size_t count) {
 // through one only ends sooner.
 void keep_pages(const in_unit&, std::size_t, std::size_t) {}
 std::int64_t nothing_lost(const in_unit&) { return -1; }
-
-}  // namespace
-
-int spool_file() {
-    const char* directory = std::getenv("TMPDIR");
-    if (!directory || *directory == '\0') directory = "/tmp";
-    int fd;
-    do {
-        fd = ::open(directory, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
-}
-
-namespace {
 
 void free_buffer(in_unit& u) { std::free(u.buffer); }
 

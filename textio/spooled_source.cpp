@@ -55,6 +55,27 @@ namespace {
 
 std::size_t rounded_up(std::size_t bytes, std::size_t step) { return (bytes + step - 1) / step * step; }
 
+// A new file for reading and writing that no directory names, in $TMPDIR (else /tmp): the
+// descriptor, or -1 with errno set.
+int spool_file() {
+    const char* directory = std::getenv("TMPDIR");
+    if (!directory || *directory == '\0') directory = "/tmp";
+    int fd;
+    do {
+        fd = ::open(directory, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+// A spooler that never started copying let go of, with what it had made.
+void discard(spooler* s) {
+    if (s->base) ::munmap(s->base, spool_reserved_bytes);
+    if (s->copy >= 0) close_descriptor(s->copy);
+    if (s->wake[0] >= 0) close_descriptor(s->wake[0]);
+    if (s->wake[1] >= 0) close_descriptor(s->wake[1]);
+    delete s;
+}
+
 // Waits for the source or the stop; false when asked to stop.
 bool wait_for_source(spooler& s) {
     for (;;) {
@@ -173,10 +194,7 @@ spooler* new_spooler(in_unit& u) {
         if (reserved == MAP_FAILED) error = errno;
     }
     if (error != 0) {
-        if (s->copy >= 0) close_descriptor(s->copy);
-        if (s->wake[0] >= 0) close_descriptor(s->wake[0]);
-        if (s->wake[1] >= 0) close_descriptor(s->wake[1]);
-        delete s;
+        discard(s);
         raise_system(error, "READ", u.unit, u.name, u.line + 1);
     }
     s->base = static_cast<char*>(reserved);
@@ -209,11 +227,7 @@ void spool_rest_of_input(in_unit& u) {
     if (u.fd < 0 || u.mapped) return;
     spooler* s = new_spooler(u);
     if (!s->ended && !start_copying(*s)) {
-        ::munmap(s->base, spool_reserved_bytes);
-        close_descriptor(s->copy);
-        close_descriptor(s->wake[0]);
-        close_descriptor(s->wake[1]);
-        delete s;
+        discard(s);
         raise_system(EAGAIN, "READ", u.unit, u.name, u.line + 1);
     }
     std::free(u.buffer);

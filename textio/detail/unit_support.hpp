@@ -84,10 +84,6 @@ void check_not_lost(const in_unit& u, std::size_t offset);
 std::int64_t lost_offset(const in_unit& u);
 void forget_lost_pages(const in_unit& u);
 
-// A new file for reading and writing that no directory names, in $TMPDIR (else /tmp): the
-// descriptor, or -1 with errno set.
-int spool_file();
-
 // Stops the thread that copies an input's source (spooled_source.cpp) and lets go of the
 // source, never raising; before the copy, the unit's descriptor, is closed.
 void stop_spool(in_unit& u) noexcept;
