@@ -150,16 +150,15 @@ private:
     bool keeping() {
         if (run_ < 0) return false;
         found_run& r = out_.runs[static_cast<std::size_t>(run_)];
-        if (r.kept_from >= 0 && out_.kept.dates.size() * 2 * sizeof(float) >= textio::kept_values_bytes)
-            r.kept_from = -1;
+        if (r.kept_from >= 0 && out_.kept.full()) r.kept_from = -1;
         return r.kept_from >= 0;
     }
 
     void keep_values_of(std::int64_t pos) {
         float date = 0.0f, value = 0.0f;
         read_known_plain_run(bytes_of(data_), pos, 1, &date, &value);
-        out_.kept.dates.push_back(date);
-        out_.kept.values.push_back(value);
+        out_.kept.make_room();
+        out_.kept.add(date, value);
     }
 
     // Most records repeat the identifier of the record before, written the same way: the
@@ -260,9 +259,8 @@ private:
             const std::int32_t station = wanted_.place_of(id);
             if (station >= 0) {
                 run_ = static_cast<std::int64_t>(out_.runs.size());
-                const bool room =
-                    out_.keep_values && out_.kept.dates.size() * 2 * sizeof(float) < textio::kept_values_bytes;
-                const auto kept_from = room ? static_cast<std::int64_t>(out_.kept.dates.size()) : -1;
+                const bool room = out_.keep_values && !out_.kept.full();
+                const auto kept_from = room ? static_cast<std::int64_t>(out_.kept.count) : -1;
                 out_.runs.push_back({out_.records, 0, offset, station, true, kept_from});
             }
         }
@@ -410,7 +408,7 @@ private:
             wave_runs_.push_back({r.offset, r.end, r.station});
             if (r.plain && r.kept_from >= 0) {
                 const auto from = static_cast<std::size_t>(r.kept_from);
-                out_.kept.runs.push_back({r.ordinal, r.count, kept.dates.data() + from, kept.values.data() + from});
+                out_.kept.runs.push_back({r.ordinal, r.count, kept.dates.get() + from, kept.values.get() + from});
             }
         }
         for (std::size_t i = 0; i < c.specials.size(); ++i) {

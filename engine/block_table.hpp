@@ -9,8 +9,12 @@
 // to them. A search that ends a block on a record spanning lines goes on from that
 // record's last line: what the records read from there hold is kept as alternate records.
 #pragma once
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
+
+#include "textio/limits.hpp"
 
 namespace engine {
 
@@ -89,10 +93,27 @@ struct alternate_record {
     reading_step from_last_line;  // when it spans lines
 };
 
-// Dates and values read while the records were checked, appended in file order.
+// Dates and values read while the records were checked, appended in file order, up to
+// textio::kept_values_bytes. The room is taken whole, and left unset, when the first is
+// kept: appending is in the scan's inner loop.
 struct kept_dates_and_values {
-    std::vector<float> dates;
-    std::vector<float> values;
+    static constexpr std::size_t room = textio::kept_values_bytes / (2 * sizeof(float));
+    std::unique_ptr<float[]> dates;
+    std::unique_ptr<float[]> values;
+    std::size_t count = 0;
+
+    bool full() const { return count >= room; }
+    void make_room() {
+        if (dates) return;
+        dates.reset(new float[room]);
+        values.reset(new float[room]);
+    }
+    // After make_room, while not full.
+    void add(float date, float value) {
+        dates[count] = date;
+        values[count] = value;
+        ++count;
+    }
 };
 
 // Records of a plain run whose dates and values the scan kept.

@@ -111,6 +111,7 @@ struct byte_classes {
     std::uint64_t digit = 0;
     std::uint64_t point = 0;
     std::uint64_t sign = 0;
+    std::uint64_t minus = 0;
     std::uint64_t blank = 0;
     std::uint64_t feed = 0;
 };
@@ -133,7 +134,8 @@ VARNEX_BLOCKS __m256i digit(__m256i x) {
     byte_classes c;
     c.digit = bits_of(digit(a), digit(b));
     c.point = bits_of(equal(a, '.'), equal(b, '.'));
-    c.sign = bits_of(_mm256_or_si256(equal(a, '+'), equal(a, '-')), _mm256_or_si256(equal(b, '+'), equal(b, '-')));
+    c.minus = bits_of(equal(a, '-'), equal(b, '-'));
+    c.sign = c.minus | bits_of(equal(a, '+'), equal(b, '+'));
     c.blank = bits_of(_mm256_or_si256(equal(a, ' '), equal(a, '\t')), _mm256_or_si256(equal(b, ' '), equal(b, '\t')));
     c.feed = bits_of(equal(a, '\n'), equal(b, '\n'));
     return c;
@@ -180,40 +182,6 @@ VARNEX_BLOCKS bool line_start_further(const textio::in_unit& data, const char* p
     return static_cast<std::uint32_t>(v);
 }
 
-// Up to 8 digits at `s`, read eight bytes at once.
-[[gnu::always_inline]] inline std::uint32_t eight_digits(const char* s, unsigned count) {
-    std::uint64_t v;
-    std::memcpy(&v, s, 8);
-    return digits_value(v, count);
-}
-
-// The value of a plain number written in [s, e), whose points are `points` (bit 0 for s),
-// when its whole and fraction digits are at most 8 each.
-[[gnu::always_inline]] inline bool short_plain_value(const char* s, const char* e, std::uint64_t points, float& value) {
-    const bool negative = *s == '-';
-    const unsigned sign = (*s == '-' || *s == '+') ? 1 : 0;
-    s += sign;
-    points >>= sign;
-    const auto length = static_cast<unsigned>(e - s);
-    const unsigned whole = points != 0 ? static_cast<unsigned>(__builtin_ctzll(points)) : length;
-    const unsigned fraction = whole < length ? length - whole - 1 : 0;
-    if (whole > 8 || fraction > 8) return false;
-    static constexpr std::uint64_t powers[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
-    std::uint64_t digits = 0;
-    if (fraction > 0 && whole + fraction <= 7) {
-        // The point and the digits after it lie in the same eight bytes: the fraction's
-        // digits moved down over the point make one number of the digits.
-        std::uint64_t v;
-        std::memcpy(&v, s, 8);
-        const std::uint64_t low = (std::uint64_t{1} << (8 * whole)) - 1;
-        digits = digits_value((v & low) | ((v >> 8) & ~low), whole + fraction);
-    } else {
-        digits = std::uint64_t{eight_digits(s, whole)} * powers[fraction] + eight_digits(s + whole + 1, fraction);
-    }
-    value = textio::plain_number_value(digits, static_cast<int>(fraction), negative);
-    return true;
-}
-
 // The place of the set bit of `mask` that has k set bits below it.
 [[gnu::always_inline]] VARNEX_BLOCKS inline unsigned nth_bit(std::uint64_t mask, unsigned k) {
     return static_cast<unsigned>(_tzcnt_u64(_pdep_u64(std::uint64_t{1} << k, mask)));
@@ -232,6 +200,41 @@ VARNEX_BLOCKS bool digit_counts_plain(std::uint64_t digit, std::uint64_t firsts,
         if (digits - 1 >= static_cast<unsigned>(textio::plain_digit_limit)) return false;
     }
     return true;
+}
+
+// The value of a plain number of the 64 bytes at `p` (its form checked already), from its
+// first byte `a` to before byte `b`, when its digits lie within eight bytes and are at most
+// 8: its digits moved together (the point taken out) make one integer, and the digits
+// after the point give the power of ten. No branch depends on the sign or the number's
+// width, which change from record to record.
+[[gnu::always_inline]] VARNEX_BLOCKS inline bool packed_plain_value(const char* p, unsigned a, unsigned b,
+                                                                    const byte_classes& c, float& value) {
+    const std::uint64_t span = _bzhi_u64(~std::uint64_t{0}, b) & (~std::uint64_t{0} << a);
+    const std::uint64_t digits = c.digit & span;
+    const auto first = static_cast<unsigned>(_tzcnt_u64(digits));
+    if (b - first > 8) return false;
+    std::uint64_t text;
+    std::memcpy(&text, p + first, 8);
+    const std::uint64_t digit_bytes = _pdep_u64(digits >> first, 0x0101010101010101u) * 0xFF;
+    const auto count = static_cast<unsigned>(_mm_popcnt_u64(digits));
+    const std::uint64_t point = c.point & span;  // one bit at most, or none
+    const auto fraction = static_cast<unsigned>(_mm_popcnt_u64(digits & ~((point << 1) - 1)));
+    const std::uint32_t whole_number = digits_value(_pext_u64(text, digit_bytes), count);
+    if (whole_number >= textio::float_exact_limit) return false;
+    value = textio::short_plain_number_value(whole_number, fraction, (c.minus >> a) & 1);
+    return true;
+}
+
+// The value from the lowest set bit of `first` to that of `last`.
+[[gnu::always_inline]] VARNEX_BLOCKS inline void take_value(const char* p, std::uint64_t first, std::uint64_t last,
+                                                            const byte_classes& c, float& value) {
+    const auto a = static_cast<unsigned>(_tzcnt_u64(first));
+    const auto b = static_cast<unsigned>(_tzcnt_u64(last)) + 1;
+    if (packed_plain_value(p, a, b, c, value)) return;
+    plain_number n;
+    const char* q = p + a;
+    textio::scan_plain_number(q, p + b, n);
+    value = textio::plain_number_value(n);
 }
 
 [[gnu::always_inline]] VARNEX_BLOCKS inline bool plain_at(const textio::in_unit& data, std::int64_t offset,
@@ -286,14 +289,10 @@ VARNEX_BLOCKS bool digit_counts_plain(std::uint64_t digit, std::uint64_t firsts,
         textio::scan_plain_number(q, p + nth_bit(lasts, k) + 1, fields[k]);
     }
     if (date_and_value) {
-        for (unsigned k = 2; k < 4; ++k) {
-            float& v = date_and_value[k - 2];
-            const unsigned a = nth_bit(firsts, k), b = nth_bit(lasts, k) + 1;
-            if (short_plain_value(p + a, p + b, _bzhi_u64(c.point, b) >> a, v)) continue;
-            const char* q = p + a;
-            textio::scan_plain_number(q, p + b, fields[k]);
-            v = textio::plain_number_value(fields[k]);
-        }
+        // The third and fourth values: the lowest two of their firsts and lasts cleared.
+        const std::uint64_t third_first = _blsr_u64(_blsr_u64(firsts)), third_last = _blsr_u64(_blsr_u64(lasts));
+        take_value(p, third_first, third_last, c, date_and_value[0]);
+        take_value(p, _blsr_u64(third_first), _blsr_u64(third_last), c, date_and_value[1]);
     }
     return true;
 }
@@ -322,6 +321,7 @@ VARNEX_BLOCKS std::int64_t pass_records_written_as(const textio::in_unit& data, 
                                                    std::size_t text_length, std::int64_t& last_start,
                                                    std::int64_t& longest, kept_dates_and_values* kept) {
     if (text_length == 0 || text_length >= 32) return 0;
+    if (Keep) kept->make_room();
     const char* text = data.buffer + text_at;
     const auto size = static_cast<std::int64_t>(data.end);
     std::int64_t count = 0;
@@ -330,13 +330,10 @@ VARNEX_BLOCKS std::int64_t pass_records_written_as(const textio::in_unit& data, 
     while (offset < limit && offset + static_cast<std::int64_t>(text_length) <= size &&
            same_short_text(data.buffer + offset, text, text_length)) {
         // Past the room for kept values the caller stops keeping the run's.
-        if (Keep && kept->dates.size() * 2 * sizeof(float) >= textio::kept_values_bytes) break;
+        if (Keep && kept->full()) break;
         std::int64_t next = 0;
         if (!plain_at(data, offset, fields, 0, next, Keep ? date_and_value : nullptr) || next > last_end) break;
-        if (Keep) {
-            kept->dates.push_back(date_and_value[0]);
-            kept->values.push_back(date_and_value[1]);
-        }
+        if (Keep) kept->add(date_and_value[0], date_and_value[1]);
         last_start = offset;
         longest = std::max(longest, next - offset);
         offset = next;
@@ -360,39 +357,33 @@ VARNEX_BLOCKS std::int64_t pass_plain_records_written_as(const textio::in_unit& 
 
 namespace {
 
-// Where the third and fourth values of a record known to be plain lie, from the classes of
-// its first 64 bytes; false when they do not both lie there with at most 8 whole and 8
-// fraction digits.
+// The third and fourth values of a record known to be plain, from the classes of its first
+// 64 bytes, and where the next record starts; false when the fourth does not end within
+// them, or a value has more than 8 digits within eight bytes.
 [[gnu::always_inline]] VARNEX_BLOCKS inline bool known_values_at(text_bytes data, std::int64_t offset, float& date,
                                                                  float& value, std::int64_t& next) {
     const char* p = data.base + offset;
-    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
-    const std::uint64_t blank =
-        bits_of(_mm256_or_si256(equal(a, ' '), equal(a, '\t')), _mm256_or_si256(equal(b, ' '), equal(b, '\t')));
-    const std::uint64_t point = bits_of(equal(a, '.'), equal(b, '.'));
-    const std::uint64_t numeric = bits_of(digit(a), digit(b)) | point;
-    const std::uint64_t starts = ~blank & ((blank << 1) | 1);
-    if (_mm_popcnt_u64(starts) < 4) return false;
-    const unsigned third = static_cast<unsigned>(_tzcnt_u64(_pdep_u64(4, starts)));
-    const unsigned fourth = static_cast<unsigned>(_tzcnt_u64(_pdep_u64(8, starts)));
-    if (fourth == 63) return false;
-    const std::uint64_t third_end = blank & (~std::uint64_t{0} << third);
-    const std::uint64_t fourth_end = ~numeric & (~std::uint64_t{0} << (fourth + 1));
-    if (fourth_end == 0) return false;
-    const auto third_stop = static_cast<unsigned>(_tzcnt_u64(third_end));
-    const auto fourth_stop = static_cast<unsigned>(_tzcnt_u64(fourth_end));
-    if (!short_plain_value(p + third, p + third_stop, _bzhi_u64(point, third_stop) >> third, date) ||
-        !short_plain_value(p + fourth, p + fourth_stop, _bzhi_u64(point, fourth_stop) >> fourth, value))
+    const byte_classes c = classes_at(p);
+    const std::uint64_t number = c.digit | c.point | c.sign;
+    const std::uint64_t third_first = _blsr_u64(_blsr_u64(number & ~(number << 1)));
+    const std::uint64_t third_last = _blsr_u64(_blsr_u64(number & ~(number >> 1)));
+    const std::uint64_t fourth_last = _blsr_u64(third_last);
+    // A value whose last byte here is byte 63 may go on past it.
+    if (fourth_last == 0 || _tzcnt_u64(fourth_last) == 63) return false;
+    const auto third_end = static_cast<unsigned>(_tzcnt_u64(third_last)) + 1;
+    const auto fourth_start = static_cast<unsigned>(_tzcnt_u64(_blsr_u64(third_first)));
+    const auto fourth_end = static_cast<unsigned>(_tzcnt_u64(fourth_last)) + 1;
+    if (!packed_plain_value(p, static_cast<unsigned>(_tzcnt_u64(third_first)), third_end, c, date) ||
+        !packed_plain_value(p, fourth_start, fourth_end, c, value))
         return false;
-    const std::uint64_t later = bits_of(equal(a, '\n'), equal(b, '\n')) & (~std::uint64_t{0} << fourth_stop);
+    const std::uint64_t later = c.feed & (~std::uint64_t{0} << fourth_end);
     if (later != 0) {
         next = std::min<std::int64_t>(offset + static_cast<std::int64_t>(_tzcnt_u64(later)) + 1,
                                       static_cast<std::int64_t>(data.size));
         return true;
     }
     const char* data_end = data.base + data.size;
-    const char* from = std::min(p + fourth_stop, data_end);
+    const char* from = std::min(p + fourth_end, data_end);
     const void* feed = std::memchr(from, '\n', static_cast<std::size_t>(data_end - from));
     next = feed ? static_cast<const char*>(feed) - data.base + 1 : static_cast<std::int64_t>(data.size);
     return true;

@@ -20,19 +20,29 @@ inline float plain_number_value_by_double(std::uint64_t digits, int decimals, bo
     return static_cast<float>(negative ? -value : value);
 }
 
-inline constexpr float exact_float_powers_of_ten[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f};
+// The nearest doubles to 10^-d, and their negatives.
+inline constexpr double nearest_inverse_powers_of_ten[2][9] = {
+    {1e0, 1e-1, 1e-2, 1e-3, 1e-4, 1e-5, 1e-6, 1e-7, 1e-8},
+    {-1e0, -1e-1, -1e-2, -1e-3, -1e-4, -1e-5, -1e-6, -1e-7, -1e-8}};
 inline constexpr std::uint64_t float_exact_limit = std::uint64_t{1} << 24;
 
-// The same float, by one float division where that gives it: digits below 2^24 and powers
-// up to 10^8 are exact floats, and their quotient, unless it is exactly halfway between two
-// floats, lies further from every halfway point than half a double's unit in the last
-// place (the distance is at least 1/(2^k·10^d) for a halfway point with k fraction bits),
-// so rounding it first to double never moves it onto one. Checked for every such pair.
+// The same float, by one multiplication where that gives it: for digits below 2^24 and up
+// to 8 decimals, the product of the digits and the nearest double to 10^-d lies within a
+// double's unit in the last place of the quotient, and the quotient, unless it is exactly
+// halfway between two floats, lies further than that from every halfway point (at least
+// 1/(2^k·10^d) for a halfway point with k fraction bits), so both round to the same float.
+// Checked for every such pair (digits below float_exact_limit, decimals 0 to 8, negative
+// 0 or 1). The sign comes with the factor (so that "-0" gives -0.0):
+// it changes from record to record, and a branch on it would mostly guess wrong.
+inline float short_plain_number_value(std::uint32_t digits, unsigned decimals, unsigned negative) {
+    return static_cast<float>(static_cast<double>(static_cast<std::int32_t>(digits)) *
+                              nearest_inverse_powers_of_ten[negative][decimals]);
+}
+
 inline float plain_number_value(std::uint64_t digits, int decimals, bool negative) {
-    if (digits < float_exact_limit && decimals <= 8) {
-        const float value = static_cast<float>(digits) / exact_float_powers_of_ten[decimals];
-        return negative ? -value : value;
-    }
+    if (digits < float_exact_limit && decimals <= 8)
+        return short_plain_number_value(static_cast<std::uint32_t>(digits), static_cast<unsigned>(decimals),
+                                        negative ? 1 : 0);
     return plain_number_value_by_double(digits, decimals, negative);
 }
 

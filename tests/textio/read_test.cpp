@@ -782,9 +782,9 @@ TEST(DecimalToFloat, NegativeZeroKeepsItsSign) {
 
 }  // namespace
 
-// The float division gives, for every digit string below 2^24 and up to 8 decimals, the
+// The multiplication gives, for every digit string below 2^24 and up to 8 decimals, the
 // float of the nearest double: the two are compared bit for bit, with both signs.
-TEST(PlainNumberValue, FloatDivisionMatchesTheNearestDoubleEverywhereItIsUsed) {
+TEST(PlainNumberValue, MultiplicationMatchesTheNearestDoubleEverywhereItIsUsed) {
     long mismatches = 0;
     for (int decimals = 0; decimals <= 8; ++decimals) {
         for (std::uint64_t digits = 0; digits < textio::float_exact_limit; ++digits) {
