@@ -788,9 +788,11 @@ TEST(PlainNumberValue, MultiplicationMatchesTheNearestDoubleEverywhereItIsUsed) 
     long mismatches = 0;
     for (int decimals = 0; decimals <= 8; ++decimals) {
         for (std::uint64_t digits = 0; digits < textio::float_exact_limit; ++digits) {
-            const float fast = textio::plain_number_value(digits, decimals, false);
-            const float exact = textio::plain_number_value_by_double(digits, decimals, false);
-            mismatches += std::memcmp(&fast, &exact, sizeof fast) != 0;
+            for (const bool negative : {false, true}) {
+                const float fast = textio::plain_number_value(digits, decimals, negative);
+                const float exact = textio::plain_number_value_by_double(digits, decimals, negative);
+                mismatches += std::memcmp(&fast, &exact, sizeof fast) != 0;
+            }
         }
         const float negative_zero = textio::plain_number_value(0, decimals, true);
         EXPECT_TRUE(std::signbit(negative_zero));
