@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <mutex>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
@@ -11,6 +12,7 @@
 #include "engine/plain_record.hpp"
 #include "textio/limits.hpp"
 #include "util/stop_signal.hpp"
+#include "util/work_team.hpp"
 
 namespace engine {
 namespace {
@@ -640,15 +642,15 @@ void scan_blocks(textio::in_unit& data, std::int64_t first_offset, long first_li
             chunks[k].keep_values = keep_values;
         }
         std::exception_ptr thrown;
-#pragma omp parallel for schedule(dynamic, 1)
-        for (std::size_t k = 0; k < count; ++k) {
+        std::mutex thrown_lock;
+        util::share_items(count, [&](std::size_t k, std::size_t) {
             try {
                 scan_chunk(view, set, chunks[k]);
             } catch (...) {
-#pragma omp critical(block_scan_failure)
+                const std::lock_guard<std::mutex> held(thrown_lock);
                 if (!thrown) thrown = std::current_exception();
             }
-        }
+        });
         if (thrown) std::rethrow_exception(thrown);
         // A reading that met the end of what has been copied may go on past it: the wave is
         // scanned again with more.

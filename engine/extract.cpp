@@ -4,6 +4,7 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <mutex>
 #include <queue>
 #include <string>
 #include <unordered_map>
@@ -17,9 +18,9 @@
 #include "textio/convert.hpp"
 #include "textio/failure.hpp"
 #include "textio/limits.hpp"
-#include "util/parallel.hpp"
 #include "util/ssort.hpp"
 #include "util/stop_signal.hpp"
+#include "util/work_team.hpp"
 
 namespace engine {
 namespace {
@@ -268,43 +269,42 @@ station_batch* next_batch(std::vector<selection_pass>& selections, pass_state& s
     return &batch;
 }
 
-// The blocks of `next` read on every thread at once, while the main thread first tells the
-// sinks about `done`, read before (both may be null). A failure of either is thrown once
+// The blocks of `next` read on every thread of the team at once, while the calling thread
+// first tells the sinks about `done`, read before (both may be null). A failure of either is thrown once
 // all are done, the sinks' first: their stations come before.
 void read_and_pass(const textio::in_unit& data, std::vector<selection_pass>& selections, pass_state& state,
                    station_batch* next, station_batch* done) {
     const long count = next ? static_cast<long>(next->distinct.size()) : 0;
     if (next && next->blocks.size() < next->distinct.size()) next->blocks.resize(next->distinct.size());
     std::exception_ptr thrown, passing;
-    byte_range read;
-#pragma omp parallel
-    {
-#pragma omp master
-        if (done) {
+    std::mutex thrown_lock;
+    std::vector<value_reader> readers(util::team_threads());
+    // Item 0, which the calling thread takes first, tells the sinks about `done`.
+    const std::size_t first_block = done ? 1 : 0;
+    util::share_items(first_block + static_cast<std::size_t>(count), [&](std::size_t item, std::size_t thread) {
+        if (item < first_block) {
             try {
                 pass_batch(selections, state, *done);
             } catch (...) {
                 passing = std::current_exception();
             }
+            return;
         }
-        value_reader mine;
-#pragma omp for schedule(dynamic, 1) nowait
-        for (long i = 0; i < count; ++i) {
-            station_block& b = next->blocks[static_cast<std::size_t>(i)];
-            try {
-                read_block_values(data, state.archive.table, *next->distinct[static_cast<std::size_t>(i)], b.dates,
-                                  b.values, mine, &state.archive.kept);
-                lay_out_block(b);
-            } catch (...) {
-#pragma omp critical(block_values_failure)
-                if (!thrown) thrown = std::current_exception();
-            }
+        const std::size_t i = item - first_block;
+        station_block& b = next->blocks[i];
+        try {
+            read_block_values(data, state.archive.table, *next->distinct[i], b.dates, b.values, readers[thread],
+                              &state.archive.kept);
+            lay_out_block(b);
+        } catch (...) {
+            const std::lock_guard<std::mutex> held(thrown_lock);
+            if (!thrown) thrown = std::current_exception();
         }
-#pragma omp critical(block_values_range)
-        {
-            read.from = std::min(read.from, mine.mapped.from);
-            read.to = std::max(read.to, mine.mapped.to);
-        }
+    });
+    byte_range read;
+    for (const value_reader& r : readers) {
+        read.from = std::min(read.from, r.mapped.from);
+        read.to = std::max(read.to, r.mapped.to);
     }
     // The pages the batch read are handed back: only the blocks being read stay in memory.
     if (read.to > read.from) textio::hand_back(data, read.from, read.to);

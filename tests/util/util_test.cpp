@@ -17,6 +17,7 @@
 #include "util/blank.hpp"
 #include "util/parallel.hpp"
 #include "util/ssort.hpp"
+#include "util/work_team.hpp"
 
 namespace {
 
@@ -47,6 +48,23 @@ TEST(ParallelRule, ContiguousBlocksPerThread) {
     // b = ceil(10 / 3) = 4: thread 0 takes 0..3, thread 1 4..7, thread 2 8..9.
     EXPECT_EQ(owner, (std::vector<int>{0, 0, 0, 0, 1, 1, 1, 1, 2, 2}));
     omp_set_num_threads(2);
+}
+
+// Every item once, on a thread of the team, however many items and however often the
+// team is asked: a wake-up lost between two jobs would hang here.
+TEST(WorkTeam, EveryItemRunsOnceOnATeamThread) {
+    for (const std::size_t count : {0, 1, 2, 3, 17, 1000}) {
+        for (int round = 0; round < 200; ++round) {
+            std::vector<std::atomic<int>> runs(count);
+            std::atomic<bool> thread_in_team{true};
+            util::share_items(count, [&](std::size_t item, std::size_t thread) {
+                runs[item].fetch_add(1);
+                if (thread >= util::team_threads()) thread_in_team = false;
+            });
+            for (std::size_t i = 0; i < count; ++i) ASSERT_EQ(runs[i].load(), 1) << count << " items, item " << i;
+            ASSERT_TRUE(thread_in_team);
+        }
+    }
 }
 
 TEST(Blank, FillsExactlyTheField) {

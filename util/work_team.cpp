@@ -1,0 +1,106 @@
+#include "util/work_team.hpp"
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "util/parallel.hpp"
+#include "util/stop_signal.hpp"
+
+namespace util {
+namespace {
+
+// The job being shared, and the threads that share it. `body`, `count` and `generation` are
+// written under `lock` by the caller while no thread works on a job; the threads read them
+// after seeing the generation change.
+class work_team {
+public:
+    explicit work_team(std::size_t helpers) {
+        for (std::size_t k = 0; k < helpers; ++k)
+            threads_.push_back(thread_without_stop_signals([this, k] { help(k + 1); }));
+    }
+
+    ~work_team() {
+        {
+            const std::lock_guard<std::mutex> held(lock_);
+            closing_ = true;
+        }
+        start_.notify_all();
+        for (std::thread& t : threads_) t.join();
+    }
+
+    work_team(const work_team&) = delete;
+    work_team& operator=(const work_team&) = delete;
+
+    void share(std::size_t count, const std::function<void(std::size_t, std::size_t)>& body) {
+        {
+            const std::lock_guard<std::mutex> held(lock_);
+            body_ = &body;
+            count_ = count;
+            next_.store(0, std::memory_order_relaxed);
+            working_ = threads_.size();
+            ++generation_;
+        }
+        start_.notify_all();
+        take_items(0);
+        std::unique_lock<std::mutex> held(lock_);
+        done_.wait(held, [this] { return working_ == 0; });
+        body_ = nullptr;
+    }
+
+private:
+    void take_items(std::size_t thread) {
+        for (std::size_t item; (item = next_.fetch_add(1, std::memory_order_relaxed)) < count_;) (*body_)(item, thread);
+    }
+
+    void help(std::size_t thread) {
+        std::uint64_t seen = 0;
+        for (;;) {
+            {
+                std::unique_lock<std::mutex> held(lock_);
+                start_.wait(held, [&] { return closing_ || generation_ != seen; });
+                if (closing_) return;
+                seen = generation_;
+            }
+            take_items(thread);
+            const std::lock_guard<std::mutex> held(lock_);
+            if (--working_ == 0) done_.notify_one();
+        }
+    }
+
+    std::vector<std::thread> threads_;
+    std::mutex lock_;
+    std::condition_variable start_;
+    std::condition_variable done_;
+    const std::function<void(std::size_t, std::size_t)>* body_ = nullptr;
+    std::size_t count_ = 0;
+    std::atomic<std::size_t> next_{0};
+    std::size_t working_ = 0;  // helpers still on the job
+    std::uint64_t generation_ = 0;
+    bool closing_ = false;
+};
+
+work_team& the_team() {
+    static work_team team(team_threads() - 1);
+    return team;
+}
+
+}  // namespace
+
+std::size_t team_threads() {
+    static const std::size_t threads = static_cast<std::size_t>(std::max(1, omp_get_max_threads()));
+    return threads;
+}
+
+void share_items(std::size_t count, const std::function<void(std::size_t, std::size_t)>& body) {
+    if (team_threads() == 1 || count <= 1) {
+        for (std::size_t item = 0; item < count; ++item) body(item, 0);
+        return;
+    }
+    the_team().share(count, body);
+}
+
+}  // namespace util
