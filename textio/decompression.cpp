@@ -309,7 +309,7 @@ void start_decompression(in_unit& u, int source, std::string first, compression 
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC) != 0) raise_system(errno, "OPEN", u.unit, u.name);
     // A larger pipe lets the thread run further ahead; a refusal keeps the default.
-    ::fcntl(ends[1], F_SETPIPE_SZ, static_cast<int>(decompression_pipe_bytes));
+    ::fcntl(ends[1], F_SETPIPE_SZ, static_cast<int>(pipe_buffer_bytes));
     auto* d = new decompressor;
     d->source = source;
     d->sink = ends[1];

@@ -50,10 +50,13 @@ inline constexpr int max_selections = max_open_units / 3;
 inline constexpr std::uint64_t max_decoder_memory = std::uint64_t{256} * 1024 * 1024;
 inline constexpr int max_decoder_window_log = 28;
 // The decompressing thread reads this much compressed input at a time, and passes on what
-// it decoded this much at a time, through a pipe asked to hold `decompression_pipe_bytes`.
+// it decoded this much at a time, through a pipe.
 inline constexpr std::size_t compressed_read_bytes = 256 * 1024;
 inline constexpr std::size_t decompressed_write_bytes = 256 * 1024;
-inline constexpr std::size_t decompression_pipe_bytes = 1024 * 1024;
+// A pipe the program reads from (the decompressing thread's, or a FIFO or standard input
+// that is a pipe) is asked to hold this much, so that its writer runs further ahead between
+// two reads; the system's default is 64 KiB.
+inline constexpr std::size_t pipe_buffer_bytes = 1024 * 1024;
 // What cannot be mapped is copied into a file of its own by a thread that reads this much at
 // a time, keeps the file this much longer than the bytes copied (so that the mapping, which
 // grows with it, never reaches past its end), and maps it into address space reserved for

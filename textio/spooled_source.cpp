@@ -180,6 +180,9 @@ void map_grown_copy(in_unit& u, spooler& s, std::size_t size) {
 spooler* new_spooler(in_unit& u) {
     auto* s = new spooler;
     s->source = u.fd;
+    // A larger pipe lets its writer run further ahead between two of the thread's reads; a
+    // refusal (not a pipe, or past the system's limit) keeps what it has.
+    ::fcntl(s->source, F_SETPIPE_SZ, static_cast<int>(pipe_buffer_bytes));
     s->owns_source = u.unit != terminal_unit || u.decoder;
     s->copy = spool_file();
     const std::size_t held = u.end - u.begin;
