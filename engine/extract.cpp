@@ -63,18 +63,10 @@ void lay_out_block(station_block& b) {
     b.first_year = textio::truncate_to_int32(b.dates.front());
     b.last_year = textio::truncate_to_int32(b.dates.back());
     order_block(b);
-    const month_intervals& months = month_table();
-    b.placed_first = last_grid_year + 1;
-    b.placed_last = 0;
     b.cells.resize(b.dates.size());
-    for (std::size_t k = 0; k < b.dates.size(); ++k) {
-        const year_month when = date_to_year_month(b.dates[k], months);
-        const bool placed = when.month >= 1 && when.month <= 12 && when.year >= 1 && when.year <= last_grid_year;
-        b.cells[k] = placed ? when.year * 12 + when.month - 1 : -1;
-        if (!placed) continue;
-        b.placed_first = std::min(b.placed_first, when.year);
-        b.placed_last = std::max(b.placed_last, when.year);
-    }
+    const placed_years placed = cells_of_dates(b.dates.data(), b.dates.size(), last_grid_year, b.cells.data());
+    b.placed_first = placed.first;
+    b.placed_last = placed.last;
 }
 
 // Values in date order: a later record of the same month overwrites an earlier one.

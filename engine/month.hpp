@@ -1,5 +1,6 @@
 // Dating an observation: the year and calendar month of a decimal date such as 1950.042.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "textio/convert.hpp"
@@ -39,5 +40,19 @@ inline year_month date_to_year_month(float date, const month_intervals& t) {
     return {year, month_of_fraction(date - static_cast<float>(year), t)};
 }
 inline year_month date_to_year_month(float date) { return date_to_year_month(date, month_table()); }
+
+// The cell of each of `count` dates in a station's grid (year × 12 + month − 1), or −1 for
+// a date with no month or whose year lies outside 1 to `last_year`; and the first and last
+// years given a cell (first above last when none is).
+struct placed_years {
+    std::int32_t first;
+    std::int32_t last;
+};
+placed_years cells_of_dates(const float* dates, std::size_t count, std::int32_t last_year, std::int32_t* cells);
+
+// The same, date by date: what cells_of_dates does where the processor lacks the
+// instructions for eight dates at once, and for the dates after the last eight.
+placed_years cells_of_dates_one_by_one(const float* dates, std::size_t count, std::int32_t last_year,
+                                       std::int32_t* cells);
 
 }  // namespace engine

@@ -60,6 +60,42 @@ TEST(MonthOfFraction, AgreesWithTheTextForEveryFractionInZeroToOne) {
     EXPECT_GT(months, 12 * 8000);
 }
 
+// Every float from 1 to 2102 (the grid's years and the dates just past them), in runs that
+// are not multiples of eight, then negative, huge and not-a-number dates: the cells and
+// years of eight dates at a time are those of dating each date on its own.
+TEST(CellsOfDates, EightAtOnceAgreeWithOneByOne) {
+    constexpr std::uint32_t one = 0x3F800000u, past_grid = 0x45036000u;  // 1.0f, 2102.0f
+    constexpr std::size_t run = 4099;
+    long mismatches = 0, runs = 0;
+#pragma omp parallel for schedule(dynamic, 64) reduction(+ : mismatches, runs)
+    for (std::int64_t from = one; from < past_grid; from += static_cast<std::int64_t>(run * sanitized_stride)) {
+        float dates[run];
+        std::int32_t fast[run], slow[run];
+        const auto count = static_cast<std::size_t>(
+            std::min<std::int64_t>(run, (past_grid - from + sanitized_stride - 1) / sanitized_stride));
+        for (std::size_t k = 0; k < count; ++k)
+            dates[k] = from_bits(static_cast<std::uint32_t>(from + k * sanitized_stride));
+        const engine::placed_years a = engine::cells_of_dates(dates, count, 2100, fast);
+        const engine::placed_years b = engine::cells_of_dates_one_by_one(dates, count, 2100, slow);
+        mismatches += a.first != b.first || a.last != b.last || !std::equal(fast, fast + count, slow);
+        ++runs;
+    }
+    EXPECT_EQ(mismatches, 0);
+    EXPECT_GT(runs, 1000);
+    const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+    const float odd[] = {nan,    -inf,  inf,       -1950.042f, -0.958f, 0.042f,        2100.958f,      2101.042f,
+                         3e9f,   -3e9f, 1950.042f, 1950.0f,    1950.5f, 2147483520.0f, -2147483648.0f, 1.042f,
+                         1e-40f, -0.0f};
+    float dates[32];
+    std::int32_t fast[32], slow[32];
+    for (std::size_t k = 0; k < 32; ++k) dates[k] = odd[(k * 7) % std::size(odd)];
+    const engine::placed_years a = engine::cells_of_dates(dates, 32, 2100, fast);
+    const engine::placed_years b = engine::cells_of_dates_one_by_one(dates, 32, 2100, slow);
+    EXPECT_EQ(a.first, b.first);
+    EXPECT_EQ(a.last, b.last);
+    for (std::size_t k = 0; k < 32; ++k) EXPECT_EQ(fast[k], slow[k]) << dates[k];
+}
+
 TEST(MonthOfFraction, NegativeAndOutOfRangeFractionsHaveNoMonth) {
     const float cases[] = {-0.0f,
                            -0.042f,
