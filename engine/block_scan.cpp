@@ -556,27 +556,38 @@ void scan_chunk(const textio::in_unit& data, const wanted_set& wanted, chunk_sca
     chunk_scanner(data, wanted, c).scan();
 }
 
+// What a scanned wave holds once the listener has read what it could of it: its pages of
+// data.txt and, for an input being copied (textio::release_copied), the bytes no later
+// search reads: all but the runs of stations still to be searched, and all from the first
+// record that spans lines, whose alternate readings are read once the table is complete.
+struct wave_bytes {
+    std::int64_t begin = 0;
+    std::int64_t end = 0;
+    std::int64_t stop = 0;  // where the bytes that may be released end
+    std::vector<run_bytes> runs;
+};
+
+wave_bytes bytes_of_wave(table_builder& builder, std::int64_t begin, std::int64_t end) {
+    const std::int64_t hold = builder.first_spanning_line();
+    const std::int64_t stop = hold >= 0 ? std::min(hold, builder.next_begin()) : builder.next_begin();
+    return {begin, end, stop, builder.take_wave_runs()};
+}
+
+void let_go_of_wave(textio::in_unit& data, const wave_bytes& w, const station_filter& may_read) {
+    textio::hand_back(data, w.begin, w.end);
+    if (!data.spool || !may_read) return;
+    std::int64_t from = w.begin;
+    for (const run_bytes& r : w.runs) {
+        if (!may_read(r.station)) continue;
+        if (r.from > from) textio::release_copied(data, from, std::min(r.from, w.stop));
+        from = std::max(from, r.to);
+    }
+    if (w.stop > from) textio::release_copied(data, from, w.stop);
+}
+
 // Makes `view` end where the last line of what `data` holds from `next` ends, asking for at
 // least `reach` bytes past `next` first; where the input has ended, at its end. False when
 // it has ended at `next`.
-// The bytes of a wave of an input being copied (textio::release_copied) that no later search
-// reads: all but the runs of stations still to be searched, and all before the first record
-// that spans lines, whose alternate readings are read once the table is complete.
-void release_what_no_search_reads(textio::in_unit& data, table_builder& builder, std::int64_t wave_begin,
-                                  const station_filter& may_read) {
-    const std::vector<run_bytes> runs = builder.take_wave_runs();
-    if (!data.spool || !may_read) return;
-    const std::int64_t hold = builder.first_spanning_line();
-    const std::int64_t stop = hold >= 0 ? std::min(hold, builder.next_begin()) : builder.next_begin();
-    std::int64_t from = wave_begin;
-    for (const run_bytes& r : runs) {
-        if (!may_read(r.station)) continue;
-        if (r.from > from) textio::release_copied(data, from, std::min(r.from, stop));
-        from = std::max(from, r.to);
-    }
-    if (stop > from) textio::release_copied(data, from, stop);
-}
-
 bool view_up_to(textio::in_unit& data, textio::in_unit& view, std::int64_t next, std::int64_t reach) {
     for (;;) {
         textio::await_input(data, static_cast<std::size_t>(next + reach));
@@ -625,6 +636,9 @@ void scan_blocks(textio::in_unit& data, std::int64_t first_offset, long first_li
     // Chunks are scanned a wave at a time and put together in order, so that what the
     // scans hold before they are put together stays small.
     bool keep_values = true;
+    // What the listener left, and letting go of the wave before, done by this thread beside
+    // the next wave's scan: the first item of its loop, which this thread takes.
+    side_work beside;
     const std::int64_t wave_reach = chunk_bytes * static_cast<std::int64_t>(textio::scan_wave) + chunk_bytes;
     std::int64_t reach = wave_reach;
     for (std::int64_t next = first_offset; !builder.ended() && view_up_to(data, view, next, reach);) {
@@ -641,16 +655,24 @@ void scan_blocks(textio::in_unit& data, std::int64_t first_offset, long first_li
             chunks[k].lost_from = lost >= 0 ? lost : INT64_MAX;
             chunks[k].keep_values = keep_values;
         }
-        std::exception_ptr thrown;
+        // A failure of the work beside comes first: it concerns stations found before.
+        std::exception_ptr thrown, beside_thrown;
         std::mutex thrown_lock;
-        util::share_items(count, [&](std::size_t k, std::size_t) {
+        const std::size_t first_chunk = beside ? 1 : 0;
+        util::share_items(first_chunk + count, [&](std::size_t item, std::size_t) {
             try {
-                scan_chunk(view, set, chunks[k]);
+                if (item < first_chunk)
+                    beside();
+                else
+                    scan_chunk(view, set, chunks[item - first_chunk]);
             } catch (...) {
                 const std::lock_guard<std::mutex> held(thrown_lock);
-                if (!thrown) thrown = std::current_exception();
+                std::exception_ptr& first = item < first_chunk ? beside_thrown : thrown;
+                if (!first) first = std::current_exception();
             }
         });
+        beside = nullptr;
+        if (beside_thrown) std::rethrow_exception(beside_thrown);
         if (thrown) std::rethrow_exception(thrown);
         // A reading that met the end of what has been copied may go on past it: the wave is
         // scanned again with more.
@@ -671,10 +693,15 @@ void scan_blocks(textio::in_unit& data, std::int64_t first_offset, long first_li
             }
         }
         // The wave's pages stay mapped while the listener reads what it can of them.
-        keep_values = grown && grown(out);
-        textio::hand_back(data, chunks.front().begin, std::max(wave_end, builder.next_begin()));
-        release_what_no_search_reads(data, builder, chunks.front().begin, may_read);
+        side_work left;
+        keep_values = grown && grown(out, left);
+        beside = [&data, &may_read, left = std::move(left),
+                  wave = bytes_of_wave(builder, chunks.front().begin, std::max(wave_end, builder.next_begin()))] {
+            if (left) left();
+            let_go_of_wave(data, wave, may_read);
+        };
     }
+    if (beside) beside();
     if (!builder.ended() && builder.next_begin() >= static_cast<std::int64_t>(view.end)) {
         // The reading meets the end of the file after the last record.
         chunk_scan last;
@@ -688,7 +715,10 @@ void scan_blocks(textio::in_unit& data, std::int64_t first_offset, long first_li
     alternates.main_end_ = builder.next_begin();
     alternates.build();
     out.table.complete = true;
-    if (grown) grown(out);
+    if (!grown) return;
+    side_work left;
+    grown(out, left);
+    if (left) left();
 }
 
 }  // namespace engine

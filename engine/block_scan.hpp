@@ -19,12 +19,16 @@ struct scanned_archive {
     kept_wave kept;        // while the listener is told about a wave
 };
 
+// Work left by the listener to be done beside the next wave's scan, by the scanning thread
+// while the others scan (and in any case before the listener is told again).
+using side_work = std::function<void()>;
+
 // Told about the table as it grows: after each wave of chunks is put in it, while their
 // pages are still mapped, and once more when it is complete. Called on the scanning thread,
 // between the waves' parallel scans. It answers whether it took any block found so far:
 // while it takes none (its next station lies further on, or needs the whole file), the
-// scan keeps no values for it.
-using table_listener = std::function<bool(const scanned_archive&)>;
+// scan keeps no values for it. It may leave work in `beside`.
+using table_listener = std::function<bool(const scanned_archive&, side_work& beside)>;
 
 // Whether a later search may read the runs of the station at this place among those asked
 // for: an input copied as it is read keeps only those.

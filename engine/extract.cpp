@@ -8,6 +8,7 @@
 #include <queue>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "engine/block_scan.hpp"
@@ -365,7 +366,8 @@ void pass_stations(std::vector<selection_pass>& selections, pass_state& state, t
     state.selections.assign(selections.size(), selection_state{});
     station_batch* done = nullptr;  // read, and still to be told to the sinks
     int k = 0;
-    const auto pass_what_is_known = [&](const scanned_archive&) {
+    // The last batch read is told to the sinks beside the next wave's scan.
+    const auto pass_what_is_known = [&](const scanned_archive&, side_work& beside) {
         bool took = false;
         while (station_batch* next = next_batch(selections, state, state.batches[k])) {
             read_and_pass(data, selections, state, next, done);
@@ -373,6 +375,7 @@ void pass_stations(std::vector<selection_pass>& selections, pass_state& state, t
             k ^= 1;
             took = true;
         }
+        if (done) beside = [&] { pass_batch(selections, state, *std::exchange(done, nullptr)); };
         return took;
     };
     // The unit's mapping outlives every thread that reads it: the unit is closed by the

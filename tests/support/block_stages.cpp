@@ -130,7 +130,7 @@ staged_run run_stages(const std::string& path, const std::vector<std::int32_t>& 
     // Each search is worked out, and its block read, as soon as the records scanned so far
     // tell its outcome.
     engine::search_state state;
-    const auto search_what_is_known = [&](const engine::scanned_archive& a) {
+    const auto search_what_is_known = [&](const engine::scanned_archive& a, engine::side_work&) {
         const auto qualifying = static_cast<std::int32_t>(table_ids.size());
         const std::size_t before = run.stations.size();
         while (run.stations.size() < table_ids.size() && run.failure.empty()) {
