@@ -1,6 +1,7 @@
 #include "util/work_team.hpp"
 
 #include <atomic>
+#include <cassert>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -35,9 +36,11 @@ public:
     work_team(const work_team&) = delete;
     work_team& operator=(const work_team&) = delete;
 
+    // `body` lives until every helper is done with it: the caller waits for that.
     void share(std::size_t count, const std::function<void(std::size_t, std::size_t)>& body) {
         {
             const std::lock_guard<std::mutex> held(lock_);
+            assert(working_ == 0 && body_ == nullptr);  // the team is idle when it is given work
             body_ = &body;
             count_ = count;
             next_.store(0, std::memory_order_relaxed);
