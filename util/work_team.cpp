@@ -43,11 +43,12 @@ public:
             assert(working_ == 0 && body_ == nullptr);  // the team is idle when it is given work
             body_ = &body;
             count_ = count;
-            next_.store(0, std::memory_order_relaxed);
+            next_.store(1, std::memory_order_relaxed);  // the first item is the caller's
             working_ = threads_.size();
             ++generation_;
         }
         start_.notify_all();
+        body(0, 0);
         take_items(0);
         std::unique_lock<std::mutex> held(lock_);
         done_.wait(held, [this] { return working_ == 0; });
