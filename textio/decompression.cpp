@@ -12,9 +12,12 @@
 #define ZSTD_STATIC_LINKING_ONLY  // ZSTD_getFrameHeader: the window a frame declares
 #include <zstd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <mutex>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -36,6 +39,17 @@ struct decompressor {
     int error_number = 0;  // a refused read of the source
     std::thread thread;
     bool joined = false;
+    // The hand-over to the unit's copy (decode_into_copy). The reading thread sets `copy`
+    // under `lock` before `copy_asked`, and `drained` under `lock` once it has read the pipe
+    // to its end; the thread sets `finished` under `lock` before it closes the pipe.
+    std::mutex lock;
+    std::condition_variable changed;
+    spooler* copy = nullptr;
+    std::atomic<bool> copy_asked{false};
+    bool drained = false;
+    bool finished = false;
+    bool into_copy = false;  // the thread's own: it appends to the copy
+    int stop = -1;           // the thread's own: readable once the copy is told to stop
 };
 
 namespace {
@@ -79,15 +93,15 @@ struct compressed_input {
     void consume(std::size_t count) { begin += count; }
 };
 
-// Waits until the source has bytes or the reader has closed its end of the pipe (then the
-// write end shows an error); false in the second case.
+// Waits until the source has bytes, or the reader has gone: it closed its end of the pipe
+// (then the write end shows an error), or told the copy to stop. False when it has gone.
 bool reader_waits(const decompressor& d) {
-    pollfd watched[2] = {{d.source, POLLIN, 0}, {d.sink, 0, 0}};
+    pollfd watched[3] = {{d.source, POLLIN, 0}, {d.sink, 0, 0}, {d.stop, POLLIN, 0}};
     for (;;) {
-        const int ready = ::poll(watched, 2, -1);
+        const int ready = ::poll(watched, 3, -1);
         if (ready < 0 && errno == EINTR) continue;
         if (ready < 0) return true;  // the read that follows reports the source's state
-        if (watched[1].revents != 0) return false;
+        if (watched[1].revents != 0 || watched[2].revents != 0) return false;
         if (watched[0].revents != 0) return true;
     }
 }
@@ -125,9 +139,23 @@ bool read_more(compressed_input& in) {
     return true;
 }
 
+// Asked to append to the copy: the pipe is closed, so that the reader meets its end, and
+// the thread goes on once the reader has read it whole.
+void hand_over_to_copy(decompressor& d) {
+    close_descriptor(d.sink);
+    d.sink = -1;
+    std::unique_lock<std::mutex> held(d.lock);
+    d.changed.wait(held, [&] { return d.drained; });
+    d.into_copy = true;
+    d.stop = copy_stop_descriptor(*d.copy);
+}
+
 // False when the reader went away: nothing more is to be decoded.
 bool pass_on(decompressor& d, const unsigned char* bytes, std::size_t count) {
-    return count == 0 || write_all(d.sink, reinterpret_cast<const char*>(bytes), count) == 0;
+    if (!d.into_copy && d.copy_asked.load(std::memory_order_acquire)) hand_over_to_copy(d);
+    if (count == 0) return true;
+    const char* text = reinterpret_cast<const char*>(bytes);
+    return d.into_copy ? append_to_copy(*d.copy, text, count) : write_all(d.sink, text, count) == 0;
 }
 
 // Members one after the other, as block-gzip tools write them, each checked by its CRC.
@@ -276,6 +304,14 @@ void decode(decompressor& d) {
         case compression::xz: decode_xz(d, in); break;
         case compression::none: break;
     }
+    if (d.into_copy) {
+        end_copy(*d.copy);
+        return;
+    }
+    {
+        const std::lock_guard<std::mutex> held(d.lock);
+        d.finished = true;
+    }
     close_descriptor(d.sink);
     d.sink = -1;
 }
@@ -336,6 +372,41 @@ void finish_decompression(in_unit& u) {
     io_failure failure = failure_at(failure_kind::bad_compressed_data, "READ", u.unit, u.name);
     failure.text = d->message;
     raise_failure(std::move(failure));
+}
+
+void decode_into_copy(in_unit& u, spooler& s) {
+    decompressor* d = u.decoder;
+    {
+        const std::lock_guard<std::mutex> held(d->lock);
+        d->copy = &s;
+    }
+    d->copy_asked.store(true, std::memory_order_release);
+    std::vector<char> bytes(pipe_buffer_bytes);
+    for (bool appended = true; appended;) {
+        ssize_t n;
+        do {
+            n = ::read(u.fd, bytes.data(), bytes.size());
+        } while (n < 0 && errno == EINTR);
+        if (n < 0) end_copy(s, errno);
+        if (n <= 0) break;
+        appended = append_to_copy(s, bytes.data(), static_cast<std::size_t>(n));
+    }
+    bool finished = false;
+    {
+        const std::lock_guard<std::mutex> held(d->lock);
+        d->drained = true;
+        finished = d->finished;
+    }
+    d->changed.notify_all();
+    // A thread that ended before it saw the request wrote everything into the pipe.
+    if (finished) end_copy(s);
+}
+
+void join_decompression(in_unit& u) noexcept {
+    decompressor* d = u.decoder;
+    if (!d || d->joined) return;
+    d->thread.join();
+    d->joined = true;
 }
 
 void stop_decompression(in_unit& u) {

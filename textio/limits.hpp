@@ -126,5 +126,7 @@ static_assert((std::uint64_t{1} << max_decoder_window_log) == max_decoder_memory
 static_assert(scan_wave >= 2, "a wave keeps both cores busy");
 static_assert(plain_line_reach <= max_record_bytes, "a plain record is a kept record");
 static_assert(wake_batch <= most_waiting, "the writer is woken before the pass must wait");
+static_assert(initial_input_capacity + pipe_buffer_bytes + decompressed_write_bytes < spool_ahead_bytes,
+              "a decompressed input handed over to its copy never waits for the copy's reader");
 
 }  // namespace textio

@@ -1,8 +1,9 @@
 // A source that cannot be mapped (a pipe, a FIFO, standard input, a decompressed file) read
 // once, in order, while it is being read: a thread of its own copies it into a file that no
-// directory names, and the file is mapped as it grows, into address space reserved for it
-// at the start, so that the mapping never moves and readers of the bytes copied so far may
-// go on while the rest arrives.
+// directory names (for a compressed file, the decompressing thread appends what it decodes
+// there itself), and the file is mapped as it grows, into address space reserved for it at
+// the start, so that the mapping never moves and readers of the bytes copied so far may go
+// on while the rest arrives.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/mman.h>
@@ -49,6 +50,9 @@ struct spooler {
     std::size_t asked = 0;
     bool stopping = false;
     std::int64_t most_held = 0;  // the most the copy held on the disk before the reading position
+    // The decompressing thread appends to the copy itself (decode_into_copy): there is no
+    // copying thread, and the decompressing one is joined before the spooler goes.
+    bool fed_by_decoder = false;
 };
 
 namespace {
@@ -119,6 +123,14 @@ int read_and_write_more(spooler& s, std::vector<char>& bytes, std::size_t& copie
     return -2;
 }
 
+// The copy made at least `size` bytes long (the mapping grows with it, and never reaches
+// past its end): 0, or the error number.
+int make_room_in_copy(spooler& s, std::size_t copied, std::size_t count, std::size_t& size) {
+    if (copied + count + page_size() <= size) return 0;
+    size = rounded_up(copied + count + spool_file_lead, page_size());
+    return ::ftruncate(s.copy, static_cast<off_t>(size)) != 0 ? errno : 0;
+}
+
 // One read of the source, appended to the copy, the copy kept ahead of it; 0 at the end,
 // -1 asked to stop, or the error number.
 int copy_more(spooler& s, std::vector<char>& bytes, std::size_t& copied, std::size_t& size) {
@@ -128,10 +140,7 @@ int copy_more(spooler& s, std::vector<char>& bytes, std::size_t& copied, std::si
         if (s.stopping) return -1;
     }
     if (!wait_for_source(s)) return -1;
-    if (copied + bytes.size() + page_size() > size) {
-        size = rounded_up(copied + bytes.size() + spool_file_lead, page_size());
-        if (::ftruncate(s.copy, static_cast<off_t>(size)) != 0) return errno;
-    }
+    if (const int error = make_room_in_copy(s, copied, bytes.size(), size); error != 0) return error;
     const ssize_t n = s.splicing ? splice_more(s, copied, bytes.size()) : -1;
     if (n < 0 && s.splicing && errno != EINVAL) return errno;
     if (n == 0) return 0;
@@ -226,10 +235,52 @@ bool start_copying(spooler& s) {
 
 }  // namespace
 
+bool append_to_copy(spooler& s, const char* bytes, std::size_t count) {
+    std::size_t copied = 0, size = 0;
+    {
+        std::unique_lock<std::mutex> held(s.lock);
+        s.room.wait(
+            held, [&] { return s.stopping || s.ended || s.copied - std::min(s.copied, s.asked) < spool_ahead_bytes; });
+        if (s.stopping || s.ended) return false;
+        copied = s.copied;
+        size = s.copy_size;
+    }
+    int error = make_room_in_copy(s, copied, count, size);
+    if (error == 0) {
+        for (std::size_t done = 0; done < count && error == 0;) {
+            const ssize_t w = ::pwrite(s.copy, bytes + done, count - done, static_cast<off_t>(copied + done));
+            if (w < 0 && errno != EINTR) error = errno;
+            if (w > 0) done += static_cast<std::size_t>(w);
+        }
+    }
+    const std::lock_guard<std::mutex> held(s.lock);
+    if (error != 0) {
+        s.ended = true;
+        s.error = error;
+    } else {
+        s.copied = copied + count;
+        s.copy_size = size;
+    }
+    s.grown.notify_one();
+    return error == 0;
+}
+
+void end_copy(spooler& s, int error) {
+    const std::lock_guard<std::mutex> held(s.lock);
+    s.ended = true;
+    if (s.error == 0) s.error = error;
+    s.grown.notify_one();
+}
+
+int copy_stop_descriptor(const spooler& s) { return s.wake[0]; }
+
 void spool_rest_of_input(in_unit& u) {
     if (u.fd < 0 || u.mapped) return;
     spooler* s = new_spooler(u);
-    if (!s->ended && !start_copying(*s)) {
+    if (!s->ended && u.decoder) {
+        s->fed_by_decoder = true;
+        decode_into_copy(u, *s);
+    } else if (!s->ended && !start_copying(*s)) {
         discard(s);
         raise_system(EAGAIN, "READ", u.unit, u.name, u.line + 1);
     }
@@ -309,19 +360,22 @@ std::int64_t most_bytes_copied_at_once(const in_unit& u) { return u.spool ? u.sp
 void stop_spool(in_unit& u) noexcept {
     spooler* s = u.spool;
     if (!s) return;
-    if (s->thread.joinable()) {
+    if (s->thread.joinable() || s->fed_by_decoder) {
         {
             const std::lock_guard<std::mutex> held(s->lock);
             s->stopping = true;
-            s->room.notify_one();
+            s->room.notify_all();
         }
         const char stop = 1;
         (void)!::write(s->wake[1], &stop, 1);
-        s->thread.join();
+        if (s->thread.joinable()) s->thread.join();
     }
+    if (s->owns_source) close_descriptor(s->source);
+    // The decompressing thread may still be writing into the pipe, whose read end is closed
+    // now, or waiting for its source or for room in the copy, which it is told to stop.
+    if (s->fed_by_decoder) join_decompression(u);
     close_descriptor(s->wake[0]);
     close_descriptor(s->wake[1]);
-    if (s->owns_source) close_descriptor(s->source);
     delete s;
     u.spool = nullptr;
 }

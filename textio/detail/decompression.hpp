@@ -1,7 +1,8 @@
 // Compressed inputs: a gzip, zstd or xz stream, known by its first bytes, is decompressed on
 // a thread of its own into a pipe, and the unit reads the pipe through its buffer as it reads
-// any other pipe. What the thread met (a corrupt or truncated stream, a refused read) is
-// raised on the reading thread when it reaches the end of the pipe.
+// any other pipe; once the unit is copied as it is read (spooled_source.cpp), the thread
+// appends to the copy itself. What the thread met (a corrupt or truncated stream, a refused
+// read) is raised on the reading thread when it reaches the end of the pipe or the copy.
 #pragma once
 #include <cstddef>
 #include <string>
@@ -32,5 +33,23 @@ void finish_decompression(in_unit& u);
 // Lets go of the thread and of `source`, never raising. The read end of the pipe must be
 // closed first, so that a thread still writing stops.
 void stop_decompression(in_unit& u);
+
+// From here on the thread appends what it decodes to the unit's copy `s` itself
+// (spooled_source.cpp), instead of writing it into the pipe for a copying thread to move:
+// what the pipe holds is read into the copy first, on the calling thread, which waits for
+// the thread to stop writing into it. A failure is kept in the copy for its reader.
+void decode_into_copy(in_unit& u, spooler& s);
+
+// Waits for the thread, never raising: once the copy it appends to is told to stop, and
+// before that copy is let go of.
+void join_decompression(in_unit& u) noexcept;
+
+// The copy's side (spooled_source.cpp). append_to_copy adds bytes once its reader has room
+// for them; false when the unit lets go of the copy, or it could not be written (the reader
+// is told). end_copy: the copy has all it will get, or ends with `error`.
+// copy_stop_descriptor is readable once the copy is told to stop.
+bool append_to_copy(spooler& s, const char* bytes, std::size_t count);
+void end_copy(spooler& s, int error = 0);
+int copy_stop_descriptor(const spooler& s);
 
 }  // namespace textio
