@@ -1,5 +1,7 @@
 #include "util/work_team.hpp"
 
+#include <unistd.h>
+
 #include <atomic>
 #include <cassert>
 #include <condition_variable>
@@ -19,12 +21,17 @@ namespace {
 // after seeing the generation change.
 class work_team {
 public:
-    explicit work_team(std::size_t helpers) {
+    explicit work_team(std::size_t helpers) : owner_(::getpid()) {
         for (std::size_t k = 0; k < helpers; ++k)
             threads_.push_back(thread_without_stop_signals([this, k] { help(k + 1); }));
     }
 
     ~work_team() {
+        if (forked()) {
+            // The threads stayed in the parent: there is none here to join.
+            for (std::thread& t : threads_) t.detach();
+            return;
+        }
         {
             const std::lock_guard<std::mutex> held(lock_);
             closing_ = true;
@@ -32,6 +39,10 @@ public:
         start_.notify_all();
         for (std::thread& t : threads_) t.join();
     }
+
+    // In a child of the process that made the team (a host such as Python may fork after a
+    // run), whose threads the child does not have.
+    bool forked() const { return ::getpid() != owner_; }
 
     work_team(const work_team&) = delete;
     work_team& operator=(const work_team&) = delete;
@@ -75,6 +86,7 @@ private:
         }
     }
 
+    const pid_t owner_;
     std::vector<std::thread> threads_;
     std::mutex lock_;
     std::condition_variable start_;
@@ -100,7 +112,7 @@ std::size_t team_threads() {
 }
 
 void share_items(std::size_t count, const std::function<void(std::size_t, std::size_t)>& body) {
-    if (team_threads() == 1 || count <= 1) {
+    if (team_threads() == 1 || count <= 1 || the_team().forked()) {
         for (std::size_t item = 0; item < count; ++item) body(item, 0);
         return;
     }

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 #include <omp.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -65,6 +68,30 @@ TEST(WorkTeam, EveryItemRunsOnceOnATeamThread) {
             ASSERT_TRUE(thread_in_team);
         }
     }
+}
+
+// A child forked after the team was made (as a host such as Python may) has none of its
+// threads: its loops run every item on the caller, instead of waiting for helpers forever.
+TEST(WorkTeam, AForkedChildRunsItsItemsItself) {
+    std::atomic<int> runs{0};
+    util::share_items(8, [&](std::size_t, std::size_t) { runs.fetch_add(1); });
+    ASSERT_EQ(runs.load(), 8);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::atomic<int> child_runs{0};
+        util::share_items(100, [&](std::size_t, std::size_t thread) { child_runs.fetch_add(thread == 0 ? 1 : 1000); });
+        ::_exit(child_runs.load() == 100 ? 0 : 1);
+    }
+    int status = 0;
+    for (int waited = 0; waited < 1000 && ::waitpid(child, &status, WNOHANG) == 0; ++waited)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (::waitpid(child, &status, WNOHANG) == 0) {
+        ::kill(child, SIGKILL);
+        ::waitpid(child, &status, 0);
+        FAIL() << "the child waited for the team's threads";
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 TEST(Blank, FillsExactlyTheField) {
