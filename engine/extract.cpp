@@ -263,8 +263,8 @@ station_batch* next_batch(std::vector<selection_pass>& selections, pass_state& s
 }
 
 // The blocks of `next` read on every thread of the team at once, while the calling thread
-// first tells the sinks about `done`, read before (both may be null). A failure of either is thrown once
-// all are done, the sinks' first: their stations come before.
+// first tells the sinks about `done`, read before (both may be null). A failure of either
+// is thrown once all are done, the sinks' first: their stations come before.
 void read_and_pass(const textio::in_unit& data, std::vector<selection_pass>& selections, pass_state& state,
                    station_batch* next, station_batch* done) {
     const long count = next ? static_cast<long>(next->distinct.size()) : 0;

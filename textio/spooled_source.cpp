@@ -103,6 +103,23 @@ ssize_t splice_more(spooler& s, std::size_t at, std::size_t count) {
     return n;
 }
 
+// Every byte written into the copy at `at`: 0, or the error number.
+int write_copy_at(const spooler& s, const char* bytes, std::size_t count, std::size_t at) {
+    for (std::size_t done = 0; done < count;) {
+        const ssize_t w = ::pwrite(s.copy, bytes + done, count - done, static_cast<off_t>(at + done));
+        if (w < 0 && errno == EINTR) continue;
+        if (w < 0) return errno;
+        done += static_cast<std::size_t>(w);
+    }
+    return 0;
+}
+
+// Whether the copy, holding `copied` bytes, may grow: it runs at most spool_ahead_bytes past
+// what its reader asked for. Under the lock.
+bool room_after(const spooler& s, std::size_t copied) {
+    return copied <= s.asked || copied - s.asked < spool_ahead_bytes;
+}
+
 // One read of the source written to the copy at `copied`, which grows by it: -2, 0 at the
 // end of the source, or the error number.
 int read_and_write_more(spooler& s, std::vector<char>& bytes, std::size_t& copied) {
@@ -113,12 +130,7 @@ int read_and_write_more(spooler& s, std::vector<char>& bytes, std::size_t& copie
     if (n < 0) return errno;
     if (n == 0) return 0;
     const auto count = static_cast<std::size_t>(n);
-    for (std::size_t done = 0; done < count;) {
-        const ssize_t w = ::pwrite(s.copy, bytes.data() + done, count - done, static_cast<off_t>(copied + done));
-        if (w < 0 && errno == EINTR) continue;
-        if (w < 0) return errno;
-        done += static_cast<std::size_t>(w);
-    }
+    if (const int error = write_copy_at(s, bytes.data(), count, copied); error != 0) return error;
     copied += count;
     return -2;
 }
@@ -136,7 +148,7 @@ int make_room_in_copy(spooler& s, std::size_t copied, std::size_t count, std::si
 int copy_more(spooler& s, std::vector<char>& bytes, std::size_t& copied, std::size_t& size) {
     {
         std::unique_lock<std::mutex> held(s.lock);
-        s.room.wait(held, [&] { return s.stopping || copied <= s.asked || copied - s.asked < spool_ahead_bytes; });
+        s.room.wait(held, [&] { return s.stopping || room_after(s, copied); });
         if (s.stopping) return -1;
     }
     if (!wait_for_source(s)) return -1;
@@ -239,20 +251,13 @@ bool append_to_copy(spooler& s, const char* bytes, std::size_t count) {
     std::size_t copied = 0, size = 0;
     {
         std::unique_lock<std::mutex> held(s.lock);
-        s.room.wait(
-            held, [&] { return s.stopping || s.ended || s.copied - std::min(s.copied, s.asked) < spool_ahead_bytes; });
+        s.room.wait(held, [&] { return s.stopping || s.ended || room_after(s, s.copied); });
         if (s.stopping || s.ended) return false;
         copied = s.copied;
         size = s.copy_size;
     }
     int error = make_room_in_copy(s, copied, count, size);
-    if (error == 0) {
-        for (std::size_t done = 0; done < count && error == 0;) {
-            const ssize_t w = ::pwrite(s.copy, bytes + done, count - done, static_cast<off_t>(copied + done));
-            if (w < 0 && errno != EINTR) error = errno;
-            if (w > 0) done += static_cast<std::size_t>(w);
-        }
-    }
+    if (error == 0) error = write_copy_at(s, bytes, count, copied);
     const std::lock_guard<std::mutex> held(s.lock);
     if (error != 0) {
         s.ended = true;
