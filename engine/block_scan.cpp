@@ -410,7 +410,8 @@ private:
             wave_runs_.push_back({r.offset, r.end, r.station});
             if (r.plain && r.kept_from >= 0) {
                 const auto from = static_cast<std::size_t>(r.kept_from);
-                out_.kept.runs.push_back({r.ordinal, r.count, kept.dates.get() + from, kept.values.get() + from});
+                out_.kept.runs.push_back(
+                    {r.ordinal, r.count, r.station, kept.dates.get() + from, kept.values.get() + from});
             }
         }
         for (std::size_t i = 0; i < c.specials.size(); ++i) {
@@ -573,6 +574,16 @@ wave_bytes bytes_of_wave(table_builder& builder, std::int64_t begin, std::int64_
     return {begin, end, stop, builder.take_wave_runs()};
 }
 
+// The kept values of the wave's runs that a later search may read, held past the wave.
+void hold_kept_values(scanned_archive& out, const station_filter& may_read) {
+    if (!may_read) return;
+    for (const kept_run& r : out.kept.runs) {
+        if (!may_read(r.station)) continue;
+        if (!has_room(out.held)) return;
+        hold_run(out.held, r.ordinal, r.dates, r.values, r.count);
+    }
+}
+
 void let_go_of_wave(textio::in_unit& data, const wave_bytes& w, const station_filter& may_read) {
     textio::hand_back(data, w.begin, w.end);
     if (!data.spool || !may_read) return;
@@ -626,6 +637,7 @@ void scan_blocks(textio::in_unit& data, std::int64_t first_offset, long first_li
                  const table_listener& grown, const station_filter& may_read) {
     out = scanned_archive{};
     out.table.ids = wanted;
+    out.held.budget = held_values_budget(wanted.size());
     const wanted_set set(wanted);
     // The scan reads the input through a unit of its own that ends at the last whole line
     // copied so far, for an input still being copied as it is read; a mapped file is whole
@@ -646,7 +658,6 @@ void scan_blocks(textio::in_unit& data, std::int64_t first_offset, long first_li
         const std::vector<std::int64_t> starts = chunk_starts(view, next, chunk_bytes, textio::scan_wave, after);
         const std::size_t count = starts.size();
         std::vector<chunk_scan> chunks(count);
-        out.kept = kept_wave{};
         for (std::size_t k = 0; k < count; ++k) {
             chunks[k].begin = starts[k];
             chunks[k].limit = k + 1 < count ? starts[k + 1] : after;
@@ -674,6 +685,7 @@ void scan_blocks(textio::in_unit& data, std::int64_t first_offset, long first_li
         beside = nullptr;
         if (beside_thrown) std::rethrow_exception(beside_thrown);
         if (thrown) std::rethrow_exception(thrown);
+        out.kept = kept_wave{};  // held by the work beside, where a later search reads it
         // A reading that met the end of what has been copied may go on past it: the wave is
         // scanned again with more.
         if (!view.at_end && std::any_of(chunks.begin(), chunks.end(), [](const chunk_scan& c) { return c.ended; })) {
@@ -694,10 +706,12 @@ void scan_blocks(textio::in_unit& data, std::int64_t first_offset, long first_li
         }
         // The wave's pages stay mapped while the listener reads what it can of them.
         side_work left;
-        keep_values = grown && grown(out, left);
-        beside = [&data, &may_read, left = std::move(left),
+        const bool took = grown && grown(out, left);
+        keep_values = took || (may_read && has_room(out.held));
+        beside = [&data, &out, &may_read, left = std::move(left),
                   wave = bytes_of_wave(builder, chunks.front().begin, std::max(wave_end, builder.next_begin()))] {
             if (left) left();
+            hold_kept_values(out, may_read);
             let_go_of_wave(data, wave, may_read);
         };
     }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "engine/block_table.hpp"
+#include "engine/held_values.hpp"
 #include "textio/failure.hpp"
 #include "textio/units.hpp"
 
@@ -17,6 +18,7 @@ struct scanned_archive {
     std::vector<textio::io_failure> failures;
     bool stopped = false;  // a stop signal came before the scan was done
     kept_wave kept;        // while the listener is told about a wave
+    held_values held;      // of the kept values, those a later search reads
 };
 
 // Work left by the listener to be done beside the next wave's scan, by the scanning thread

@@ -120,6 +120,7 @@ struct kept_dates_and_values {
 struct kept_run {
     std::int64_t ordinal = 0;
     std::int64_t count = 0;
+    std::int32_t station = 0;  // the identifier's place among those asked for
     const float* dates = nullptr;
     const float* values = nullptr;
 };

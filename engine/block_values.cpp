@@ -114,7 +114,7 @@ bool take_kept_values(const kept_wave& kept, const block_piece& p, std::vector<f
 
 void read_block_values(const textio::in_unit& data, const block_table& t, const std::vector<block_piece>& pieces,
                        std::vector<float>& dates, std::vector<float>& values, value_reader& reader,
-                       const kept_wave* kept) {
+                       const kept_wave* kept, const held_values* held) {
     dates.clear();
     values.clear();
     for (const block_piece& p : pieces) {
@@ -124,6 +124,7 @@ void read_block_values(const textio::in_unit& data, const block_table& t, const 
             continue;
         }
         if (p.plain && kept && take_kept_values(*kept, p, dates, values)) continue;
+        if (p.plain && held && take_held_values(*held, p.ordinal, p.count, dates, values)) continue;
         // A block just after the last one this thread read is read where it lies, the
         // system mapping its pages in runs; one further off is copied.
         const bool near = p.offset >= reader.last_end && p.offset - reader.last_end <= textio::nearby_block_bytes;

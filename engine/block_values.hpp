@@ -7,6 +7,7 @@
 
 #include "engine/block_search.hpp"
 #include "engine/block_table.hpp"
+#include "engine/held_values.hpp"
 #include "textio/units.hpp"
 
 namespace engine {
@@ -26,11 +27,11 @@ struct value_reader {
     std::vector<char> copy;
 };
 
-// The block's dates and values in file order, taken from what the scan kept where it can
-// (`kept` may be null). A page of data.txt lost since the table was built throws
+// The block's dates and values in file order, taken from what the scan kept or held where
+// it can (`kept` and `held` may be null). A page of data.txt lost since the table was built throws
 // textio::io_failure.
 void read_block_values(const textio::in_unit& data, const block_table& t, const std::vector<block_piece>& pieces,
                        std::vector<float>& dates, std::vector<float>& values, value_reader& reader,
-                       const kept_wave* kept = nullptr);
+                       const kept_wave* kept = nullptr, const held_values* held = nullptr);
 
 }  // namespace engine

@@ -287,7 +287,7 @@ void read_and_pass(const textio::in_unit& data, std::vector<selection_pass>& sel
         station_block& b = next->blocks[i];
         try {
             read_block_values(data, state.archive.table, *next->distinct[i], b.dates, b.values, readers[thread],
-                              &state.archive.kept);
+                              &state.archive.kept, &state.archive.held);
             lay_out_block(b);
         } catch (...) {
             const std::lock_guard<std::mutex> held(thrown_lock);
