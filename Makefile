@@ -143,9 +143,13 @@ bench: build
 	@bash bench/run.sh $(BUILD)
 	@bash bench/selections.sh $(BUILD)
 
-# The whole suite once more under AddressSanitizer and UndefinedBehaviorSanitizer.
+# The whole suite once more under AddressSanitizer and UndefinedBehaviorSanitizer, built
+# with -O1 and line tables only: half the compile time of -O2 -g, with stack traces that
+# still name files and lines.
+SANITIZE_FLAGS ?= -O1 -g1 -DNDEBUG
 sanitize: deps
-	cmake -S . -B $(BUILD)-san -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNEX_SANITIZE=ON
+	cmake -S . -B $(BUILD)-san -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNEX_SANITIZE=ON \
+	  "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=$(SANITIZE_FLAGS)" "-DCMAKE_C_FLAGS_RELWITHDEBINFO=$(SANITIZE_FLAGS)"
 	cmake --build $(BUILD)-san -j $(JOBS)
 	cd $(BUILD)-san && ctest --output-on-failure -j $(JOBS)
 
