@@ -155,6 +155,12 @@ bool eight_at_once() {
 }
 #endif
 
+void add_run(held_values& held, const held_run& r) {
+    held.runs.push_back(r);
+    held.firsts.push_back(r.ordinal);
+    held.taken += sizeof(held_run) + sizeof(std::int64_t);
+}
+
 }  // namespace
 
 std::size_t held_values_budget(std::size_t stations) {
@@ -208,8 +214,7 @@ bool hold_run(held_values& held, std::int64_t ordinal, const float* dates, const
             ++r.count;
             continue;
         }
-        held.runs.push_back(r);
-        held.taken += sizeof(held_run);
+        add_run(held, r);
         if (++runs > most_runs) return false;
         held_run next;
         next.steps = steps;
@@ -221,8 +226,7 @@ bool hold_run(held_values& held, std::int64_t ordinal, const float* dates, const
         stepped = false;
         date_n = r.first_date;
     }
-    held.runs.push_back(r);
-    held.taken += sizeof(held_run);
+    add_run(held, r);
     return true;
 }
 
@@ -232,10 +236,9 @@ bool has_room(const held_values& held) {
 
 bool take_held_values(const held_values& held, std::int64_t ordinal, std::int64_t count, std::vector<float>& dates,
                       std::vector<float>& values) {
-    auto run = std::upper_bound(held.runs.begin(), held.runs.end(), ordinal,
-                                [](std::int64_t o, const held_run& r) { return o < r.ordinal; });
-    if (run == held.runs.begin()) return false;
-    --run;
+    const auto after = std::upper_bound(held.firsts.begin(), held.firsts.end(), ordinal);
+    if (after == held.firsts.begin()) return false;
+    auto run = held.runs.begin() + (after - held.firsts.begin() - 1);
     const std::int64_t end = ordinal + count;
     std::int64_t at = ordinal;
     for (auto r = run; at < end; ++r) {

@@ -37,6 +37,9 @@ struct held_run {
 struct held_values {
     std::size_t budget = 0;     // bytes it may take, pages and runs
     std::deque<held_run> runs;  // in file order; a deque, so that growing never copies them
+    // The first ordinal of each run, looked up first: a piece that is not held is told by
+    // a search over 8 bytes a run that mostly stay in the cache, not over the runs.
+    std::vector<std::int64_t> firsts;
     std::vector<std::unique_ptr<std::uint8_t[]>> pages;
     std::size_t page_size = 0;  // of the last page
     std::size_t page_used = 0;  // of the last page, from its start
