@@ -637,7 +637,7 @@ void scan_blocks(textio::in_unit& data, std::int64_t first_offset, long first_li
                  const table_listener& grown, const station_filter& may_read) {
     out = scanned_archive{};
     out.table.ids = wanted;
-    out.held.budget = held_values_budget(wanted.size());
+    out.held.budget = held_values_budget(wanted.size(), data.spool != nullptr);
     const wanted_set set(wanted);
     // The scan reads the input through a unit of its own that ends at the last whole line
     // copied so far, for an input still being copied as it is read; a mapped file is whole

@@ -163,8 +163,8 @@ void add_run(held_values& held, const held_run& r) {
 
 }  // namespace
 
-std::size_t held_values_budget(std::size_t stations) {
-    const std::size_t elsewhere = stations * textio::station_bytes_elsewhere;
+std::size_t held_values_budget(std::size_t stations, bool copied) {
+    const std::size_t elsewhere = stations * textio::station_bytes_elsewhere + (copied ? textio::spool_ahead_bytes : 0);
     return elsewhere < textio::held_values_bytes ? textio::held_values_bytes - elsewhere : 0;
 }
 

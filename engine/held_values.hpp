@@ -47,8 +47,9 @@ struct held_values {
 };
 
 // The budget of the values held for a table of `stations`: the memory that each station
-// asked for takes elsewhere comes out of it.
-std::size_t held_values_budget(std::size_t stations);
+// asked for takes elsewhere comes out of it, and for an input being copied as it is read
+// (`copied`), the copy's room ahead of its reader.
+std::size_t held_values_budget(std::size_t stations, bool copied);
 
 // Holds the `count` records of a plain run from `ordinal` while there is room; false once a
 // record could not be held (those before it are).

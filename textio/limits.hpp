@@ -93,8 +93,8 @@ inline constexpr std::size_t kept_values_bytes = 2 * 1024 * 1024;
 // The dates and values kept by the scan of the plain runs that later searches will read
 // are held on, in about 2.5 bytes a record, taken a page at a time, up to this many bytes
 // less `station_bytes_elsewhere` for each station asked for (what the catalogue, the tables
-// and the sinks take for it, measured on 200,000 stations); the blocks past it are read
-// again.
+// and the sinks take for it, measured on 200,000 stations), and less `spool_ahead_bytes`
+// for an input copied as it is read; the blocks past it are read again.
 inline constexpr std::size_t held_values_bytes = 32 * 1024 * 1024;
 inline constexpr std::size_t held_page_bytes = 1024 * 1024;
 inline constexpr std::size_t station_bytes_elsewhere = 128;

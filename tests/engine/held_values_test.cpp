@@ -148,7 +148,7 @@ TEST(HeldValues, GiveBackEveryFloatTheyHoldBitForBit) {
 
 TEST(HeldValues, NothingIsHeldPastTheBudget) {
     engine::held_values held;
-    held.budget = engine::held_values_budget(std::size_t{1} << 40);
+    held.budget = engine::held_values_budget(std::size_t{1} << 40, false);
     EXPECT_EQ(held.budget, 0u);
     const float dates[] = {1950.042f, 1950.125f}, values[] = {1.5f, 2.5f};
     EXPECT_FALSE(engine::hold_run(held, 0, dates, values, 2));
