@@ -253,16 +253,18 @@ bool take_held_values(const held_values& held, std::int64_t ordinal, std::int64_
         for (std::int64_t k = 1; k <= from; ++k)
             date_n += run->date_step + step_at(run->steps, base + static_cast<std::size_t>(k));
         const std::size_t before = dates.size();
-        dates.resize(before + static_cast<std::size_t>(to - from));
-        values.resize(before + static_cast<std::size_t>(to - from));
-        float* date_out = dates.data() + before - from;
-        float* value_out = values.data() + before - from;
-        date_out[from] = held_float(date_n, run->date_decimals);
-        for (std::int64_t k = from + 1; k < to; ++k) {
-            date_n += run->date_step + step_at(run->steps, base + static_cast<std::size_t>(k));
+        const auto n = static_cast<std::size_t>(to - from);
+        dates.resize(before + n);
+        values.resize(before + n);
+        float* const date_out = dates.data() + before;
+        float* const value_out = values.data() + before;
+        const std::int16_t* const value_in = run->values + from;
+        date_out[0] = held_float(date_n, run->date_decimals);
+        for (std::size_t k = 1; k < n; ++k) {
+            date_n += run->date_step + step_at(run->steps, base + static_cast<std::size_t>(from) + k);
             date_out[k] = held_float(date_n, run->date_decimals);
         }
-        for (std::int64_t k = from; k < to; ++k) value_out[k] = held_float(run->values[k], run->value_decimals);
+        for (std::size_t k = 0; k < n; ++k) value_out[k] = held_float(value_in[k], run->value_decimals);
         at += to - from;
     }
     return true;
