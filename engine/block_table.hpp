@@ -9,6 +9,7 @@
 // to them. A search that ends a block on a record spanning lines goes on from that
 // record's last line: what the records read from there hold is kept as alternate records.
 #pragma once
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -125,9 +126,21 @@ struct kept_run {
     const float* values = nullptr;
 };
 
+// Whether the runs from `run` on (kept or held, in file order) hold every record from
+// `ordinal` to `ordinal + count`, one run after the other.
+template <class Run>
+bool runs_hold(Run run, Run end, std::int64_t ordinal, std::int64_t count) {
+    const std::int64_t past = ordinal + count;
+    for (std::int64_t at = ordinal; at < past; ++run) {
+        if (run == end || run->ordinal > at || run->ordinal + run->count <= at) return false;
+        at = std::min(past, run->ordinal + run->count);
+    }
+    return true;
+}
+
 // What the scan of the chunks last put in the table kept of their plain runs, in file
-// order, so that the blocks found there are not read again. Dropped before the next chunks
-// are scanned.
+// order, so that the blocks found there are not read again. Dropped once the next chunks
+// are scanned, after the work beside them has held what later searches read.
 struct kept_wave {
     std::vector<kept_run> runs;
     std::vector<kept_dates_and_values> storage;  // what the runs point into

@@ -94,13 +94,9 @@ bool take_kept_values(const kept_wave& kept, const block_piece& p, std::vector<f
                                 [](std::int64_t ordinal, const kept_run& r) { return ordinal < r.ordinal; });
     if (run == kept.runs.begin()) return false;
     --run;
-    std::int64_t at = p.ordinal;
+    if (!runs_hold(run, kept.runs.end(), p.ordinal, p.count)) return false;
     const std::int64_t end = p.ordinal + p.count;
-    for (auto r = run; at < end; ++r) {
-        if (r == kept.runs.end() || r->ordinal > at || r->ordinal + r->count <= at) return false;
-        at = std::min(end, r->ordinal + r->count);
-    }
-    for (at = p.ordinal; at < end; ++run) {
+    for (std::int64_t at = p.ordinal; at < end; ++run) {
         const std::int64_t from = at - run->ordinal;
         const std::int64_t n = std::min(end, run->ordinal + run->count) - at;
         dates.insert(dates.end(), run->dates + from, run->dates + from + n);

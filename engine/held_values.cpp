@@ -239,13 +239,9 @@ bool take_held_values(const held_values& held, std::int64_t ordinal, std::int64_
     const auto after = std::upper_bound(held.firsts.begin(), held.firsts.end(), ordinal);
     if (after == held.firsts.begin()) return false;
     auto run = held.runs.begin() + (after - held.firsts.begin() - 1);
+    if (!runs_hold(run, held.runs.end(), ordinal, count)) return false;
     const std::int64_t end = ordinal + count;
-    std::int64_t at = ordinal;
-    for (auto r = run; at < end; ++r) {
-        if (r == held.runs.end() || r->ordinal > at || r->ordinal + r->count <= at) return false;
-        at = std::min(end, r->ordinal + r->count);
-    }
-    for (at = ordinal; at < end; ++run) {
+    for (std::int64_t at = ordinal; at < end; ++run) {
         const std::int64_t from = at - run->ordinal;
         const std::int64_t to = std::min(end, run->ordinal + run->count) - run->ordinal;
         const std::size_t base = run->first_step;

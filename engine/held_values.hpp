@@ -15,6 +15,8 @@
 #include <memory>
 #include <vector>
 
+#include "engine/block_table.hpp"
+
 namespace engine {
 
 // Records held one after the other in file order, with one count of decimals for their
