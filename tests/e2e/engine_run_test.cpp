@@ -1044,7 +1044,9 @@ TEST(engine_memory, long_lines_are_read_with_bounded_memory) {
     check_outcome(outcome, e.answers, expected_out, e.series, e.coordinates);
 #if !defined(VARNEX_SANITIZED)
     // AddressSanitizer keeps freed memory aside for a while, so its runs are not measured.
-    EXPECT_LT(outcome.result.peak_rss_kb, 40 * 1024) << "peak resident set in KiB";
+    // The run holds about 40 MiB whatever its lines (the scan's two waves of mapped chunks,
+    // a window and a kept record); one that held its 50 MB line would pass 60 MiB.
+    EXPECT_LT(outcome.result.peak_rss_kb, 50 * 1024) << "peak resident set in KiB";
 #endif
     finish(dir);
 }
