@@ -379,11 +379,13 @@ void say_box_across_dateline(const batch_options& o, const std::string& label = 
 }
 
 // With -v, for a data.txt read as it came (a pipe, standard input, a compressed file): the
-// most of it the temporary file held at once beside the stretch being read.
+// most of it kept at once for later searches beside the stretch being read, and how much of
+// that went into the temporary file.
 void say_bytes_copied(const batch_options& o, const textio::in_unit& data) {
     if (!o.verbose || !data.spool) return;
-    say_error(data.name + ": at most " + std::to_string(textio::most_bytes_copied_at_once(data)) +
-              " bytes kept in a temporary file");
+    say_error(data.name + ": at most " + std::to_string(textio::most_bytes_kept_at_once(data)) +
+              " bytes kept for later searches, " + std::to_string(textio::bytes_kept_on_disk(data)) +
+              " of them in a temporary file");
 }
 
 // With -v: the plain file read where a compressed one lies beside it.

@@ -593,7 +593,7 @@ void let_go_of_wave(textio::in_unit& data, const wave_bytes& w, const station_fi
         if (r.from > from) textio::release_copied(data, from, std::min(r.from, w.stop));
         from = std::max(from, r.to);
     }
-    if (w.stop > from) textio::release_copied(data, from, w.stop);
+    textio::release_copied(data, from, std::max(from, w.stop));  // what is not let go of is kept
 }
 
 // Makes `view` end where the last line of what `data` holds from `next` ends, asking for at

@@ -14,6 +14,7 @@
 #include "engine/block_scan.hpp"
 #include "engine/block_search.hpp"
 #include "engine/block_values.hpp"
+#include "engine/held_values.hpp"
 #include "engine/month.hpp"
 #include "engine/stations.hpp"
 #include "textio/convert.hpp"
@@ -362,7 +363,7 @@ void pass_stations(std::vector<selection_pass>& selections, pass_state& state, t
     const auto may_read = [&state](std::int32_t station) {
         return state.unsearched[static_cast<std::size_t>(station)] > 0;
     };
-    textio::spool_rest_of_input(data);
+    textio::spool_rest_of_input(data, copy_memory_budget(wanted.size()));
     state.selections.assign(selections.size(), selection_state{});
     station_batch* done = nullptr;  // read, and still to be told to the sinks
     int k = 0;

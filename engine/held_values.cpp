@@ -164,8 +164,14 @@ void add_run(held_values& held, const held_run& r) {
 }  // namespace
 
 std::size_t held_values_budget(std::size_t stations, bool copied) {
-    const std::size_t elsewhere = stations * textio::station_bytes_elsewhere + (copied ? textio::spool_ahead_bytes : 0);
+    if (copied) return 0;
+    const std::size_t elsewhere = stations * textio::station_bytes_elsewhere;
     return elsewhere < textio::held_values_bytes ? textio::held_values_bytes - elsewhere : 0;
+}
+
+std::size_t copy_memory_budget(std::size_t stations) {
+    const std::size_t elsewhere = stations * textio::station_bytes_elsewhere;
+    return elsewhere < textio::copy_memory_bytes ? textio::copy_memory_bytes - elsewhere : 0;
 }
 
 bool hold_run(held_values& held, std::int64_t ordinal, const float* dates, const float* values, std::int64_t count) {

@@ -49,9 +49,14 @@ struct held_values {
 };
 
 // The budget of the values held for a table of `stations`: the memory that each station
-// asked for takes elsewhere comes out of it, and for an input being copied as it is read
-// (`copied`), the copy's room ahead of its reader.
+// asked for takes elsewhere comes out of it. An input being copied as it is read (`copied`)
+// holds none: the copy keeps the text of the runs later searches read, in memory up to
+// copy_memory_budget, and the two together would pass the memory a run may take.
 std::size_t held_values_budget(std::size_t stations, bool copied);
+
+// What the copy of an input read as it comes keeps in memory for later searches, for a
+// table of `stations`; the rest goes into its file.
+std::size_t copy_memory_budget(std::size_t stations);
 
 // Holds the `count` records of a plain run from `ordinal` while there is room; false once a
 // record could not be held (those before it are).

@@ -57,15 +57,20 @@ inline constexpr std::size_t decompressed_write_bytes = 256 * 1024;
 // that is a pipe) is asked to hold this much, so that its writer runs further ahead between
 // two reads; the system's default is 64 KiB.
 inline constexpr std::size_t pipe_buffer_bytes = 1024 * 1024;
-// What cannot be mapped is copied into a file of its own by a thread that reads this much at
-// a time, keeps the file this much longer than the bytes copied (so that the mapping, which
-// grows with it, never reaches past its end), and maps it into address space reserved for
-// at most this many bytes.
+// What cannot be mapped is copied into memory by a thread that reads this much at a time,
+// into address space reserved for at most this many bytes and made writable this far ahead
+// of the copy at a time.
 inline constexpr std::size_t spool_read_bytes = 1024 * 1024;
-inline constexpr std::size_t spool_file_lead = 8 * 1024 * 1024;
+inline constexpr std::size_t spool_writable_step = 2 * 1024 * 1024;
 inline constexpr std::size_t spool_reserved_bytes = std::size_t{1} << 40;
-// The copy runs at most this far ahead of what its reader asked for.
-inline constexpr std::size_t spool_ahead_bytes = 16 * 1024 * 1024;
+// The copy runs at most this far ahead of what its reader asked for. The pages of a stretch
+// of it let go of, at least this long, are used again for what comes next, while the copy
+// has less than this much room ahead.
+inline constexpr std::size_t spool_ahead_bytes = 4 * 1024 * 1024;
+inline constexpr std::size_t recycled_bytes = 256 * 1024;
+// What the copy keeps for later searches stays in memory up to this many bytes, less
+// `station_bytes_elsewhere` for each station asked for; the rest is moved into a file.
+inline constexpr std::size_t copy_memory_bytes = 16 * 1024 * 1024;
 
 // ---- Output
 

@@ -13,8 +13,10 @@ namespace textio {
 namespace {
 
 // Hands the mapped pages that lie wholly within [from, to) back to the system; they are
-// read again from the page cache if the reader comes back to them.
+// read again from the page cache if the reader comes back to them. The pages of a copy held
+// in memory have no other place: they are given back only when let go of (release_copied).
 void release_range(const in_unit& u, std::size_t from, std::size_t to) {
+    if (u.spool) to = std::min(to, copy_on_disk_below(*u.spool));
     const std::size_t page = page_size();
     from = (from + page - 1) / page * page;
     to = to / page * page;
@@ -135,6 +137,7 @@ void view_mapping(const in_unit& mapped, in_unit& view, std::int64_t offset, lon
     view.line = line - 1;
     view.last_record_start = -1;
     view.cut_from = view.cut_to = 0;
+    view.spool = mapped.spool;  // the copy's, never the view's to stop
 }
 
 }  // namespace textio

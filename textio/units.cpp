@@ -223,6 +223,7 @@ void hand_back(const in_unit& u, std::int64_t from, std::int64_t to) {
 }
 
 std::size_t copy_bytes_at(const in_unit& u, std::int64_t offset, char* to, std::size_t count) {
+    if (u.spool) return 0;  // a copy lies in memory, not in its file
     std::size_t done = 0;
     while (done < count) {
         const ssize_t n = ::pread(u.fd, to + done, count - done, static_cast<off_t>(offset) + static_cast<off_t>(done));

@@ -123,10 +123,12 @@ void clean_record(std::string_view raw, std::string& record, std::size_t column 
 void view_mapping(const in_unit& mapped, in_unit& view, std::int64_t offset, long line);
 
 // An input that cannot be mapped (a pipe, a device, a decompressed file) has the rest of its
-// bytes copied, by a thread of its own, into a file that no directory names, mapped as the
-// copy grows: offset 0 is the old reading position, and the line count goes on. u.end and
-// u.at_end tell what has been copied so far (await_input). A mapped input is left as it is.
-void spool_rest_of_input(in_unit& u);
+// bytes copied, by a thread of its own, into memory that stays where it is as the copy
+// grows: offset 0 is the old reading position, and the line count goes on. u.end and
+// u.at_end tell what has been copied so far (await_input). What the reader keeps past
+// `memory_limit` bytes is moved into a file that no directory names, read at the same
+// addresses. A mapped input is left as it is.
+void spool_rest_of_input(in_unit& u, std::size_t memory_limit = copy_memory_bytes);
 
 // Waits until `want` bytes of an input being copied (spool_rest_of_input) can be read, or
 // its source has ended, and makes them readable: u.end is how many can, and u.at_end says
@@ -135,13 +137,15 @@ void spool_rest_of_input(in_unit& u);
 void await_input(in_unit& u, std::size_t want);
 
 // Lets go of the bytes [from, to) of an input being copied: no reader comes back to them,
-// and the copy no longer holds them (where its file system can punch holes). Does nothing
-// for any other input. Called like await_input.
+// and the copy no longer holds them. What lies between them and the bytes let go of before
+// is kept. Called in file order, like await_input; does nothing for any other input.
 void release_copied(in_unit& u, std::int64_t from, std::int64_t to);
 
-// The most bytes the copy of an input held on the disk at once before the stretch being
-// read, as release_copied found them; 0 for an input that is not copied.
-std::int64_t most_bytes_copied_at_once(const in_unit& u);
+// For an input being copied: the most bytes it kept at once for later searches, as
+// release_copied found them, and how many of them were moved into its file; 0 for an
+// input that is not copied.
+std::int64_t most_bytes_kept_at_once(const in_unit& u);
+std::int64_t bytes_kept_on_disk(const in_unit& u);
 
 // The offset of the first page of a mapped input lost to another process cutting the file
 // short while it is read, or -1. Bytes from there on read as zeros.
@@ -152,7 +156,8 @@ std::int64_t first_lost_offset(const in_unit& u);
 void hand_back(const in_unit& u, std::int64_t from, std::int64_t to);
 
 // Copies `count` bytes of the file from `offset` into `to`, past the mapping; how many it
-// could (fewer at the file's end, 0 on a failure or from a source that cannot seek).
+// could (fewer at the file's end, 0 on a failure, from a source that cannot seek or from an
+// input being copied).
 std::size_t copy_bytes_at(const in_unit& u, std::int64_t offset, char* to, std::size_t count);
 
 // Create or open `name` for writing, at its start, without emptying it; `created` tells

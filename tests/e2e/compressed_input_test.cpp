@@ -207,17 +207,24 @@ INSTANTIATE_TEST_SUITE_P(archives, compressed_sources, ::testing::ValuesIn(sourc
 
 // ---------------------------------------------------------------- what a stream keeps
 
-// The "-v" line that says how much of a data.txt read as it came was kept at most.
+// The "-v" line that says how much of a data.txt read as it came was kept at most, and how
+// much of that went into the temporary file.
 long long bytes_kept(const std::string& err) {
     const std::size_t at = err.find(": at most ");
     return at == std::string::npos ? -1 : std::atoll(err.c_str() + at + 10);
 }
 
+long long bytes_on_disk(const std::string& err) {
+    const std::size_t at = err.find(" bytes kept for later searches, ");
+    return at == std::string::npos ? -1 : std::atoll(err.c_str() + at + 32);
+}
+
 // data.txt read through a FIFO, 19 MB over several waves of the scan: beside the stretch
-// being read, the temporary file keeps next to nothing with the catalogue in the order of
-// data.txt, and no more than the pages of the records of the box's stations with the
-// catalogue reversed, whose searches all wait for the whole file; the outputs are the plain
-// run's either way. So are those of the same data.txt from two zstd frames, whose
+// being read, the copy keeps next to nothing with the catalogue in the order of data.txt,
+// and no more than the pages of the records of the box's stations with the catalogue
+// reversed, whose searches all wait for the whole file; in memory while they fit, and the
+// rest in the temporary file, which the box of every station needs. The outputs are the
+// plain run's every time. So are those of the same data.txt from two zstd frames, whose
 // decompressing thread is still decoding when it is handed the copy to write into.
 TEST(streamed_data, keeps_only_the_records_later_searches_read) {
     const e2e::scratch_dir dir = e2e::make_scratch_dir();
@@ -235,13 +242,16 @@ TEST(streamed_data, keeps_only_the_records_later_searches_read) {
         catalogue_lines.push_back(all.substr(from, feed + 1 - from));
         from = feed + 1;
     }
-    for (const bool reversed : {false, true}) {
+    std::filesystem::create_directories(dir.base + "/tmp");
+    const std::vector<e2e::env_setting> tmpdir = {{"TMPDIR", dir.base + "/tmp"}};
+    for (const auto& [reversed, latitudes] : {std::pair{false, "-30,30"}, {true, "-30,30"}, {true, "-90,90"}}) {
+        const bool spills = std::string(latitudes) == "-90,90";
         std::vector<std::string> lines = catalogue_lines;
         if (reversed) std::reverse(lines.begin() + 60, lines.end());
         std::string catalogue;
         for (const std::string& line : lines) catalogue += line;
         put(w + "/catalogue.txt", catalogue);
-        const std::vector<std::string> box = {"--lat",     "-30,30",      "--years",
+        const std::vector<std::string> box = {"--lat",     latitudes,     "--years",
                                               "1950-1960", "--catalogue", "catalogue.txt"};
         std::vector<std::string> ref_args = box;
         for (const char* word : {"-q", "-C", "plain", "-o", "ref", "--report", "ref/report.txt"})
@@ -252,13 +262,13 @@ TEST(streamed_data, keeps_only_the_records_later_searches_read) {
         std::vector<std::string> args = box;
         for (const char* word : {"-v", "-C", "plain", "--data", "fifo", "-o", "out", "--report", "out/report.txt"})
             args.push_back(word);
-        const e2e::program_result run = support::run_batch(dir, VARNEX_BINARY, args);
+        const e2e::program_result run = support::run_batch(dir, VARNEX_BINARY, args, tmpdir);
         std::remove((w + "/fifo").c_str());
         ASSERT_EQ(run.exit_status, 0) << run.err;
         for (const std::string& name : e2e::list_files(w + "/ref"))
             EXPECT_EQ(file(w + "/out/" + name), file(w + "/ref/" + name)) << name << (reversed ? " reversed" : "");
         std::replace(args.begin(), args.end(), std::string("fifo"), std::string("data.txt.zst"));
-        const e2e::program_result decoded = support::run_batch(dir, VARNEX_BINARY, args);
+        const e2e::program_result decoded = support::run_batch(dir, VARNEX_BINARY, args, tmpdir);
         ASSERT_EQ(decoded.exit_status, 0) << decoded.err;
         for (const std::string& name : e2e::list_files(w + "/ref"))
             EXPECT_EQ(file(w + "/out/" + name), file(w + "/ref/" + name)) << name << " from zstd";
@@ -289,6 +299,16 @@ TEST(streamed_data, keeps_only_the_records_later_searches_read) {
             EXPECT_GE(kept, 0) << run.err;
             EXPECT_LE(kept, 256 * 1024) << run.err;
         }
+        // What memory holds is 16 MiB less 128 bytes a station.
+        const long long on_disk = bytes_on_disk(run.err);
+        if (spills) {
+            EXPECT_GT(on_disk, 1 << 20) << run.err;
+            EXPECT_GE(on_disk, kept - (16 << 20)) << run.err;
+            EXPECT_LE(on_disk, kept - (16 << 20) + 400 * 128 + (1 << 20)) << run.err;
+        } else {
+            EXPECT_EQ(on_disk, 0) << run.err;
+        }
+        EXPECT_EQ(e2e::list_files(dir.base + "/tmp"), std::vector<std::string>{});
     }
     finish(dir);
 }

@@ -55,6 +55,11 @@ void unregister_input(const in_unit& u);
 void register_output(out_unit& u);
 void unregister_output(const out_unit& u);
 
+// For an input copied as it is read (spooled_source.cpp): below this offset, every byte the
+// copy keeps lies in its file, so its pages may be handed back; above it, the copy's only
+// place is memory. Read on any thread.
+std::size_t copy_on_disk_below(const spooler& s);
+
 // Whether an open mapped input holds `address`. Called from the SIGBUS handler: it reads
 // the registry only.
 bool within_a_mapped_input(std::uintptr_t address);
