@@ -189,8 +189,10 @@ spooler* new_spooler(in_unit& u, std::size_t memory_limit) {
     if (error == 0) {
         void* reserved =
             ::mmap(nullptr, spool_reserved_bytes, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-        if (reserved == MAP_FAILED) error = errno;
-        else s->base = static_cast<char*>(reserved);
+        if (reserved == MAP_FAILED)
+            error = errno;
+        else
+            s->base = static_cast<char*>(reserved);
     }
     if (error == 0) error = make_room_in_copy(*s, 0, held);
     if (error != 0) {
@@ -250,8 +252,7 @@ void keep(spooler& s, std::size_t from, std::size_t to) {
 bool move_to_file(spooler& s, std::size_t count) {
     auto& [from, to] = s.kept.front();
     if (write_to_file(s, from, count) != 0) return false;
-    if (::mmap(s.base + from, count, PROT_READ, MAP_SHARED | MAP_FIXED, s.copy, static_cast<off_t>(from)) ==
-        MAP_FAILED)
+    if (::mmap(s.base + from, count, PROT_READ, MAP_SHARED | MAP_FIXED, s.copy, static_cast<off_t>(from)) == MAP_FAILED)
         return false;
     from += count;
     s.on_disk_below.store(from, std::memory_order_release);
