@@ -64,10 +64,11 @@ inline constexpr std::size_t spool_read_bytes = 1024 * 1024;
 inline constexpr std::size_t spool_writable_step = 2 * 1024 * 1024;
 inline constexpr std::size_t spool_reserved_bytes = std::size_t{1} << 40;
 // The copy runs at most this far ahead of what its reader asked for. The pages of a stretch
-// of it let go of, at least this long, are used again for what comes next, while the copy
-// has less than this much room ahead.
-inline constexpr std::size_t spool_ahead_bytes = 4 * 1024 * 1024;
+// of it let go of, at least `recycled_bytes` long, are used again for what comes next, while
+// the copy has less than `recycled_room` made writable ahead of it.
+inline constexpr std::size_t spool_ahead_bytes = 8 * 1024 * 1024;
 inline constexpr std::size_t recycled_bytes = 256 * 1024;
+inline constexpr std::size_t recycled_room = 2 * 1024 * 1024;
 // What the copy keeps for later searches stays in memory up to this many bytes, less
 // `station_bytes_elsewhere` for each station asked for; the rest is moved into a file.
 inline constexpr std::size_t copy_memory_bytes = 16 * 1024 * 1024;
@@ -98,8 +99,9 @@ inline constexpr std::size_t kept_values_bytes = 2 * 1024 * 1024;
 // The dates and values kept by the scan of the plain runs that later searches will read
 // are held on, in about 2.5 bytes a record, taken a page at a time, up to this many bytes
 // less `station_bytes_elsewhere` for each station asked for (what the catalogue, the tables
-// and the sinks take for it, measured on 200,000 stations), and less `spool_ahead_bytes`
-// for an input copied as it is read; the blocks past it are read again.
+// and the sinks take for it, measured on 200,000 stations); the blocks past it are read
+// again. An input copied as it is read holds none: its copy keeps their text in memory
+// (copy_memory_bytes), and both would pass the memory a run may take.
 inline constexpr std::size_t held_values_bytes = 32 * 1024 * 1024;
 inline constexpr std::size_t held_page_bytes = 1024 * 1024;
 inline constexpr std::size_t station_bytes_elsewhere = 128;

@@ -231,7 +231,7 @@ bool recycle(spooler& s, std::size_t from, std::size_t to) {
     if (count < recycled_bytes) return false;
     {
         const std::lock_guard<std::mutex> held(s.lock);
-        if (s.writable - s.copied >= spool_ahead_bytes || s.writable + count > spool_reserved_bytes) return false;
+        if (s.writable - s.copied >= recycled_room || s.writable + count > spool_reserved_bytes) return false;
         if (::mremap(s.base + from, count, count, MREMAP_MAYMOVE | MREMAP_FIXED, s.base + s.writable) == MAP_FAILED)
             return false;
         s.writable += count;
