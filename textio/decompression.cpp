@@ -150,12 +150,22 @@ void hand_over_to_copy(decompressor& d) {
     d.stop = copy_stop_descriptor(*d.copy);
 }
 
-// False when the reader went away: nothing more is to be decoded.
-bool pass_on(decompressor& d, const unsigned char* bytes, std::size_t count) {
+// Where the next decoded bytes go: once the thread appends to the copy, straight into it,
+// so that they are not copied again; else into `out`.
+unsigned char* output_room(decompressor& d, std::vector<unsigned char>& out) {
+    if (!d.into_copy) return out.data();
+    char* room = room_in_copy(*d.copy, out.size());
+    return room ? reinterpret_cast<unsigned char*>(room) : out.data();  // stopping: pass_on says so
+}
+
+// The `count` bytes decoded at `bytes` (output_room) passed on. False when the reader went
+// away: nothing more is to be decoded.
+bool pass_on(decompressor& d, const unsigned char* bytes, std::size_t count, const std::vector<unsigned char>& out) {
     if (!d.into_copy && d.copy_asked.load(std::memory_order_acquire)) hand_over_to_copy(d);
     if (count == 0) return true;
     const char* text = reinterpret_cast<const char*>(bytes);
-    return d.into_copy ? append_to_copy(*d.copy, text, count) : write_all(d.sink, text, count) == 0;
+    if (!d.into_copy) return write_all(d.sink, text, count) == 0;
+    return bytes == out.data() ? append_to_copy(*d.copy, text, count) : commit_to_copy(*d.copy, count);
 }
 
 // Members one after the other, as block-gzip tools write them, each checked by its CRC.
@@ -178,11 +188,12 @@ void decode_gzip(decompressor& d, compressed_input& in) {
         inside = true;
         z.next_in = const_cast<unsigned char*>(in.data());
         z.avail_in = static_cast<uInt>(in.available());
-        z.next_out = out.data();
+        unsigned char* const target = output_room(d, out);
+        z.next_out = target;
         z.avail_out = static_cast<uInt>(out.size());
         const int status = ::inflate(&z, Z_NO_FLUSH);
         in.consume(in.available() - z.avail_in);
-        if (!pass_on(d, out.data(), out.size() - z.avail_out)) break;
+        if (!pass_on(d, target, out.size() - z.avail_out, out)) break;
         if (status == Z_STREAM_END) {
             ::inflateReset(&z);
             inside = false;
@@ -243,14 +254,15 @@ void decode_zstd(decompressor& d, compressed_input& in) {
             }
         }
         ZSTD_inBuffer input{in.data(), in.available(), 0};
-        ZSTD_outBuffer output{out.data(), out.size(), 0};
+        unsigned char* const target = output_room(d, out);
+        ZSTD_outBuffer output{target, out.size(), 0};
         const std::size_t result = ::ZSTD_decompressStream(z, &output, &input);
         in.consume(input.pos);
         if (::ZSTD_isError(result)) {
             d.message = ::ZSTD_getErrorName(result);
             break;
         }
-        if (!pass_on(d, out.data(), output.pos)) break;
+        if (!pass_on(d, target, output.pos, out)) break;
         flushed = output.pos < output.size || result == 0;
         frame_start = result == 0;
     }
@@ -282,11 +294,12 @@ void decode_xz(decompressor& d, compressed_input& in) {
         if (in.available() == 0 && !in.at_end && !read_more(in)) break;
         x.next_in = in.data();
         x.avail_in = in.available();
-        x.next_out = out.data();
+        unsigned char* const target = output_room(d, out);
+        x.next_out = target;
         x.avail_out = out.size();
         const lzma_ret status = ::lzma_code(&x, in.at_end ? LZMA_FINISH : LZMA_RUN);
         in.consume(in.available() - x.avail_in);
-        if (!pass_on(d, out.data(), out.size() - x.avail_out)) break;
+        if (!pass_on(d, target, out.size() - x.avail_out, out)) break;
         if (status == LZMA_STREAM_END) break;
         if (status == LZMA_OK) continue;
         d.message = status == LZMA_MEMLIMIT_ERROR ? too_large(::lzma_memusage(&x)) : xz_message(status);

@@ -275,25 +275,32 @@ void move_kept_out_of_memory(spooler& s) {
 
 }  // namespace
 
-bool append_to_copy(spooler& s, const char* bytes, std::size_t count) {
+char* room_in_copy(spooler& s, std::size_t count) {
     std::size_t copied = 0;
     {
         std::unique_lock<std::mutex> held(s.lock);
         s.room.wait(held, [&] { return s.stopping || s.ended || room_after(s, s.copied); });
-        if (s.stopping || s.ended) return false;
+        if (s.stopping || s.ended) return nullptr;
         copied = s.copied;
     }
     const int error = make_room_in_copy(s, copied, count);
-    if (error == 0) std::memcpy(s.base + copied, bytes, count);
+    if (error == 0) return s.base + copied;
+    end_copy(s, error);
+    return nullptr;
+}
+
+bool commit_to_copy(spooler& s, std::size_t count) {
     const std::lock_guard<std::mutex> held(s.lock);
-    if (error != 0) {
-        s.ended = true;
-        s.error = error;
-    } else {
-        s.copied = copied + count;
-    }
+    s.copied += count;
     s.grown.notify_one();
-    return error == 0;
+    return true;
+}
+
+bool append_to_copy(spooler& s, const char* bytes, std::size_t count) {
+    char* room = room_in_copy(s, count);
+    if (!room) return false;
+    std::memcpy(room, bytes, count);
+    return commit_to_copy(s, count);
 }
 
 void end_copy(spooler& s, int error) {

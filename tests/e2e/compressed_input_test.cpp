@@ -233,7 +233,11 @@ TEST(streamed_data, keeps_only_the_records_later_searches_read) {
     ASSERT_EQ(support::generate_archive(VARNEX_ARCHIVE_TOOL, w + "/plain",
                                         "--stations 400 --first-year 1900 --last-year 2010 --seed 5"),
               "");
-    const std::string data = file(w + "/plain/data.txt");
+    // Without its last line feed: the last record ends where the copy does, in pages used again.
+    std::string data = file(w + "/plain/data.txt");
+    ASSERT_EQ(data.back(), '\n');
+    data.pop_back();
+    put(w + "/plain/data.txt", data);
     put(w + "/data.txt.zst", compressed(w, "zstd", data, 2));
     std::vector<std::string> catalogue_lines;
     for (std::size_t from = 0; from < file(w + "/plain/site_summary.txt").size();) {
@@ -282,7 +286,7 @@ TEST(streamed_data, keeps_only_the_records_later_searches_read) {
         }
         long long box_bytes = 0;
         for (std::size_t from = 0; from < data.size();) {
-            const std::size_t feed = data.find('\n', from);
+            const std::size_t feed = std::min(data.find('\n', from), data.size());
             const std::size_t blank = data.find_first_of(" \t", from);
             if (blank < feed && box_ids.find("\n" + data.substr(from, blank - from) + "\n") != std::string::npos)
                 box_bytes += static_cast<long long>(feed + 1 - from);

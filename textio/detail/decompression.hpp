@@ -46,9 +46,13 @@ void join_decompression(in_unit& u) noexcept;
 
 // The copy's side (spooled_source.cpp). append_to_copy adds bytes once its reader has room
 // for them; false when the unit lets go of the copy, or it could not be written (the reader
-// is told). end_copy: the copy has all it will get, or ends with `error`.
+// is told). room_in_copy is where the next `count` bytes may be written, once the reader has
+// room for them, or null as append_to_copy is false; commit_to_copy adds those of them
+// written, as append_to_copy. end_copy: the copy has all it will get, or ends with `error`.
 // copy_stop_descriptor is readable once the copy is told to stop.
 bool append_to_copy(spooler& s, const char* bytes, std::size_t count);
+char* room_in_copy(spooler& s, std::size_t count);
+bool commit_to_copy(spooler& s, std::size_t count);
 void end_copy(spooler& s, int error = 0);
 int copy_stop_descriptor(const spooler& s);
 
