@@ -317,6 +317,94 @@ TEST(streamed_data, keeps_only_the_records_later_searches_read) {
     finish(dir);
 }
 
+// The size of the temporary file that the program `pid` holds open in `directory` (its
+// descriptors name it there, deleted), or -1 while it holds none.
+long long temporary_file_size(pid_t pid, const std::string& directory) {
+    std::error_code error;
+    const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+    for (const auto& fd : std::filesystem::directory_iterator(fds, error)) {
+        std::error_code e;
+        const std::string target = std::filesystem::read_symlink(fd.path(), e).string();
+        struct stat info {};
+        if (!e && target.rfind(directory + "/", 0) == 0 && ::stat(fd.path().c_str(), &info) == 0)
+            return static_cast<long long>(info.st_size);
+    }
+    return -1;
+}
+
+// The program running in `work`, or 0.
+pid_t program_in(const std::string& work) {
+    const std::filesystem::path program = std::filesystem::canonical(VARNEX_BINARY);
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::error_code e1, e2;
+        if (std::filesystem::read_symlink(entry.path() / "cwd", e1) == work &&
+            std::filesystem::read_symlink(entry.path() / "exe", e2) == program)
+            return static_cast<pid_t>(std::stol(name));
+    }
+    return 0;
+}
+
+// Stopped by SIGTERM once data.txt (38 MB), through a FIFO that is not closed yet, has had
+// part of what it keeps moved into the temporary file, the run leaves no file behind.
+TEST(streamed_data, stopped_while_keeping_leaves_no_file) {
+    const e2e::scratch_dir dir = e2e::make_scratch_dir();
+    const std::string w = dir.work;
+    for (const char* sub : {"/plain", "/out"}) std::filesystem::create_directories(w + sub);
+    std::filesystem::create_directories(dir.base + "/tmp");
+    ASSERT_EQ(support::generate_archive(VARNEX_ARCHIVE_TOOL, w + "/plain",
+                                        "--stations 800 --first-year 1900 --last-year 2010 --seed 5"),
+              "");
+    const std::string catalogue = file(w + "/plain/site_summary.txt");
+    std::vector<std::string> lines;
+    for (std::size_t from = 0; from < catalogue.size(); from = catalogue.find('\n', from) + 1)
+        lines.push_back(catalogue.substr(from, catalogue.find('\n', from) + 1 - from));
+    std::reverse(lines.begin() + 60, lines.end());
+    std::string reversed;
+    for (const std::string& line : lines) reversed += line;
+    put(w + "/catalogue.txt", reversed);
+    const std::string data = file(w + "/plain/data.txt");
+    ASSERT_EQ(::mkfifo((w + "/fifo").c_str(), 0600), 0);
+    long long spilled = -1;
+    std::thread feeder([&] {
+        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        int fd = -1;
+        while (fd < 0 && std::chrono::steady_clock::now() < give_up) {
+            fd = ::open((w + "/fifo").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+            if (fd < 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        if (fd < 0) return;
+        ::fcntl(fd, F_SETFL, 0);
+        for (std::size_t done = 0; done < data.size();) {
+            const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+            if (n <= 0) break;
+            done += static_cast<std::size_t>(n);
+        }
+        for (pid_t pid = 0; std::chrono::steady_clock::now() < give_up;
+             std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
+            if (pid == 0) pid = program_in(w);
+            if (pid != 0) spilled = temporary_file_size(pid, dir.base + "/tmp");
+            if (spilled > 0) {
+                ::kill(pid, SIGTERM);
+                break;
+            }
+        }
+        ::close(fd);
+    });
+    const e2e::program_result run = support::run_batch(dir, VARNEX_BINARY,
+                                                       {"--lat", "-90,90", "--years", "1950-1960", "-C", "plain",
+                                                        "--catalogue", "catalogue.txt", "--data", "fifo", "-o", "out"},
+                                                       {{"TMPDIR", dir.base + "/tmp"}});
+    feeder.join();
+    EXPECT_GT(spilled, 0) << "the temporary file was never written";
+    EXPECT_NE(run.exit_status, 0) << run.err;
+    EXPECT_EQ(e2e::list_files(w + "/out"), std::vector<std::string>{});
+    EXPECT_EQ(e2e::list_files(dir.base + "/tmp"), std::vector<std::string>{});
+    finish(dir);
+}
+
 // ---------------------------------------------------------------- streams that cannot be decoded
 
 struct broken_case {
