@@ -348,8 +348,9 @@ pid_t program_in(const std::string& work) {
 }
 
 // Stopped by SIGTERM once data.txt (38 MB), through a FIFO that is not closed yet, has had
-// part of what it keeps moved into the temporary file, the run leaves no file behind.
-TEST(streamed_data, stopped_while_keeping_leaves_no_file) {
+// part of what it keeps moved into the temporary file, the run leaves no file behind; nor
+// does one failing at the end of the same data.txt in zstd, cut short there.
+TEST(streamed_data, stopped_or_failing_while_keeping_leaves_no_file) {
     const e2e::scratch_dir dir = e2e::make_scratch_dir();
     const std::string w = dir.work;
     for (const char* sub : {"/plain", "/out"}) std::filesystem::create_directories(w + sub);
@@ -400,6 +401,19 @@ TEST(streamed_data, stopped_while_keeping_leaves_no_file) {
     feeder.join();
     EXPECT_GT(spilled, 0) << "the temporary file was never written";
     EXPECT_NE(run.exit_status, 0) << run.err;
+    EXPECT_EQ(e2e::list_files(w + "/out"), std::vector<std::string>{});
+    EXPECT_EQ(e2e::list_files(dir.base + "/tmp"), std::vector<std::string>{});
+
+    std::string cut = compressed(dir.base, "zstd", data, 1);
+    cut.resize(cut.size() - 1000);
+    put(w + "/data.txt.zst", cut);
+    const e2e::program_result failed =
+        support::run_batch(dir, VARNEX_BINARY,
+                           {"--lat", "-90,90", "--years", "1950-1960", "-C", "plain", "--catalogue", "catalogue.txt",
+                            "--data", "data.txt.zst", "-o", "out"},
+                           {{"TMPDIR", dir.base + "/tmp"}});
+    EXPECT_EQ(failed.exit_status, 1) << failed.err;
+    EXPECT_EQ(failed.err, "varnex: data.txt.zst: unexpected end of compressed data\n");
     EXPECT_EQ(e2e::list_files(w + "/out"), std::vector<std::string>{});
     EXPECT_EQ(e2e::list_files(dir.base + "/tmp"), std::vector<std::string>{});
     finish(dir);
