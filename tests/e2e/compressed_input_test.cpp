@@ -66,13 +66,15 @@ std::string compressed(const std::string& scratch, const std::string& tool, cons
     return joined;
 }
 
-// Writes `bytes` into the FIFO `path` on a thread of its own, once the program opens it.
-// A reader that goes away early ends the writing (SIGPIPE is blocked on the thread).
+// Writes `bytes` into the FIFO `path` on a thread of its own, once the program opens it,
+// and closes it after `before_closing` returns. A reader that goes away early ends the
+// writing (SIGPIPE is blocked on the thread).
 class fifo_feeder {
 public:
-    fifo_feeder(const std::string& path, std::string bytes) {
+    fifo_feeder(
+        const std::string& path, std::string bytes, std::function<void()> before_closing = [] {}) {
         EXPECT_EQ(::mkfifo(path.c_str(), 0600), 0) << path;
-        thread_ = std::thread([path, bytes = std::move(bytes)] {
+        thread_ = std::thread([path, bytes = std::move(bytes), before_closing = std::move(before_closing)] {
             sigset_t pipe_signal;
             sigemptyset(&pipe_signal);
             sigaddset(&pipe_signal, SIGPIPE);
@@ -90,10 +92,14 @@ public:
                 if (n <= 0) break;
                 done += static_cast<std::size_t>(n);
             }
+            before_closing();
             ::close(fd);
         });
     }
-    ~fifo_feeder() { thread_.join(); }
+    ~fifo_feeder() { join(); }
+    void join() {
+        if (thread_.joinable()) thread_.join();
+    }
 
 private:
     std::thread thread_;
@@ -366,33 +372,18 @@ TEST(streamed_data, stopped_or_failing_while_keeping_leaves_no_file) {
     std::string reversed;
     for (const std::string& line : lines) reversed += line;
     put(w + "/catalogue.txt", reversed);
-    const std::string data = file(w + "/plain/data.txt");
-    ASSERT_EQ(::mkfifo((w + "/fifo").c_str(), 0600), 0);
     long long spilled = -1;
-    std::thread feeder([&] {
+    fifo_feeder feeder(w + "/fifo", file(w + "/plain/data.txt"), [&] {
         const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        int fd = -1;
-        while (fd < 0 && std::chrono::steady_clock::now() < give_up) {
-            fd = ::open((w + "/fifo").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-            if (fd < 0) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        if (fd < 0) return;
-        ::fcntl(fd, F_SETFL, 0);
-        for (std::size_t done = 0; done < data.size();) {
-            const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-            if (n <= 0) break;
-            done += static_cast<std::size_t>(n);
-        }
         for (pid_t pid = 0; std::chrono::steady_clock::now() < give_up;
              std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
             if (pid == 0) pid = program_in(w);
             if (pid != 0) spilled = temporary_file_size(pid, dir.base + "/tmp");
             if (spilled > 0) {
                 ::kill(pid, SIGTERM);
-                break;
+                return;
             }
         }
-        ::close(fd);
     });
     const e2e::program_result run = support::run_batch(dir, VARNEX_BINARY,
                                                        {"--lat", "-90,90", "--years", "1950-1960", "-C", "plain",
@@ -404,7 +395,7 @@ TEST(streamed_data, stopped_or_failing_while_keeping_leaves_no_file) {
     EXPECT_EQ(e2e::list_files(w + "/out"), std::vector<std::string>{});
     EXPECT_EQ(e2e::list_files(dir.base + "/tmp"), std::vector<std::string>{});
 
-    std::string cut = compressed(dir.base, "zstd", data, 1);
+    std::string cut = compressed(dir.base, "zstd", file(w + "/plain/data.txt"), 1);
     cut.resize(cut.size() - 1000);
     put(w + "/data.txt.zst", cut);
     const e2e::program_result failed =
