@@ -708,6 +708,10 @@ void scan_blocks(textio::in_unit& data, std::int64_t first_offset, long first_li
         side_work left;
         const bool took = grown && grown(out, left);
         keep_values = took || (may_read && has_room(out.held));
+        // With nothing left to read in them (the catalogue in another order than data.txt),
+        // the wave's pages are handed back now, not once the next wave is scanned: the two
+        // waves' pages at once would count toward the peak memory beside the held values.
+        if (!left) textio::hand_back(data, chunks.front().begin, std::max(wave_end, builder.next_begin()));
         beside = [&data, &out, &may_read, left = std::move(left),
                   wave = bytes_of_wave(builder, chunks.front().begin, std::max(wave_end, builder.next_begin()))] {
             if (left) left();

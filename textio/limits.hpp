@@ -89,7 +89,7 @@ inline constexpr std::size_t max_block_records = 3600;
 
 // data.txt is scanned this much at a time, on every thread at once; the pages of a chunk
 // are handed back once it is scanned.
-inline constexpr std::int64_t scan_chunk_bytes = 2 * 1024 * 1024;
+inline constexpr std::int64_t scan_chunk_bytes = 1024 * 1024;
 // Chunks scanned before they are put together in order: what their scans hold at once. Their
 // pages stay mapped until the blocks found in them are read.
 inline constexpr std::size_t scan_wave = 4;
