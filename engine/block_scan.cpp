@@ -584,6 +584,17 @@ void hold_kept_values(scanned_archive& out, const station_filter& may_read) {
     }
 }
 
+// The wave's rooms for kept values, emptied for the next wave's chunks: taken anew each
+// time, their pages would be cleared by the system for every wave.
+void recycle_kept_rooms(kept_wave& kept, std::vector<kept_dates_and_values>& spare) {
+    for (kept_dates_and_values& room : kept.storage) {
+        if (!room.dates) continue;
+        room.count = 0;
+        spare.push_back(std::move(room));
+    }
+    kept = kept_wave{};
+}
+
 void let_go_of_wave(textio::in_unit& data, const wave_bytes& w, const station_filter& may_read) {
     textio::hand_back(data, w.begin, w.end);
     if (!data.spool || !may_read) return;
@@ -648,6 +659,7 @@ void scan_blocks(textio::in_unit& data, std::int64_t first_offset, long first_li
     // Chunks are scanned a wave at a time and put together in order, so that what the
     // scans hold before they are put together stays small.
     bool keep_values = true;
+    std::vector<kept_dates_and_values> spare_rooms;
     // What the listener left, and letting go of the wave before, done by this thread beside
     // the next wave's scan: the first item of its loop, which this thread takes.
     side_work beside;
@@ -665,6 +677,10 @@ void scan_blocks(textio::in_unit& data, std::int64_t first_offset, long first_li
             const std::int64_t lost = textio::first_lost_offset(data);
             chunks[k].lost_from = lost >= 0 ? lost : INT64_MAX;
             chunks[k].keep_values = keep_values;
+            if (keep_values && !spare_rooms.empty()) {
+                chunks[k].kept = std::move(spare_rooms.back());
+                spare_rooms.pop_back();
+            }
         }
         // A failure of the work beside comes first: it concerns stations found before.
         std::exception_ptr thrown, beside_thrown;
@@ -685,7 +701,7 @@ void scan_blocks(textio::in_unit& data, std::int64_t first_offset, long first_li
         beside = nullptr;
         if (beside_thrown) std::rethrow_exception(beside_thrown);
         if (thrown) std::rethrow_exception(thrown);
-        out.kept = kept_wave{};  // held by the work beside, where a later search reads it
+        recycle_kept_rooms(out.kept, spare_rooms);  // held by the work beside, where a later search reads it
         // A reading that met the end of what has been copied may go on past it: the wave is
         // scanned again with more.
         if (!view.at_end && std::any_of(chunks.begin(), chunks.end(), [](const chunk_scan& c) { return c.ended; })) {
