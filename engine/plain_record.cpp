@@ -121,23 +121,40 @@ VARNEX_BLOCKS std::uint64_t bits_of(__m256i low, __m256i high) {
            static_cast<std::uint64_t>(static_cast<std::uint32_t>(_mm256_movemask_epi8(high))) << 32;
 }
 
-VARNEX_BLOCKS __m256i equal(__m256i x, char c) { return _mm256_cmpeq_epi8(x, _mm256_set1_epi8(c)); }
+// The characters the classes are made of, each in every byte. Made once before a loop over
+// records: made in each pass of it, they took a fifth of its instructions.
+struct class_bytes {
+    __m256i below_digits, above_digits, point, minus, plus, space, tab, feed;
+};
 
-VARNEX_BLOCKS __m256i digit(__m256i x) {
-    return _mm256_and_si256(_mm256_cmpgt_epi8(x, _mm256_set1_epi8('0' - 1)),
-                            _mm256_cmpgt_epi8(_mm256_set1_epi8('9' + 1), x));
+// The empty asm hides each value from the compiler, which would otherwise make it again
+// where it is used, inside the loop.
+[[gnu::always_inline]] VARNEX_BLOCKS inline __m256i every_byte(char c) {
+    __m256i v = _mm256_set1_epi8(c);
+    asm("" : "+x"(v));
+    return v;
 }
 
-[[gnu::always_inline]] VARNEX_BLOCKS inline byte_classes classes_at(const char* at) {
+[[gnu::always_inline]] VARNEX_BLOCKS inline class_bytes make_class_bytes() {
+    return {every_byte('0' - 1), every_byte('9' + 1), every_byte('.'),  every_byte('-'),
+            every_byte('+'),     every_byte(' '),     every_byte('\t'), every_byte('\n')};
+}
+
+[[gnu::always_inline]] VARNEX_BLOCKS inline __m256i digit(__m256i x, const class_bytes& k) {
+    return _mm256_and_si256(_mm256_cmpgt_epi8(x, k.below_digits), _mm256_cmpgt_epi8(k.above_digits, x));
+}
+
+[[gnu::always_inline]] VARNEX_BLOCKS inline byte_classes classes_at(const char* at, const class_bytes& k) {
     const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
     const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 32));
     byte_classes c;
-    c.digit = bits_of(digit(a), digit(b));
-    c.point = bits_of(equal(a, '.'), equal(b, '.'));
-    c.minus = bits_of(equal(a, '-'), equal(b, '-'));
-    c.sign = c.minus | bits_of(equal(a, '+'), equal(b, '+'));
-    c.blank = bits_of(_mm256_or_si256(equal(a, ' '), equal(a, '\t')), _mm256_or_si256(equal(b, ' '), equal(b, '\t')));
-    c.feed = bits_of(equal(a, '\n'), equal(b, '\n'));
+    c.digit = bits_of(digit(a, k), digit(b, k));
+    c.point = bits_of(_mm256_cmpeq_epi8(a, k.point), _mm256_cmpeq_epi8(b, k.point));
+    c.minus = bits_of(_mm256_cmpeq_epi8(a, k.minus), _mm256_cmpeq_epi8(b, k.minus));
+    c.sign = c.minus | bits_of(_mm256_cmpeq_epi8(a, k.plus), _mm256_cmpeq_epi8(b, k.plus));
+    c.blank = bits_of(_mm256_or_si256(_mm256_cmpeq_epi8(a, k.space), _mm256_cmpeq_epi8(a, k.tab)),
+                      _mm256_or_si256(_mm256_cmpeq_epi8(b, k.space), _mm256_cmpeq_epi8(b, k.tab)));
+    c.feed = bits_of(_mm256_cmpeq_epi8(a, k.feed), _mm256_cmpeq_epi8(b, k.feed));
     return c;
 }
 
@@ -238,11 +255,12 @@ VARNEX_BLOCKS bool digit_counts_plain(std::uint64_t digit, std::uint64_t firsts,
 }
 
 [[gnu::always_inline]] VARNEX_BLOCKS inline bool plain_at(const textio::in_unit& data, std::int64_t offset,
-                                                          plain_number fields[4], unsigned convert, std::int64_t& next,
+                                                          const class_bytes& k, plain_number fields[4],
+                                                          unsigned convert, std::int64_t& next,
                                                           float* date_and_value = nullptr) {
     const char* p = data.buffer + offset;
     const char* data_end = data.buffer + data.end;
-    const byte_classes c = classes_at(p);
+    const byte_classes c = classes_at(p, k);
     const std::uint64_t number = c.digit | c.point | c.sign;
     const std::uint64_t starts = number & ~(number << 1);
     if (_mm_popcnt_u64(starts) < 4) return false;
@@ -282,11 +300,11 @@ VARNEX_BLOCKS bool digit_counts_plain(std::uint64_t digit, std::uint64_t firsts,
     } else {
         next = data_end - data.buffer;
     }
-    for (unsigned k = 0; k < 4; ++k) {
-        const bool wanted = (k == 0 && (convert & convert_id)) || (k >= 2 && (convert & convert_date_and_value));
+    for (unsigned f = 0; f < 4; ++f) {
+        const bool wanted = (f == 0 && (convert & convert_id)) || (f >= 2 && (convert & convert_date_and_value));
         if (!wanted) continue;
-        const char* q = p + nth_bit(firsts, k);
-        textio::scan_plain_number(q, p + nth_bit(lasts, k) + 1, fields[k]);
+        const char* q = p + nth_bit(firsts, f);
+        textio::scan_plain_number(q, p + nth_bit(lasts, f) + 1, fields[f]);
     }
     if (date_and_value) {
         // The third and fourth values: the lowest two of their firsts and lasts cleared.
@@ -310,7 +328,7 @@ VARNEX_BLOCKS inline bool same_short_text(const char* a, const char* b, std::siz
 
 VARNEX_BLOCKS bool plain_record_by_blocks(const textio::in_unit& data, std::int64_t offset, plain_number fields[4],
                                           unsigned convert, std::int64_t& next) {
-    return plain_at(data, offset, fields, convert, next);
+    return plain_at(data, offset, make_class_bytes(), fields, convert, next);
 }
 
 namespace {
@@ -324,21 +342,35 @@ VARNEX_BLOCKS std::int64_t pass_records_written_as(const textio::in_unit& data, 
     if (Keep) kept->make_room();
     const char* text = data.buffer + text_at;
     const auto size = static_cast<std::int64_t>(data.end);
-    std::int64_t count = 0;
+    const class_bytes k = make_class_bytes();
+    // The loop works on copies, written back once: through the references and the room's
+    // pointers, each record stored and loaded them again.
+    std::int64_t at = offset, last = last_start, most = longest, count = 0;
+    float* const dates = Keep ? kept->dates.get() : nullptr;
+    float* const values = Keep ? kept->values.get() : nullptr;
+    std::size_t held = Keep ? kept->count : 0;
     plain_number fields[4];
     float date_and_value[2];
-    while (offset < limit && offset + static_cast<std::int64_t>(text_length) <= size &&
-           same_short_text(data.buffer + offset, text, text_length)) {
+    while (at < limit && at + static_cast<std::int64_t>(text_length) <= size &&
+           same_short_text(data.buffer + at, text, text_length)) {
         // Past the room for kept values the caller stops keeping the run's.
-        if (Keep && kept->full()) break;
+        if (Keep && held >= kept_dates_and_values::room) break;
         std::int64_t next = 0;
-        if (!plain_at(data, offset, fields, 0, next, Keep ? date_and_value : nullptr) || next > last_end) break;
-        if (Keep) kept->add(date_and_value[0], date_and_value[1]);
-        last_start = offset;
-        longest = std::max(longest, next - offset);
-        offset = next;
+        if (!plain_at(data, at, k, fields, 0, next, Keep ? date_and_value : nullptr) || next > last_end) break;
+        if (Keep) {
+            dates[held] = date_and_value[0];
+            values[held] = date_and_value[1];
+            ++held;
+        }
+        last = at;
+        most = std::max(most, next - at);
+        at = next;
         ++count;
     }
+    offset = at;
+    last_start = last;
+    longest = most;
+    if (Keep) kept->count = held;
     return count;
 }
 
@@ -360,10 +392,11 @@ namespace {
 // The third and fourth values of a record known to be plain, from the classes of its first
 // 64 bytes, and where the next record starts; false when the fourth does not end within
 // them, or a value has more than 8 digits within eight bytes.
-[[gnu::always_inline]] VARNEX_BLOCKS inline bool known_values_at(text_bytes data, std::int64_t offset, float& date,
-                                                                 float& value, std::int64_t& next) {
+[[gnu::always_inline]] VARNEX_BLOCKS inline bool known_values_at(text_bytes data, std::int64_t offset,
+                                                                 const class_bytes& k, float& date, float& value,
+                                                                 std::int64_t& next) {
     const char* p = data.base + offset;
-    const byte_classes c = classes_at(p);
+    const byte_classes c = classes_at(p, k);
     const std::uint64_t number = c.digit | c.point | c.sign;
     const std::uint64_t third_first = _blsr_u64(_blsr_u64(number & ~(number << 1)));
     const std::uint64_t third_last = _blsr_u64(_blsr_u64(number & ~(number >> 1)));
@@ -391,11 +424,12 @@ namespace {
 
 VARNEX_BLOCKS std::int64_t known_plain_run_by_blocks(text_bytes data, std::int64_t offset, std::int64_t count,
                                                      float* dates, float* values) {
-    for (std::int64_t k = 0; k < count; ++k) {
+    const class_bytes k = make_class_bytes();
+    for (std::int64_t i = 0; i < count; ++i) {
         std::int64_t next = 0;
-        offset = known_values_at(data, offset, dates[k], values[k], next)
+        offset = known_values_at(data, offset, k, dates[i], values[i], next)
                      ? next
-                     : known_plain_values_by_characters(data, offset, dates[k], values[k]);
+                     : known_plain_values_by_characters(data, offset, dates[i], values[i]);
     }
     return offset;
 }
@@ -404,7 +438,7 @@ VARNEX_BLOCKS std::int64_t known_plain_run_by_blocks(text_bytes data, std::int64
 
 VARNEX_BLOCKS bool known_plain_values_by_blocks(text_bytes data, std::int64_t offset, float& date, float& value,
                                                 std::int64_t& next) {
-    return known_values_at(data, offset, date, value, next);
+    return known_values_at(data, offset, make_class_bytes(), date, value, next);
 }
 
 #else
