@@ -315,12 +315,10 @@ VARNEX_BLOCKS bool digit_counts_plain(std::uint64_t digit, std::uint64_t firsts,
     return true;
 }
 
-// Whether the `length` bytes at `a` and at `b` are the same (`length` below 32).
-VARNEX_BLOCKS inline bool same_short_text(const char* a, const char* b, std::size_t length) {
+// Whether the bytes at `a` are those of `text` where `wanted` has a bit.
+[[gnu::always_inline]] VARNEX_BLOCKS inline bool same_text(const char* a, __m256i text, std::uint32_t wanted) {
     const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a));
-    const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b));
-    const auto equal_bytes = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(x, y)));
-    const std::uint32_t wanted = (std::uint32_t{1} << length) - 1;
+    const auto equal_bytes = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(x, text)));
     return (equal_bytes & wanted) == wanted;
 }
 
@@ -340,27 +338,29 @@ VARNEX_BLOCKS std::int64_t pass_records_written_as(const textio::in_unit& data, 
                                                    std::int64_t& longest, kept_dates_and_values* kept) {
     if (text_length == 0 || text_length >= 32) return 0;
     if (Keep) kept->make_room();
-    const char* text = data.buffer + text_at;
-    const auto size = static_cast<std::int64_t>(data.end);
     const class_bytes k = make_class_bytes();
-    // The loop works on copies, written back once: through the references and the room's
-    // pointers, each record stored and loaded them again.
+    // The loop works on copies, written back once, and with as few of them as it can: through
+    // the references and the room's pointers, and with more values than registers, each
+    // record stored and loaded them again.
+    const std::int64_t stop =
+        std::min(limit, static_cast<std::int64_t>(data.end) - static_cast<std::int64_t>(text_length) + 1);
+    __m256i text = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data.buffer + text_at));
+    asm("" : "+x"(text));
+    const std::uint32_t text_bytes = (std::uint32_t{1} << text_length) - 1;
+    const std::int64_t room = Keep ? static_cast<std::int64_t>(kept_dates_and_values::room - kept->count) : INT64_MAX;
+    float* const dates = Keep ? kept->dates.get() + kept->count : nullptr;
+    float* const values = Keep ? kept->values.get() + kept->count : nullptr;
     std::int64_t at = offset, last = last_start, most = longest, count = 0;
-    float* const dates = Keep ? kept->dates.get() : nullptr;
-    float* const values = Keep ? kept->values.get() : nullptr;
-    std::size_t held = Keep ? kept->count : 0;
     plain_number fields[4];
     float date_and_value[2];
-    while (at < limit && at + static_cast<std::int64_t>(text_length) <= size &&
-           same_short_text(data.buffer + at, text, text_length)) {
+    while (at < stop && same_text(data.buffer + at, text, text_bytes)) {
         // Past the room for kept values the caller stops keeping the run's.
-        if (Keep && held >= kept_dates_and_values::room) break;
+        if (Keep && count >= room) break;
         std::int64_t next = 0;
         if (!plain_at(data, at, k, fields, 0, next, Keep ? date_and_value : nullptr) || next > last_end) break;
         if (Keep) {
-            dates[held] = date_and_value[0];
-            values[held] = date_and_value[1];
-            ++held;
+            dates[count] = date_and_value[0];
+            values[count] = date_and_value[1];
         }
         last = at;
         most = std::max(most, next - at);
@@ -370,7 +370,7 @@ VARNEX_BLOCKS std::int64_t pass_records_written_as(const textio::in_unit& data, 
     offset = at;
     last_start = last;
     longest = most;
-    if (Keep) kept->count = held;
+    if (Keep) kept->count += static_cast<std::size_t>(count);
     return count;
 }
 
