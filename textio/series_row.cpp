@@ -62,19 +62,19 @@ constexpr std::array<four_chars, 1000> make_fractions() {
 constexpr std::array<four_chars, 2 * tabled_whole_parts> whole_parts = make_whole_parts();
 constexpr std::array<four_chars, 1000> fractions = make_fractions();
 
-// A positive whole part of 0..9999, right-aligned in field[0..4).
-void put_whole_part(char* field, std::uint32_t whole) {
-    std::memset(field, ' ', 4);
-    char* at = field + 4;
-    do {
-        *--at = static_cast<char>('0' + whole % 10);
-        whole /= 10;
-    } while (whole != 0);
+// A positive whole part of 0..9999, right-aligned in field[0..4): from the tables, the last
+// three digits of a larger one being those of a fraction.
+inline void put_whole_part(char* field, std::uint32_t whole) {
+    if (whole < tabled_whole_parts) {
+        std::memcpy(field, whole_parts[whole].data(), 4);
+        return;
+    }
+    field[0] = static_cast<char>('0' + whole / 1000);
+    std::memcpy(field + 1, fractions[whole % 1000].data() + 1, 3);
 }
 
-}  // namespace
-
-bool put_series_value_quickly(char* field, float value) {
+// The quick route, inline in the rows' loop: a call for each value cost a fifth of it.
+[[gnu::always_inline]] inline bool put_value_quickly(char* field, float value) {
     const std::uint32_t bits = std::bit_cast<std::uint32_t>(value);
     const int biased = static_cast<int>((bits >> mantissa_bits) & 0xffu);
     if (exponent_bias_and_width - biased < smallest_shift) return false;  // 2^14 and above, infinities, NaN
@@ -96,11 +96,18 @@ bool put_series_value_quickly(char* field, float value) {
     return true;
 }
 
-void put_series_value(char* field, float value) {
-    if (put_series_value_quickly(field, value)) return;
+void put_value_generally(char* field, float value) {
     std::string general;  // eight characters: no allocation
     append_fixed_field(general, value, 8, 3);
     std::memcpy(field, general.data(), series_value_width);
+}
+
+}  // namespace
+
+bool put_series_value_quickly(char* field, float value) { return put_value_quickly(field, value); }
+
+void put_series_value(char* field, float value) {
+    if (!put_value_quickly(field, value)) put_value_generally(field, value);
 }
 
 void put_series_year(char* field, std::int32_t year) {
@@ -116,7 +123,10 @@ void put_series_year(char* field, std::int32_t year) {
 void append_series_row(std::string& out, std::int32_t year, const float (&months)[12]) {
     char row[series_row_length];
     put_series_year(row, year);
-    for (std::size_t i = 0; i < 12; ++i) put_series_value(row + series_year_width + i * series_value_width, months[i]);
+    for (std::size_t i = 0; i < 12; ++i) {
+        char* const field = row + series_year_width + i * series_value_width;
+        if (!put_value_quickly(field, months[i])) put_value_generally(field, months[i]);
+    }
     row[series_row_length - 1] = '\n';
     out.append(row, series_row_length);
 }
