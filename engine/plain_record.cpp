@@ -140,7 +140,7 @@ struct class_bytes {
             every_byte('+'),     every_byte(' '),     every_byte('\t'), every_byte('\n')};
 }
 
-[[gnu::always_inline]] VARNEX_BLOCKS inline __m256i digit(__m256i x, const class_bytes& k) {
+[[gnu::always_inline]] VARNEX_BLOCKS inline __m256i digit_bytes_of(__m256i x, const class_bytes& k) {
     return _mm256_and_si256(_mm256_cmpgt_epi8(x, k.below_digits), _mm256_cmpgt_epi8(k.above_digits, x));
 }
 
@@ -148,7 +148,7 @@ struct class_bytes {
     const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
     const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at + 32));
     byte_classes c;
-    c.digit = bits_of(digit(a, k), digit(b, k));
+    c.digit = bits_of(digit_bytes_of(a, k), digit_bytes_of(b, k));
     c.point = bits_of(_mm256_cmpeq_epi8(a, k.point), _mm256_cmpeq_epi8(b, k.point));
     c.minus = bits_of(_mm256_cmpeq_epi8(a, k.minus), _mm256_cmpeq_epi8(b, k.minus));
     c.sign = c.minus | bits_of(_mm256_cmpeq_epi8(a, k.plus), _mm256_cmpeq_epi8(b, k.plus));
@@ -219,45 +219,90 @@ VARNEX_BLOCKS bool digit_counts_plain(std::uint64_t digit, std::uint64_t firsts,
     return true;
 }
 
-// The value of a plain number of the 64 bytes at `p` (its form checked already), from its
-// first byte `a` to before byte `b`, when its digits lie within eight bytes and are at most
-// 8: its digits moved together (the point taken out) make one integer, and the digits
-// after the point give the power of ten. No branch depends on the sign or the number's
-// width, which change from record to record.
-[[gnu::always_inline]] VARNEX_BLOCKS inline bool packed_plain_value(const char* p, unsigned a, unsigned b,
-                                                                    const byte_classes& c, float& value) {
+// Where the digits of a plain number of the 64 bytes at `p` lie (its form checked already),
+// from its first byte `a` to before byte `b`, and the factor that makes its value: the same
+// for every number written in the same places. `packed` when its digits lie within eight
+// bytes.
+struct value_place {
+    std::uint64_t digit_bytes = 0;  // of the eight bytes from `first`, those that hold digits
+    double factor = 0.0;            // its sign, and the power of ten of its digits after the point
+    unsigned first = 0;
+    unsigned count = 0;
+    bool packed = false;
+};
+
+[[gnu::always_inline]] VARNEX_BLOCKS inline value_place place_of_value(unsigned a, unsigned b, const byte_classes& c) {
+    value_place v;
     const std::uint64_t span = _bzhi_u64(~std::uint64_t{0}, b) & (~std::uint64_t{0} << a);
     const std::uint64_t digits = c.digit & span;
-    const auto first = static_cast<unsigned>(_tzcnt_u64(digits));
-    if (b - first > 8) return false;
-    std::uint64_t text;
-    std::memcpy(&text, p + first, 8);
-    const std::uint64_t digit_bytes = _pdep_u64(digits >> first, 0x0101010101010101u) * 0xFF;
-    const auto count = static_cast<unsigned>(_mm_popcnt_u64(digits));
+    v.first = static_cast<unsigned>(_tzcnt_u64(digits));
+    if (b - v.first > 8) return v;
+    v.packed = true;
+    v.digit_bytes = _pdep_u64(digits >> v.first, 0x0101010101010101u) * 0xFF;
+    v.count = static_cast<unsigned>(_mm_popcnt_u64(digits));
     const std::uint64_t point = c.point & span;  // one bit at most, or none
     const auto fraction = static_cast<unsigned>(_mm_popcnt_u64(digits & ~((point << 1) - 1)));
-    const std::uint32_t whole_number = digits_value(_pext_u64(text, digit_bytes), count);
+    v.factor = textio::nearest_inverse_powers_of_ten[(c.minus >> a) & 1][fraction];
+    return v;
+}
+
+// The value of the number written in `place` of the 64 bytes at `p`, when its digits lie
+// within eight bytes and are at most 8: its digits moved together (the point taken out)
+// make one integer, times the factor. No branch depends on the sign or the number's width,
+// which change from record to record.
+[[gnu::always_inline]] VARNEX_BLOCKS inline bool value_at_place(const char* p, const value_place& place, float& value) {
+    if (!place.packed) return false;
+    std::uint64_t text;
+    std::memcpy(&text, p + place.first, 8);
+    const std::uint32_t whole_number = digits_value(_pext_u64(text, place.digit_bytes), place.count);
     if (whole_number >= textio::float_exact_limit) return false;
-    value = textio::short_plain_number_value(whole_number, fraction, (c.minus >> a) & 1);
+    value = textio::digits_times_factor(whole_number, place.factor);
     return true;
 }
 
-// The value from the lowest set bit of `first` to that of `last`.
+[[gnu::always_inline]] VARNEX_BLOCKS inline bool packed_plain_value(const char* p, unsigned a, unsigned b,
+                                                                    const byte_classes& c, float& value) {
+    return value_at_place(p, place_of_value(a, b, c), value);
+}
+
+// The value from the lowest set bit of `first` to that of `last`, whose digits lie in `place`.
 [[gnu::always_inline]] VARNEX_BLOCKS inline void take_value(const char* p, std::uint64_t first, std::uint64_t last,
-                                                            const byte_classes& c, float& value) {
-    const auto a = static_cast<unsigned>(_tzcnt_u64(first));
-    const auto b = static_cast<unsigned>(_tzcnt_u64(last)) + 1;
-    if (packed_plain_value(p, a, b, c, value)) return;
+                                                            const value_place& place, float& value) {
+    if (value_at_place(p, place, value)) return;
     plain_number n;
-    const char* q = p + a;
-    textio::scan_plain_number(q, p + b, n);
+    const char* q = p + _tzcnt_u64(first);
+    textio::scan_plain_number(q, p + _tzcnt_u64(last) + 1, n);
     value = textio::plain_number_value(n);
 }
+
+// The places of the values from the lowest set bit of `first` to that of `last`.
+[[gnu::always_inline]] VARNEX_BLOCKS inline value_place place_between(std::uint64_t first, std::uint64_t last,
+                                                                      const byte_classes& c) {
+    return place_of_value(static_cast<unsigned>(_tzcnt_u64(first)), static_cast<unsigned>(_tzcnt_u64(last)) + 1, c);
+}
+
+// What a plain record's checks found, for the next record of its run. Most records of a run
+// are written like the one before: the same bytes but for other digits in the same places,
+// up to and with the byte that ends the fourth value. Such a record passes the same checks
+// (they look only at the classes of those bytes, and at the line feed after them), and its
+// values lie in the same places: only its line feed is looked for, and its values read.
+struct plain_shape {
+    __m256i low{}, high{};    // the record's 64 bytes
+    std::uint64_t span = 0;   // bit i: byte i lies up to the end of the fourth value, that byte included
+    std::uint64_t digit = 0;  // bit i: byte i is a digit
+    std::uint64_t third_first = 0, third_last = 0, fourth_first = 0, fourth_last = 0;
+    value_place date, value;  // when the values are read
+    unsigned end = 0;         // where the fourth value ends
+    // Not for a fourth value ended by a carriage return (whose line feed must follow it),
+    // nor by the end of the file.
+    bool reusable = false;
+};
 
 [[gnu::always_inline]] VARNEX_BLOCKS inline bool plain_at(const textio::in_unit& data, std::int64_t offset,
                                                           const class_bytes& k, plain_number fields[4],
                                                           unsigned convert, std::int64_t& next,
-                                                          float* date_and_value = nullptr) {
+                                                          float* date_and_value = nullptr,
+                                                          plain_shape* shape = nullptr) {
     const char* p = data.buffer + offset;
     const char* data_end = data.buffer + data.end;
     const byte_classes c = classes_at(p, k);
@@ -306,11 +351,51 @@ VARNEX_BLOCKS bool digit_counts_plain(std::uint64_t digit, std::uint64_t firsts,
         const char* q = p + nth_bit(firsts, f);
         textio::scan_plain_number(q, p + nth_bit(lasts, f) + 1, fields[f]);
     }
+    // The third and fourth values: the lowest two of their firsts and lasts cleared.
+    const std::uint64_t third_first = _blsr_u64(_blsr_u64(firsts)), third_last = _blsr_u64(_blsr_u64(lasts));
+    const std::uint64_t fourth_first = _blsr_u64(third_first), fourth_last = _blsr_u64(third_last);
+    value_place date, value;
     if (date_and_value) {
-        // The third and fourth values: the lowest two of their firsts and lasts cleared.
-        const std::uint64_t third_first = _blsr_u64(_blsr_u64(firsts)), third_last = _blsr_u64(_blsr_u64(lasts));
-        take_value(p, third_first, third_last, c, date_and_value[0]);
-        take_value(p, _blsr_u64(third_first), _blsr_u64(third_last), c, date_and_value[1]);
+        date = place_between(third_first, third_last, c);
+        value = place_between(fourth_first, fourth_last, c);
+        take_value(p, third_first, third_last, date, date_and_value[0]);
+        take_value(p, fourth_first, fourth_last, value, date_and_value[1]);
+    }
+    if (shape) {
+        shape->low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+        shape->high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
+        shape->span = _bzhi_u64(~std::uint64_t{0}, end + 1);
+        shape->digit = c.digit;
+        shape->third_first = third_first;
+        shape->third_last = third_last;
+        shape->fourth_first = fourth_first;
+        shape->fourth_last = fourth_last;
+        shape->date = date;
+        shape->value = value;
+        shape->end = end;
+        shape->reusable = after < data_end && *after != '\r';
+    }
+    return true;
+}
+
+// The record at `p` when it is written like the one `shape` was found in (see plain_shape):
+// where the next record starts and, when `date_and_value` is not null, its date and value,
+// as plain_at gives them. False when it is not, or its line feed is not within reach.
+[[gnu::always_inline]] VARNEX_BLOCKS inline bool same_shape_at(const textio::in_unit& data, const char* p,
+                                                               const class_bytes& k, const plain_shape& shape,
+                                                               std::int64_t& next, float* date_and_value) {
+    if (p + shape.end >= data.buffer + data.end) return false;
+    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
+    const std::uint64_t digit = bits_of(digit_bytes_of(a, k), digit_bytes_of(b, k));
+    const std::uint64_t same = bits_of(_mm256_cmpeq_epi8(a, shape.low), _mm256_cmpeq_epi8(b, shape.high));
+    // Digits where the record before has them, and its very bytes everywhere else.
+    if ((((digit ^ shape.digit) | ~(same | digit)) & shape.span) != 0) return false;
+    const std::uint64_t feeds = bits_of(_mm256_cmpeq_epi8(a, k.feed), _mm256_cmpeq_epi8(b, k.feed));
+    if (!next_line_start(data, p, feeds, shape.end, next)) return false;
+    if (date_and_value) {
+        take_value(p, shape.third_first, shape.third_last, shape.date, date_and_value[0]);
+        take_value(p, shape.fourth_first, shape.fourth_last, shape.value, date_and_value[1]);
     }
     return true;
 }
@@ -353,11 +438,15 @@ VARNEX_BLOCKS std::int64_t pass_records_written_as(const textio::in_unit& data, 
     std::int64_t at = offset, last = last_start, most = longest, count = 0;
     plain_number fields[4];
     float date_and_value[2];
+    plain_shape shape;  // of the record before
     while (at < stop && same_text(data.buffer + at, text, text_bytes)) {
         // Past the room for kept values the caller stops keeping the run's.
         if (Keep && count >= room) break;
         std::int64_t next = 0;
-        if (!plain_at(data, at, k, fields, 0, next, Keep ? date_and_value : nullptr) || next > last_end) break;
+        float* const wanted = Keep ? date_and_value : nullptr;
+        const bool plain = (shape.reusable && same_shape_at(data, data.buffer + at, k, shape, next, wanted)) ||
+                           plain_at(data, at, k, fields, 0, next, wanted, &shape);
+        if (!plain || next > last_end) break;
         if (Keep) {
             dates[count] = date_and_value[0];
             values[count] = date_and_value[1];

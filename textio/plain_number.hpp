@@ -34,9 +34,12 @@ inline constexpr std::uint64_t float_exact_limit = std::uint64_t{1} << 24;
 // Checked for every such pair (digits below float_exact_limit, decimals 0 to 8, negative
 // 0 or 1). The sign comes with the factor (so that "-0" gives -0.0):
 // it changes from record to record, and a branch on it would mostly guess wrong.
+inline float digits_times_factor(std::uint32_t digits, double factor) {
+    return static_cast<float>(static_cast<double>(static_cast<std::int32_t>(digits)) * factor);
+}
+
 inline float short_plain_number_value(std::uint32_t digits, unsigned decimals, unsigned negative) {
-    return static_cast<float>(static_cast<double>(static_cast<std::int32_t>(digits)) *
-                              nearest_inverse_powers_of_ten[negative][decimals]);
+    return digits_times_factor(digits, nearest_inverse_powers_of_ten[negative][decimals]);
 }
 
 inline float plain_number_value(std::uint64_t digits, int decimals, bool negative) {

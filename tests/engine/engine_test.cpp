@@ -289,4 +289,81 @@ TEST(PlainRecords, ByBlocksAgreeWithCharacterByCharacter) {
     std::remove(path.c_str());
 }
 
+// A run passed in one call, where most records are written like the one before (digits
+// changed in place) and some are not: the same records, dates, values and ends as each
+// record passed on its own, up to the first that is not plain or not of the run.
+TEST(PlainRecords, RunsPassedWholeAgreeWithEachRecordOnItsOwn) {
+    if (!engine::blocks_supported()) GTEST_SKIP() << "no AVX2 here";
+    // Lines of identifier 7 by their shape; a digit placeholder 'd' becomes a random digit.
+    const std::string shapes[] = {"7\t1\tdddd.ddd\t-d.ddd\td.ddd\tdd\t0",
+                                  "7\t1\tdddd.ddd\td.ddd\td.ddd\tdd\t0",
+                                  "7 1 dddd.d dd.d",
+                                  "7 1 dddd.d -dd.d,x",
+                                  "7 1 dddd.d d.d/",
+                                  "7 1 dddd.d d.d\r",
+                                  "7 1 dddd.d d.d\rx",
+                                  "7  1 dddd.d +.dd",
+                                  "7 1 dddd.d ddddddddd",
+                                  "7 1 dddd.ddddddddd d",
+                                  "7 1 dddd.d d.d.d",
+                                  "8 1 dddd.d d.d",
+                                  "7 1 dddd.d d.d" + std::string(70, ' ') + "tail"};
+    std::mt19937 random(77);
+    std::string text;
+    std::vector<std::int64_t> starts;
+    std::size_t shape = 0;
+    for (int i = 0; i < 30000; ++i) {
+        // Mostly the shape before, now and then another.
+        if (random() % 5 == 0) shape = random() % std::size(shapes);
+        starts.push_back(static_cast<std::int64_t>(text.size()));
+        for (const char ch : std::string(shapes[shape]))
+            text += ch == 'd' ? static_cast<char>('0' + random() % 10) : ch;
+        text += '\n';
+    }
+    starts.push_back(static_cast<std::int64_t>(text.size()));
+    text += "7 1 1950.5 2.5";  // the last record ends the file without a line feed
+    const std::string path = support::write_temp_file("plain_runs.txt", text);
+    textio::in_unit data;
+    textio::open_input(data, 13, path);
+    ASSERT_TRUE(data.mapped);
+    const auto size = static_cast<std::int64_t>(text.size());
+    long passed_whole = 0;
+    for (std::size_t from = 0; from < starts.size(); ++from) {
+        // Each record on its own: how far the run goes, and its dates and values.
+        std::vector<float> dates, values;
+        std::int64_t at = starts[from], last = -1, longest = 0;
+        for (std::int64_t next = at; at < size; at = next) {
+            engine::kept_dates_and_values one;
+            std::int64_t one_last = 0, one_longest = 0;
+            next = at;
+            if (engine::pass_plain_records_written_as(data, next, next + 1, INT64_MAX, starts[from], 2, one_last,
+                                                      one_longest, &one) != 1)
+                break;
+            dates.push_back(one.dates[0]);
+            values.push_back(one.values[0]);
+            last = one_last;
+            longest = std::max(longest, one_longest);
+        }
+        // The same run in one call.
+        engine::kept_dates_and_values kept;
+        std::int64_t whole_at = starts[from], whole_last = -1, whole_longest = 0;
+        const std::int64_t count = engine::pass_plain_records_written_as(data, whole_at, size, INT64_MAX, starts[from],
+                                                                         2, whole_last, whole_longest, &kept);
+        ASSERT_EQ(count, static_cast<std::int64_t>(dates.size())) << "from " << starts[from];
+        ASSERT_EQ(whole_at, at) << "from " << starts[from];
+        if (count == 0) continue;
+        ASSERT_EQ(whole_last, last) << "from " << starts[from];
+        ASSERT_EQ(whole_longest, longest) << "from " << starts[from];
+        for (std::int64_t k = 0; k < count; ++k) {
+            ASSERT_EQ(bits_of(kept.dates[k]), bits_of(dates[k])) << "record " << k << " from " << starts[from];
+            ASSERT_EQ(bits_of(kept.values[k]), bits_of(values[k])) << "record " << k << " from " << starts[from];
+        }
+        passed_whole += count;
+        from += static_cast<std::size_t>(count) - 1;  // the next run starts where this one stopped
+    }
+    EXPECT_GT(passed_whole, 15000);
+    textio::close_input(data);
+    std::remove(path.c_str());
+}
+
 }  // namespace
