@@ -483,7 +483,7 @@ namespace {
 // them, or a value has more than 8 digits within eight bytes.
 [[gnu::always_inline]] VARNEX_BLOCKS inline bool known_values_at(text_bytes data, std::int64_t offset,
                                                                  const class_bytes& k, float& date, float& value,
-                                                                 std::int64_t& next) {
+                                                                 std::int64_t& next, plain_shape* shape = nullptr) {
     const char* p = data.base + offset;
     const byte_classes c = classes_at(p, k);
     const std::uint64_t number = c.digit | c.point | c.sign;
@@ -495,28 +495,65 @@ namespace {
     const auto third_end = static_cast<unsigned>(_tzcnt_u64(third_last)) + 1;
     const auto fourth_start = static_cast<unsigned>(_tzcnt_u64(_blsr_u64(third_first)));
     const auto fourth_end = static_cast<unsigned>(_tzcnt_u64(fourth_last)) + 1;
-    if (!packed_plain_value(p, static_cast<unsigned>(_tzcnt_u64(third_first)), third_end, c, date) ||
-        !packed_plain_value(p, fourth_start, fourth_end, c, value))
-        return false;
+    const value_place date_place = place_of_value(static_cast<unsigned>(_tzcnt_u64(third_first)), third_end, c);
+    const value_place value_place_ = place_of_value(fourth_start, fourth_end, c);
+    if (!value_at_place(p, date_place, date) || !value_at_place(p, value_place_, value)) return false;
+    const char* data_end = data.base + data.size;
+    if (shape) {
+        shape->low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+        shape->high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
+        shape->span = _bzhi_u64(~std::uint64_t{0}, fourth_end + 1);
+        shape->digit = c.digit;
+        shape->date = date_place;
+        shape->value = value_place_;
+        shape->end = fourth_end;
+        shape->reusable = p + fourth_end < data_end;
+    }
     const std::uint64_t later = c.feed & (~std::uint64_t{0} << fourth_end);
     if (later != 0) {
         next = std::min<std::int64_t>(offset + static_cast<std::int64_t>(_tzcnt_u64(later)) + 1,
                                       static_cast<std::int64_t>(data.size));
         return true;
     }
-    const char* data_end = data.base + data.size;
     const char* from = std::min(p + fourth_end, data_end);
     const void* feed = std::memchr(from, '\n', static_cast<std::size_t>(data_end - from));
     next = feed ? static_cast<const char*>(feed) - data.base + 1 : static_cast<std::int64_t>(data.size);
     return true;
 }
 
+// A record known to be plain, written like the one `shape` was found in (see plain_shape):
+// its date and value, as known_values_at gives them, and where the next record starts when
+// its line feed is among its first 64 bytes. False otherwise.
+[[gnu::always_inline]] VARNEX_BLOCKS inline bool known_same_shape_at(text_bytes data, std::int64_t offset,
+                                                                     const class_bytes& k, const plain_shape& shape,
+                                                                     float& date, float& value, std::int64_t& next) {
+    const char* p = data.base + offset;
+    if (p + shape.end >= data.base + data.size) return false;
+    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
+    const std::uint64_t digit = bits_of(digit_bytes_of(a, k), digit_bytes_of(b, k));
+    const std::uint64_t same = bits_of(_mm256_cmpeq_epi8(a, shape.low), _mm256_cmpeq_epi8(b, shape.high));
+    if ((((digit ^ shape.digit) | ~(same | digit)) & shape.span) != 0) return false;
+    const std::uint64_t later =
+        bits_of(_mm256_cmpeq_epi8(a, k.feed), _mm256_cmpeq_epi8(b, k.feed)) & (~std::uint64_t{0} << shape.end);
+    if (later == 0 || !value_at_place(p, shape.date, date) || !value_at_place(p, shape.value, value)) return false;
+    next = std::min<std::int64_t>(offset + static_cast<std::int64_t>(_tzcnt_u64(later)) + 1,
+                                  static_cast<std::int64_t>(data.size));
+    return true;
+}
+
 VARNEX_BLOCKS std::int64_t known_plain_run_by_blocks(text_bytes data, std::int64_t offset, std::int64_t count,
                                                      float* dates, float* values) {
     const class_bytes k = make_class_bytes();
+    plain_shape shape;  // of the record before
     for (std::int64_t i = 0; i < count; ++i) {
         std::int64_t next = 0;
-        offset = known_values_at(data, offset, k, dates[i], values[i], next)
+        if (shape.reusable && known_same_shape_at(data, offset, k, shape, dates[i], values[i], next)) {
+            offset = next;
+            continue;
+        }
+        shape.reusable = false;
+        offset = known_values_at(data, offset, k, dates[i], values[i], next, &shape)
                      ? next
                      : known_plain_values_by_characters(data, offset, dates[i], values[i]);
     }

@@ -291,7 +291,8 @@ TEST(PlainRecords, ByBlocksAgreeWithCharacterByCharacter) {
 
 // A run passed in one call, where most records are written like the one before (digits
 // changed in place) and some are not: the same records, dates, values and ends as each
-// record passed on its own, up to the first that is not plain or not of the run.
+// record passed on its own, up to the first that is not plain or not of the run; and the
+// same again when the run is read as known to be plain.
 TEST(PlainRecords, RunsPassedWholeAgreeWithEachRecordOnItsOwn) {
     if (!engine::blocks_supported()) GTEST_SKIP() << "no AVX2 here";
     // Lines of identifier 7 by their shape; a digit placeholder 'd' becomes a random digit.
@@ -357,6 +358,16 @@ TEST(PlainRecords, RunsPassedWholeAgreeWithEachRecordOnItsOwn) {
         for (std::int64_t k = 0; k < count; ++k) {
             ASSERT_EQ(bits_of(kept.dates[k]), bits_of(dates[k])) << "record " << k << " from " << starts[from];
             ASSERT_EQ(bits_of(kept.values[k]), bits_of(values[k])) << "record " << k << " from " << starts[from];
+        }
+        // Read again as a run known to be plain: the same values, and the same end.
+        std::vector<float> known_dates(dates.size()), known_values(values.size());
+        ASSERT_EQ(engine::read_known_plain_run(engine::bytes_of(data), starts[from], count, known_dates.data(),
+                                               known_values.data()),
+                  at)
+            << "from " << starts[from];
+        for (std::int64_t k = 0; k < count; ++k) {
+            ASSERT_EQ(bits_of(known_dates[k]), bits_of(dates[k])) << "record " << k << " from " << starts[from];
+            ASSERT_EQ(bits_of(known_values[k]), bits_of(values[k])) << "record " << k << " from " << starts[from];
         }
         passed_whole += count;
         from += static_cast<std::size_t>(count) - 1;  // the next run starts where this one stopped
