@@ -2,6 +2,7 @@
 // value by integer arithmetic alone, so no locale or C library default can touch one.
 #include "textio/detail/digits.hpp"
 
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <cstdlib>
@@ -65,7 +66,7 @@ int big_to_decimal(big_integer n, char* text) {
 
 }  // namespace
 
-leading_digits exact_leading_digits(float magnitude) {
+leading_digits big_leading_digits(float magnitude) {
     const std::uint32_t bits = std::bit_cast<std::uint32_t>(magnitude) & 0x7fffffffu;
     const int exponent2 = static_cast<int>(bits >> 23) - 150;
     big_integer n;
@@ -82,6 +83,65 @@ leading_digits exact_leading_digits(float magnitude) {
     const int length = big_to_decimal(n, text);
     leading_digits v;
     for (int i = 0; i < float_significant_digits; ++i) v.digits = v.digits * 10 + (i < length ? text[i] - '0' : 0);
+    v.exponent = length - scale;
+    return v;
+}
+
+namespace {
+
+// 10^0 to 10^38, every power of ten below 2^128.
+constexpr int u128_powers = 39;
+
+constexpr std::array<u128, u128_powers> make_u128_powers() {
+    std::array<u128, u128_powers> p{};
+    p[0] = 1;
+    for (int i = 1; i < u128_powers; ++i) p[i] = p[i - 1] * 10;
+    return p;
+}
+
+constexpr std::array<u128, u128_powers> powers_of_ten_128 = make_u128_powers();
+
+// The float's exact value m * 2^e as n * 10^-scale, with n below 2^128: for e from
+// -largest_fifth_power (5^44 < 2^103, times m < 2^24) to largest_doubling.
+constexpr int largest_fifth_power = 44;
+constexpr int largest_doubling = 100;
+
+constexpr u128 power_of_five(int n) {
+    u128 p = 1;
+    while (n-- > 0) p *= 5;
+    return p;
+}
+
+constexpr std::array<u128, largest_fifth_power + 1> make_fifth_powers() {
+    std::array<u128, largest_fifth_power + 1> p{};
+    for (int i = 0; i <= largest_fifth_power; ++i) p[i] = power_of_five(i);
+    return p;
+}
+
+constexpr std::array<u128, largest_fifth_power + 1> powers_of_five_128 = make_fifth_powers();
+
+}  // namespace
+
+// The same digits from one 128-bit product where the exact value fits one, which it does
+// for every float from about 10^-6 to 10^37: no multi-word arithmetic.
+leading_digits exact_leading_digits(float magnitude) {
+    const std::uint32_t bits = std::bit_cast<std::uint32_t>(magnitude) & 0x7fffffffu;
+    const int exponent2 = static_cast<int>(bits >> 23) - 150;
+    if (exponent2 < -largest_fifth_power || exponent2 > largest_doubling) return big_leading_digits(magnitude);
+    const u128 m = (bits & 0x7fffffu) | 0x800000u;
+    const u128 n = exponent2 >= 0 ? m << exponent2 : m * powers_of_five_128[static_cast<std::size_t>(-exponent2)];
+    const int scale = exponent2 >= 0 ? 0 : -exponent2;
+    // Its count of digits, from its count of bits: 1233 / 4096 is just below log10(2).
+    const auto high = static_cast<std::uint64_t>(n >> 64);
+    const int bit_length =
+        high != 0 ? 128 - std::countl_zero(high) : 64 - std::countl_zero(static_cast<std::uint64_t>(n));
+    const int estimate = (bit_length * 1233) >> 12;
+    const int length = estimate + 1 - (n < powers_of_ten_128[static_cast<std::size_t>(estimate)] ? 1 : 0);
+    leading_digits v;
+    v.digits = static_cast<std::uint32_t>(
+        length > float_significant_digits
+            ? n / powers_of_ten_128[static_cast<std::size_t>(length - float_significant_digits)]
+            : n * powers_of_ten_128[static_cast<std::size_t>(float_significant_digits - length)]);
     v.exponent = length - scale;
     return v;
 }

@@ -404,4 +404,25 @@ TEST(FixedDigits, ExactLeadingDigits) {
     }
 }
 
+// The digits from one 128-bit product are those of the big-integer expansion, for every
+// exponent (both sides of where the product stops fitting) and mantissas at their edges.
+TEST(FixedDigits, LeadingDigitsByProductAgreeWithTheBigExpansion) {
+    std::mt19937_64 rng(0x128u);
+    long checked = 0;
+    for (std::uint32_t biased = 1; biased < 255; ++biased) {
+        for (int i = 0; i < 600; ++i) {
+            const std::uint32_t mantissa = i == 0   ? 0u
+                                           : i == 1 ? 0x7fffffu
+                                                    : static_cast<std::uint32_t>(rng() & 0x7fffffu);
+            const float v = from_bits(mantissa | (biased << 23));
+            const textio::leading_digits quick = textio::exact_leading_digits(v);
+            const textio::leading_digits big = textio::big_leading_digits(v);
+            ASSERT_EQ(quick.digits, big.digits) << "bits " << std::bit_cast<std::uint32_t>(v);
+            ASSERT_EQ(quick.exponent, big.exponent) << "bits " << std::bit_cast<std::uint32_t>(v);
+            ++checked;
+        }
+    }
+    EXPECT_EQ(checked, 254 * 600);
+}
+
 }  // namespace

@@ -26,8 +26,12 @@ struct rounded_digits {
     int zeros = 0;
 };
 
-// Exact leading digits of a finite, positive, normal float (big-integer expansion).
+// Exact leading digits of a finite, positive, normal float: from one 128-bit product where
+// the value fits one, else by big_leading_digits.
 leading_digits exact_leading_digits(float magnitude);
+
+// The same by a big-integer expansion, for any finite, positive, normal float.
+leading_digits big_leading_digits(float magnitude);
 
 // Rounds at `decimals` places: ties away from zero by the first dropped digit; when the
 // kept digits reach the 8th significant one, that digit is itself the rounding digit.
