@@ -298,6 +298,31 @@ struct plain_shape {
     bool reusable = false;
 };
 
+// Notes the shape of the record at `p`, whose fourth value ends at byte `end`.
+[[gnu::always_inline]] VARNEX_BLOCKS inline void note_shape(plain_shape& shape, const char* p, unsigned end,
+                                                            std::uint64_t digit, bool reusable) {
+    shape.low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    shape.high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
+    shape.span = _bzhi_u64(~std::uint64_t{0}, end + 1);
+    shape.digit = digit;
+    shape.end = end;
+    shape.reusable = reusable;
+}
+
+// Whether the record at `p` has `shape`: digits where the record noted has them, and its
+// very bytes everywhere else; with the line feeds among its 64 bytes.
+[[gnu::always_inline]] VARNEX_BLOCKS inline bool has_shape(const char* p, const char* data_end, const class_bytes& k,
+                                                           const plain_shape& shape, std::uint64_t& feeds) {
+    if (p + shape.end >= data_end) return false;
+    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
+    const std::uint64_t digit = bits_of(digit_bytes_of(a, k), digit_bytes_of(b, k));
+    const std::uint64_t same = bits_of(_mm256_cmpeq_epi8(a, shape.low), _mm256_cmpeq_epi8(b, shape.high));
+    if ((((digit ^ shape.digit) | ~(same | digit)) & shape.span) != 0) return false;
+    feeds = bits_of(_mm256_cmpeq_epi8(a, k.feed), _mm256_cmpeq_epi8(b, k.feed));
+    return true;
+}
+
 [[gnu::always_inline]] VARNEX_BLOCKS inline bool plain_at(const textio::in_unit& data, std::int64_t offset,
                                                           const class_bytes& k, plain_number fields[4],
                                                           unsigned convert, std::int64_t& next,
@@ -362,18 +387,13 @@ struct plain_shape {
         take_value(p, fourth_first, fourth_last, value, date_and_value[1]);
     }
     if (shape) {
-        shape->low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-        shape->high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
-        shape->span = _bzhi_u64(~std::uint64_t{0}, end + 1);
-        shape->digit = c.digit;
+        note_shape(*shape, p, end, c.digit, after < data_end && *after != '\r');
         shape->third_first = third_first;
         shape->third_last = third_last;
         shape->fourth_first = fourth_first;
         shape->fourth_last = fourth_last;
         shape->date = date;
         shape->value = value;
-        shape->end = end;
-        shape->reusable = after < data_end && *after != '\r';
     }
     return true;
 }
@@ -384,15 +404,9 @@ struct plain_shape {
 [[gnu::always_inline]] VARNEX_BLOCKS inline bool same_shape_at(const textio::in_unit& data, const char* p,
                                                                const class_bytes& k, const plain_shape& shape,
                                                                std::int64_t& next, float* date_and_value) {
-    if (p + shape.end >= data.buffer + data.end) return false;
-    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
-    const std::uint64_t digit = bits_of(digit_bytes_of(a, k), digit_bytes_of(b, k));
-    const std::uint64_t same = bits_of(_mm256_cmpeq_epi8(a, shape.low), _mm256_cmpeq_epi8(b, shape.high));
-    // Digits where the record before has them, and its very bytes everywhere else.
-    if ((((digit ^ shape.digit) | ~(same | digit)) & shape.span) != 0) return false;
-    const std::uint64_t feeds = bits_of(_mm256_cmpeq_epi8(a, k.feed), _mm256_cmpeq_epi8(b, k.feed));
-    if (!next_line_start(data, p, feeds, shape.end, next)) return false;
+    std::uint64_t feeds = 0;
+    if (!has_shape(p, data.buffer + data.end, k, shape, feeds) || !next_line_start(data, p, feeds, shape.end, next))
+        return false;
     if (date_and_value) {
         take_value(p, shape.third_first, shape.third_last, shape.date, date_and_value[0]);
         take_value(p, shape.fourth_first, shape.fourth_last, shape.value, date_and_value[1]);
@@ -500,14 +514,9 @@ namespace {
     if (!value_at_place(p, date_place, date) || !value_at_place(p, value_place_, value)) return false;
     const char* data_end = data.base + data.size;
     if (shape) {
-        shape->low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-        shape->high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
-        shape->span = _bzhi_u64(~std::uint64_t{0}, fourth_end + 1);
-        shape->digit = c.digit;
+        note_shape(*shape, p, fourth_end, c.digit, p + fourth_end < data_end);
         shape->date = date_place;
         shape->value = value_place_;
-        shape->end = fourth_end;
-        shape->reusable = p + fourth_end < data_end;
     }
     const std::uint64_t later = c.feed & (~std::uint64_t{0} << fourth_end);
     if (later != 0) {
@@ -528,14 +537,9 @@ namespace {
                                                                      const class_bytes& k, const plain_shape& shape,
                                                                      float& date, float& value, std::int64_t& next) {
     const char* p = data.base + offset;
-    if (p + shape.end >= data.base + data.size) return false;
-    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
-    const std::uint64_t digit = bits_of(digit_bytes_of(a, k), digit_bytes_of(b, k));
-    const std::uint64_t same = bits_of(_mm256_cmpeq_epi8(a, shape.low), _mm256_cmpeq_epi8(b, shape.high));
-    if ((((digit ^ shape.digit) | ~(same | digit)) & shape.span) != 0) return false;
-    const std::uint64_t later =
-        bits_of(_mm256_cmpeq_epi8(a, k.feed), _mm256_cmpeq_epi8(b, k.feed)) & (~std::uint64_t{0} << shape.end);
+    std::uint64_t feeds = 0;
+    if (!has_shape(p, data.base + data.size, k, shape, feeds)) return false;
+    const std::uint64_t later = feeds & (~std::uint64_t{0} << shape.end);
     if (later == 0 || !value_at_place(p, shape.date, date) || !value_at_place(p, shape.value, value)) return false;
     next = std::min<std::int64_t>(offset + static_cast<std::int64_t>(_tzcnt_u64(later)) + 1,
                                   static_cast<std::int64_t>(data.size));
