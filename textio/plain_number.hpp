@@ -26,6 +26,12 @@ inline constexpr double nearest_inverse_powers_of_ten[2][9] = {
     {-1e0, -1e-1, -1e-2, -1e-3, -1e-4, -1e-5, -1e-6, -1e-7, -1e-8}};
 inline constexpr std::uint64_t float_exact_limit = std::uint64_t{1} << 24;
 
+// The float of digits below float_exact_limit times the factor of their decimals and sign
+// (one of nearest_inverse_powers_of_ten).
+inline float digits_times_factor(std::uint32_t digits, double factor) {
+    return static_cast<float>(static_cast<double>(static_cast<std::int32_t>(digits)) * factor);
+}
+
 // The same float, by one multiplication where that gives it: for digits below 2^24 and up
 // to 8 decimals, the product of the digits and the nearest double to 10^-d lies within a
 // double's unit in the last place of the quotient, and the quotient, unless it is exactly
@@ -34,10 +40,6 @@ inline constexpr std::uint64_t float_exact_limit = std::uint64_t{1} << 24;
 // Checked for every such pair (digits below float_exact_limit, decimals 0 to 8, negative
 // 0 or 1). The sign comes with the factor (so that "-0" gives -0.0):
 // it changes from record to record, and a branch on it would mostly guess wrong.
-inline float digits_times_factor(std::uint32_t digits, double factor) {
-    return static_cast<float>(static_cast<double>(static_cast<std::int32_t>(digits)) * factor);
-}
-
 inline float short_plain_number_value(std::uint32_t digits, unsigned decimals, unsigned negative) {
     return digits_times_factor(digits, nearest_inverse_powers_of_ten[negative][decimals]);
 }

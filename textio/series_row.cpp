@@ -107,7 +107,7 @@ void put_value_generally(char* field, float value) {
 bool put_series_value_quickly(char* field, float value) { return put_value_quickly(field, value); }
 
 void put_series_value(char* field, float value) {
-    if (!put_value_quickly(field, value)) put_value_generally(field, value);
+    if (!put_series_value_quickly(field, value)) put_value_generally(field, value);
 }
 
 void put_series_year(char* field, std::int32_t year) {
