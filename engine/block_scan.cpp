@@ -595,8 +595,9 @@ void recycle_kept_rooms(kept_wave& kept, std::vector<kept_dates_and_values>& spa
     kept = kept_wave{};
 }
 
+// The wave's pages are handed back by the caller: at once where nothing is left to read in
+// them, else after that.
 void let_go_of_wave(textio::in_unit& data, const wave_bytes& w, const station_filter& may_read) {
-    textio::hand_back(data, w.begin, w.end);
     if (!data.spool || !may_read) return;
     std::int64_t from = w.begin;
     for (const run_bytes& r : w.runs) {
@@ -727,10 +728,13 @@ void scan_blocks(textio::in_unit& data, std::int64_t first_offset, long first_li
         // With nothing left to read in them (the catalogue in another order than data.txt),
         // the wave's pages are handed back now, not once the next wave is scanned: the two
         // waves' pages at once would count toward the peak memory beside the held values.
-        if (!left) textio::hand_back(data, chunks.front().begin, std::max(wave_end, builder.next_begin()));
-        beside = [&data, &out, &may_read, left = std::move(left),
-                  wave = bytes_of_wave(builder, chunks.front().begin, std::max(wave_end, builder.next_begin()))] {
-            if (left) left();
+        const wave_bytes wave = bytes_of_wave(builder, chunks.front().begin, std::max(wave_end, builder.next_begin()));
+        if (!left) textio::hand_back(data, wave.begin, wave.end);
+        beside = [&data, &out, &may_read, left = std::move(left), wave] {
+            if (left) {
+                left();
+                textio::hand_back(data, wave.begin, wave.end);
+            }
             hold_kept_values(out, may_read);
             let_go_of_wave(data, wave, may_read);
         };

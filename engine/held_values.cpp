@@ -163,16 +163,21 @@ void add_run(held_values& held, const held_run& r) {
 
 }  // namespace
 
-std::size_t held_values_budget(std::size_t stations, bool copied) {
-    if (copied) return 0;
+namespace {
+
+// `total` less what each of `stations` takes elsewhere, or nothing.
+std::size_t less_stations(std::size_t total, std::size_t stations) {
     const std::size_t elsewhere = stations * textio::station_bytes_elsewhere;
-    return elsewhere < textio::held_values_bytes ? textio::held_values_bytes - elsewhere : 0;
+    return elsewhere < total ? total - elsewhere : 0;
 }
 
-std::size_t copy_memory_budget(std::size_t stations) {
-    const std::size_t elsewhere = stations * textio::station_bytes_elsewhere;
-    return elsewhere < textio::copy_memory_bytes ? textio::copy_memory_bytes - elsewhere : 0;
+}  // namespace
+
+std::size_t held_values_budget(std::size_t stations, bool copied) {
+    return copied ? 0 : less_stations(textio::held_values_bytes, stations);
 }
+
+std::size_t copy_memory_budget(std::size_t stations) { return less_stations(textio::copy_memory_bytes, stations); }
 
 bool hold_run(held_values& held, std::int64_t ordinal, const float* dates, const float* values, std::int64_t count) {
     if (count <= 0 || count > std::numeric_limits<std::int32_t>::max()) return count <= 0;

@@ -260,11 +260,6 @@ struct value_place {
     return true;
 }
 
-[[gnu::always_inline]] VARNEX_BLOCKS inline bool packed_plain_value(const char* p, unsigned a, unsigned b,
-                                                                    const byte_classes& c, float& value) {
-    return value_at_place(p, place_of_value(a, b, c), value);
-}
-
 // The value from the lowest set bit of `first` to that of `last`, whose digits lie in `place`.
 [[gnu::always_inline]] VARNEX_BLOCKS inline void take_value(const char* p, std::uint64_t first, std::uint64_t last,
                                                             const value_place& place, float& value) {
@@ -506,11 +501,9 @@ namespace {
     const std::uint64_t fourth_last = _blsr_u64(third_last);
     // A value whose last byte here is byte 63 may go on past it.
     if (fourth_last == 0 || _tzcnt_u64(fourth_last) == 63) return false;
-    const auto third_end = static_cast<unsigned>(_tzcnt_u64(third_last)) + 1;
-    const auto fourth_start = static_cast<unsigned>(_tzcnt_u64(_blsr_u64(third_first)));
     const auto fourth_end = static_cast<unsigned>(_tzcnt_u64(fourth_last)) + 1;
-    const value_place date_place = place_of_value(static_cast<unsigned>(_tzcnt_u64(third_first)), third_end, c);
-    const value_place value_place_ = place_of_value(fourth_start, fourth_end, c);
+    const value_place date_place = place_between(third_first, third_last, c);
+    const value_place value_place_ = place_between(_blsr_u64(third_first), fourth_last, c);
     if (!value_at_place(p, date_place, date) || !value_at_place(p, value_place_, value)) return false;
     const char* data_end = data.base + data.size;
     if (shape) {
