@@ -27,58 +27,89 @@
 namespace engine {
 namespace {
 
-// A station's block as read, in file order until it is ordered. The blocks of a batch are
-// read on several threads at once: each on a cache line of its own, so that one thread's
-// writes never stall another's.
+// A station's block as read: its values laid out as the grid's rows for the years they
+// fill or, where those rows would have over twice as many cells as the block has records
+// (a few records years apart), as each value with its cell. The blocks of a batch are read on several threads at once: each on a cache line of
+// its own, so that one thread's writes never stall another's.
 struct alignas(64) station_block {
-    std::vector<float> dates;
+    std::vector<float> rows;  // 12 a year from placed_first to placed_last, missing where none
     std::vector<float> values;
-    // Worked out on the reading thread once the block is ordered: each value's cell
-    // (year × 12 + month − 1, or −1 where the grid holds none) and the years they span.
-    std::vector<std::int32_t> cells;
-    std::int32_t first_year = 0;  // of the block's first and last records in file order
+    std::vector<std::int32_t> cells;  // of `values` (year × 12 + month − 1), in date order
+    std::int32_t first_year = 0;      // of the block's first and last records in file order
     std::int32_t last_year = 0;
     std::int32_t placed_first = last_grid_year + 1;
     std::int32_t placed_last = 0;
     search_outcome outcome = search_outcome::missing_reported;  // of the search it is passed for
 };
 
+// What one reading thread uses again from block to block.
+struct block_reading {
+    std::vector<float> dates;
+    std::vector<float> values;
+    std::vector<std::int32_t> cells;
+};
+
 // Dates strictly increasing already stand in the one order any sort gives them, so the
 // sort is only needed when some date is not above the one before (equal dates, records
 // out of order, or a date that compares neither way).
-void order_block(station_block& b) {
-    const float* d = b.dates.data();
-    const auto count = static_cast<std::int32_t>(b.dates.size());
+void order_values(block_reading& r) {
+    const float* d = r.dates.data();
+    const auto count = static_cast<std::int32_t>(r.dates.size());
     for (std::int32_t k = 1; k < count; ++k) {
         if (!(d[k - 1] < d[k])) {
-            util::ssort(b.dates.data(), b.values.data(), count, 2);
+            util::ssort(r.dates.data(), r.values.data(), count, 2);
             return;
         }
     }
 }
 
-// The years of the block's first and last records, its order, and the cell of each value.
-// Records whose year lies outside the grid, or whose date has no month, have none.
-void lay_out_block(station_block& b) {
+// The block's values as they are placed, in date order: a later record of the same month
+// overwrites an earlier one. Records whose year lies outside the grid, or whose date has no
+// month, have no cell. Done on the reading thread, so that telling the sinks about the
+// station copies rows instead of placing each value.
+void lay_out_block(block_reading& r, station_block& b) {
+    b.rows.clear();
+    b.values.clear();
     b.cells.clear();
-    if (b.dates.empty()) return;
-    b.first_year = textio::truncate_to_int32(b.dates.front());
-    b.last_year = textio::truncate_to_int32(b.dates.back());
-    order_block(b);
-    b.cells.resize(b.dates.size());
-    const placed_years placed = cells_of_dates(b.dates.data(), b.dates.size(), last_grid_year, b.cells.data());
+    b.placed_first = last_grid_year + 1;
+    b.placed_last = 0;
+    if (r.dates.empty()) return;
+    b.first_year = textio::truncate_to_int32(r.dates.front());
+    b.last_year = textio::truncate_to_int32(r.dates.back());
+    order_values(r);
+    r.cells.resize(r.dates.size());
+    const placed_years placed = cells_of_dates(r.dates.data(), r.dates.size(), last_grid_year, r.cells.data());
+    if (placed.first > placed.last) return;
     b.placed_first = placed.first;
     b.placed_last = placed.last;
+    const auto cell_count = static_cast<std::size_t>(placed.last - placed.first + 1) * 12;
+    const float* const values = r.values.data();
+    const std::int32_t* const cells = r.cells.data();
+    const std::size_t count = r.cells.size();
+    if (cell_count <= 2 * count + 24) {
+        // The grid's years lie one after the other: cell c is month c % 12 of year c / 12,
+        // found without dividing.
+        b.rows.assign(cell_count, missing_value);
+        float* const row_cells = b.rows.data() - static_cast<std::ptrdiff_t>(placed.first) * 12;
+        for (std::size_t k = 0; k < count; ++k)
+            if (cells[k] >= 0) row_cells[cells[k]] = values[k];
+        return;
+    }
+    for (std::size_t k = 0; k < count; ++k) {
+        if (cells[k] < 0) continue;
+        b.cells.push_back(cells[k]);
+        b.values.push_back(values[k]);
+    }
 }
 
-// Values in date order: a later record of the same month overwrites an earlier one.
+// The block's values in the grid, which holds none since its last reset.
 void place_block(const station_block& b, station_grid& grid) {
-    // The grid's years lie one after the other: cell c is month c % 12 of year c / 12, found
-    // without dividing (a division for each of a run's values was a twentieth of its work).
-    float* const cells = &grid.cells[0][0];
-    for (std::size_t k = 0; k < b.cells.size(); ++k) {
-        const std::int32_t c = b.cells[k];
-        if (c >= 0) cells[c] = b.values[k];
+    if (b.placed_first > b.placed_last) return;
+    if (!b.rows.empty()) {
+        std::memcpy(&grid.cells[b.placed_first][0], b.rows.data(), b.rows.size() * sizeof(float));
+    } else {
+        float* const cells = &grid.cells[0][0];
+        for (std::size_t k = 0; k < b.cells.size(); ++k) cells[b.cells[k]] = b.values[k];
     }
     grid.placed_first = std::min(grid.placed_first, b.placed_first);
     grid.placed_last = std::max(grid.placed_last, b.placed_last);
@@ -152,6 +183,7 @@ struct pass_state {
     std::vector<selection_state> selections;
     std::unique_ptr<station_grid> grid = std::make_unique<station_grid>();
     station_batch batches[2];
+    std::vector<block_reading> readings;  // one a thread of the team
 };
 
 // One station: its block screened and told to the sink.
@@ -276,6 +308,7 @@ void read_and_pass(const textio::in_unit& data, std::vector<selection_pass>& sel
     std::exception_ptr thrown, passing;
     std::mutex thrown_lock;
     std::vector<value_reader> readers(util::team_threads());
+    state.readings.resize(readers.size());
     // Item 0, which the calling thread takes first, tells the sinks about `done`.
     const std::size_t first_block = done ? 1 : 0;
     util::share_items(first_block + static_cast<std::size_t>(count), [&](std::size_t item, std::size_t thread) {
@@ -290,9 +323,10 @@ void read_and_pass(const textio::in_unit& data, std::vector<selection_pass>& sel
         const std::size_t i = item - first_block;
         station_block& b = next->blocks[i];
         try {
-            read_block_values(data, state.archive.table, *next->distinct[i], b.dates, b.values, readers[thread],
+            block_reading& r = state.readings[thread];
+            read_block_values(data, state.archive.table, *next->distinct[i], r.dates, r.values, readers[thread],
                               &state.archive.kept, &state.archive.held);
-            lay_out_block(b);
+            lay_out_block(r, b);
         } catch (...) {
             const std::lock_guard<std::mutex> held(thrown_lock);
             if (!thrown) thrown = std::current_exception();
