@@ -149,6 +149,36 @@ bool begin_run(held_run& r, std::int64_t ordinal, float date, float value, const
     return true;
 }
 
+// Eight records of the held run `r` from its record `k`, whose step lies at an even place
+// of `steps`, given back as held_float does: the dates from the N before them, `date_n`,
+// which is left at the last one's. The dates' N all fit in 32 bits (they were held so), so
+// the sums of the steps are exact in them.
+[[gnu::target("avx2")]] void give_eight(const held_run& r, std::size_t k, std::int64_t& date_n, float* date_out,
+                                        float* value_out) {
+    std::uint32_t packed;
+    std::memcpy(&packed, r.steps + (r.first_step + k) / 2, sizeof packed);
+    const __m256i shifts = _mm256_setr_epi32(0, 4, 8, 12, 16, 20, 24, 28);
+    __m256i n = _mm256_and_si256(_mm256_srlv_epi32(_mm256_set1_epi32(static_cast<std::int32_t>(packed)), shifts),
+                                 _mm256_set1_epi32(15));
+    n = _mm256_add_epi32(n, _mm256_set1_epi32(r.date_step));
+    // Running sums: within each half, then the low half's total added to the high half.
+    n = _mm256_add_epi32(n, _mm256_slli_si256(n, 4));
+    n = _mm256_add_epi32(n, _mm256_slli_si256(n, 8));
+    const __m256i low_total = _mm256_permute2x128_si256(_mm256_shuffle_epi32(n, 0xff), n, 0x08);
+    n = _mm256_add_epi32(_mm256_add_epi32(n, low_total), _mm256_set1_epi32(static_cast<std::int32_t>(date_n)));
+    const __m256d date_inverse = _mm256_set1_pd(textio::nearest_inverse_powers_of_ten[0][r.date_decimals]);
+    _mm_storeu_ps(date_out,
+                  _mm256_cvtpd_ps(_mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(n)), date_inverse)));
+    _mm_storeu_ps(date_out + 4,
+                  _mm256_cvtpd_ps(_mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(n, 1)), date_inverse)));
+    date_n = _mm256_extract_epi32(n, 7);
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r.values + k));
+    const __m256d value_inverse = _mm256_set1_pd(textio::nearest_inverse_powers_of_ten[0][r.value_decimals]);
+    _mm_storeu_ps(value_out, _mm256_cvtpd_ps(_mm256_mul_pd(_mm256_cvtepi32_pd(_mm_cvtepi16_epi32(v)), value_inverse)));
+    _mm_storeu_ps(value_out + 4, _mm256_cvtpd_ps(_mm256_mul_pd(
+                                     _mm256_cvtepi32_pd(_mm_cvtepi16_epi32(_mm_srli_si128(v, 8))), value_inverse)));
+}
+
 bool eight_at_once() {
     static const bool avx2 = __builtin_cpu_supports("avx2");
     return avx2;
@@ -267,11 +297,26 @@ bool take_held_values(const held_values& held, std::int64_t ordinal, std::int64_
         float* const value_out = values.data() + before;
         const std::int16_t* const value_in = run->values + from;
         date_out[0] = held_float(date_n, run->date_decimals);
-        for (std::size_t k = 1; k < n; ++k) {
+        value_out[0] = held_float(value_in[0], run->value_decimals);
+        std::size_t k = 1;
+#if defined(__x86_64__)
+        // Eight at a time from an even place of the steps, whose four bytes hold their steps.
+        if (eight_at_once()) {
+            if ((base + static_cast<std::size_t>(from) + k) % 2 != 0 && k < n) {
+                date_n += run->date_step + step_at(run->steps, base + static_cast<std::size_t>(from) + k);
+                date_out[k] = held_float(date_n, run->date_decimals);
+                value_out[k] = held_float(value_in[k], run->value_decimals);
+                ++k;
+            }
+            for (; k + 8 <= n; k += 8)
+                give_eight(*run, static_cast<std::size_t>(from) + k, date_n, date_out + k, value_out + k);
+        }
+#endif
+        for (; k < n; ++k) {
             date_n += run->date_step + step_at(run->steps, base + static_cast<std::size_t>(from) + k);
             date_out[k] = held_float(date_n, run->date_decimals);
+            value_out[k] = held_float(value_in[k], run->value_decimals);
         }
-        for (std::size_t k = 0; k < n; ++k) value_out[k] = held_float(value_in[k], run->value_decimals);
         at += to - from;
     }
     return true;
