@@ -64,6 +64,10 @@ std::vector<float> special_values() {
                             -999.9995f,
                             10000.0f,
                             -1000.0f,
+                            1000.0f,
+                            999.9996f,
+                            -999.9996f,
+                            1000.9995f,
                             16383.999f,
                             16384.0f,
                             -16384.0f,
@@ -172,6 +176,24 @@ TEST(SeriesRow, MillionRandomPlausibleValuesAgreeWithTheGeneralWriter) {
                           << " against " << general_value(v);
     }
     EXPECT_EQ(mismatches, 0);
+}
+
+// Rows go four values at a time where they can: rows whose values are drawn from the
+// special ones and the plausible range, so that every lane meets each kind of value beside
+// every other kind.
+TEST(SeriesRow, RowsOfMixedValuesAgreeWithTheGeneralWriter) {
+    const std::vector<float> specials = special_values();
+    std::mt19937 random(20261209u);
+    std::uniform_real_distribution<float> plausible(-70.0f, 100.0f);
+    for (int r = 0; r < 100000; ++r) {
+        float months[12];
+        std::string expected = general_year(1900 + r % 200);
+        for (float& m : months) {
+            m = random() % 4 == 0 ? specials[random() % specials.size()] : plausible(random);
+            expected += general_value(m);
+        }
+        ASSERT_EQ(row(1900 + r % 200, months), expected + "\n") << "row " << r;
+    }
 }
 
 TEST(SeriesRow, QuickRouteCoversEveryPlausibleValue) {
