@@ -347,22 +347,31 @@ void read_and_pass(const textio::in_unit& data, std::vector<selection_pass>& sel
 
 station_verdict screen_station(const run_settings& run, const station_row& row, const station_grid& grid) {
     station_verdict v;
-    for (std::int32_t y = run.fyod; y <= run.lyod; ++y) {
-        for (int m = 0; m < 12; ++m) {
-            if (!is_spurious(grid.cells[y][m])) continue;
-            v.kind = verdict_kind::implausible;
-            v.value = grid.cells[y][m];
-            v.year = y;
-            v.month = m + 1;
-            return v;
-        }
+    // The span's cells lie one after the other. Most stations hold no implausible value: a
+    // pass without a branch tells, and counts the missing months as it goes.
+    const float* const cells = &grid.cells[run.fyod][0];
+    const std::size_t count = run.fyod <= run.lyod ? static_cast<std::size_t>(run.lyod - run.fyod + 1) * 12 : 0;
+    std::int32_t spurious = 0, missing = 0;
+    for (std::size_t k = 0; k < count; ++k) {
+        const float c = cells[k];
+        // is_spurious without a branch: every comparison made, their results combined by bits.
+        spurious |= static_cast<std::int32_t>(c != missing_value) & (static_cast<std::int32_t>(!(c >= spurious_below)) |
+                                                                     static_cast<std::int32_t>(!(c <= spurious_above)));
+        missing += static_cast<std::int32_t>(c == missing_value);
+    }
+    if (spurious != 0) {
+        const std::size_t k = static_cast<std::size_t>(std::find_if(cells, cells + count, is_spurious) - cells);
+        v.kind = verdict_kind::implausible;
+        v.value = cells[k];
+        v.year = run.fyod + static_cast<std::int32_t>(k / 12);
+        v.month = static_cast<int>(k % 12) + 1;
+        return v;
     }
     if (row.first_year > run.fyod || row.last_year < run.lyod) {
         v.kind = verdict_kind::span_not_covered;
         return v;
     }
-    for (std::int32_t y = run.fyod; y <= run.lyod; ++y)
-        for (float cell : grid.cells[y]) v.missing += (cell == missing_value);
+    v.missing = missing;
     v.limit = run.max_missing;
     v.kind = v.missing <= run.max_missing ? verdict_kind::saved : verdict_kind::too_many_missing;
     return v;
