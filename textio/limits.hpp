@@ -102,7 +102,7 @@ inline constexpr std::size_t kept_values_bytes = 2 * 1024 * 1024;
 // and the sinks take for it, measured on 200,000 stations); the blocks past it are read
 // again. An input copied as it is read holds none: its copy keeps their text in memory
 // (copy_memory_bytes), and both would pass the memory a run may take.
-inline constexpr std::size_t held_values_bytes = 32 * 1024 * 1024;
+inline constexpr std::size_t held_values_bytes = 36 * 1024 * 1024;
 inline constexpr std::size_t held_page_bytes = 1024 * 1024;
 inline constexpr std::size_t station_bytes_elsewhere = 128;
 // The stations whose blocks are read at once: at most this many, holding about this many
