@@ -226,13 +226,18 @@ bool start_copying(spooler& s) {
 // into, while the copy has less than its room ahead there: the copying thread writes into
 // them without the system finding and clearing new pages. The stretch they leave reads as
 // zeros again. False when they were not moved.
+//
+// The stretch stays mapped while its pages move (MREMAP_DONTUNMAP), and is then reserved
+// again in one step: a hole there, however short, could be given to another thread's
+// mapping (a malloc), which the reservation would then replace.
 bool recycle(spooler& s, std::size_t from, std::size_t to) {
     const std::size_t count = to - from;
     if (count < recycled_bytes) return false;
     {
         const std::lock_guard<std::mutex> held(s.lock);
         if (s.writable - s.copied >= recycled_room || s.writable + count > spool_reserved_bytes) return false;
-        if (::mremap(s.base + from, count, count, MREMAP_MAYMOVE | MREMAP_FIXED, s.base + s.writable) == MAP_FAILED)
+        if (::mremap(s.base + from, count, count, MREMAP_MAYMOVE | MREMAP_FIXED | MREMAP_DONTUNMAP,
+                     s.base + s.writable) == MAP_FAILED)
             return false;
         s.writable += count;
     }
