@@ -65,10 +65,11 @@ inline constexpr std::size_t spool_writable_step = 2 * 1024 * 1024;
 inline constexpr std::size_t spool_reserved_bytes = std::size_t{1} << 40;
 // The copy runs at most this far ahead of what its reader asked for. The pages of a stretch
 // of it let go of, at least `recycled_bytes` long, are used again for what comes next, while
-// the copy has less than `recycled_room` made writable ahead of it.
+// the copy has less than `recycled_room` made writable ahead of it: more than a wave of the
+// scan and a step of the room, so that the wave let go of is taken whenever the copy asks.
 inline constexpr std::size_t spool_ahead_bytes = 8 * 1024 * 1024;
 inline constexpr std::size_t recycled_bytes = 256 * 1024;
-inline constexpr std::size_t recycled_room = 2 * 1024 * 1024;
+inline constexpr std::size_t recycled_room = 8 * 1024 * 1024;
 // What the copy keeps for later searches stays in memory up to this many bytes, less
 // `station_bytes_elsewhere` for each station asked for; the rest is moved into a file.
 inline constexpr std::size_t copy_memory_bytes = 16 * 1024 * 1024;
