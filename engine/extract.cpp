@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <queue>
@@ -175,14 +176,14 @@ struct station_batch {
 };
 
 // Everything the pass keeps from one batch to the next. While one batch is read, the one
-// before it is told to the sinks.
+// before it is told to the sinks and the one after it searched.
 struct pass_state {
     scanned_archive archive;
     std::vector<std::int32_t> wanted;      // the tables' stations, sorted, each once
     std::vector<std::int32_t> unsearched;  // of each, the rows of the tables not searched yet
     std::vector<selection_state> selections;
     std::unique_ptr<station_grid> grid = std::make_unique<station_grid>();
-    station_batch batches[2];
+    station_batch batches[3];             // one told to the sinks, one read, one searched
     std::vector<block_reading> readings;  // one a thread of the team
 };
 
@@ -299,22 +300,24 @@ station_batch* next_batch(std::vector<selection_pass>& selections, pass_state& s
 }
 
 // The blocks of `next` read on every thread of the team at once, while the calling thread
-// first tells the sinks about `done`, read before (both may be null). A failure of either
-// is thrown once all are done, the sinks' first: their stations come before.
+// first tells the sinks about `done`, read before, and then does `then` (each may be
+// null). A failure of the sinks is thrown once all are done, before one of the reading:
+// their stations come before. `then` is not done after a failure of the sinks.
 void read_and_pass(const textio::in_unit& data, std::vector<selection_pass>& selections, pass_state& state,
-                   station_batch* next, station_batch* done) {
+                   station_batch* next, station_batch* done, const std::function<void()>& then = nullptr) {
     const long count = next ? static_cast<long>(next->distinct.size()) : 0;
     if (next && next->blocks.size() < next->distinct.size()) next->blocks.resize(next->distinct.size());
     std::exception_ptr thrown, passing;
     std::mutex thrown_lock;
     std::vector<value_reader> readers(util::team_threads());
     state.readings.resize(readers.size());
-    // Item 0, which the calling thread takes first, tells the sinks about `done`.
-    const std::size_t first_block = done ? 1 : 0;
+    // Item 0, which the calling thread takes first, tells the sinks about `done` and does `then`.
+    const std::size_t first_block = done || then ? 1 : 0;
     util::share_items(first_block + static_cast<std::size_t>(count), [&](std::size_t item, std::size_t thread) {
         if (item < first_block) {
             try {
-                pass_batch(selections, state, *done);
+                if (done) pass_batch(selections, state, *done);
+                if (then) then();
             } catch (...) {
                 passing = std::current_exception();
             }
@@ -412,15 +415,21 @@ void pass_stations(std::vector<selection_pass>& selections, pass_state& state, t
     textio::spool_rest_of_input(data, copy_memory_budget(wanted.size()));
     state.selections.assign(selections.size(), selection_state{});
     station_batch* done = nullptr;  // read, and still to be told to the sinks
-    int k = 0;
-    // The last batch read is told to the sinks beside the next wave's scan.
+    std::size_t k = 0;              // the batch searched into next
+    // While the team reads a batch, this thread tells the sinks about the one before it and
+    // then searches the one after it, in the third batch: with blocks scattered over the
+    // file, the searches take as long as the reading. The last batch read is told to the
+    // sinks beside the next wave's scan.
     const auto pass_what_is_known = [&](const scanned_archive&, side_work& beside) {
-        bool took = false;
-        while (station_batch* next = next_batch(selections, state, state.batches[k])) {
-            read_and_pass(data, selections, state, next, done);
+        station_batch* next = next_batch(selections, state, state.batches[k]);
+        const bool took = next != nullptr;
+        while (next) {
+            station_batch* following = nullptr;
+            k = (k + 1) % std::size(state.batches);
+            read_and_pass(data, selections, state, next, done,
+                          [&] { following = next_batch(selections, state, state.batches[k]); });
             done = next;
-            k ^= 1;
-            took = true;
+            next = following;
         }
         if (done) beside = [&] { pass_batch(selections, state, *std::exchange(done, nullptr)); };
         return took;
