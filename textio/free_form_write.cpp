@@ -1,4 +1,5 @@
 // The free-form writer: a leading blank, then every item in its own default form.
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -53,7 +54,7 @@ void append_exponent_number(std::string& out, leading_digits v) {
 
 // Fixed form with 6 - c' places while the value has 0 to 6 digits before the point,
 // exponent form otherwise (also when rounding carries it to a 7th digit).
-void append_free_real(std::string& out, float value) {
+void append_new_free_real(std::string& out, float value) {
     const float_parts p = split_float(value);
     append_number_prefix(out, p.sign && !p.zero);
     if (p.not_finite) {
@@ -74,6 +75,36 @@ void append_free_real(std::string& out, float value) {
         }
     }
     append_exponent_number(out, v);
+}
+
+// The texts of the last reals written on this thread, by their bits: a station's
+// coordinates are written in its terminal line, its coordinates row and its series header,
+// and each time their digits cost more than the rest of the line.
+struct recent_real {
+    std::uint32_t bits = 0;
+    std::uint8_t length = 0;  // 0: none yet
+    char text[23] = {};
+};
+constexpr std::size_t recent_real_count = 4;
+thread_local recent_real recent_reals[recent_real_count];
+thread_local std::size_t next_recent_real = 0;
+
+void append_free_real(std::string& out, float value) {
+    const auto bits = std::bit_cast<std::uint32_t>(value);
+    for (const recent_real& r : recent_reals) {
+        if (r.length != 0 && r.bits == bits) {
+            out.append(r.text, r.length);
+            return;
+        }
+    }
+    const std::size_t before = out.size();
+    append_new_free_real(out, value);
+    const std::size_t length = out.size() - before;
+    if (length >= sizeof(recent_real::text)) return;
+    recent_real& r = recent_reals[next_recent_real++ % recent_real_count];
+    r.bits = bits;
+    r.length = static_cast<std::uint8_t>(length);
+    out.copy(r.text, length, before);
 }
 
 void append_free_integer(std::string& out, std::int32_t value) {

@@ -5,7 +5,10 @@
 #include <cstdint>
 #include <initializer_list>
 #include <limits>
+#include <random>
+#include <span>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "textio/format.hpp"
@@ -278,6 +281,49 @@ TEST(FreeForm, NotANumberInfinityAndZeros) {
         {from_bits(0x80400000u), "  0.000000"},
     };
     for (const free_real_case& c : cases) EXPECT_EQ(free_form({item_real(c.value)}), std::string(" ") + c.text + "\n");
+}
+
+// The writer keeps the texts of the last reals it wrote on a thread: a real reads the same
+// whatever the thread wrote before it. Each value's text alone comes from a thread that
+// wrote nothing before; then lines of values drawn at random, repeats and more values
+// than are kept included, must be those texts one after the other.
+TEST(FreeForm, RealsReadTheSameWhateverWasWrittenBefore) {
+    const float values[] = {1.5f,
+                            -1.5f,
+                            0.0f,
+                            -0.0f,
+                            nan_value,
+                            -nan_value,
+                            from_bits(0x7fc00001u),
+                            -99.0f,
+                            123456.7f,
+                            1e-7f,
+                            1e30f,
+                            63.93f,
+                            -147.65f,
+                            from_bits(0x80000001u),
+                            infinity,
+                            next_up(999999.94f)};
+    std::vector<std::string> alone;
+    std::thread([&] {
+        for (const float v : values) {
+            const std::string line = free_form({item_real(v)});
+            alone.push_back(line.substr(1, line.size() - 2));  // without the leading blank and the line feed
+        }
+    }).join();
+    std::mt19937 random(12);
+    for (int line = 0; line < 2000; ++line) {
+        std::vector<out_item> items;
+        std::string expected = " ";
+        for (std::size_t n = 1 + random() % 12; n > 0; --n) {
+            const std::size_t k = random() % std::size(values);
+            items.push_back(item_real(values[k]));
+            expected += alone[k];
+        }
+        std::string out;
+        textio::append_free_form(out, std::span<const out_item>(items.data(), items.size()));
+        ASSERT_EQ(out, expected + "\n") << "line " << line;
+    }
 }
 
 TEST(FreeForm, IntegersLogicalsAndText) {
