@@ -235,7 +235,9 @@ private:
 
 bool try_search_station(const block_table& t, search_state& state, std::int32_t id, std::int32_t qualifying,
                         station_search& out) {
-    out = station_search{};
+    out.outcome = search_outcome::missing_reported;
+    out.failure = -1;
+    out.pieces.clear();  // its room is used again
     const search_state before = state;
     searcher s(t, state, id, qualifying);
     while (!s.step(out)) {}

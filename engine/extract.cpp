@@ -236,20 +236,24 @@ void search_batch(std::vector<selection_pass>& selections, pass_state& state, st
         if (s.next_row >= selections[k].table.qualifying_count) s.searching = false;
         if (s.searching) next.push({catalogue_place(selections[k].table, s.next_row), k});
     }
-    batch.stations.clear();
     std::int64_t records = 0;
+    // The batch's stations are searched into the slots of the batch before, whose pieces
+    // keep their room: a station costs no allocation.
+    std::size_t taken = 0;
     while (!next.empty() && records < textio::batch_records &&
-           static_cast<std::int64_t>(batch.stations.size()) < textio::batch_stations) {
+           static_cast<std::int64_t>(taken) < textio::batch_stations) {
         const std::size_t k = next.top().second;
         next.pop();
         selection_pass& selection = selections[k];
         selection_state& s = state.selections[k];
-        batch_station b;
+        if (taken == batch.stations.size()) batch.stations.emplace_back();
+        batch_station& b = batch.stations[taken];
         b.selection = k;
         b.row = s.next_row;
         if (!try_search_station(state.archive.table, s.search, selection.table.station_id[b.row],
                                 selection.table.qualifying_count, b.search))
             continue;
+        ++taken;
         ++s.next_row;
         const auto at = std::lower_bound(state.wanted.begin(), state.wanted.end(), selection.table.station_id[b.row]);
         --state.unsearched[static_cast<std::size_t>(at - state.wanted.begin())];
@@ -257,14 +261,23 @@ void search_batch(std::vector<selection_pass>& selections, pass_state& state, st
         if (b.search.outcome == search_outcome::failed || s.next_row >= selection.table.qualifying_count)
             s.searching = false;
         if (s.searching) next.push({catalogue_place(selection.table, s.next_row), k});
-        batch.stations.push_back(std::move(b));
     }
+    batch.stations.resize(taken);
 }
 
-// Each block the batch's searches found, once.
-void name_blocks(station_batch& batch) {
-    std::unordered_map<std::string, std::size_t> known;
+// Each block the batch's searches found, once: a block several selections found is read
+// once. The stations of one selection each have their own (two find the same block only
+// where an identifier is listed twice, and it is read twice).
+void name_blocks(station_batch& batch, std::size_t selections) {
     batch.distinct.clear();
+    if (selections == 1) {
+        for (batch_station& b : batch.stations) {
+            b.block = batch.distinct.size();
+            batch.distinct.push_back(&b.search.pieces);
+        }
+        return;
+    }
+    std::unordered_map<std::string, std::size_t> known;
     for (batch_station& b : batch.stations) {
         const auto [at, added] = known.try_emplace(pieces_key(b.search.pieces), batch.distinct.size());
         if (added) batch.distinct.push_back(&b.search.pieces);
@@ -295,7 +308,7 @@ station_batch* next_batch(std::vector<selection_pass>& selections, pass_state& s
     if (state.archive.stopped || util::stop_signal() != 0) return nullptr;
     search_batch(selections, state, batch);
     if (batch.stations.empty()) return nullptr;
-    name_blocks(batch);
+    name_blocks(batch, selections.size());
     return &batch;
 }
 
