@@ -235,9 +235,10 @@ private:
 
 bool try_search_station(const block_table& t, search_state& state, std::int32_t id, std::int32_t qualifying,
                         station_search& out) {
-    out.outcome = search_outcome::missing_reported;
-    out.failure = -1;
-    out.pieces.clear();  // its room is used again
+    std::vector<block_piece> room = std::move(out.pieces);  // used again, without allocating
+    room.clear();
+    out = station_search{};
+    out.pieces = std::move(room);
     const search_state before = state;
     searcher s(t, state, id, qualifying);
     while (!s.step(out)) {}

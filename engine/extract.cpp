@@ -30,8 +30,9 @@ namespace {
 
 // A station's block as read: its values laid out as the grid's rows for the years they
 // fill or, where those rows would have over twice as many cells as the block has records
-// (a few records years apart), as each value with its cell. The blocks of a batch are read on several threads at once: each on a cache line of
-// its own, so that one thread's writes never stall another's.
+// (a few records years apart), as each value with its cell. The blocks of a batch are
+// read on several threads at once: each on a cache line of its own, so that one thread's
+// writes never stall another's.
 struct alignas(64) station_block {
     std::vector<float> rows;  // 12 a year from placed_first to placed_last, missing where none
     std::vector<float> values;
@@ -116,8 +117,10 @@ void place_block(const station_block& b, station_grid& grid) {
     grid.placed_last = std::max(grid.placed_last, b.placed_last);
 }
 
-// A value that is not a number lies in no range: it is as spurious as 100.1.
-bool is_spurious(float v) { return v != missing_value && !(v >= spurious_below && v <= spurious_above); }
+// A value that is not a number lies in no range: it is as spurious as 100.1. Every
+// comparison is made and their results combined by bits, so that a loop over cells has no
+// branch.
+bool is_spurious(float v) { return (v != missing_value) & (!(v >= spurious_below) | !(v <= spurious_above)); }
 
 station_row row_of(const station_table& t, std::int32_t row) {
     const double distance = t.distance_km.empty() ? 0.0 : t.distance_km[static_cast<std::size_t>(row)];
@@ -369,11 +372,8 @@ station_verdict screen_station(const run_settings& run, const station_row& row, 
     const std::size_t count = run.fyod <= run.lyod ? static_cast<std::size_t>(run.lyod - run.fyod + 1) * 12 : 0;
     std::int32_t spurious = 0, missing = 0;
     for (std::size_t k = 0; k < count; ++k) {
-        const float c = cells[k];
-        // is_spurious without a branch: every comparison made, their results combined by bits.
-        spurious |= static_cast<std::int32_t>(c != missing_value) & (static_cast<std::int32_t>(!(c >= spurious_below)) |
-                                                                     static_cast<std::int32_t>(!(c <= spurious_above)));
-        missing += static_cast<std::int32_t>(c == missing_value);
+        spurious |= static_cast<std::int32_t>(is_spurious(cells[k]));
+        missing += static_cast<std::int32_t>(cells[k] == missing_value);
     }
     if (spurious != 0) {
         const std::size_t k = static_cast<std::size_t>(std::find_if(cells, cells + count, is_spurious) - cells);
